@@ -1,0 +1,14 @@
+# kestrel_add_gtest(name LABEL unit|integration|gui SOURCES ... LIBS ...)
+# One test program per module area; every TEST becomes its own CTest case so cases run in parallel,
+# each in its own process (and so in its own system root).
+function(kestrel_add_gtest name)
+  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_LABEL)
+    message(FATAL_ERROR "kestrel_add_gtest(${name}): LABEL is required")
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} kestrel_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 120
+    DISCOVERY_TIMEOUT 30)
+endfunction()
