@@ -1,0 +1,126 @@
+#pragma once
+// The registry store: keys and values in two roots, kept in one SQLite database per system root
+// (registry.db) that every process of the system opens at once.
+//
+// - Key paths are backslash-separated ("Software\VELTA\VELTA Kestrel\KswList\Notify"); key paths and
+//   value names are compared without regard to case (ASCII letters), and keep the spelling of their
+//   first writer. A leading or trailing backslash is ignored; an empty component is refused.
+// - Values are typed: DWORD (4 bytes, little-endian), string (bytes, with or without a terminating
+//   zero, exactly as the writer gave them), binary.
+// - A set is visible to every other process as soon as it returns and survives a crash of the writer.
+//   A flush also makes it survive a crash of the machine (the store's log is synced to disk).
+// - Many processes use one store: waiting for another writer is done here (busy time-out and retry),
+//   so no caller ever sees "database is locked".
+// - A store file that is not a store, is damaged or cannot be read is refused with a clear error; it is
+//   never replaced by an empty store.
+//
+// Threads: a Store may be used from any thread; its calls are serialised inside. A Key belongs to one
+// thread at a time. A forked child must open its own Store.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plat/base/result.h"
+
+namespace plat::registry {
+
+enum class Root : std::uint8_t { LocalMachine = 1, CurrentUser = 2 };
+
+// The numbers are the ones the system's stored data and tools have always used.
+enum class ValueType : std::uint32_t { String = 1, Binary = 3, Dword = 4 };
+
+enum class Status : int {
+    Ok = 0,
+    NotFound,         // the key or value does not exist (or the key was deleted while open)
+    MoreData,         // the caller's buffer is smaller than the value; the size out says what is needed
+    AccessDenied,     // the key was opened without the access this call needs
+    InvalidArgument,  // a malformed key path, an over-long name or value, a closed key
+    StoreError,       // the store cannot be read or written (damaged, full, unreadable)
+};
+
+// One line for a person, e.g. for a command-line tool.
+const char* describe(Status status);
+
+// Access a key is opened with.
+enum Access : unsigned { Query = 1u, Set = 2u, QueryAndSet = 3u };
+
+class Store;
+
+// An open key. Closes itself when destroyed; move-only.
+class Key {
+public:
+    struct Value {
+        std::string name;
+        ValueType type;
+        std::vector<std::byte> data;
+    };
+
+    Key() = default;
+    ~Key();
+    Key(Key&& other) noexcept;
+    Key& operator=(Key&& other) noexcept;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+
+    bool isOpen() const { return m_store != nullptr; }
+    void close();
+
+    // Reads value `name` into `buffer`. On Ok and on MoreData, `size` receives the value's size in
+    // bytes. A buffer whose data() is null only asks for the size and type.
+    Status query(std::string_view name, std::span<std::byte> buffer, std::uint32_t* size,
+                 ValueType* type = nullptr) const;
+    Status set(std::string_view name, ValueType type, std::span<const std::byte> data);
+    Status setDword(std::string_view name, std::uint32_t value);
+    // Makes every set done so far survive a crash of the machine, not only of the writer.
+    Status flush();
+    Status deleteValue(std::string_view name);
+
+    // Names of the direct sub-keys and the values, in name order.
+    Result<std::vector<std::string>> subKeys() const;
+    Result<std::vector<Value>> values() const;
+
+private:
+    friend class Store;
+    Store* m_store = nullptr;
+    std::int64_t m_id = 0;
+    unsigned m_access = 0;
+};
+
+class Store {
+public:
+    // Opens the store file, making a new store only where there is no file yet.
+    static Result<std::unique_ptr<Store>> open(const std::filesystem::path& file);
+
+    // The store of the current system root (plat::registryFile()), opened once per process and root
+    // and kept for the life of the process. Not for a forked child of a process that used it.
+    static Result<Store*> forCurrentRoot();
+
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Creates the key and every missing key above it with `className`, or opens it if it exists;
+    // the key is opened for query and set. `created` tells which happened.
+    Status createKey(Root root, std::string_view path, std::string_view className, Key& out,
+                     bool* created = nullptr);
+    Status openKey(Root root, std::string_view path, unsigned access, Key& out);
+    // Deletes the key with all its sub-keys and values. A root itself cannot be deleted.
+    Status deleteKey(Root root, std::string_view path);
+
+    const std::filesystem::path& file() const;
+
+    struct Impl;  // opaque: the connection and its statements
+
+private:
+    friend class Key;
+    explicit Store(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m;
+};
+
+}  // namespace plat::registry

@@ -1,0 +1,67 @@
+#pragma once
+// Named shared memory: a server creates a mapping of a size under a name, clients open it by name,
+// and each maps a view of the whole mapping for reading and writing.
+//
+// Names are scoped by the system root, so two roots never share "WTCHM0". Mappings are made with mode
+// 0600. The server's close removes the name; a client's view stays valid until it unmaps it, and the
+// memory goes when the last view and handle are gone.
+//
+// Threads: any function may be called from any thread; a Mapping belongs to one thread at a time.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "plat/base/result.h"
+
+namespace plat::shm {
+
+enum class Role { Server, Client };
+
+// An open mapping handle (the name, not yet a view).
+class Mapping {
+public:
+    ~Mapping();
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+
+    Role role() const { return m_role; }
+    std::size_t size() const { return m_size; }
+    const std::string& name() const { return m_name; }
+    // True when create() found the name already there and opened it instead.
+    bool existed() const { return m_existed; }
+
+private:
+    friend Result<std::unique_ptr<Mapping>> create(std::string_view, std::size_t);
+    friend Result<std::unique_ptr<Mapping>> open(std::string_view);
+    friend Result<void*> mapView(const Mapping&);
+    Mapping(int fd, Role role, std::size_t size, std::string name, std::string objectName, bool existed);
+
+    int m_fd;
+    Role m_role;
+    std::size_t m_size;
+    std::string m_name;        // the system's name, "WTCHM0"
+    std::string m_objectName;  // the name in the system's shared-memory namespace
+    bool m_existed;
+};
+
+// Server side: creates the mapping of `size` bytes (zero-filled), or opens it if the name exists
+// already (then it is at least `size` bytes).
+Result<std::unique_ptr<Mapping>> create(std::string_view name, std::size_t size);
+// Client side: opens an existing mapping; fails when no server created it.
+Result<std::unique_ptr<Mapping>> open(std::string_view name);
+// Closes a handle; for the server this removes the name. Views stay valid.
+void close(std::unique_ptr<Mapping> mapping);
+
+// Maps the whole mapping for reading and writing.
+Result<void*> mapView(const Mapping& mapping);
+// Unmaps a view made by mapView(); false for an address that is not such a view.
+bool unmapView(void* view);
+// Size of a view made by mapView(), 0 for any other address.
+std::size_t viewSize(const void* view);
+
+// The name an object of the current root gets in the system's namespace (for tests and tools).
+std::string objectName(std::string_view name);
+
+}  // namespace plat::shm
