@@ -36,25 +36,15 @@ Root rootOf(StoreKey key)
 
 bool isFlushed(StoreKey key) { return key == StoreKey::Vigilmon || key == StoreKey::ListNotify; }
 
-// Opens the key with `access`; false (and a trace line) when it cannot be.
-bool openStoreKey(StoreKey key, std::string_view owner, unsigned access, Key& out)
-{
-    auto path = storeKeyPath(key, owner);
-    if (!path) return false;
-    auto store = Store::forCurrentRoot();
-    if (!store) return false;
-    return store.value()->openKey(rootOf(key), *path, access, out) == Status::Ok;
-}
-
 bool setValue(StoreKey key, std::string_view owner, std::string_view name, ValueType type,
               std::span<const std::byte> data)
 {
-    Key k;
-    if (!openStoreKey(key, owner, plat::registry::Set, k)) return false;
-    if (k.set(name, type, data) != Status::Ok) return false;
-    // The set is already visible to other processes; the flush is what makes it survive a crash.
-    if (isFlushed(key)) k.flush();
-    return true;
+    auto path = storeKeyPath(key, owner);
+    auto store = Store::forCurrentRoot();
+    if (!path || !store) return false;
+    // Visible to other processes once set; the flush is what makes it survive a crash of the machine.
+    return store.value()->setValue(rootOf(key), *path, name, type, data,
+                                   isFlushed(key) ? Store::Flush::Yes : Store::Flush::No) == Status::Ok;
 }
 
 // Reads a value of at most `size` bytes into `buffer`; the value's size goes to `length`.
@@ -62,9 +52,11 @@ bool queryValue(StoreKey key, std::string_view owner, std::string_view name, voi
                 std::uint32_t& length)
 {
     if (buffer == nullptr) return false;
-    Key k;
-    if (!openStoreKey(key, owner, plat::registry::Query, k)) return false;
-    return k.query(name, std::span(static_cast<std::byte*>(buffer), size), &length) == Status::Ok;
+    auto path = storeKeyPath(key, owner);
+    auto store = Store::forCurrentRoot();
+    if (!path || !store) return false;
+    return store.value()->getValue(rootOf(key), *path, name, std::span(static_cast<std::byte*>(buffer), size),
+                                   &length) == Status::Ok;
 }
 
 // The text of a fixed-size record field, which need not hold its terminating zero.

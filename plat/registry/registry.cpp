@@ -171,13 +171,14 @@ struct Store::Impl {
     sqlite3* db = nullptr;
     std::mutex mutex;  // one connection, shared prepared statements: every call holds it
     Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues,
-        deleteSubtreeValues, deleteSubtreeKeys, begin, commit, rollback;
+        deleteSubtreeValues, deleteSubtreeKeys, begin, commit, rollback, getByPath, setByPath;
 
     ~Impl()
     {
         // Statements must go before the connection.
         for (Statement* s : {&findKey, &insertKey, &queryValue, &setValue, &deleteValue, &listSubKeys, &listValues,
-                             &deleteSubtreeValues, &deleteSubtreeKeys, &begin, &commit, &rollback}) {
+                             &deleteSubtreeValues, &deleteSubtreeKeys, &begin, &commit, &rollback, &getByPath,
+                             &setByPath}) {
             *s = Statement();
         }
         sqlite3_close(db);
@@ -210,14 +211,49 @@ struct Store::Impl {
                                         "DELETE FROM vals WHERE key IN (SELECT id FROM keys WHERE root=?1 "
                                         "AND (path=?2 OR (path>?3 AND path<?4)))");
         deleteSubtreeKeys = Statement(db, "DELETE FROM keys WHERE root=?1 AND (path=?2 OR (path>?3 AND path<?4))");
+        getByPath = Statement(db,
+                              "SELECT v.type, v.data FROM keys k JOIN vals v ON v.key=k.id "
+                              "WHERE k.root=?1 AND k.path=?2 AND v.name=?3");
+        setByPath = Statement(db,
+                              "INSERT INTO vals(key, name, type, data) SELECT id, ?3, ?4, ?5 FROM keys "
+                              "WHERE root=?1 AND path=?2 "
+                              "ON CONFLICT(key, name) DO UPDATE SET type=excluded.type, data=excluded.data");
         begin = Statement(db, "BEGIN IMMEDIATE");
         commit = Statement(db, "COMMIT");
         rollback = Statement(db, "ROLLBACK");
         for (Statement* s : {&findKey, &insertKey, &queryValue, &setValue, &deleteValue, &listSubKeys, &listValues,
-                             &deleteSubtreeValues, &deleteSubtreeKeys, &begin, &commit, &rollback}) {
+                             &deleteSubtreeValues, &deleteSubtreeKeys, &begin, &commit, &rollback, &getByPath,
+                             &setByPath}) {
             if (!s->valid()) return false;
         }
         return true;
+    }
+
+    // Copies the (type, data) row `statement` has just stepped to, as a query does.
+    static Status copyOut(Statement& statement, std::span<std::byte> buffer, std::uint32_t* size, ValueType* type)
+    {
+        const auto length = static_cast<std::uint32_t>(sqlite3_column_bytes(statement.get(), 1));
+        const void* data = sqlite3_column_blob(statement.get(), 1);
+        if (size != nullptr) *size = length;
+        if (type != nullptr) *type = static_cast<ValueType>(sqlite3_column_int(statement.get(), 0));
+        if (buffer.data() == nullptr) return Status::Ok;
+        if (length > buffer.size()) return Status::MoreData;
+        if (length > 0) std::memcpy(buffer.data(), data, length);
+        return Status::Ok;
+    }
+
+    // Every set is already committed to the store's write-ahead log; syncing that log makes the
+    // commits durable. SQLite hands out the log's file object for exactly this kind of use.
+    Status syncLog()
+    {
+        sqlite3_file* log = nullptr;
+        if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) == SQLITE_OK && log != nullptr &&
+            log->pMethods != nullptr) {
+            return log->pMethods->xSync(log, SQLITE_SYNC_NORMAL) == SQLITE_OK ? Status::Ok : storeError("flush");
+        }
+        // No log open yet (nothing written through this connection): a checkpoint syncs what others wrote.
+        int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        return rc == SQLITE_OK || isBusy(rc) ? Status::Ok : storeError("flush");
     }
 
     // Id of a key, 0 if it does not exist, -1 on a store error.
@@ -445,6 +481,39 @@ Status Store::deleteKey(Root root, std::string_view path)
     });
 }
 
+Status Store::getValue(Root root, std::string_view path, std::string_view name, std::span<std::byte> buffer,
+                       std::uint32_t* size, ValueType* type)
+{
+    std::string normal;
+    if (!normalisePath(path, normal)) return Status::InvalidArgument;
+    std::lock_guard lock(m->mutex);
+    ResetOnExit done{m->getByPath};
+    m->getByPath.bind(1, static_cast<std::int64_t>(root)).bind(2, normal).bind(3, name);
+    int rc = m->getByPath.step();
+    if (rc == SQLITE_DONE) return Status::NotFound;
+    if (rc != SQLITE_ROW) return m->storeError("query value");
+    return Impl::copyOut(m->getByPath, buffer, size, type);
+}
+
+Status Store::setValue(Root root, std::string_view path, std::string_view name, ValueType type,
+                       std::span<const std::byte> data, Flush flush)
+{
+    std::string normal;
+    if (!normalisePath(path, normal) || name.size() > kMaxValueNameBytes || data.size() > kMaxValueBytes) {
+        return Status::InvalidArgument;
+    }
+    std::lock_guard lock(m->mutex);
+    ResetOnExit done{m->setByPath};
+    m->setByPath.bind(1, static_cast<std::int64_t>(root))
+        .bind(2, normal)
+        .bind(3, name)
+        .bind(4, static_cast<std::int64_t>(type))
+        .bindBlob(5, data);
+    if (m->setByPath.step() != SQLITE_DONE) return m->storeError("set value");
+    if (sqlite3_changes(m->db) == 0) return Status::NotFound;  // no such key
+    return flush == Flush::Yes ? m->syncLog() : Status::Ok;
+}
+
 Key::~Key() { close(); }
 
 Key::Key(Key&& other) noexcept { *this = std::move(other); }
@@ -477,14 +546,7 @@ Status Key::query(std::string_view name, std::span<std::byte> buffer, std::uint3
     int rc = m.queryValue.step();
     if (rc == SQLITE_DONE) return Status::NotFound;
     if (rc != SQLITE_ROW) return m.storeError("query value");
-    const auto length = static_cast<std::uint32_t>(sqlite3_column_bytes(m.queryValue.get(), 1));
-    const void* data = sqlite3_column_blob(m.queryValue.get(), 1);
-    if (size != nullptr) *size = length;
-    if (type != nullptr) *type = static_cast<ValueType>(sqlite3_column_int(m.queryValue.get(), 0));
-    if (buffer.data() == nullptr) return Status::Ok;
-    if (length > buffer.size()) return Status::MoreData;
-    if (length > 0) std::memcpy(buffer.data(), data, length);
-    return Status::Ok;
+    return Store::Impl::copyOut(m.queryValue, buffer, size, type);
 }
 
 Status Key::set(std::string_view name, ValueType type, std::span<const std::byte> data)
@@ -514,16 +576,7 @@ Status Key::flush()
     if (!isOpen()) return Status::InvalidArgument;
     auto& m = *m_store->m;
     std::lock_guard lock(m.mutex);
-    // Every set is already committed to the store's write-ahead log; syncing that log makes the
-    // commits durable. SQLite hands out the log's file object for exactly this kind of use.
-    sqlite3_file* log = nullptr;
-    if (sqlite3_file_control(m.db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) == SQLITE_OK && log != nullptr &&
-        log->pMethods != nullptr) {
-        return log->pMethods->xSync(log, SQLITE_SYNC_NORMAL) == SQLITE_OK ? Status::Ok : m.storeError("flush");
-    }
-    // No log open yet (nothing written through this connection): a checkpoint syncs what others wrote.
-    int rc = sqlite3_wal_checkpoint_v2(m.db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    return rc == SQLITE_OK || isBusy(rc) ? Status::Ok : m.storeError("flush");
+    return m.syncLog();
 }
 
 Status Key::deleteValue(std::string_view name)

@@ -113,6 +113,15 @@ public:
     // Deletes the key with all its sub-keys and values. A root itself cannot be deleted.
     Status deleteKey(Root root, std::string_view path);
 
+    // Open, one query, close, as one call: what Key::query() gives, NotFound when the key or the value
+    // is missing. The cheap path for code that reads one value per access.
+    Status getValue(Root root, std::string_view path, std::string_view name, std::span<std::byte> buffer,
+                    std::uint32_t* size, ValueType* type = nullptr);
+    // Open, one set (and a flush when asked), close, as one call. The key must exist.
+    enum class Flush { No, Yes };
+    Status setValue(Root root, std::string_view path, std::string_view name, ValueType type,
+                    std::span<const std::byte> data, Flush flush);
+
     const std::filesystem::path& file() const;
 
     struct Impl;  // opaque: the connection and its statements

@@ -364,3 +364,29 @@ TEST(RegistryFile, AnUnreadableStoreGivesAClearError)
     ASSERT_FALSE(opened.ok());
     EXPECT_NE(opened.error().detail.find("registry store"), std::string::npos) << opened.error().detail;
 }
+
+TEST_F(Registry, OneShotGetAndSetActLikeOpenQueryOrSetAndClose)
+{
+    std::array<std::byte, 4> buffer{};
+    std::uint32_t size = 0;
+    EXPECT_EQ(store->getValue(Root::LocalMachine, "No\\Key", "V", buffer, &size), Status::NotFound);
+    EXPECT_EQ(store->setValue(Root::LocalMachine, "No\\Key", "V", ValueType::Dword, buffer, Store::Flush::Yes),
+              Status::NotFound);
+    Key missing;
+    EXPECT_EQ(store->openKey(Root::LocalMachine, "No\\Key", Query, missing), Status::NotFound) << "set made no key";
+
+    create(Root::LocalMachine, "Yes\\Key");
+    EXPECT_EQ(store->getValue(Root::LocalMachine, "yes\\key", "V", buffer, &size), Status::NotFound);
+    const std::uint32_t v = 9;
+    ASSERT_EQ(store->setValue(Root::LocalMachine, "YES\\KEY", "v", ValueType::Dword,
+                              std::as_bytes(std::span(&v, 1)), Store::Flush::No),
+              Status::Ok);
+    ValueType type{};
+    ASSERT_EQ(store->getValue(Root::LocalMachine, "Yes\\Key", "V", buffer, &size, &type), Status::Ok);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(type, ValueType::Dword);
+    EXPECT_EQ(buffer[0], std::byte{9});
+    std::array<std::byte, 2> small{};
+    EXPECT_EQ(store->getValue(Root::LocalMachine, "Yes\\Key", "V", small, &size), Status::MoreData);
+    EXPECT_EQ(size, 4u);
+}
