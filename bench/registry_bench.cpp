@@ -51,29 +51,11 @@ bool runOperation(const std::string& kind, std::uint32_t i)
     return fSetRegistoryDisplayFlag(kPrinter, i & 1) == 1;  // "flush": \Vigilmon sets are flushed
 }
 
-void BM_OpenQueryClose(benchmark::State& state)
+void BM_Accessor(benchmark::State& state, const std::string& kind)
 {
     std::uint32_t i = 0;
     for (auto _ : state) {
-        if (!runOperation("query", i++)) state.SkipWithError("query failed");
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-
-void BM_OpenSetClose(benchmark::State& state)
-{
-    std::uint32_t i = 0;
-    for (auto _ : state) {
-        if (!runOperation("set", i++)) state.SkipWithError("set failed");
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-
-void BM_OpenSetFlushClose(benchmark::State& state)
-{
-    std::uint32_t i = 0;
-    for (auto _ : state) {
-        if (!runOperation("flush", i++)) state.SkipWithError("set failed");
+        if (!runOperation(kind, i++)) state.SkipWithError("the accessor failed");
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -107,9 +89,9 @@ void BM_BareSqlitePointQuery(benchmark::State& state)
 }
 
 BENCHMARK(BM_BareSqlitePointQuery);
-BENCHMARK(BM_OpenQueryClose);
-BENCHMARK(BM_OpenSetClose);
-BENCHMARK(BM_OpenSetFlushClose);
+BENCHMARK_CAPTURE(BM_Accessor, OpenQueryClose, std::string("query"));
+BENCHMARK_CAPTURE(BM_Accessor, OpenSetClose, std::string("set"));
+BENCHMARK_CAPTURE(BM_Accessor, OpenSetFlushClose, std::string("flush"));
 
 // A worker process: waits for the common start, runs one kind for `seconds`, prints "ops errors".
 int runWorker(const std::string& kind, std::int64_t startNs, double seconds)

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -176,12 +177,14 @@ struct Store::Impl {
     ~Impl()
     {
         // Statements must go before the connection.
-        for (Statement* s : {&findKey, &insertKey, &queryValue, &setValue, &deleteValue, &listSubKeys, &listValues,
-                             &deleteSubtreeValues, &deleteSubtreeKeys, &begin, &commit, &rollback, &getByPath,
-                             &setByPath}) {
-            *s = Statement();
-        }
+        for (Statement* s : statements()) *s = Statement();
         sqlite3_close(db);
+    }
+
+    std::array<Statement*, 14> statements()
+    {
+        return {&findKey, &insertKey, &queryValue, &setValue, &deleteValue, &listSubKeys, &listValues,
+                &deleteSubtreeValues, &deleteSubtreeKeys, &begin, &commit, &rollback, &getByPath, &setByPath};
     }
 
     Status storeError(std::string_view what)
@@ -221,12 +224,7 @@ struct Store::Impl {
         begin = Statement(db, "BEGIN IMMEDIATE");
         commit = Statement(db, "COMMIT");
         rollback = Statement(db, "ROLLBACK");
-        for (Statement* s : {&findKey, &insertKey, &queryValue, &setValue, &deleteValue, &listSubKeys, &listValues,
-                             &deleteSubtreeValues, &deleteSubtreeKeys, &begin, &commit, &rollback, &getByPath,
-                             &setByPath}) {
-            if (!s->valid()) return false;
-        }
-        return true;
+        return std::all_of(statements().begin(), statements().end(), [](Statement* s) { return s->valid(); });
     }
 
     // Copies the (type, data) row `statement` has just stepped to, as a query does.
