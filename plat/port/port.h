@@ -1,0 +1,70 @@
+#pragma once
+// Ports: a byte channel to one printer, opened by the name the spooler gives the port ("LPT1:").
+//
+// The port map says what a port name is. It lives in the registry store of the system root:
+//
+//     HKLM\System\CurrentControlSet\Control\Print\PortMap
+//         value name: the port name ("LPT1:"; compared without regard to case)
+//         value (REG_SZ): the target, one of
+//             "device:/dev/usb/lp0"            a Linux character device (a USB printer, a tty)
+//             "sim:/root/run/vprinter-LPT1.sock"  a printer played by vprinter, over a Unix socket
+//
+// A port name that is not in the map does not open (the trace hook says so). Callers cannot tell the
+// two kinds apart: both read with the time-outs given (wait up to `readTotal` for the first byte,
+// then end at `readInterval` of silence or a full buffer), write within `writeTotal`, purge the
+// receive side and answer the IEEE 1284 device-ID request.
+//
+// Threads: a Port belongs to one thread at a time; opening is safe from any thread.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "plat/base/result.h"
+
+namespace plat::port {
+
+struct Timeouts {
+    std::chrono::milliseconds readInterval{200};
+    std::chrono::milliseconds readTotal{5000};
+    std::chrono::milliseconds writeTotal{3000};
+};
+
+// Bytes moved, or -1 on an error (the trace hook says which).
+using IoResult = std::int64_t;
+
+class Port {
+public:
+    virtual ~Port() = default;
+
+    // Sets the time-outs of later reads and writes. False when the device has no serial settings of
+    // its own to change; the time-outs given still bound every call.
+    virtual bool setTimeouts(const Timeouts& timeouts) = 0;
+    // Writes all of `data` or fails; a write that the printer does not take within writeTotal fails.
+    virtual IoResult write(std::span<const std::byte> data) = 0;
+    // Reads what the printer sent, up to `buffer.size()` bytes; 0 when nothing came within readTotal.
+    virtual IoResult read(std::span<std::byte> buffer) = 0;
+    // The printer's IEEE 1284 device ID (without the 2-byte length that precedes it on the wire);
+    // 0 bytes when the printer gave none.
+    virtual IoResult deviceId(std::span<std::byte> buffer) = 0;
+    // Throws away what the printer sent and nobody read.
+    virtual void purgeReceive() = 0;
+};
+
+// Opens the port the map names `portName`; fails for an unknown name or a target that does not open.
+Result<std::unique_ptr<Port>> openPort(std::string_view portName);
+
+// Opens a target directly ("device:..." or "sim:..."), without the map.
+Result<std::unique_ptr<Port>> openTarget(std::string_view target);
+
+// The port map of the current system root.
+std::optional<std::string> portTarget(std::string_view portName);
+bool mapPort(std::string_view portName, std::string_view target);
+bool unmapPort(std::string_view portName);
+
+}  // namespace plat::port

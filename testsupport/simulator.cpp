@@ -1,0 +1,82 @@
+#include "testsupport/simulator.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+extern char** environ;
+
+namespace testsupport {
+
+Simulator::Simulator(std::string program, const std::string& config) : m_program(std::move(program))
+{
+    const char* root = std::getenv("KESTREL_ROOT");
+    if (root == nullptr) {
+        ADD_FAILURE() << "Simulator needs a system root (KESTREL_ROOT)";
+        return;
+    }
+    const std::string file = std::string(root) + "/vprinter.json";
+    std::ofstream(file) << config;
+
+    int out[2];
+    if (::pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> argv{m_program.data(), const_cast<char*>("run"), const_cast<char*>(file.c_str()), nullptr};
+    if (::posix_spawn(&m_pid, m_program.c_str(), &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    m_out = out[0];
+    if (m_pid < 0) {
+        ADD_FAILURE() << "cannot start " << m_program;
+        return;
+    }
+    // The ready line, or the end of the program, within a generous bound.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!m_ready && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{m_out, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buffer[512];
+        ssize_t n = ::read(m_out, buffer, sizeof buffer);
+        if (n <= 0) break;
+        m_output.append(buffer, static_cast<std::size_t>(n));
+        m_ready = m_output.find("vprinter: ready") != std::string::npos;
+    }
+}
+
+Simulator::~Simulator()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    if (m_out >= 0) ::close(m_out);
+}
+
+ProgramRun Simulator::control(const std::string& port, const std::string& command) const
+{
+    std::vector<std::string> argv{m_program, "ctl", port};
+    std::istringstream words(command);
+    for (std::string w; words >> w;) argv.push_back(w);
+    return runProgram(argv);
+}
+
+std::string Simulator::must(const std::string& port, const std::string& command) const
+{
+    ProgramRun run = control(port, command);
+    EXPECT_EQ(run.exitCode, 0) << "vprinter ctl " << port << " " << command << ": " << run.err;
+    return run.out;
+}
+
+}  // namespace testsupport
