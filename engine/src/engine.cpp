@@ -1,0 +1,510 @@
+// Engine lifecycle: the start-up thread, the error report, stop all, DeleteStThreads and the retry
+// thread, with the store access and the busy bits they share.
+//
+// The lock (m_lock) serialises the read-modify-write of the busy bits, the writes of "PrinterStFlag"
+// and "VigilExistFlag", the reads and writes of the despooler's flags and "VigilReadFlag", the locked
+// read of "LanMonExistFlag", the copy of the despooler's status, the clearing of the run flags and the
+// retry state, and the session. Other store values are read and written without it.
+
+#include "engine.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "plat/base/message_box.h"
+#include "plat/base/trace.h"
+#include "plat/registry/registry.h"
+#include "plat/text/text.h"
+
+namespace vigil {
+namespace {
+
+using plat::registry::Root;
+using plat::registry::Status;
+using plat::registry::Store;
+using plat::registry::ValueType;
+using std::chrono_literals::operator""ms;
+
+constexpr const char* kPrintersKey = "System\\CurrentControlSet\\control\\Print\\Printers\\";
+constexpr std::size_t kNameLimit = 271, kModelLimit = 255;
+// How long a stop waits for the engine's threads: a thread in the middle of a port exchange may need
+// a full read time-out to notice.
+constexpr auto kThreadEndBound = std::chrono::seconds(30);
+
+std::string limited(std::string_view text, std::size_t limit)
+{
+    return std::string(text.substr(0, plat::text::boundaryAtOrBefore(text, limit)));
+}
+
+}  // namespace
+
+Engine& engine()
+{
+    // Never destroyed: engine threads may outlive the static objects of the process at exit.
+    static Engine* instance = new Engine();
+    return *instance;
+}
+
+Engine::Engine() : m_link(std::make_unique<UnavailableNetworkLink>())
+{
+    if (const char* scale = std::getenv("KESTREL_ENGINE_TIME_SCALE")) {
+        double value = std::atof(scale);
+        if (value > 0) m_timeScale = value;
+    }
+    m_channel = std::make_unique<PortChannel>(*this, channelTiming());
+}
+
+void Engine::setTimeScale(double scale)
+{
+    m_timeScale = scale > 0 ? scale : 1.0;
+    m_channel = std::make_unique<PortChannel>(*this, channelTiming());
+}
+
+void Engine::setNetworkLink(std::unique_ptr<NetworkLink> link) { m_link = std::move(link); }
+
+milliseconds Engine::scaled(milliseconds fixed) const
+{
+    if (fixed.count() == 0) return fixed;
+    return std::max(milliseconds(1), milliseconds(static_cast<long long>(fixed.count() * m_timeScale.load())));
+}
+
+ChannelTiming Engine::channelTiming() const
+{
+    ChannelTiming timing;
+    timing.timeouts = {scaled(timing.timeouts.readInterval), scaled(timing.timeouts.readTotal),
+                       scaled(timing.timeouts.writeTotal)};
+    timing.retryPause = scaled(timing.retryPause);
+    timing.openRetryPause = scaled(timing.openRetryPause);
+    timing.deviceIdPause = scaled(timing.deviceIdPause);
+    return timing;
+}
+
+Session Engine::session() const
+{
+    std::lock_guard lock(m_lock);
+    return m_session;
+}
+
+// ---- waits and threads ------------------------------------------------------------------------
+
+bool Engine::pause(milliseconds duration, const std::function<bool()>& stopWhen)
+{
+    std::unique_lock lock(m_waitMutex);
+    return !m_wake.wait_for(lock, duration, stopWhen);
+}
+
+void Engine::wakeWaiters()
+{
+    { std::lock_guard lock(m_waitMutex); }
+    m_wake.notify_all();
+}
+
+bool Engine::wait(milliseconds fixed, const std::atomic<std::uint32_t>& runFlag)
+{
+    return pause(scaled(fixed), [&] { return runFlag == 0; });
+}
+
+void Engine::startThread(std::function<void()> body)
+{
+    {
+        std::lock_guard lock(m_threadsMutex);
+        ++m_activeThreads;
+    }
+    std::thread([this, body = std::move(body)] {
+        body();
+        std::lock_guard lock(m_threadsMutex);
+        --m_activeThreads;
+        m_threadsChanged.notify_all();
+    }).detach();
+}
+
+void Engine::startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)())
+{
+    // Started only when not running already; the flag is set before the thread exists.
+    std::uint32_t idle = 0;
+    if (!runFlag.compare_exchange_strong(idle, 1)) return;
+    startThread([this, body] { (this->*body)(); });
+}
+
+bool Engine::waitForThreads(milliseconds bound)
+{
+    std::unique_lock lock(m_threadsMutex);
+    return m_threadsChanged.wait_for(lock, bound, [&] { return m_activeThreads == 0; });
+}
+
+void Engine::clearRunFlags()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_realTimeRun = m_commandRun = m_portWatchRun = m_retryRun = 0;
+    }
+    wakeWaiters();
+}
+
+// ---- store access -------------------------------------------------------------------------------
+
+std::string Engine::keyPath(EngineKey key) const
+{
+    Session s = session();
+    switch (key) {
+    case EngineKey::Printer: return s.printerKey;
+    case EngineKey::DriverData: return s.driverDataKey;
+    case EngineKey::Store: return s.storeKey;
+    }
+    return {};
+}
+
+std::optional<std::string> Engine::readBytes(EngineKey key, std::string_view name, std::size_t max) const
+{
+    auto store = Store::forCurrentRoot();
+    if (!store) return std::nullopt;
+    std::string buffer(max, '\0');
+    std::uint32_t size = 0;
+    if (store.value()->getValue(Root::LocalMachine, keyPath(key), name, std::as_writable_bytes(std::span(buffer)),
+                                &size) != Status::Ok) {
+        return std::nullopt;
+    }
+    buffer.resize(size);
+    return buffer;
+}
+
+std::optional<std::uint32_t> Engine::readDword(EngineKey key, std::string_view name) const
+{
+    auto bytes = readBytes(key, name, 4);
+    if (!bytes) return std::nullopt;
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes->data(), bytes->size());
+    return value;
+}
+
+std::optional<std::string> Engine::readString(EngineKey key, std::string_view name, std::size_t max) const
+{
+    auto bytes = readBytes(key, name, max);
+    // Strings of the library carry their terminating zero; the text ends there.
+    if (bytes) bytes->resize(std::strlen(bytes->c_str()));
+    return bytes;
+}
+
+namespace {
+
+bool writeValue(const std::string& path, std::string_view name, ValueType type, std::span<const std::byte> data,
+                bool flush)
+{
+    auto store = Store::forCurrentRoot();
+    return store && store.value()->setValue(Root::LocalMachine, path, name, type, data,
+                                            flush ? Store::Flush::Yes : Store::Flush::No) == Status::Ok;
+}
+
+}  // namespace
+
+bool Engine::writeDword(EngineKey key, std::string_view name, std::uint32_t value) const
+{
+    return writeValue(keyPath(key), name, ValueType::Dword, std::as_bytes(std::span(&value, 1)), key == EngineKey::Store);
+}
+
+bool Engine::writeString(EngineKey key, std::string_view name, std::string_view text) const
+{
+    // The engine stores texts without their terminating zero; every reader accepts both.
+    return writeValue(keyPath(key), name, ValueType::String, std::as_bytes(std::span(text.data(), text.size())),
+                      key == EngineKey::Store);
+}
+
+bool Engine::writeBinary(EngineKey key, std::string_view name, std::string_view bytes) const
+{
+    return writeValue(keyPath(key), name, ValueType::Binary, std::as_bytes(std::span(bytes.data(), bytes.size())),
+                      key == EngineKey::Store);
+}
+
+std::uint32_t Engine::refresh(std::string_view name, std::uint32_t fallback) const
+{
+    if (auto value = readDword(EngineKey::Store, name)) return *value;
+    writeDword(EngineKey::Store, name, fallback);
+    return fallback;
+}
+
+bool Engine::printerKeyExists() const
+{
+    auto store = Store::forCurrentRoot();
+    plat::registry::Key key;
+    return store && store.value()->openKey(Root::LocalMachine, keyPath(EngineKey::Printer), plat::registry::Query,
+                                           key) == Status::Ok;
+}
+
+std::uint32_t Engine::lockedLanMonExist() const
+{
+    std::lock_guard lock(m_lock);
+    return readDword(EngineKey::Store, "LanMonExistFlag").value_or(0);
+}
+
+// ---- busy bits, error report, stop ---------------------------------------------------------------
+
+void Engine::busyChange(Busy busy, bool set)
+{
+    static constexpr std::uint32_t bits[] = {kBusyStatusRead, kBusyCommand, kBusyHead, kBusyGap, kBusyStartUp};
+    const std::uint32_t bit = bits[static_cast<int>(busy)];
+    std::lock_guard lock(m_lock);
+    std::uint32_t flags = readDword(EngineKey::Store, "StRealThreadExistFlag").value_or(0);
+    std::uint32_t low = flags & 0xff;
+    low = set ? (low | bit) : (low & ~bit);
+    writeDword(EngineKey::Store, "StRealThreadExistFlag", (flags & ~0xffu) | low);
+}
+
+void Engine::busyClearAll()
+{
+    busyChange(Busy::StatusRead, false);
+    busyChange(Busy::Command, false);
+    busyChange(Busy::HeadAction, false);
+    busyChange(Busy::GapTool, false);
+}
+
+void Engine::writeStatus(std::uint32_t code)
+{
+    std::lock_guard lock(m_lock);
+    writeDword(EngineKey::Store, "PrinterStFlag", code);
+}
+
+void Engine::writeExists(std::uint32_t value)
+{
+    std::lock_guard lock(m_lock);
+    writeDword(EngineKey::Store, "VigilExistFlag", value);
+}
+
+void Engine::writeReadFlag(std::uint32_t value)
+{
+    std::lock_guard lock(m_lock);
+    writeDword(EngineKey::DriverData, "VigilReadFlag", value);
+}
+
+void Engine::reportError(std::uint32_t code)
+{
+    if (code == kSwitchToDespooler) return switchToDespoolerMode();
+    if (code == kSwitchToDirect) return switchToDirectMode();
+    if (m_firstErrorLatch && code == kCommFailure) code = kCommFailureAgain;
+    writeStatus(code);
+    m_firstErrorLatch = 1;
+}
+
+void Engine::stopAll()
+{
+    clearRunFlags();
+    writeExists(0);
+    busyClearAll();
+    writeReadFlag(2);
+}
+
+void Engine::deleteStThreads()
+{
+    if (!m_lockReady) return;
+    ++m_generation;  // a start-up still running ends at its next step
+    clearRunFlags();
+    // The threads are waited for, not given a fixed time: none may touch the store after the stop.
+    if (!waitForThreads(kThreadEndBound)) plat::trace("vigil: engine threads did not end within the stop's bound");
+    writeExists(0);
+    busyClearAll();
+    writeReadFlag(2);
+}
+
+// ---- start-up ----------------------------------------------------------------------------------
+
+void Engine::createVigilmonInitialize(StartBlock start)
+{
+    if (start.connection != kCaptured) start.capturedPort.clear();
+    const std::uint64_t generation = m_generation;
+    startThread([this, start = std::move(start), generation] { startUpThread(start, generation); });
+}
+
+void Engine::startUpThread(StartBlock start, std::uint64_t generation)
+{
+    m_lockReady = true;
+    Session s;
+    s.start = start;
+    s.start.port = limited(start.port, kNameLimit);
+    s.start.capturedPort = limited(start.capturedPort, kNameLimit);
+    s.start.printer = limited(start.printer, kNameLimit);
+    s.start.model = limited(start.model, kModelLimit);
+    s.printerKey = kPrintersKey + s.start.printer;
+    s.driverDataKey = s.printerKey + "\\PrinterDriverData";
+    s.storeKey = s.printerKey + "\\Vigilmon";
+    prepareTemplates(s);
+    {
+        std::lock_guard lock(m_lock);
+        m_session = s;
+    }
+    m_optionCardKnown = 0;
+    m_inkQueryPending = 0;
+
+    if (s.start.connection == kLocal && s.start.family == kInkjet &&
+        readDword(EngineKey::DriverData, "DespoolerRunFlag").value_or(0) != 0) {
+        if (despoolerStart(generation)) return;
+    }
+    if (plat::text::equalWholeIgnoringCase(s.start.model, "VELTA IJ-01")) {
+        writeStatus(kCannotMonitor);
+        busyChange(Busy::StartUp, false);
+        return;
+    }
+    for (bool firstPass = true; !stopRequested(generation); firstPass = false) {
+        if (!firstPass && !pause(scaled(10000ms), [&] { return stopRequested(generation); })) return;
+        if (startUpPass(s, generation)) return;
+    }
+}
+
+bool Engine::startUpPass(const Session& s, std::uint64_t generation)
+{
+    const bool network = s.start.connection == kQueue || s.start.connection == kCaptured;
+    const milliseconds attemptPause = s.start.connection == kLocal ? 500ms : 1000ms;
+    auto stopped = [&] { return stopRequested(generation); };
+    auto giveUp = [&](std::uint32_t code) {
+        writeStatus(code);
+        busyChange(Busy::StartUp, false);
+        return true;
+    };
+    auto tryAgainLater = [&] {
+        busyChange(Busy::StartUp, false);
+        reportError(kCommFailure);
+        return false;
+    };
+
+    if (s.start.connection == kLocal) {
+        // Another monitor owns the printer while it says so; ask again shortly, not in a tight loop.
+        while (readDword(EngineKey::Store, "LanMonExistFlag").value_or(0) != 0) {
+            if (!pause(scaled(50ms), stopped)) return true;
+        }
+        busyChange(Busy::StartUp, true);
+    } else if (network) {
+        busyChange(Busy::StartUp, true);
+        bool open = false;
+        for (int attempt = 0; attempt < 10 && !open; ++attempt) {
+            if (attempt > 0 && !pause(scaled(5000ms), stopped)) return true;
+            open = m_link->open(s.start.port);
+        }
+        if (!open) return tryAgainLater();
+    }
+
+    std::string id;
+    int answer = 999;
+    for (int attempt = 0; attempt < 10 && answer == 999; ++attempt) {
+        if (stopped()) return true;
+        if (attempt > 0 && !pause(scaled(attemptPause), stopped)) return true;
+        answer = getDeviceId(s, id);
+    }
+    if (answer == 0) {
+        if (network) m_link->close(true);
+        return giveUp(kCannotMonitor);
+    }
+    if (answer == 999) {
+        if (network) m_link->close(false);
+        return tryAgainLater();
+    }
+    static const char* const kNeedExtended[] = {"VELTA IJ-11", "VELTA PG-02", "VELTA PG-04", "VELTA PG-06", "VELTA DM-03"};
+    if (network && !m_link->extendedRequest()) {
+        for (const char* model : kNeedExtended) {
+            if (plat::text::equalWholeIgnoringCase(s.start.model, model)) {
+                m_link->close(true);
+                return giveUp(kCannotMonitor);
+            }
+        }
+    }
+    writeBinary(EngineKey::Store, "DeviceIDStrings", id);
+    writeDword(EngineKey::Store, "DeviceIDLength", static_cast<std::uint32_t>(id.size()));
+    writeStatus(kMonitoring);
+
+    if (s.start.connection == kLocal) {
+        bool enabled = false;
+        for (int attempt = 0; attempt < 10 && !enabled; ++attempt) {
+            if (stopped()) return true;
+            if (attempt > 0 && !pause(scaled(500ms), stopped)) return true;
+            enabled = writeCommand(s, s.statusEnable, 10, CancelMode::None);
+        }
+        if (!enabled) return tryAgainLater();
+        writeStatus(kMonitoring);
+    }
+
+    bool read = false;
+    for (int attempt = 0; attempt < 10 && !read; ++attempt) {
+        if (stopped()) return true;
+        if (attempt > 0 && !pause(scaled(attemptPause), stopped)) return true;
+        read = (network ? firstNetworkRead(s, generation) : firstStatusRead(s, generation)) == 1;
+    }
+    if (!read) {
+        if (network) m_link->close(false);
+        return tryAgainLater();
+    }
+    if (s.start.connection == kLocal && ij03ModelCheckRefuses(s)) return giveUp(kCannotMonitor);
+    if (stopped()) return true;
+
+    writeStatus(kMonitoring);
+    busyChange(Busy::StartUp, false);
+    becomeMonitoring(/*despoolerMode=*/false);
+    return true;
+}
+
+void Engine::becomeMonitoring(bool despoolerMode)
+{
+    if (despoolerMode) {
+        startLongRunning(m_realTimeRun, &Engine::despoolerWatchThread);
+    } else {
+        startLongRunning(m_realTimeRun, &Engine::realTimeThread);
+        if (session().start.connection == kLocal) startLongRunning(m_commandRun, &Engine::commandThread);
+    }
+    startLongRunning(m_portWatchRun, &Engine::portWatchThread);
+    startLongRunning(m_retryRun, &Engine::retryThread);
+    writeExists(1);
+    writeStatus(kMonitoring);
+    m_firstErrorLatch = 0;
+    std::lock_guard lock(m_lock);
+    m_retryState = 0;
+}
+
+bool Engine::ij03ModelCheckRefuses(const Session& s)
+{
+    if (!plat::text::equalWholeIgnoringCase(s.start.model, "VELTA IJ-03")) return false;
+    auto ink = readString(EngineKey::Store, "InkLevel", 1024);
+    if (!ink || ink->find("@BDC PS") == std::string::npos) return false;
+    plat::messageBox("Vigilmon", "選択されたプリンタではモニタできません\n     プリンタ        ＩＪ－０３");
+    return true;
+}
+
+// ---- retry --------------------------------------------------------------------------------------
+
+void Engine::retryThread()
+{
+    while (m_retryRun) {
+        if (!wait(1000ms, m_retryRun)) break;
+        const auto code = readDword(EngineKey::Store, "PrinterStFlag").value_or(0);
+        if (m_retryState != 0 || (code != kCommFailure && code != kCommFailureAgain)) continue;
+        {
+            std::lock_guard lock(m_lock);
+            m_retryState = 1;
+        }
+        writeExists(0);
+        busyClearAll();
+        writeReadFlag(2);
+        {
+            std::lock_guard lock(m_lock);
+            m_realTimeRun = m_commandRun = m_portWatchRun = 0;
+        }
+        wakeWaiters();
+        const auto retryTime = refresh("StRetryTime", 20000);
+        if (!pause(milliseconds(retryTime), [&] { return m_retryRun == 0; })) break;
+        busyClearAll();
+        writeReadFlag(2);
+        std::lock_guard lock(m_lock);
+        m_retryState = 2;
+    }
+}
+
+}  // namespace vigil
+
+namespace vigil {
+
+std::uint32_t Engine::checkConnectPrinter(std::string_view port, char* queuePath)
+{
+    (void)queuePath;  // a captured port's queue path comes with the network print paths
+    // "LPT" and a digit, compared as the system always has: case-sensitive.
+    if (port.size() >= 4 && port.starts_with("LPT") && port[3] >= '0' && port[3] <= '9') return 1;
+    return 0;
+}
+
+std::uint32_t Engine::networkLinkEnd() { return m_link->close(true) ? 1 : 0; }
+
+}  // namespace vigil

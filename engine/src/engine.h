@@ -1,0 +1,195 @@
+#pragma once
+// The engine: the state of the one printer a process monitors, and the threads that keep that
+// printer's store current. One Engine lives for the whole process (engine()); the exports are thin
+// calls into it.
+//
+// Everything the engine learns goes into the registry store: the store key (printer key +
+// "\Vigilmon"), the driver-data key (printer key + "\PrinterDriverData", shared with the maker's
+// despooler) and the printer key itself (read only). The engine never creates a key; a value it
+// refreshes is created with its default when missing.
+//
+// Threads: every thread the engine starts is counted, so a stop can wait until all have ended (with
+// a bound) instead of hoping a fixed pause was long enough. Fixed waits go through wait(), which a
+// stop interrupts and which tests may speed up with a time scale. Values read from the store (the
+// status interval, the retry time) are taken as they are.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "network_link.h"
+#include "port_channel.h"
+
+namespace vigil {
+
+using std::chrono::milliseconds;
+
+// Connection kinds and families as the start call gives them.
+enum Connection : std::uint32_t { kLocal = 1, kQueue = 2, kOtherNetwork3 = 3, kOtherNetwork4 = 4, kCaptured = 5 };
+enum Family : std::uint32_t { kPage = 1, kInkjet = 2, kImpact = 3 };
+
+// Status codes written to "PrinterStFlag".
+enum StatusCode : std::uint32_t {
+    kMonitoring = 0,
+    kCommFailure = 1,
+    kCommFailureAgain = 2,
+    kCannotMonitor = 3,
+    kPortChanged = 6,
+    kPrinterGone = 9,
+};
+// Control codes of the error-report entry.
+inline constexpr std::uint32_t kSwitchToDespooler = 9001;
+inline constexpr std::uint32_t kSwitchToDirect = 9002;
+
+// The ten busy-bit changes of "StRealThreadExistFlag".
+enum class Busy { StatusRead, Command, HeadAction, GapTool, StartUp };
+inline constexpr std::uint32_t kBusyStatusRead = 0x01, kBusyCommand = 0x04, kBusyHead = 0x08, kBusyGap = 0x10,
+                               kBusyStartUp = 0x20;
+
+enum class EngineKey { Printer, DriverData, Store };
+
+struct StartBlock {
+    std::string port, capturedPort, printer, model;
+    std::uint32_t family = 0, connection = 0, owner = 0;
+};
+
+// What one start works with: the start block, the key names built from it and the family's command
+// templates. Threads take a copy (session()); a new start replaces it.
+struct Session {
+    StartBlock start;
+    std::string printerKey, driverDataKey, storeKey;
+    std::string statusEnable, optionCardQuery, optionCardExit, inkQuery, extendedQuery, headAction;
+};
+
+// What a periodic status read leaves for the rest of its pass.
+enum class PassOutcome { Reply, Empty, NoReply, NextPassNow, ThreadEnds };
+
+// An IJ-03 ink reply as stored: the two bytes behind each "IQ:" dropped, unless the reply is 22 or
+// 38 bytes long.
+std::string editInkReply(std::string reply);
+
+class Engine : public RunFlags {
+public:
+    Engine();
+
+    // ---- exports
+    void createVigilmonInitialize(StartBlock start);
+    void deleteStThreads();
+    std::uint32_t execRetryState() const { return m_retryState; }
+    std::uint32_t inkChange() const { return m_inkChange; }
+    std::uint32_t setInkChange(std::uint32_t value) { return m_inkChange = value; }
+    std::uint32_t gapReturn() const { return m_gapReturn; }
+    std::uint32_t checkConnectPrinter(std::string_view port, char* queuePath);
+    std::uint32_t networkLinkEnd();
+
+    // ---- run flags, as the port channel polls them
+    bool realTimeRunning() const override { return m_realTimeRun; }
+    bool commandRunning() const override { return m_commandRun; }
+
+    // ---- for tests
+    void setTimeScale(double scale);
+    void setNetworkLink(std::unique_ptr<NetworkLink> link);
+    // Waits (bounded) until no engine thread runs; true if none does.
+    bool waitForThreads(milliseconds bound);
+
+private:
+    // Lifecycle (engine.cpp)
+    void startUpThread(StartBlock start, std::uint64_t generation);
+    // One pass of the start-up loop: true when the start-up is over (monitoring, or given up).
+    bool startUpPass(const Session& s, std::uint64_t generation);
+    void becomeMonitoring(bool despoolerMode);
+    bool ij03ModelCheckRefuses(const Session& s);
+    void reportError(std::uint32_t code);
+    void stopAll();
+    void busyChange(Busy bit, bool set);
+    void busyClearAll();  // changes 2, 4, 6 and 8
+    void writeStatus(std::uint32_t code);
+    void writeExists(std::uint32_t value);
+    void writeReadFlag(std::uint32_t value);
+    void retryThread();
+    void clearRunFlags();
+    bool stopRequested(std::uint64_t generation) const { return m_generation != generation; }
+    Session session() const;
+
+    // Threads and waits. pause() waits `duration` unless `stopWhen` turns true (checked whenever a
+    // stop or a cleared run flag wakes the waiters); it returns false when it was cut short.
+    void startThread(std::function<void()> body);
+    void startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)());
+    bool pause(milliseconds duration, const std::function<bool()>& stopWhen);
+    bool wait(milliseconds fixed, const std::atomic<std::uint32_t>& runFlag);  // scaled, until the flag clears
+    void wakeWaiters();
+    milliseconds scaled(milliseconds fixed) const;
+    ChannelTiming channelTiming() const;
+
+    // Store access: open the existing key, one value, close. Writes to the store key are flushed.
+    std::string keyPath(EngineKey key) const;
+    std::optional<std::string> readBytes(EngineKey key, std::string_view name, std::size_t max) const;
+    std::optional<std::uint32_t> readDword(EngineKey key, std::string_view name) const;
+    std::optional<std::string> readString(EngineKey key, std::string_view name, std::size_t max) const;
+    bool writeDword(EngineKey key, std::string_view name, std::uint32_t value) const;
+    bool writeString(EngineKey key, std::string_view name, std::string_view text) const;
+    bool writeBinary(EngineKey key, std::string_view name, std::string_view bytes) const;
+    // Reads a DWORD of the store key, creating it with `fallback` when it is missing.
+    std::uint32_t refresh(std::string_view name, std::uint32_t fallback) const;
+    std::uint32_t lockedLanMonExist() const;
+    bool printerKeyExists() const;
+
+    // Status requests (status_requests.cpp)
+    static void prepareTemplates(Session& s);
+    bool writeCommand(const Session& s, std::string_view bytes, int attempts, CancelMode cancel);
+    // Up to `tries` times: wait 500 ms (not before the first try unless `pauseFirst`), read once, and
+    // keep the reply once it contains `pattern`. A wait cut short by `stop` ends it.
+    bool readUntilContains(const Session& s, std::string_view pattern, int tries, bool pauseFirst,
+                           const std::function<bool()>& stop, std::string& reply);
+    int getDeviceId(const Session& s, std::string& id);  // 1 matching, 0 not available, 999 no reply
+    int firstStatusRead(const Session& s, std::uint64_t generation);
+    PassOutcome periodicStatusRead(const Session& s, std::string& reply);
+    int firstNetworkRead(const Session& s, std::uint64_t generation);
+    PassOutcome periodicNetworkRead(const Session& s, std::string& reply);
+    std::optional<std::string> networkStatus(const std::function<bool()>& stop);
+    bool networkOptionCard(const Session& s, const std::string& reply, const std::function<bool()>& stop);
+
+    // Polling loops (loops.cpp)
+    void realTimeThread();
+    bool despoolerStart(std::uint64_t generation);  // true: handled; false: fall back to direct mode
+    void despoolerWatchThread();
+    bool despoolerFresh() const;
+    bool copyDespoolerStatus();
+    void switchToDespoolerMode();
+    void switchToDirectMode();
+    void commandThread();
+    std::uint32_t runCommand(const Session& s, const std::function<bool()>& cancelled);
+    void portWatchThread();
+
+    // ---- state
+    mutable std::mutex m_lock;  // the engine's one lock: see the concurrency notes in engine.cpp
+    std::atomic<bool> m_lockReady{false};
+    Session m_session;  // guarded by m_lock; read through session()
+    std::atomic<std::uint32_t> m_realTimeRun{0}, m_commandRun{0}, m_portWatchRun{0}, m_retryRun{0};
+    std::atomic<std::uint32_t> m_firstErrorLatch{0}, m_retryState{0}, m_gapReturn{0}, m_inkChange{0};
+    std::atomic<std::uint32_t> m_optionCardKnown{0}, m_inkQueryPending{0};
+    std::atomic<std::uint64_t> m_generation{0};  // a stop moves it on; a start-up of an older one ends
+
+    std::atomic<double> m_timeScale{1.0};
+    std::unique_ptr<NetworkLink> m_link;
+    std::unique_ptr<PortChannel> m_channel;
+
+    // Thread accounting and interruptible waits.
+    std::mutex m_threadsMutex;
+    std::condition_variable m_threadsChanged;
+    int m_activeThreads = 0;           // guarded by m_threadsMutex
+    std::mutex m_waitMutex;
+    std::condition_variable m_wake;    // notified by a stop
+};
+
+Engine& engine();
+
+}  // namespace vigil

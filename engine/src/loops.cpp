@@ -1,0 +1,367 @@
+// The long-running threads: the real-time status thread (direct mode), despooler mode with its start,
+// watch thread and switches, the command mailbox and the port watch.
+
+#include <ctime>
+
+#include "engine.h"
+#include "plat/text/text.h"
+
+namespace vigil {
+namespace {
+
+using std::chrono_literals::operator""ms;
+
+constexpr std::size_t kMaxCommandBytes = 2048, kMaxPassBytes = 1024;
+
+// Mailbox answers in "CommandOkFlag".
+enum CommandAnswer : std::uint32_t { kPosted = 1, kDone = 2, kRefused = 4, kFailed = 8, kUnreadable = 16 };
+enum CommandKind : std::uint16_t { kReadDeviceId = 1, kSendAndWait = 2, kSendOnly = 4 };
+
+// Seconds since 1970-01-01 00:00 of the local time, the despooler's clock.
+std::int64_t localEpochSeconds()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return static_cast<std::int64_t>(now) + local.tm_gmtoff;
+}
+
+}  // namespace
+
+// ---- direct mode ----------------------------------------------------------------------------------
+
+void Engine::realTimeThread()
+{
+    const Session s = session();
+    const bool network = s.start.connection == kQueue || s.start.connection == kCaptured;
+    auto end = [&] {
+        if (network) m_link->close(false);
+    };
+    for (;;) {
+        if (!m_realTimeRun) return end();
+        if (s.start.connection == kLocal && s.start.family == kInkjet &&
+            readDword(EngineKey::DriverData, "DespoolerRunFlag").value_or(0) != 0) {
+            return reportError(kSwitchToDespooler);
+        }
+        const std::uint32_t lanMon = refresh("LanMonExistFlag", 0);
+        const std::uint32_t startFlag = refresh("GetRealTimeStatusStartFlag", 1);
+        const std::uint32_t interval = refresh("GetRealTimeStatusTime", 3000);
+        const std::uint32_t busy = refresh("StRealThreadExistFlag", 0);
+        const std::uint32_t exists = refresh("VigilExistFlag", 0);
+
+        if (exists == 0 || lanMon != 0 || startFlag == 0 || (busy & (kBusyCommand | kBusyHead | kBusyGap)) != 0) {
+            // Another monitor has the port: an IJ-03's ink is asked for again once it is free.
+            if (s.start.connection == kLocal && lanMon != 0 && s.start.family == kInkjet &&
+                s.start.model.starts_with("VELTA IJ-03")) {
+                m_inkQueryPending = 1;
+            }
+        } else {
+            busyChange(Busy::StatusRead, true);
+            writeReadFlag(1);
+            std::string reply;
+            PassOutcome outcome = PassOutcome::Empty;
+            if (s.start.connection == kLocal) {
+                if (lockedLanMonExist() != 0) {
+                    busyChange(Busy::StatusRead, false);
+                    continue;
+                }
+                outcome = periodicStatusRead(s, reply);
+                if (outcome == PassOutcome::NoReply) {
+                    if (lockedLanMonExist() != 0) busyChange(Busy::StatusRead, false);
+                    else if (m_realTimeRun) reportError(kCommFailure);
+                    continue;
+                }
+            } else if (network) {
+                outcome = periodicNetworkRead(s, reply);
+            } else if (s.start.connection != kOtherNetwork3 && s.start.connection != kOtherNetwork4) {
+                writeStatus(kCannotMonitor);
+                stopAll();
+                return end();
+            }
+            if (outcome == PassOutcome::ThreadEnds) return end();
+            if (outcome == PassOutcome::NextPassNow) continue;
+            if (outcome == PassOutcome::Reply && !reply.empty()) {
+                writeString(EngineKey::Store, "RealTimeStatusStrings", reply);
+            }
+            writeReadFlag(0);
+            busyChange(Busy::StatusRead, false);
+        }
+        if (!pause(milliseconds(interval), [&] { return m_realTimeRun == 0; })) return end();
+    }
+}
+
+// ---- despooler mode -------------------------------------------------------------------------------
+
+bool Engine::despoolerFresh() const
+{
+    std::lock_guard lock(m_lock);
+    auto last = readDword(EngineKey::DriverData, "DespoolerLastAccessTime");
+    auto interval = readDword(EngineKey::DriverData, "DespoolerIntervalTime");
+    const std::int64_t sum = last && interval ? static_cast<std::int64_t>(*last) + *interval : 0;
+    return sum >= localEpochSeconds();
+}
+
+bool Engine::copyDespoolerStatus()
+{
+    const Session s = session();
+    std::lock_guard lock(m_lock);
+    auto status = readString(EngineKey::DriverData, "RealTimeStatusStrings", 512);
+    if (!status) return false;
+    if (!s.start.model.starts_with("VELTA IJ-03") && !s.start.model.starts_with("VELTA IJ-01")) {
+        writeString(EngineKey::Store, "RealTimeStatusStrings", *status);
+        return true;
+    }
+    auto ink = readString(EngineKey::DriverData, "InkLevel", 512);
+    if (!ink) return false;
+    writeString(EngineKey::Store, "RealTimeStatusStrings", *status);
+    writeString(EngineKey::Store, "InkLevel", *ink);
+    return true;
+}
+
+bool Engine::despoolerStart(std::uint64_t generation)
+{
+    auto stopped = [&] { return stopRequested(generation); };
+    auto driverDword = [&](const char* name) {
+        std::lock_guard lock(m_lock);
+        return readDword(EngineKey::DriverData, name);
+    };
+    for (bool firstPass = true; !stopped(); firstPass = false) {
+        if (!firstPass && !pause(scaled(10000ms), stopped)) return true;
+        // The despooler may still be starting: wait for it while it says it runs.
+        while (driverDword("DespoolerExistFlag").value_or(0) == 0) {
+            if (driverDword("DespoolerRunFlag").value_or(0) == 0) return false;
+            if (!pause(scaled(50ms), stopped)) return true;
+        }
+        if (!despoolerFresh()) {
+            std::lock_guard lock(m_lock);
+            writeDword(EngineKey::DriverData, "DespoolerRunFlag", 0);
+            writeDword(EngineKey::DriverData, "DespoolerExistFlag", 0);
+            return false;
+        }
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            auto code = driverDword("PrinterStFlag");
+            if (driverDword("DespoolerExistFlag").value_or(0) == 0 || !despoolerFresh() || !code) {
+                writeStatus(kCannotMonitor);
+                return true;
+            }
+            if (*code != 0) continue;
+            auto id = readBytes(EngineKey::DriverData, "DeviceIDStrings", 2048);
+            auto length = readDword(EngineKey::DriverData, "DeviceIDLength");
+            auto model = readString(EngineKey::Store, "IDMDL", 512);
+            const Session s = session();
+            if (id && length && model) {
+                id->resize(std::min<std::size_t>(id->size(), *length));
+                if (id->find("MFG:VELTA") != std::string::npos && id->find("MDL:" + *model + ";") != std::string::npos &&
+                    writeBinary(EngineKey::Store, "DeviceIDStrings", *id) &&
+                    writeDword(EngineKey::Store, "DeviceIDLength", static_cast<std::uint32_t>(id->size())) &&
+                    copyDespoolerStatus()) {
+                    if (ij03ModelCheckRefuses(s)) {
+                        writeStatus(kCannotMonitor);
+                        return true;
+                    }
+                    becomeMonitoring(/*despoolerMode=*/true);
+                    return true;
+                }
+            }
+            writeStatus(kCannotMonitor);
+            return true;
+        }
+    }
+    return true;
+}
+
+void Engine::despoolerWatchThread()
+{
+    while (m_realTimeRun) {
+        refresh("LanMonExistFlag", 0);
+        refresh("GetRealTimeStatusStartFlag", 1);
+        const std::uint32_t interval = refresh("GetRealTimeStatusTime", 3000);
+        refresh("StRealThreadExistFlag", 0);
+        refresh("VigilExistFlag", 0);
+        std::optional<std::uint32_t> exists, code;
+        {
+            std::lock_guard lock(m_lock);
+            exists = readDword(EngineKey::DriverData, "DespoolerExistFlag");
+            code = readDword(EngineKey::DriverData, "PrinterStFlag");
+        }
+        if (exists.value_or(0) == 0) return reportError(kSwitchToDirect);
+        if (!despoolerFresh() || !code) {
+            writeStatus(kCannotMonitor);
+            return stopAll();
+        }
+        if (*code != 0) {
+            reportError(kCommFailure);
+            continue;
+        }
+        if (!copyDespoolerStatus()) {
+            writeStatus(kCannotMonitor);
+            return stopAll();
+        }
+        if (!pause(milliseconds(interval), [&] { return m_realTimeRun == 0; })) return;
+    }
+}
+
+void Engine::switchToDespoolerMode()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_realTimeRun = m_commandRun = 0;
+    }
+    wakeWaiters();
+    const std::uint64_t generation = m_generation;
+    startThread([this, generation] {
+        auto stopped = [&] { return stopRequested(generation); };
+        if (!pause(scaled(1000ms), stopped)) return;
+        busyClearAll();
+        writeReadFlag(0);
+        for (;;) {
+            std::optional<std::uint32_t> exists, runs;
+            {
+                std::lock_guard lock(m_lock);
+                exists = readDword(EngineKey::DriverData, "DespoolerExistFlag");
+                runs = readDword(EngineKey::DriverData, "DespoolerRunFlag");
+            }
+            if (exists.value_or(0) != 0 || runs.value_or(0) == 0) break;
+            if (!pause(scaled(50ms), stopped)) return;
+        }
+        startLongRunning(m_realTimeRun, &Engine::despoolerWatchThread);
+        busyClearAll();
+        writeReadFlag(0);
+    });
+}
+
+void Engine::switchToDirectMode()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_realTimeRun = 0;
+    }
+    wakeWaiters();
+    const std::uint64_t generation = m_generation;
+    startThread([this, generation] {
+        busyClearAll();
+        writeReadFlag(0);
+        if (!pause(scaled(1000ms), [&] { return stopRequested(generation); })) return;
+        startLongRunning(m_realTimeRun, &Engine::realTimeThread);
+        startLongRunning(m_commandRun, &Engine::commandThread);
+    });
+}
+
+// ---- command mailbox ------------------------------------------------------------------------------
+
+void Engine::commandThread()
+{
+    const Session s = session();
+    auto cancelled = [&] { return m_commandRun == 0; };
+    while (m_commandRun) {
+        if (refresh("CommandOkFlag", 0) == kPosted) {
+            const std::uint32_t lanMon = refresh("LanMonExistFlag", 0);
+            const std::uint32_t exists = refresh("VigilExistFlag", 0);
+            const std::uint32_t open = refresh("CommandExecStartFlag", 0);
+            if (exists == 0 || lanMon != 0 || open == 0) {
+                writeDword(EngineKey::Store, "CommandOkFlag", kRefused);
+            } else {
+                writeDword(EngineKey::Store, "CommandOkFlag", runCommand(s, cancelled));
+            }
+        }
+        if (!pause(scaled(500ms), cancelled)) return;
+    }
+}
+
+std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& cancelled)
+{
+    busyChange(Busy::Command, true);
+    const std::uint32_t startFlag = readDword(EngineKey::Store, "GetRealTimeStatusStartFlag").value_or(0);
+    writeDword(EngineKey::Store, "GetRealTimeStatusStartFlag", 0);
+    auto answer = [&](std::uint32_t result) {
+        writeDword(EngineKey::Store, "GetRealTimeStatusStartFlag", startFlag);
+        busyChange(Busy::Command, false);
+        return result;
+    };
+    pause(scaled(200ms), cancelled);
+
+    bool portFree = false;
+    for (int check = 0; check < 10 && !portFree; ++check) {
+        if (check > 0) pause(scaled(500ms), cancelled);
+        portFree = (readDword(EngineKey::Store, "StRealThreadExistFlag").value_or(0) &
+                    (kBusyStatusRead | kBusyHead | kBusyGap)) == 0;
+    }
+    if (!portFree) return answer(kRefused);
+
+    // The request is sized by its own length values; one beyond the mailbox's limits, or longer than
+    // the bytes stored, is refused as unreadable rather than read past.
+    auto length = readDword(EngineKey::Store, "CommandLength");
+    if (!length || *length < 2 || *length > kMaxCommandBytes) return answer(kUnreadable);
+    auto request = readBytes(EngineKey::Store, "CommandStrings", kMaxCommandBytes);
+    if (!request || request->size() < *length) return answer(kUnreadable);
+    request->resize(*length);
+    const auto kind = static_cast<std::uint16_t>(static_cast<unsigned char>((*request)[0]) |
+                                                 (static_cast<unsigned char>((*request)[1]) << 8));
+    const std::string bytes = request->substr(2);
+    std::string pass;
+    if (kind == kSendAndWait) {
+        auto passLength = readDword(EngineKey::Store, "PassLength");
+        auto passBytes = readBytes(EngineKey::Store, "PassStrings", kMaxPassBytes);
+        if (!passLength || *passLength > kMaxPassBytes || !passBytes || passBytes->size() < *passLength) {
+            return answer(kUnreadable);
+        }
+        pass = passBytes->substr(0, *passLength);
+    }
+
+    switch (kind) {
+    case kReadDeviceId: {
+        char id[2048];
+        std::uint32_t count = 0;
+        if (m_channel->readDeviceId(s.start.port, id, count, 10) != 1) return answer(kFailed);
+        writeBinary(EngineKey::Store, "DeviceIDStrings", std::string_view(id, count));
+        writeDword(EngineKey::Store, "DeviceIDLength", count);
+        return answer(kDone);
+    }
+    case kSendAndWait: {
+        // A failed write is answered 8, unless a matching reply still comes within the wait.
+        writeCommand(s, bytes, 10, CancelMode::Command);
+        if (cancelled()) return answer(kFailed);
+        std::string reply;
+        if (readUntilContains(s, pass, 10, true, cancelled, reply)) {
+            writeString(EngineKey::Store, "RetStrings", reply);
+            return answer(kDone);
+        }
+        if (!cancelled()) pause(scaled(500ms), cancelled);
+        return answer(kFailed);
+    }
+    case kSendOnly: {
+        const bool written = writeCommand(s, bytes, 10, CancelMode::Command);
+        return answer(written && !cancelled() ? kDone : kFailed);
+    }
+    default: return answer(kUnreadable);
+    }
+}
+
+// ---- port watch -----------------------------------------------------------------------------------
+
+void Engine::portWatchThread()
+{
+    const Session s = session();
+    const std::string& watched = s.start.connection == kCaptured ? s.start.capturedPort : s.start.port;
+    while (m_portWatchRun) {
+        if (!printerKeyExists()) return stopAll();
+        auto port = readString(EngineKey::Printer, "Port", 1024);
+        if (!port) {
+            writeStatus(kPrinterGone);
+            return stopAll();
+        }
+        if (!plat::text::equalWholeIgnoringCase(*port, watched) || plat::text::equalWholeIgnoringCase(*port, "FILE:")) {
+            writeStatus(kPortChanged);
+            return stopAll();
+        }
+        auto driver = readString(EngineKey::Printer, "Printer Driver", 1024);
+        if (!driver) {
+            writeStatus(kPrinterGone);
+            return stopAll();
+        }
+        if (!plat::text::equalWholeIgnoringCase(*driver, s.start.model)) return stopAll();
+        if (!pause(scaled(500ms), [&] { return m_portWatchRun == 0; })) return;
+    }
+}
+
+}  // namespace vigil
