@@ -4,7 +4,7 @@
 // The lock (m_lock) serialises the read-modify-write of the busy bits, the writes of "PrinterStFlag"
 // and "VigilExistFlag", the reads and writes of the despooler's flags and "VigilReadFlag", the locked
 // read of "LanMonExistFlag", the copy of the despooler's status, the clearing of the run flags and the
-// retry state, and the session. Other store values are read and written without it.
+// retry state. Other store values are read and written without it.
 
 #include "engine.h"
 
@@ -81,7 +81,7 @@ ChannelTiming Engine::channelTiming() const
 
 Session Engine::session() const
 {
-    std::lock_guard lock(m_lock);
+    std::lock_guard lock(m_sessionMutex);
     return m_session;
 }
 
@@ -327,7 +327,7 @@ void Engine::startUpThread(StartBlock start, std::uint64_t generation)
     s.storeKey = s.printerKey + "\\Vigilmon";
     prepareTemplates(s);
     {
-        std::lock_guard lock(m_lock);
+        std::lock_guard lock(m_sessionMutex);
         m_session = s;
     }
     m_optionCardKnown = 0;

@@ -172,7 +172,8 @@ private:
     // ---- state
     mutable std::mutex m_lock;  // the engine's one lock: see the concurrency notes in engine.cpp
     std::atomic<bool> m_lockReady{false};
-    Session m_session;  // guarded by m_lock; read through session()
+    mutable std::mutex m_sessionMutex;  // guards m_session only, so it can be read under m_lock
+    Session m_session;                  // read through session()
     std::atomic<std::uint32_t> m_realTimeRun{0}, m_commandRun{0}, m_portWatchRun{0}, m_retryRun{0};
     std::atomic<std::uint32_t> m_firstErrorLatch{0}, m_retryState{0}, m_gapReturn{0}, m_inkChange{0};
     std::atomic<std::uint32_t> m_optionCardKnown{0}, m_inkQueryPending{0};

@@ -1,0 +1,62 @@
+#pragma once
+// A fresh system root with vprinter serving printers, a spooler printer key for each printer the test
+// monitors, the store prepared as the list program prepares it, and the engine running fast (its fixed
+// waits at 1/50). Each test runs in its own process, so the engine is a fresh one every time.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine.h"
+#include "testsupport/simulator.h"
+#include "testsupport/temp_root.h"
+
+namespace enginetest {
+
+// The printers every engine test can use: one per family and the models with follow-up queries.
+inline constexpr const char* kPrinters = R"({"printers": [
+    {"port": "LPT1:", "model": "PG-03"},
+    {"port": "LPT2:", "model": "IJ-09"},
+    {"port": "LPT3:", "model": "DM-02"},
+    {"port": "LPT4:", "model": "IJ-03"},
+    {"port": "LPT5:", "model": "IJ-01"},
+    {"port": "LPT6:", "model": "IJ-08"}]})";
+
+class EngineTest : public testsupport::RootTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Makes the spooler's printer key ("Port", "Printer Driver", an empty PrinterDriverData) and the
+    // printer's \Vigilmon with its initial values, then sets the two intervals small.
+    void preparePrinter(const std::string& printer, const std::string& port, const std::string& model,
+                        const std::string& shortModel);
+    // Starts the engine for a printer prepared with preparePrinter().
+    void start(const std::string& printer, const std::string& port, const std::string& model, std::uint32_t family,
+               std::uint32_t connection = 1);
+
+    std::optional<std::uint32_t> dword(const std::string& key, const std::string& name) const;
+    std::optional<std::string> bytes(const std::string& key, const std::string& name) const;
+    void setDword(const std::string& key, const std::string& name, std::uint32_t value) const;
+    void setString(const std::string& key, const std::string& name, const std::string& text) const;
+    void setBinary(const std::string& key, const std::string& name, const std::string& data) const;
+    void deleteValue(const std::string& key, const std::string& name) const;
+
+    std::string printerKey() const { return "System\\CurrentControlSet\\Control\\Print\\Printers\\" + m_printer; }
+    std::string storeKey() const { return printerKey() + "\\Vigilmon"; }
+    std::string driverDataKey() const { return printerKey() + "\\PrinterDriverData"; }
+    std::optional<std::uint32_t> store(const std::string& name) const { return dword(storeKey(), name); }
+    std::optional<std::string> storeText(const std::string& name) const { return bytes(storeKey(), name); }
+
+    // Waits (bounded) until the store value `name` is `value`.
+    bool storeBecomes(const std::string& name, std::uint32_t value) const;
+    // Waits (bounded) until no engine thread runs.
+    bool threadsEnd() const;
+
+    testsupport::Simulator sim{VPRINTER_PROGRAM, kPrinters};
+    std::string m_printer;
+};
+
+}  // namespace enginetest
