@@ -118,11 +118,16 @@ void Engine::startThread(std::function<void()> body)
     }).detach();
 }
 
-void Engine::startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)())
+void Engine::startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(), std::uint64_t generation)
 {
-    // Started only when not running already; the flag is set before the thread exists.
-    std::uint32_t idle = 0;
-    if (!runFlag.compare_exchange_strong(idle, 1)) return;
+    // Started only when not running already; the flag is set before the thread exists. Under the
+    // lock, so a stop either clears the flag after this or refuses the start.
+    {
+        std::lock_guard lock(m_lock);
+        if (stopRequested(generation)) return;
+        std::uint32_t idle = 0;
+        if (!runFlag.compare_exchange_strong(idle, 1)) return;
+    }
     startThread([this, body] { (this->*body)(); });
 }
 
@@ -295,8 +300,13 @@ void Engine::stopAll()
 void Engine::deleteStThreads()
 {
     if (!m_lockReady) return;
-    ++m_generation;  // a start-up still running ends at its next step
-    clearRunFlags();
+    {
+        // A start-up still running ends at its next step, and starts nothing more.
+        std::lock_guard lock(m_lock);
+        ++m_generation;
+        m_realTimeRun = m_commandRun = m_portWatchRun = m_retryRun = 0;
+    }
+    wakeWaiters();
     // The threads are waited for, not given a fixed time: none may touch the store after the stop.
     if (!waitForThreads(kThreadEndBound)) plat::trace("vigil: engine threads did not end within the stop's bound");
     writeExists(0);
@@ -434,20 +444,20 @@ bool Engine::startUpPass(const Session& s, std::uint64_t generation)
 
     writeStatus(kMonitoring);
     busyChange(Busy::StartUp, false);
-    becomeMonitoring(/*despoolerMode=*/false);
+    becomeMonitoring(/*despoolerMode=*/false, generation);
     return true;
 }
 
-void Engine::becomeMonitoring(bool despoolerMode)
+void Engine::becomeMonitoring(bool despoolerMode, std::uint64_t generation)
 {
     if (despoolerMode) {
-        startLongRunning(m_realTimeRun, &Engine::despoolerWatchThread);
+        startLongRunning(m_realTimeRun, &Engine::despoolerWatchThread, generation);
     } else {
-        startLongRunning(m_realTimeRun, &Engine::realTimeThread);
-        if (session().start.connection == kLocal) startLongRunning(m_commandRun, &Engine::commandThread);
+        startLongRunning(m_realTimeRun, &Engine::realTimeThread, generation);
+        if (session().start.connection == kLocal) startLongRunning(m_commandRun, &Engine::commandThread, generation);
     }
-    startLongRunning(m_portWatchRun, &Engine::portWatchThread);
-    startLongRunning(m_retryRun, &Engine::retryThread);
+    startLongRunning(m_portWatchRun, &Engine::portWatchThread, generation);
+    startLongRunning(m_retryRun, &Engine::retryThread, generation);
     writeExists(1);
     writeStatus(kMonitoring);
     m_firstErrorLatch = 0;

@@ -105,7 +105,7 @@ private:
     void startUpThread(StartBlock start, std::uint64_t generation);
     // One pass of the start-up loop: true when the start-up is over (monitoring, or given up).
     bool startUpPass(const Session& s, std::uint64_t generation);
-    void becomeMonitoring(bool despoolerMode);
+    void becomeMonitoring(bool despoolerMode, std::uint64_t generation);
     bool ij03ModelCheckRefuses(const Session& s);
     void reportError(std::uint32_t code);
     void stopAll();
@@ -122,7 +122,7 @@ private:
     // Threads and waits. pause() waits `duration` unless `stopWhen` turns true (checked whenever a
     // stop or a cleared run flag wakes the waiters); it returns false when it was cut short.
     void startThread(std::function<void()> body);
-    void startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)());
+    void startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(), std::uint64_t generation);
     bool pause(milliseconds duration, const std::function<bool()>& stopWhen);
     bool wait(milliseconds fixed, const std::atomic<std::uint32_t>& runFlag);  // scaled, until the flag clears
     void wakeWaiters();

@@ -159,7 +159,7 @@ bool Engine::despoolerStart(std::uint64_t generation)
                         writeStatus(kCannotMonitor);
                         return true;
                     }
-                    becomeMonitoring(/*despoolerMode=*/true);
+                    becomeMonitoring(/*despoolerMode=*/true, generation);
                     return true;
                 }
             }
@@ -203,12 +203,15 @@ void Engine::despoolerWatchThread()
 
 void Engine::switchToDespoolerMode()
 {
+    std::uint64_t generation = 0;
     {
+        // Only a thread still running may switch: one that a stop has ended starts nothing.
         std::lock_guard lock(m_lock);
+        if (m_realTimeRun == 0) return;
         m_realTimeRun = m_commandRun = 0;
+        generation = m_generation;
     }
     wakeWaiters();
-    const std::uint64_t generation = m_generation;
     startThread([this, generation] {
         auto stopped = [&] { return stopRequested(generation); };
         if (!pause(scaled(1000ms), stopped)) return;
@@ -224,7 +227,7 @@ void Engine::switchToDespoolerMode()
             if (exists.value_or(0) != 0 || runs.value_or(0) == 0) break;
             if (!pause(scaled(50ms), stopped)) return;
         }
-        startLongRunning(m_realTimeRun, &Engine::despoolerWatchThread);
+        startLongRunning(m_realTimeRun, &Engine::despoolerWatchThread, generation);
         busyClearAll();
         writeReadFlag(0);
     });
@@ -232,18 +235,20 @@ void Engine::switchToDespoolerMode()
 
 void Engine::switchToDirectMode()
 {
+    std::uint64_t generation = 0;
     {
         std::lock_guard lock(m_lock);
+        if (m_realTimeRun == 0) return;
         m_realTimeRun = 0;
+        generation = m_generation;
     }
     wakeWaiters();
-    const std::uint64_t generation = m_generation;
     startThread([this, generation] {
         busyClearAll();
         writeReadFlag(0);
         if (!pause(scaled(1000ms), [&] { return stopRequested(generation); })) return;
-        startLongRunning(m_realTimeRun, &Engine::realTimeThread);
-        startLongRunning(m_commandRun, &Engine::commandThread);
+        startLongRunning(m_realTimeRun, &Engine::realTimeThread, generation);
+        startLongRunning(m_commandRun, &Engine::commandThread, generation);
     });
 }
 
