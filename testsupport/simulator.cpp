@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -27,17 +29,22 @@ Simulator::Simulator(std::string program, const std::string& config) : m_program
     const std::string file = std::string(root) + "/vprinter.json";
     std::ofstream(file) << config;
 
-    int out[2];
-    if (::pipe(out) != 0) return;
+    // vprinter ends when its stdin closes, so it goes with this process even when a test crashes.
+    int out[2], in[2];
+    if (::pipe(out) != 0 || ::pipe2(in, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> argv{m_program.data(), const_cast<char*>("run"), const_cast<char*>(file.c_str()), nullptr};
+    std::vector<char*> argv{m_program.data(), const_cast<char*>("run"), const_cast<char*>(file.c_str()),
+                            const_cast<char*>("--until-stdin-closes"), nullptr};
     if (::posix_spawn(&m_pid, m_program.c_str(), &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
+    ::close(in[0]);
     m_out = out[0];
+    m_in = in[1];
     if (m_pid < 0) {
         ADD_FAILURE() << "cannot start " << m_program;
         return;
@@ -62,6 +69,7 @@ Simulator::~Simulator()
         ::waitpid(m_pid, nullptr, 0);
     }
     if (m_out >= 0) ::close(m_out);
+    if (m_in >= 0) ::close(m_in);
 }
 
 ProgramRun Simulator::control(const std::string& port, const std::string& command) const

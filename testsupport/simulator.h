@@ -31,6 +31,7 @@ private:
     std::string m_program;
     pid_t m_pid = -1;
     int m_out = -1;
+    int m_in = -1;  // vprinter's stdin: closing it ends vprinter
     bool m_ready = false;
     std::string m_output;
 };

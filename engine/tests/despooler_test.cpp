@@ -132,6 +132,7 @@ TEST_F(DespoolerMode, AStaleDespoolerEndsMonitoringWithStatusThree)
     ASSERT_TRUE(despooler.send("stale"));
     ASSERT_TRUE(storeBecomes("PrinterStFlag", 3));
     EXPECT_TRUE(storeBecomes("VigilExistFlag", 0));
+    EXPECT_TRUE(threadsEnd());
     EXPECT_EQ(dword(driverDataKey(), "VigilReadFlag"), 2u);
 }
 

@@ -15,7 +15,7 @@ MessageBoxHandler& handler()
 
 }  // namespace
 
-void messageBox(const std::string& caption, const std::string& text)
+void messageBox(const std::string& caption, const std::string& text, void* owner)
 {
     MessageBoxHandler current;
     {
@@ -23,7 +23,7 @@ void messageBox(const std::string& caption, const std::string& text)
         current = handler();
     }
     if (current) {
-        current({caption, text});
+        current({caption, text, owner});
         return;
     }
     std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());

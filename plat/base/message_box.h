@@ -11,12 +11,13 @@ namespace plat {
 struct MessageBox {
     std::string caption;
     std::string text;
+    void* owner = nullptr;  // the window the box belongs to (a QWidget*), or none
 };
 
 using MessageBoxHandler = std::function<void(const MessageBox&)>;
 
 // Shows (or reports) the box; returns when the handler has returned.
-void messageBox(const std::string& caption, const std::string& text);
+void messageBox(const std::string& caption, const std::string& text, void* owner = nullptr);
 
 // Installs `handler` for the whole process; an empty handler restores the stderr default.
 void setMessageBoxHandler(MessageBoxHandler handler);

@@ -199,7 +199,7 @@ private:
     {
         if (!answer || answer->code != static_cast<std::uint8_t>(sim::Status::Ok)) return -1;
         std::size_t n = std::min(answer->payload.size(), buffer.size());
-        std::memcpy(buffer.data(), answer->payload.data(), n);
+        if (n > 0) std::memcpy(buffer.data(), answer->payload.data(), n);
         return static_cast<IoResult>(n);
     }
 

@@ -224,7 +224,8 @@ struct Store::Impl {
         begin = Statement(db, "BEGIN IMMEDIATE");
         commit = Statement(db, "COMMIT");
         rollback = Statement(db, "ROLLBACK");
-        return std::all_of(statements().begin(), statements().end(), [](Statement* s) { return s->valid(); });
+        const auto all = statements();
+        return std::all_of(all.begin(), all.end(), [](Statement* s) { return s->valid(); });
     }
 
     // Copies the (type, data) row `statement` has just stepped to, as a query does.

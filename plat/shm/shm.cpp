@@ -1,6 +1,7 @@
 #include "plat/shm/shm.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,12 +20,30 @@
 namespace plat::shm {
 namespace {
 
-// munmap needs the length that the system's unmap call never passed: views remember theirs here.
+// munmap needs the length that the system's unmap call never passed: views remember theirs here,
+// with the lock file that excludes other processes.
+struct View {
+    std::size_t size;
+    int lockFd;
+};
 std::mutex viewsMutex;
-std::map<const void*, std::size_t>& views()
+std::map<const void*, View>& views()
 {
-    static auto* table = new std::map<const void*, std::size_t>();  // outlives every static user
+    static auto* table = new std::map<const void*, View>();  // outlives every static user
     return *table;
+}
+
+int lockFileOf(const std::string& objectName)
+{
+    const std::string file = (runDir() / (objectName.substr(1) + ".lock")).string();
+    return ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
+int lockFdOf(const void* view)
+{
+    std::lock_guard lock(viewsMutex);
+    auto it = views().find(view);
+    return it == views().end() ? -1 : it->second.lockFd;
 }
 
 Error failure(std::string_view what, std::string_view name)
@@ -119,7 +138,7 @@ Result<void*> mapView(const Mapping& mapping)
     void* view = ::mmap(nullptr, mapping.m_size, PROT_READ | PROT_WRITE, MAP_SHARED, mapping.m_fd, 0);
     if (view == MAP_FAILED) return failure("map", mapping.m_name);
     std::lock_guard lock(viewsMutex);
-    views()[view] = mapping.m_size;
+    views()[view] = View{mapping.m_size, lockFileOf(mapping.m_objectName)};
     return view;
 }
 
@@ -128,7 +147,8 @@ bool unmapView(void* view)
     std::lock_guard lock(viewsMutex);
     auto it = views().find(view);
     if (it == views().end()) return false;
-    if (::munmap(view, it->second) != 0) return false;
+    if (::munmap(view, it->second.size) != 0) return false;
+    if (it->second.lockFd >= 0) ::close(it->second.lockFd);
     views().erase(it);
     return true;
 }
@@ -137,7 +157,23 @@ std::size_t viewSize(const void* view)
 {
     std::lock_guard lock(viewsMutex);
     auto it = views().find(view);
-    return it == views().end() ? 0 : it->second;
+    return it == views().end() ? 0 : it->second.size;
+}
+
+bool lockView(const void* view)
+{
+    int fd = lockFdOf(view);
+    if (fd < 0) return false;
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+void unlockView(const void* view)
+{
+    int fd = lockFdOf(view);
+    if (fd >= 0) ::flock(fd, LOCK_UN);
 }
 
 }  // namespace plat::shm

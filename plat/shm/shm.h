@@ -61,6 +61,12 @@ bool unmapView(void* view);
 // Size of a view made by mapView(), 0 for any other address.
 std::size_t viewSize(const void* view);
 
+// Excludes every other process that locks a view of the same mapping (a lock file per name in the
+// root's run/ folder), so a whole-record copy is never seen half done. Threads of one process must
+// exclude each other themselves. False for an address that is not a view.
+bool lockView(const void* view);
+void unlockView(const void* view);
+
 // The name an object of the current root gets in the system's namespace (for tests and tools).
 std::string objectName(std::string_view name);
 

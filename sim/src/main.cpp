@@ -11,6 +11,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plat/base/system_root.h"
@@ -26,7 +27,10 @@ namespace sim = plat::port::sim;
 constexpr const char* kHelp = R"(vprinter - simulated VELTA printers on local ports
 
 Usage:
-  vprinter run CONFIG.json       serve the printers of CONFIG until stopped (SIGINT, SIGTERM)
+  vprinter run CONFIG.json [--until-stdin-closes]
+                                 serve the printers of CONFIG until stopped (SIGINT, SIGTERM), or
+                                 until its standard input closes (so it ends with the program that
+                                 started it, however that program ends)
   vprinter ctl PORT COMMAND...   change a running printer, or ask it something
   vprinter models                list the models it can play
   vprinter --help
@@ -66,7 +70,7 @@ int usage(const std::string& why)
     return 2;
 }
 
-int run(const std::string& configFile)
+int run(const std::string& configFile, bool untilStdinCloses)
 {
     std::ifstream in(configFile);
     if (!in) return usage("cannot read " + configFile);
@@ -92,6 +96,14 @@ int run(const std::string& configFile)
     }
     std::printf("vprinter: ready, %zu printer(s) in %s\n", config.value().size(), plat::systemRoot().c_str());
     std::fflush(stdout);
+    if (untilStdinCloses) {
+        std::thread([] {
+            char scratch[256];
+            while (::read(STDIN_FILENO, scratch, sizeof scratch) > 0) {
+            }
+            ::kill(::getpid(), SIGTERM);
+        }).detach();
+    }
     int received = 0;
     sigwait(&signals, &received);
     server.stop();
@@ -146,7 +158,11 @@ int main(int argc, char** argv)
         }
     }
     if (args.empty()) return usage("give a command");
-    if (args[0] == "run") return args.size() == 2 ? run(args[1]) : usage("run takes one config file");
+    if (args[0] == "run") {
+        const bool untilStdinCloses = args.size() == 3 && args[2] == "--until-stdin-closes";
+        if (args.size() != 2 && !untilStdinCloses) return usage("run takes one config file");
+        return run(args[1], untilStdinCloses);
+    }
     if (args[0] == "ctl") {
         if (args.size() < 3) return usage("ctl takes a port and a command");
         return control(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
