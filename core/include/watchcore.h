@@ -5,11 +5,17 @@
 // No export keeps state between calls: every registry access opens its key, reads or writes one
 // value and closes the key again.
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "printer_entry.h"
 
 #define WATCHCORE_API extern "C" __attribute__((visibility("default")))
+
+class QWidget;  // window handles are the windowing layer's widgets
+
+// The file handle of a mapping backed by shared memory only ("no file").
+inline constexpr intptr_t kWatchcoreNoFile = -1;
 
 // ---- Per-printer registry store -----------------------------------------------------------------
 // Getters leave a DWORD out untouched and a buffer unspecified when they fail (missing key or value,
@@ -49,3 +55,51 @@ WATCHCORE_API int32_t fSetRegistoryKswListRunFlag(uint32_t value);
 // Creates the printer's \Vigilmon and writes its initial values; keeps the user's two time settings.
 // Stops at the first value it cannot write and returns 0 (the values written so far stay).
 WATCHCORE_API int32_t fInitRegistory(const PrinterEntry* entry);
+
+// ---- Small services -------------------------------------------------------------------------------
+
+// An error box with the product's caption: code 0 "initialisation failed", 1 "no memory", 2 "fatal
+// error", 3 "initialisation did not complete, check the printer"; other codes show an empty text.
+WATCHCORE_API void vDisplayError(QWidget* owner, uint16_t code);
+// 1 when both texts have the same length and bytes (with or without regard to case), else 0.
+WATCHCORE_API int32_t flstrcmpLen(const char* a, const char* b);
+WATCHCORE_API int32_t flstrcmpiLen(const char* a, const char* b);
+// Replaces `text` by its tab-separated field number `field` (from 1; beyond the last: empty). A
+// character is never split. Returns 1.
+WATCHCORE_API int32_t fGetTabStopString(char* text, uint32_t field);
+// Writes a shell link to the printer's item of the printers folder in `directory`, named like a
+// unique temporary file "KSWxxxx" with the extension ".LNK"; its path goes to `path`, which holds at
+// least 260 bytes. 1 on success.
+WATCHCORE_API int32_t fCreateShortCutFile(const char* directory, const char* printer, char* path);
+
+// ---- Mapped file access ----------------------------------------------------------------------------
+
+// Mode 1: map an existing file whole for reading. Mode 2: create (replace) the file with `size`
+// bytes and map it for reading and writing. The file's size goes to `fileSize`; on failure the
+// result is null and `handle` is set to 0 (on success it is left as the caller set it).
+WATCHCORE_API void* lpvFMAPopenFile(const char* file, uint32_t mode, uint32_t size, intptr_t* handle,
+                                    uint32_t* fileSize);
+// Closes a nonzero `handle` (a file descriptor of the caller's) and unmaps a view of
+// lpvFMAPopenFile, clearing both. 0 only when the unmap fails.
+WATCHCORE_API int32_t fFMAPcloseFile(void** view, intptr_t* handle);
+
+// ---- Shared-memory channel ----------------------------------------------------------------------
+// Slot names "WTCHF" / "WTCHM" + slot number, into a buffer of at least 32 bytes; a negative slot: 0.
+// Creation and opening failures show an error box ("エラー") and return 0. Copies move the whole
+// count under a lock that excludes the other threads of the process and every other process, and
+// refuse a count beyond the mapping.
+
+WATCHCORE_API int32_t fSharedMemoryCreateFileName(char* name, int32_t slot);
+WATCHCORE_API int32_t fSharedMemoryCreateMapName(char* name, int32_t slot);
+// useFile 0: kWatchcoreNoFile without touching the file system.
+WATCHCORE_API intptr_t hSharedMemoryCreateFile(const char* name, int32_t useFile);
+WATCHCORE_API intptr_t hSharedMemoryCreateFileMapping(intptr_t file, const char* name, int32_t useFile, uint32_t size);
+WATCHCORE_API void* lpvSharedMemoryMapViewFile(intptr_t mapping);
+WATCHCORE_API intptr_t hSharedMemoryOpenFileMapping(const char* name);
+WATCHCORE_API int32_t fSharedMemoryReadAccess(const void* view, void* buffer, uint32_t count);
+WATCHCORE_API int32_t fSharedMemoryWriteAccess(void* view, const void* buffer, uint32_t count);
+WATCHCORE_API int32_t fSharedMemoryUpdate(void* view, uint32_t count);
+// Unmaps the view, then closes the mapping (the server's close removes the name); 0 when the view
+// cannot be unmapped (the mapping then stays open).
+WATCHCORE_API int32_t fSharedMemoryClientClose(void* view, intptr_t mapping);
+WATCHCORE_API int32_t fSharedMemoryServerClose(void* view, intptr_t mapping, intptr_t file, int32_t fileOwned);
