@@ -13,6 +13,72 @@
 #define WATCHCORE_API extern "C" __attribute__((visibility("default")))
 
 class QWidget;  // window handles are the windowing layer's widgets
+namespace plat {
+class Heap;  // the caller's heap, from which the library allocates the lists it builds
+}
+
+// ---- Records of the spooler and the model table ---------------------------------------------------
+
+// A printer as the spooler lists it (level 2). Texts point into the same heap block.
+struct PrinterInfo2 {
+    char* pServerName;
+    char* pPrinterName;
+    char* pShareName;
+    char* pPortName;
+    char* pDriverName;
+    char* pComment;
+    char* pLocation;
+    void* pDevMode;
+    char* pSepFile;
+    char* pPrintProcessor;
+    char* pDatatype;
+    char* pParameters;
+    void* pSecurityDescriptor;
+    uint32_t Attributes;
+    uint32_t Priority;
+    uint32_t DefaultPriority;
+    uint32_t StartTime;
+    uint32_t UntilTime;
+    uint32_t Status;
+    uint32_t cJobs;
+    uint32_t AveragePPM;
+};
+
+// An installed printer driver (level 2).
+struct DriverInfo2 {
+    uint32_t cVersion;
+    char* pName;
+    char* pEnvironment;
+    char* pDriverPath;
+    char* pDataFile;
+    char* pConfigFile;
+};
+
+// One row of the built-in model table; the row index is the model number (0..20).
+struct ModelTableEntry {
+    int32_t DriverGroup;        // 1 page printers, 2 IJ-03, 3 later inkjets, 4 impact printers, 5 IJ-01
+    char ModelName[32];         // the spooler's driver name of the model ("VELTA PG-03")
+    char DriverFile[32];        // the driver's file name
+    char LanguageMonitor[32];   // the language monitor's library file; empty for IJ-01
+    char ShortModelName[32];    // what the printer reports after "MDL:" ("PG-03")
+    char InformationFile[32];   // the printer information file
+};
+
+struct ModelTable {
+    uint32_t EntryCount;        // 21
+    uint32_t Built;             // 1 once the entries are filled
+    ModelTableEntry* Entries;   // in the caller's heap
+};
+
+struct PortEntry {
+    char Name[64];
+    uint32_t Flag;  // 1
+};
+
+struct PortList {
+    uint32_t Count;
+    PortEntry* Entries;  // in the caller's heap
+};
 
 // The file handle of a mapping backed by shared memory only ("no file").
 inline constexpr intptr_t kWatchcoreNoFile = -1;

@@ -1,0 +1,175 @@
+#include "slot_table.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "plat/text/text.h"
+
+namespace watchlist {
+namespace {
+
+struct ModelCodeRow {
+    const char* name;
+    ModelCode code;
+};
+
+constexpr std::array<ModelCodeRow, 21> kModelCodes{{
+    {"PG-03", {0, 0}},  {"PG-01", {0, 1}},  {"IJ-03", {2, 2}},  {"IJ-09", {2, 3}},  {"IJ-06", {2, 4}},
+    {"IJ-10", {2, 5}},  {"DM-02", {1, 6}},  {"DM-04", {1, 7}},  {"PG-05", {0, 8}},  {"IJ-01", {2, 9}},
+    {"IJ-02", {2, 10}}, {"IJ-04", {2, 11}}, {"DM-01", {1, 12}}, {"IJ-08", {2, 13}}, {"IJ-07", {2, 14}},
+    {"IJ-05", {2, 15}}, {"IJ-12", {2, 16}}, {"IJ-11", {2, 17}}, {"PG-04", {0, 18}}, {"PG-02", {0, 19}},
+    {"PG-06", {0, 20}},
+}};
+
+template <std::size_t N>
+void copyField(char (&field)[N], const char* text)
+{
+    plat::text::copyBounded(field, N, text != nullptr ? text : "");
+}
+
+// Reads the record, lets `change` decide and change it, writes it back when asked to.
+template <class Change>
+bool updateRecord(void* view, Change change)
+{
+    if (view == nullptr) return true;
+    PrinterEntry entry;
+    if (fSharedMemoryReadAccess(view, &entry, sizeof entry) != 1) return false;
+    if (!change(entry)) return true;
+    return fSharedMemoryWriteAccess(view, &entry, sizeof entry) == 1;
+}
+
+}  // namespace
+
+ModelCode modelCodeOf(const char* shortModelName)
+{
+    for (const auto& row : kModelCodes) {
+        if (shortModelName != nullptr && plat::text::equalWholeIgnoringCase(row.name, shortModelName)) return row.code;
+    }
+    return {0, 0};
+}
+
+bool SlotTable::createSlot(bool useFile)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_count >= kSlotCount) return false;
+    SlotHandles slot{};
+    const int n = m_count;
+    fSharedMemoryCreateFileName(slot.fileName, n);
+    fSharedMemoryCreateMapName(slot.mappingName, n);
+    slot.fileOwned = useFile;
+    slot.fileHandle = hSharedMemoryCreateFile(slot.fileName, useFile);
+    if (slot.fileHandle == 0) return false;
+    slot.fileCreated = 1;
+    slot.mappingHandle = hSharedMemoryCreateFileMapping(slot.fileHandle, slot.mappingName, useFile, sizeof(PrinterEntry));
+    if (slot.mappingHandle != 0) {
+        slot.mappingCreated = 1;
+        slot.view = lpvSharedMemoryMapViewFile(slot.mappingHandle);
+    }
+    if (slot.view == nullptr) {
+        // Nothing of a half-made slot stays open.
+        fSharedMemoryServerClose(nullptr, slot.mappingHandle, slot.fileHandle, slot.fileOwned);
+        return false;
+    }
+    slot.viewMapped = 1;
+    m_slots[n] = slot;
+    m_count = n + 1;
+    return true;
+}
+
+bool SlotTable::closeNewest()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_count == 0) return false;
+    SlotHandles& slot = m_slots[m_count - 1];
+    const bool closed = fSharedMemoryServerClose(slot.view, slot.mappingHandle, slot.fileHandle, slot.fileOwned) == 1;
+    slot = SlotHandles{};
+    --m_count;
+    return closed;
+}
+
+void SlotTable::closeAll()
+{
+    while (count() > 0) closeNewest();
+}
+
+int SlotTable::count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_count;
+}
+
+int SlotTable::current() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_count - 1;
+}
+
+void* SlotTable::view(int slot) const
+{
+    std::lock_guard lock(m_mutex);
+    if (slot < 0 || slot >= m_count || !m_slots[slot].viewMapped) return nullptr;
+    return m_slots[slot].view;
+}
+
+bool initialiseRecord(void* view, uint16_t slot, const PrinterInfo2& printer, const ModelTableEntry& model)
+{
+    PrinterEntry entry{};
+    entry.SlotIndex = slot;
+    entry.HideRequest = 1;
+    copyField(entry.PrinterName, printer.pPrinterName);
+    copyField(entry.ModelFullName, model.ModelName);
+    copyField(entry.ModelName, model.ShortModelName);
+    copyField(entry.PortName, printer.pPortName);
+    copyField(entry.DataFileName, model.InformationFile);
+    const ModelCode code = modelCodeOf(entry.ModelName);
+    entry.PrinterFamily = code.family;
+    entry.ModelCode = code.code;
+    entry.StatusInterval = 5000;
+    entry.PanelTimer1Period = 500;
+    entry.PanelTimer2Period = 300000;
+    entry.PrinterState = 2;
+    entry.PictureIndex = 6;
+    entry.MessageIndex = 3;
+    entry.AlertCategory = 9;
+    entry.JobCount = -1;
+    return view != nullptr && fSharedMemoryWriteAccess(view, &entry, sizeof entry) == 1;
+}
+
+bool requestShow(void* view)
+{
+    return updateRecord(view, [](PrinterEntry& e) {
+        if (e.MonitorActive == 0) return false;
+        e.HideRequest = 0;
+        e.ForegroundRequest = 1;
+        return true;
+    });
+}
+
+bool requestJobWindow(void* view)
+{
+    return updateRecord(view, [](PrinterEntry& e) {
+        if (e.MonitorActive == 0) return false;
+        e.JobWindowRequest = 1;
+        return true;
+    });
+}
+
+bool requestClose(void* view)
+{
+    return updateRecord(view, [](PrinterEntry& e) {
+        e.ReadyAck = 0;
+        e.CloseRequest = 1;
+        return true;
+    });
+}
+
+bool storeJobCount(void* view, int32_t jobs)
+{
+    return updateRecord(view, [jobs](PrinterEntry& e) {
+        e.JobCount = jobs;
+        return true;
+    });
+}
+
+}  // namespace watchlist
