@@ -2,8 +2,8 @@
 // Watchcore: the common services of both programs. This header is the library's whole export list,
 // grouped by family. Every export is a plain C function; a success flag is 1 for success and 0 for
 // failure; text is char* in the system code page (UTF-8); a printer is named by its spooler name.
-// No export keeps state between calls: every registry access opens its key, reads or writes one
-// value and closes the key again.
+// Nothing is cached: every registry access opens its key, reads or writes one value and closes the
+// key again. Lists are allocated from the caller's heap; handles are the caller's to close.
 
 #include <stddef.h>
 #include <stdint.h>

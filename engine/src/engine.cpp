@@ -99,11 +99,6 @@ void Engine::wakeWaiters()
     m_wake.notify_all();
 }
 
-bool Engine::wait(milliseconds fixed, const std::atomic<std::uint32_t>& runFlag)
-{
-    return pause(scaled(fixed), [&] { return runFlag == 0; });
-}
-
 void Engine::startThread(std::function<void()> body)
 {
     {
@@ -479,7 +474,7 @@ bool Engine::ij03ModelCheckRefuses(const Session& s)
 void Engine::retryThread()
 {
     while (m_retryRun) {
-        if (!wait(1000ms, m_retryRun)) break;
+        if (!pause(scaled(1000ms), [&] { return m_retryRun == 0; })) break;
         const auto code = readDword(EngineKey::Store, "PrinterStFlag").value_or(0);
         if (m_retryState != 0 || (code != kCommFailure && code != kCommFailureAgain)) continue;
         {

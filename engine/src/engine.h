@@ -9,8 +9,8 @@
 // refreshes is created with its default when missing.
 //
 // Threads: every thread the engine starts is counted, so a stop can wait until all have ended (with
-// a bound) instead of hoping a fixed pause was long enough. Fixed waits go through wait(), which a
-// stop interrupts and which tests may speed up with a time scale. Values read from the store (the
+// a bound) instead of hoping a fixed pause was long enough. Fixed waits go through pause(scaled()),
+// which a stop interrupts and which tests may speed up with a time scale. Values read from the store (the
 // status interval, the retry time) are taken as they are.
 
 #include <atomic>
@@ -124,7 +124,6 @@ private:
     void startThread(std::function<void()> body);
     void startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(), std::uint64_t generation);
     bool pause(milliseconds duration, const std::function<bool()>& stopWhen);
-    bool wait(milliseconds fixed, const std::atomic<std::uint32_t>& runFlag);  // scaled, until the flag clears
     void wakeWaiters();
     milliseconds scaled(milliseconds fixed) const;
     ChannelTiming channelTiming() const;

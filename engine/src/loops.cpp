@@ -1,9 +1,8 @@
 // The long-running threads: the real-time status thread (direct mode), despooler mode with its start,
 // watch thread and switches, the command mailbox and the port watch.
 
-#include <ctime>
-
 #include "engine.h"
+#include "plat/base/local_time.h"
 #include "plat/text/text.h"
 
 namespace vigil {
@@ -16,15 +15,6 @@ constexpr std::size_t kMaxCommandBytes = 2048, kMaxPassBytes = 1024;
 // Mailbox answers in "CommandOkFlag".
 enum CommandAnswer : std::uint32_t { kPosted = 1, kDone = 2, kRefused = 4, kFailed = 8, kUnreadable = 16 };
 enum CommandKind : std::uint16_t { kReadDeviceId = 1, kSendAndWait = 2, kSendOnly = 4 };
-
-// Seconds since 1970-01-01 00:00 of the local time, the despooler's clock.
-std::int64_t localEpochSeconds()
-{
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return static_cast<std::int64_t>(now) + local.tm_gmtoff;
-}
 
 }  // namespace
 
@@ -98,7 +88,7 @@ bool Engine::despoolerFresh() const
     auto last = readDword(EngineKey::DriverData, "DespoolerLastAccessTime");
     auto interval = readDword(EngineKey::DriverData, "DespoolerIntervalTime");
     const std::int64_t sum = last && interval ? static_cast<std::int64_t>(*last) + *interval : 0;
-    return sum >= localEpochSeconds();
+    return sum >= plat::localEpochSeconds();
 }
 
 bool Engine::copyDespoolerStatus()

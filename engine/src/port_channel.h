@@ -29,6 +29,13 @@ public:
     virtual bool commandRunning() const = 0;
 };
 
+// Run flags that are always set, for a caller outside the engine (a tool, a stand-in).
+class NeverCancelled final : public RunFlags {
+public:
+    bool realTimeRunning() const override { return true; }
+    bool commandRunning() const override { return true; }
+};
+
 struct ChannelTiming {
     plat::port::Timeouts timeouts;                    // 200 ms interval, 5000 ms read, 3000 ms write
     std::chrono::milliseconds retryPause{500};        // between write and read attempts

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "plat/base/local_time.h"
 #include "plat/registry/registry.h"
 #include "port_channel.h"
 
@@ -45,18 +46,6 @@ Commands, one per line on stdin (each answered with "ok" on stdout):
   quit           leave, then end
 )";
 
-struct AlwaysRunning : vigil::RunFlags {
-    bool realTimeRunning() const override { return true; }
-    bool commandRunning() const override { return true; }
-};
-
-std::int64_t localEpochSeconds()
-{
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return static_cast<std::int64_t>(now) + local.tm_gmtoff;
-}
 
 class Despooler {
 public:
@@ -91,7 +80,7 @@ public:
     void round()
     {
         if (!m_present) return;
-        if (m_fresh) setDword("DespoolerLastAccessTime", static_cast<std::uint32_t>(localEpochSeconds()));
+        if (m_fresh) setDword("DespoolerLastAccessTime", static_cast<std::uint32_t>(plat::localEpochSeconds()));
         std::string status = m_fixedStatus.value_or("");
         if (!m_fixedStatus) {
             char reply[vigil::PortChannel::kReadBuffer];
@@ -112,7 +101,7 @@ public:
         words >> verb;
         if (verb == "stale") {
             m_fresh = false;
-            setDword("DespoolerLastAccessTime", static_cast<std::uint32_t>(localEpochSeconds() - 3600));
+            setDword("DespoolerLastAccessTime", static_cast<std::uint32_t>(plat::localEpochSeconds() - 3600));
         } else if (verb == "fresh") {
             m_fresh = true;
             round();
@@ -165,7 +154,7 @@ private:
 
     std::string m_key, m_port;
     Store& m_store;
-    AlwaysRunning m_flags;
+    vigil::NeverCancelled m_flags;
     vigil::PortChannel m_channel;
     bool m_fresh = true, m_present = true;
     std::uint32_t m_error = 0;

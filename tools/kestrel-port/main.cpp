@@ -32,12 +32,6 @@ Examples:
 Exit status: 0 done, 1 the port did not open or the printer did not answer, 2 usage error.
 )";
 
-class AlwaysRunning : public vigil::RunFlags {
-public:
-    bool realTimeRunning() const override { return true; }
-    bool commandRunning() const override { return true; }
-};
-
 int fail(const std::string& message)
 {
     std::cerr << "kestrel-port: " << message << '\n';
@@ -81,7 +75,7 @@ int main(int argc, char** argv)
     const std::string& port = args[1];
     if ((command == "write") != (args.size() == 3) || args.size() > 3) return usage("wrong number of arguments");
 
-    AlwaysRunning flags;
+    vigil::NeverCancelled flags;
     vigil::PortChannel channel(flags, {}, [](std::string_view name) {
         return name.starts_with("/") ? plat::port::openTarget("device:" + std::string(name)) : plat::port::openPort(name);
     });
