@@ -170,7 +170,10 @@ const char* describe(Status status)
 struct Store::Impl {
     std::filesystem::path file;
     sqlite3* db = nullptr;
-    std::mutex mutex;  // one connection, shared prepared statements: every call holds it
+    // One connection, shared prepared statements: every call holds it. Recursive, so the calls made
+    // inside Store::atomically() on the same thread take it again.
+    std::recursive_mutex mutex;
+    int transactionDepth = 0;  // guarded by mutex
     Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues,
         deleteSubtreeValues, deleteSubtreeKeys, begin, commit, rollback, getByPath, setByPath;
 
@@ -265,14 +268,18 @@ struct Store::Impl {
         return rc == SQLITE_DONE ? 0 : -1;
     }
 
-    // Runs `body` inside one write transaction; rolls back if it does not return Ok.
+    // Runs `body` inside one write transaction (or inside the one already open); rolls back if it
+    // does not return Ok.
     template <class Body>
     Status inTransaction(Body&& body)
     {
+        if (transactionDepth > 0) return body();
         int rc = begin.step();
         begin.reset();
         if (rc != SQLITE_DONE) return storeError("begin");
+        ++transactionDepth;
         Status status = body();
+        --transactionDepth;
         if (status == Status::Ok) {
             rc = commit.step();
             commit.reset();
@@ -478,6 +485,12 @@ Status Store::deleteKey(Root root, std::string_view path)
         }
         return sqlite3_changes(m->db) > 0 ? Status::Ok : Status::NotFound;
     });
+}
+
+Status Store::atomically(const std::function<Status()>& body)
+{
+    std::lock_guard lock(m->mutex);
+    return m->inTransaction(body);
 }
 
 Status Store::getValue(Root root, std::string_view path, std::string_view name, std::span<std::byte> buffer,

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -112,6 +113,10 @@ public:
     Status openKey(Root root, std::string_view path, unsigned access, Key& out);
     // Deletes the key with all its sub-keys and values. A root itself cannot be deleted.
     Status deleteKey(Root root, std::string_view path);
+
+    // Runs `body`, which uses this store's calls on this thread, as one transaction: other processes
+    // see all of its changes or none, and none at all unless it returns Ok.
+    Status atomically(const std::function<Status()>& body);
 
     // Open, one query, close, as one call: what Key::query() gives, NotFound when the key or the value
     // is missing. The cheap path for code that reads one value per access.
