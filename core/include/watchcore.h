@@ -169,3 +169,9 @@ WATCHCORE_API int32_t fSharedMemoryUpdate(void* view, uint32_t count);
 // cannot be unmapped (the mapping then stays open).
 WATCHCORE_API int32_t fSharedMemoryClientClose(void* view, intptr_t mapping);
 WATCHCORE_API int32_t fSharedMemoryServerClose(void* view, intptr_t mapping, intptr_t file, int32_t fileOwned);
+
+// ---- Model table and eligibility ------------------------------------------------------------------
+
+// Fills `table` with the 21 built-in models (it reads no file); the entries come from `heap` and are
+// the caller's to free. 0 (count 21, no entries) when they cannot be allocated.
+WATCHCORE_API int32_t fReadPrinterInfoFile(ModelTable* table, plat::Heap* heap);

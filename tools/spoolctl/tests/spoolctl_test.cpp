@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "plat/port/port.h"
+#include "plat/spool/spooler.h"
+#include "testsupport/run_program.h"
+#include "testsupport/temp_root.h"
+
+namespace {
+
+testsupport::ProgramRun spoolctl(std::vector<std::string> args)
+{
+    args.insert(args.begin(), SPOOLCTL_PROGRAM);
+    return testsupport::runProgram(args);
+}
+
+class Spoolctl : public testsupport::RootTest {};
+
+}  // namespace
+
+TEST_F(Spoolctl, InstallsTheModelsDriversWithTheirLanguageMonitors)
+{
+    auto run = spoolctl({"install-models"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto spooler = plat::spool::embedded();
+    ASSERT_TRUE(spooler.ok());
+    auto drivers = spooler.value()->drivers();
+    ASSERT_TRUE(drivers.ok());
+    ASSERT_EQ(drivers.value().size(), 21u);
+    bool sawPg03 = false;
+    for (const auto& d : drivers.value()) {
+        EXPECT_NE(d.monitor.find("Language Monitor"), std::string::npos) << d.name;
+        EXPECT_EQ(d.path.rfind("C:\\WINDOWS\\SYSTEM\\KDRV", 0), 0u) << d.path;
+        if (d.name == "VELTA PG-03") {
+            sawPg03 = true;
+            EXPECT_EQ(d.path, "C:\\WINDOWS\\SYSTEM\\KDRV01.DRV");
+        }
+    }
+    EXPECT_TRUE(sawPg03);
+}
+
+TEST_F(Spoolctl, SetsUpPrintersPortsAndJobs)
+{
+    ASSERT_EQ(spoolctl({"install-models"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"add-port", "LPT1:", "--sim"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"add-port", "LPT2:", "--device", "/dev/usb/lp0"}).exitCode, 0);
+    EXPECT_EQ(plat::port::portTarget("LPT2:"), "device:/dev/usb/lp0");
+    EXPECT_EQ(plat::port::portTarget("LPT1:"), std::nullopt) << "vprinter maps simulated ports itself";
+    ASSERT_EQ(spoolctl({"add-printer", "Office PG-03", "--driver", "VELTA PG-03", "--port", "LPT1:", "--quality", "600"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"submit", "Office PG-03", "--count", "3"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"finish", "Office PG-03"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"set-port", "Office PG-03", "LPT2:"}).exitCode, 0);
+
+    auto json = spoolctl({"list", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("\"name\": \"Office PG-03\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"jobs\": 2"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"port\": \"LPT2:\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"quality\": 600"), std::string::npos) << json.out;
+    auto text = spoolctl({"list"});
+    EXPECT_NE(text.out.find("Office PG-03  port LPT2:  driver VELTA PG-03  jobs 2"), std::string::npos) << text.out;
+
+    ASSERT_EQ(spoolctl({"delete-printer", "Office PG-03"}).exitCode, 0);
+    EXPECT_EQ(spoolctl({"list", "--json"}).out.find("Office PG-03"), std::string::npos);
+}
+
+TEST_F(Spoolctl, RefusalsAreOneLineAndChangeNothing)
+{
+    ASSERT_EQ(spoolctl({"install-models"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"add-port", "LPT1:"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"add-printer", "Office", "--driver", "VELTA PG-03", "--port", "LPT1:"}).exitCode, 0);
+    const std::string before = spoolctl({"list", "--json"}).out;
+    for (const std::vector<std::string>& refused : std::vector<std::vector<std::string>>{
+             {"add-printer", "office", "--driver", "VELTA PG-03", "--port", "LPT1:"},
+             {"add-printer", "Other", "--driver", "VELTA XX-99", "--port", "LPT1:"},
+             {"add-printer", "Other", "--driver", "VELTA PG-03", "--port", "LPT9:"},
+             {"set-driver", "Nobody", "VELTA PG-03"},
+             {"submit", "Nobody"},
+             {"delete-printer", "Nobody"},
+         }) {
+        auto run = spoolctl(refused);
+        EXPECT_EQ(run.exitCode, 1) << ::testing::PrintToString(refused);
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {},
+             {"frobnicate"},
+             {"add-printer", "X", "--driver", "VELTA PG-03"},
+             {"add-printer", "X", "--driver", "VELTA PG-03", "--port", "LPT1:", "--quality", "fine"},
+             {"add-port", "LPT3:", "--device", "/dev/x", "--sim"},
+             {"submit", "Office", "--count", "0"},
+             {"list", "extra"},
+             {"set-port", "Office"},
+         }) {
+        EXPECT_EQ(spoolctl(wrong).exitCode, 2) << ::testing::PrintToString(wrong);
+    }
+    EXPECT_EQ(spoolctl({"list", "--json"}).out, before);
+    EXPECT_NE(spoolctl({"--help"}).out.find("Examples:"), std::string::npos);
+}
