@@ -175,3 +175,35 @@ WATCHCORE_API int32_t fSharedMemoryServerClose(void* view, intptr_t mapping, int
 // Fills `table` with the 21 built-in models (it reads no file); the entries come from `heap` and are
 // the caller's to free. 0 (count 21, no entries) when they cannot be allocated.
 WATCHCORE_API int32_t fReadPrinterInfoFile(ModelTable* table, plat::Heap* heap);
+// The spooler's lists, in the caller's heap (one block each). Count -1 and null on failure, 0 and
+// null when the spooler has none.
+WATCHCORE_API PrinterInfo2* lppiGetPrinterInformation(int32_t* count, plat::Heap* heap);
+WATCHCORE_API DriverInfo2* lpdiGetDriverInformation(int32_t* count, plat::Heap* heap);
+// The spooler's ports (names of at most 63 bytes); 0 when there are none or they cannot be had.
+WATCHCORE_API int32_t fGetPortNameList(PortList* ports, plat::Heap* heap);
+
+// The list program's tests, in the order it runs them; 1 accepts.
+// The driver is a model's (case ignored); IJ-01/02/04/05/07/12 on "LPT" ports only; an IJ-01 port
+// marked in section "Ports" of qspool3.ini (the root's Windows folder) belongs to the spool manager.
+WATCHCORE_API int32_t fCheckModel(const PrinterInfo2* printer, const ModelTable* table);
+// The driver's language monitor is a "Language Monitor" (IJ-01 needs none).
+WATCHCORE_API int32_t fCheckDriverMonitorFlag(const char* driver);
+// The model number of the printer's driver (its name matched exactly, its file by name), or
+// 0xFFFFFFFF.
+WATCHCORE_API uint32_t dwCheckDriver(const PrinterInfo2* printer, const DriverInfo2* drivers, uint32_t count,
+                                     const ModelTable* table);
+// Not a "FILE:" or "COM" port (the list is not consulted).
+WATCHCORE_API int32_t fCheckOutPort(const PrinterInfo2* printer, const PortList* ports);
+// The model's driver uses the model's language monitor library.
+WATCHCORE_API int32_t fCheckLanguageMonitor(const ModelTable* table, uint32_t row);
+// The library file of the driver's language monitor, into `output` (at least 256 bytes).
+WATCHCORE_API int32_t fGetLanguageMonitorName(const char* driver, char* output);
+
+// 1 when the spooler can open the printer.
+WATCHCORE_API int32_t fCheckPrinter(const char* printer);
+// The jobs in the printer's queue; 0 for a printer that cannot be opened.
+WATCHCORE_API uint32_t dwGetPrinterJobCount(const char* printer);
+// Classifies the entry's port through the engine and sets its connection fields (a captured port
+// gets its queue path as PortName, the spooler's name kept in OriginalPortName). A port the engine
+// does not serve writes "PrinterStFlag" 3 and gives 0. Changes only the caller's copy.
+WATCHCORE_API int32_t fCheckConnectStatus(PrinterEntry* entry);

@@ -99,6 +99,29 @@ int compareIgnoringCase(std::string_view a, std::string_view b)
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
+bool matchesPatternIgnoringCase(std::string_view name, std::string_view pattern)
+{
+    // Greedy match with one back-track point: the last "*" seen.
+    std::size_t n = 0, p = 0, starAt = std::string_view::npos, resumeAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || foldAscii(static_cast<unsigned char>(pattern[p])) ==
+                                                            foldAscii(static_cast<unsigned char>(name[n])))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (starAt != std::string_view::npos) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
 int readProfileInt(const std::filesystem::path& file, std::string_view section, std::string_view key, int fallback)
 {
     std::ifstream in(file);

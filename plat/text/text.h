@@ -31,6 +31,11 @@ bool equalWholeIgnoringCase(std::string_view a, std::string_view b);
 // <0, 0, >0 like strcmp, ASCII letters folded; for sorting names as the list window does.
 int compareIgnoringCase(std::string_view a, std::string_view b);
 
+// Whether a file name matches a pattern of the system ("ksw*.lnk"): "*" stands for any run of
+// characters, "?" for one; letters match without regard to case, as file names did on the system's
+// original platform.
+bool matchesPatternIgnoringCase(std::string_view name, std::string_view pattern);
+
 // The integer of `key` in `[section]` of a profile (INI) file, or `fallback` when the file, section
 // or key is missing. Section and key names ignore case; the value is read as a decimal number (or
 // hexadecimal after "0x"), from its leading digits, so "12abc" gives 12 and "abc" gives 0.

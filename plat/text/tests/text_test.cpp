@@ -116,3 +116,15 @@ TEST_F(ProfileInt, ReadsLeadingDigitsOnly)
     EXPECT_EQ(readProfileInt(file, "S", "c", 9), -4);
     EXPECT_EQ(readProfileInt(file, "S", "d", 9), 0);
 }
+
+TEST(Text, FileNamePatternsIgnoreCase)
+{
+    EXPECT_TRUE(matchesPatternIgnoringCase("KSW1A2B.LNK", "ksw*.lnk"));
+    EXPECT_TRUE(matchesPatternIgnoringCase("ksw1a2b.tmp", "KSW*.TMP"));
+    EXPECT_TRUE(matchesPatternIgnoringCase("ksw.lnk", "ksw*.lnk")) << "the star may stand for nothing";
+    EXPECT_FALSE(matchesPatternIgnoringCase("KSW1.LNK.bak", "ksw*.lnk"));
+    EXPECT_FALSE(matchesPatternIgnoringCase("xksw1.lnk", "ksw*.lnk"));
+    EXPECT_TRUE(matchesPatternIgnoringCase("KSWa.lnk.lnk", "ksw*.lnk")) << "back-tracks past an early match";
+    EXPECT_TRUE(matchesPatternIgnoringCase("KSW1.TMP", "ksw?.tmp"));
+    EXPECT_FALSE(matchesPatternIgnoringCase("KSW12.TMP", "ksw?.tmp"));
+}
