@@ -390,3 +390,23 @@ TEST_F(Registry, OneShotGetAndSetActLikeOpenQueryOrSetAndClose)
     EXPECT_EQ(store->getValue(Root::LocalMachine, "Yes\\Key", "V", small, &size), Status::MoreData);
     EXPECT_EQ(size, 4u);
 }
+
+// A store written by the first version of the schema keeps opening and reading. Each later schema
+// version adds its own fixture here, made by the version before it.
+TEST(RegistryFile, AVersionOneStoreOpensAndReads)
+{
+    testsupport::TempRoot root;
+    std::filesystem::copy_file(REGISTRY_FIXTURES "/registry-v1.db", plat::registryFile());
+    auto store = Store::open(plat::registryFile());
+    ASSERT_TRUE(store.ok()) << store.error().detail;
+    std::uint32_t value = 0, size = 0;
+    ASSERT_EQ(store.value()->getValue(Root::LocalMachine,
+                                      "System\\CurrentControlSet\\Control\\Print\\Printers\\Fixture PG-03\\Vigilmon",
+                                      "StRetryTime", std::as_writable_bytes(std::span(&value, 1)), &size),
+              Status::Ok);
+    EXPECT_EQ(value, 30000u);
+    ASSERT_EQ(store.value()->getValue(Root::CurrentUser, "Software\\VELTA\\VELTA Kestrel\\KswList\\Notify",
+                                      "KswListRunFlag", std::as_writable_bytes(std::span(&value, 1)), &size),
+              Status::Ok);
+    EXPECT_EQ(value, 2u);
+}
