@@ -1,5 +1,7 @@
 #include "plat/base/message_box.h"
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <mutex>
 
@@ -24,6 +26,12 @@ void messageBox(const std::string& caption, const std::string& text, void* owner
     }
     if (current) {
         current({caption, text, owner});
+        return;
+    }
+    using Hook = void (*)(const char*, const char*, void*);
+    static const auto hook = reinterpret_cast<Hook>(::dlsym(RTLD_DEFAULT, "kestrelMessageBoxHook"));
+    if (hook != nullptr) {
+        hook(caption.c_str(), text.c_str(), owner);
         return;
     }
     std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());

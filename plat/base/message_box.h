@@ -1,7 +1,14 @@
 #pragma once
 // Message boxes asked for by code that has no window of its own (the engine, the platform layer).
-// A windowing layer installs a handler that shows the box on its GUI thread; without one the text
-// goes to stderr. Tests install a handler that records the boxes instead of showing them.
+//
+// Where a box goes, first match wins:
+// 1. a handler installed with setMessageBoxHandler() in this copy of the platform layer (tests);
+// 2. the process-wide hook: a program that shows boxes defines
+//        extern "C" void kestrelMessageBoxHook(const char* caption, const char* text, void* owner);
+//    and exports it (CMake ENABLE_EXPORTS). Every library of the process finds it at run time, so a
+//    box asked for inside libwatchcore.so or libvigil.so reaches the program's GUI thread although
+//    each of them carries its own copy of this layer;
+// 3. stderr.
 
 #include <functional>
 #include <string>
