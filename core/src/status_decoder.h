@@ -1,0 +1,32 @@
+#pragma once
+// Status decoding: a printer's status reply turned into what the windows show, the status level,
+// message, picture and alert of the PrinterEntry and the words of the paper and information blocks.
+// Pure functions of the reply (and, for the inkjets that report ink apart, their ink text); the
+// registry read and the change test are iGetStatus's.
+//
+// A code field is two upper-case hexadecimal characters at a fixed place; a field that lies wholly or
+// partly behind the end of the reply is unreadable.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "watchcore.h"
+
+namespace watchcore {
+
+inline constexpr int kPaperWords = 128;
+inline constexpr int kInformationWords = 64;
+
+// The byte of the code field at `at`, or nothing when it is unreadable.
+std::optional<int> codeField(std::string_view reply, std::size_t at);
+
+// Family 0. False when the reply has no "STATUS CODE=" or its status code is unreadable.
+bool decodePageReply(std::string_view reply, PrinterEntry& entry, std::int32_t* paper, std::int32_t* information);
+// The state of impact and inkjet printers: "ST:", then "ER:" or "TP:"; sets level, message,
+// picture, alert and the ink-name flag.
+void decodeState(std::string_view reply, bool impact, std::uint32_t model, PrinterEntry& entry);
+// Family 1: the state, then the "CD:" paper entries and width and the "PP:" tractor. Always succeeds.
+bool decodeImpactReply(std::string_view reply, PrinterEntry& entry, std::int32_t* paper);
+
+}  // namespace watchcore

@@ -1,0 +1,278 @@
+// Status decoding of page and impact printer replies: the places a decoder goes wrong.
+
+#include "status_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+using watchcore::decodeImpactReply;
+using watchcore::decodePageReply;
+
+namespace {
+
+// A page printer's reply: "STATUS CODE=" and 102 field characters, "0" where not given.
+std::string pageReply(const std::map<int, std::string>& fields, const std::string& code = "03E8")
+{
+    std::string f(102, '0');
+    f.replace(4, 4, code);
+    for (const auto& [at, text] : fields) f.replace(static_cast<std::size_t>(at), text.size(), text);
+    return "@KJL STATUS CODE=" + f + "\r\n";
+}
+
+struct Decoded {
+    PrinterEntry entry{};
+    std::int32_t paper[watchcore::kPaperWords] = {};
+    std::int32_t information[watchcore::kInformationWords] = {};
+    bool ok = false;
+};
+
+Decoded page(const std::string& reply, int cassettes = 2)
+{
+    Decoded d;
+    d.paper[6] = cassettes;
+    d.ok = decodePageReply(reply, d.entry, d.paper, d.information);
+    return d;
+}
+
+Decoded impact(const std::string& reply, std::uint32_t model = 6)
+{
+    Decoded d;
+    d.entry.ModelCode = model;
+    for (int w : {83, 84, 85, 97}) d.paper[w] = -7;  // marks words a reply must not touch
+    d.ok = decodeImpactReply(reply, d.entry, d.paper);
+    return d;
+}
+
+std::string hex(int byte)
+{
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", byte);
+    return text;
+}
+
+struct CodeCase {
+    const char* name;
+    const char* code;
+    std::uint32_t level;
+    std::uint16_t message, picture, alert;
+};
+
+const CodeCase kCodes[] = {
+    {"Ready", "03E8", 0, 2, 0, 0},
+    {"CannotPrint", "03E9", 2, 3, 6, 1},
+    {"ProcessingOtherInterface", "03F4", 0, 13, 0, 0},
+    {"TonerLowIsAWarning", "07D1", 1, 15, 3, 6},
+    {"CoverOpen", "0FA2", 2, 26, 1, 5},
+    {"JamInDuplexUnit", "0FB1", 2, 39, 5, 4},
+    {"ServiceCall", "1770", 2, 40, 6, 9},
+    {"CodeMissingFromTheTable1011IsUndefined", "03F3", 2, 0, 6, 9},
+    {"CodeMissingFromTheTable4005IsUndefined", "0FA5", 2, 0, 6, 9},
+    {"CodeMissingFromTheTable3002IsUndefined", "0BBA", 2, 0, 6, 9},
+};
+
+class PageStatusCode : public ::testing::TestWithParam<CodeCase> {};
+
+}  // namespace
+
+TEST_P(PageStatusCode, SetsLevelMessagePictureAndAlert)
+{
+    const auto& c = GetParam();
+    auto d = page(pageReply({{60, "64"}, {62, "64"}, {64, "64"}}, c.code));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.entry.PrinterState, c.level);
+    EXPECT_EQ(d.entry.MessageIndex, c.message);
+    EXPECT_EQ(d.entry.PictureIndex, c.picture);
+    EXPECT_EQ(d.entry.AlertCategory, c.alert);
+    EXPECT_EQ(d.entry.MessageFlag, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Decoder, PageStatusCode, ::testing::ValuesIn(kCodes), [](const auto& i) { return i.param.name; });
+
+TEST(PageReply, AnUnreadableOrMissingStatusCodeFails)
+{
+    EXPECT_FALSE(page(pageReply({}, "03e8")).ok) << "lower-case hex is unreadable";
+    EXPECT_FALSE(page("@KJL STATUS=03E8").ok) << "no STATUS CODE=";
+    EXPECT_FALSE(page("@KJL STATUS CODE=000003E").ok) << "a code cut short by the end of the reply";
+    EXPECT_TRUE(page("@KJL STATUS CODE=000003E8").ok) << "the other fields may all be missing";
+}
+
+TEST(PageReply, PaperLevelsWarnInOrderWhileTheStatusIsNormal)
+{
+    auto out = page(pageReply({{60, "00"}, {62, "64"}, {64, "64"}}));
+    EXPECT_EQ(out.entry.PrinterState, 1u);
+    EXPECT_EQ(out.entry.AlertCategory, 2u) << "paper out";
+    EXPECT_EQ(out.entry.MessageIndex, 2u) << "the message stays the status code's";
+    auto low = page(pageReply({{60, "14"}, {62, "00"}, {64, "64"}}));
+    EXPECT_EQ(low.entry.AlertCategory, 3u) << "the tray comes first: paper low, not the cassette's paper out";
+    auto enough = page(pageReply({{60, "1A"}, {62, "64"}, {64, "64"}}));
+    EXPECT_EQ(enough.entry.PrinterState, 0u) << "26 is not low";
+    auto warning = page(pageReply({{60, "00"}, {62, "64"}, {64, "64"}}, "07D1"));
+    EXPECT_EQ(warning.entry.AlertCategory, 6u) << "a warning code keeps its own alert";
+    auto absent = page(pageReply({{60, "FF"}, {62, "FF"}, {64, "00"}}, "03E8"), 1);
+    EXPECT_EQ(absent.entry.PrinterState, 0u) << "255 is no level, and cassette 2 is not counted";
+}
+
+TEST(PageReply, BandsOfPaperTonerAndPhotoconductor)
+{
+    struct Band {
+        int level, paper, toner;
+    } bands[] = {{0, 0, 0}, {1, 1, 1}, {25, 1, 1}, {26, 2, 2}, {50, 2, 2}, {51, 3, 3}, {75, 3, 3},
+                 {76, 4, 4}, {100, 4, 4}, {101, 4, 0}, {254, 4, 0}};
+    for (const auto& b : bands) {
+        auto d = page(pageReply({{56, hex(b.level)}, {58, hex(b.level)}, {60, hex(b.level)}}));
+        EXPECT_EQ(d.paper[2], b.paper) << "tray " << b.level;
+        EXPECT_EQ(d.paper[29], b.toner) << "toner " << b.level;
+        EXPECT_EQ(d.paper[60], b.paper) << "photoconductor " << b.level;
+    }
+    auto full = page(pageReply({{56, "FF"}, {58, "FF"}, {60, "FF"}}));
+    EXPECT_EQ(full.paper[28], 1) << "toner 255 is a valid level";
+    EXPECT_EQ(full.paper[30], 255);
+    EXPECT_EQ(full.paper[29], 0);
+    EXPECT_EQ(full.paper[58], 0) << "photoconductor 255 is not";
+    EXPECT_EQ(full.paper[1], 0);
+    EXPECT_EQ(full.paper[3], -1) << "an invalid level is stored as -1";
+}
+
+TEST(PageReply, PaperSizesAndTheLevelTheyDependOn)
+{
+    struct Size {
+        const char* name;
+        std::string levelField, sizeField;
+        int index;
+    } sizes[] = {
+        {"A3", "64", "0D", 7},          {"half letter", "64", "1F", 1}, {"A3 wide", "64", "48", 121},
+        {"user-defined", "64", "FF", 151}, {"an unknown byte", "64", "63", 152}, {"an unreadable byte", "64", "g1", 152},
+        {"an empty tray", "00", "0E", 152}, {"an unreadable level still reads its size", "FF", "0E", 8},
+    };
+    for (const auto& s : sizes) {
+        auto d = page(pageReply({{60, s.levelField}, {78, s.sizeField}}));
+        EXPECT_EQ(d.paper[4], s.index) << s.name;
+    }
+}
+
+TEST(PageReply, CardsInterfacesDuplexAndMemory)
+{
+    struct Card {
+        std::string byte;
+        int code;
+    } cards[] = {{"FF", 0}, {"00", 10}, {"62", 1}, {"65", 3}, {"64", 4}, {"A4", 8}, {"4D", 9}, {"zz", 0}};
+    for (const auto& c : cards) {
+        auto d = page(pageReply({{86, c.byte}, {88, c.byte}}));
+        EXPECT_EQ(d.information[36], c.code) << c.byte;
+        EXPECT_EQ(d.information[37], c.code) << c.byte;
+    }
+    auto d = page(pageReply({{84, "01"}, {90, "02"}, {92, "40"}}));
+    EXPECT_EQ(d.information[33], 1);
+    EXPECT_EQ(d.information[43], 0);
+    EXPECT_EQ(d.information[44], 1);
+    EXPECT_EQ(d.information[48], 64);
+
+    Decoded kept;
+    kept.information[33] = kept.information[43] = kept.information[48] = 7;
+    decodePageReply(pageReply({{84, "x1"}, {90, "--"}, {92, "?"}}), kept.entry, kept.paper, kept.information);
+    EXPECT_EQ(kept.information[33], 7) << "unreadable fields leave their words";
+    EXPECT_EQ(kept.information[43], 7);
+    EXPECT_EQ(kept.information[48], 7);
+}
+
+TEST(PageReply, ACassetteCountBeyondThreeReadsOnlyThree)
+{
+    Decoded d;
+    d.paper[6] = 1000;
+    d.paper[22] = d.paper[10] = 55;
+    ASSERT_TRUE(decodePageReply(pageReply({{62, "10"}, {64, "20"}, {94, "30"}}), d.entry, d.paper, d.information));
+    EXPECT_EQ(d.paper[15], 16);
+    EXPECT_EQ(d.paper[17], 48);
+    EXPECT_EQ(d.paper[10], 55) << "no word beyond the third cassette's is written";
+    EXPECT_EQ(d.paper[22], 55);
+}
+
+struct StateCase {
+    const char* name;
+    std::string reply;
+    std::uint32_t model;
+    std::uint32_t level;
+    std::uint16_t message, picture, alert;
+};
+
+const StateCase kImpactStates[] = {
+    {"ErrorSixIsPaperNotSet", "ST:00;ER:06;", 6, 2, 13, 2, 2},
+    {"CoverOpen", "ST:00;ER:02;", 6, 2, 9, 5, 4},
+    {"CoverOpenOfModelTwelveHasItsOwnPicture", "ST:00;ER:02;", 12, 2, 9, 6, 4},
+    {"AnUnknownErrorIsAnError", "ST:00;ER:42;", 6, 2, 6, 5, 6},
+    {"AnErrorWithoutItsFieldIsAnError", "ST:00;", 6, 2, 6, 5, 6},
+    {"SelfTest", "ST:01;TP:00;", 6, 2, 17, 5, 6},
+    {"DemonstrationPattern", "ST:01;TP:01;", 6, 2, 18, 5, 6},
+    {"Printing", "ST:02;", 6, 0, 5, 0, 0},
+    {"Ready", "ST:04;", 6, 0, 2, 0, 0},
+    {"Stopped", "ST:05;", 6, 1, 4, 0, 1},
+    {"NoStateIsACommunicationError", "ER:00;", 6, 2, 0, 1, 5},
+    {"AStateStartingOtherThanZero", "ST:14;", 6, 2, 0, 1, 5},
+    {"AStateCutShortByTheEnd", "ST:0", 6, 2, 0, 1, 5},
+};
+
+class ImpactState : public ::testing::TestWithParam<StateCase> {};
+
+TEST_P(ImpactState, SetsLevelMessagePictureAndAlert)
+{
+    const auto& c = GetParam();
+    auto d = impact("@BDC ST\r\n" + c.reply, c.model);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.entry.PrinterState, c.level);
+    EXPECT_EQ(d.entry.MessageIndex, c.message);
+    EXPECT_EQ(d.entry.PictureIndex, c.picture);
+    EXPECT_EQ(d.entry.AlertCategory, c.alert);
+    EXPECT_EQ(d.entry.MessageFlag, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Decoder, ImpactState, ::testing::ValuesIn(kImpactStates), [](const auto& i) { return i.param.name; });
+
+TEST(ImpactReply, PaperEntriesOfTheCutSheetBins)
+{
+    const std::string filler(20, '0');
+    auto d = impact("ST:04;CD:" + filler + "0300" + "0301" + "0902" + "0000;");
+    EXPECT_EQ(d.paper[83], 8) << "A4 portrait";
+    EXPECT_EQ(d.paper[84], 76) << "A4 landscape";
+    EXPECT_EQ(d.paper[85], 152) << "an orientation other than 00 or 01";
+    auto more = impact("ST:04;CD:" + filler + "0A00" + "0a01" + "1300" + "0000;");
+    EXPECT_EQ(more.paper[83], 4) << "legal";
+    EXPECT_EQ(more.paper[84], 151) << "legal landscape";
+    EXPECT_EQ(more.paper[85], 152) << "a size pair must start with 0";
+    auto none = impact("ST:04;PP:0001;");
+    EXPECT_EQ(none.paper[83], -7) << "without CD: the bins stay as they were";
+    EXPECT_EQ(none.paper[97], -7);
+    EXPECT_EQ(none.paper[99], 5) << "front push/pull tractor";
+}
+
+TEST(ImpactReply, ContinuousPaperWidthSteps)
+{
+    const std::string bins = std::string(20, '0') + "030003000300";
+    struct Width {
+        std::uint32_t model;
+        int value;
+        int inches;
+    } widths[] = {{12, 0, 0}, {12, 1, 4}, {12, 1619, 4}, {12, 1620, 5}, {12, 1979, 5}, {12, 1980, 6},
+                  {12, 4859, 13}, {12, 4860, 14}, {12, 9000, 14}, {6, 0, 0}, {6, 1, 4}, {6, 1365, 5},
+                  {7, 65281, 0}, {7, 65280, 14}};
+    for (const auto& w : widths) {
+        char field[5];
+        std::snprintf(field, sizeof field, "%04X", w.value);
+        auto d = impact("ST:04;CD:" + bins + field + ";", w.model);
+        EXPECT_EQ(d.paper[97], w.inches) << "model " << w.model << " width " << w.value;
+    }
+    auto unreadable = impact("ST:04;CD:" + bins + "12x4;");
+    EXPECT_EQ(unreadable.paper[97], 0);
+}
+
+TEST(ImpactReply, TractorKinds)
+{
+    struct Kind {
+        const char* pp;
+        int kind;
+    } kinds[] = {{"0000", 4}, {"0001", 5}, {"0101", 6}, {"0102", 7}, {"0201", 9}, {"0202", 0}, {"00", 0}};
+    for (const auto& k : kinds) {
+        EXPECT_EQ(impact(std::string("ST:04;PP:") + k.pp).paper[99], k.kind) << k.pp;
+    }
+}
