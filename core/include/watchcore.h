@@ -207,3 +207,12 @@ WATCHCORE_API uint32_t dwGetPrinterJobCount(const char* printer);
 // gets its queue path as PortName, the spooler's name kept in OriginalPortName). A port the engine
 // does not serve writes "PrinterStFlag" 3 and gives 0. Changes only the caller's copy.
 WATCHCORE_API int32_t fCheckConnectStatus(PrinterEntry* entry);
+
+// ---- Status decoding ------------------------------------------------------------------------------
+
+// Decodes the printer's stored status reply into the entry's status level, message, picture, alert
+// and ink-name flag and the words of the paper block (128 words) and the information flags block
+// (64 words). `lastReply` (at least 1024 bytes, empty at first) holds the reply decoded last.
+// 1: a new reply was decoded; 2: the same reply as last time, nothing changed; 0: the reply could not
+// be read or decoded (a new reply is kept in `lastReply` all the same).
+WATCHCORE_API int32_t iGetStatus(PrinterEntry* entry, int32_t* paper, int32_t* information, char* lastReply);

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <string>
+
+#include "registry_store.h"
+#include "store_values.h"
 
 namespace watchcore {
 namespace {
@@ -15,6 +20,9 @@ enum PaperWord : int {
     kTonerValid = 28, kTonerBand = 29, kTonerLevel = 30,
     kPhotoValid = 58, kPhotoBand = 60, kPhotoLevel = 62,
     kBinSize = 83, kPaperWidth = 97, kTractorKind = 99,
+    kColorCount = 38, kColorValid = 39, kColorBand = 41, kColorLevel = 43, kColorWarning = 45,
+    kBlackCount = 47, kBlackValid = 48, kBlackBand = 50, kBlackLevel = 52, kBlackWarning = 54,
+    kInkColourIndex = 56,
 };
 // Information block words (page printers).
 enum InformationWord : int { kDuplex = 33, kCardSlot1 = 36, kCardSlot2 = 37, kInterface1 = 43, kInterface2 = 44, kMemory = 48 };
@@ -296,4 +304,181 @@ bool decodeImpactReply(std::string_view reply, PrinterEntry& entry, std::int32_t
     return true;
 }
 
+namespace {
+
+constexpr int kUnknownLevel = 255;
+
+bool laterInkjet(std::uint32_t model) { return model >= 14 && model <= 17; }
+
+int colorBand(std::uint32_t model, int level)
+{
+    if (level == 0 || level >= 255) return 0;
+    if (laterInkjet(model)) {
+        if (level == 1) return 1;
+        if (level <= 25) return 2;
+    } else {
+        if (level == 1) return 0;
+        if (level <= 9) return 1;
+        if (level <= 25) return 2;
+    }
+    if (level <= 50) return 3;
+    if (level <= 75) return 4;
+    return 5;
+}
+
+// The black level at or below which ink is low.
+int blackThreshold(std::uint32_t model) { return model == 3 || model == 13 ? 3 : 9; }
+
+int blackBand(std::uint32_t model, int level)
+{
+    if (laterInkjet(model)) return colorBand(model, level);
+    if (level >= 255 || level <= 1) return 0;
+    if (level >= 76) return 5;
+    if (level >= 51) return 4;
+    if (level >= 26) return 3;
+    return level > blackThreshold(model) ? 2 : 1;
+}
+
+struct Warnings {
+    bool black = false, color = false;
+};
+
+// The tokens behind "WR:", separated by "," and ended by ";" or the end of the text; a last token
+// that nothing follows is not counted.
+Warnings readWarnings(std::string_view reply)
+{
+    Warnings seen;
+    std::size_t at = reply.find("WR:");
+    if (at == std::string_view::npos) return seen;
+    std::string_view rest = reply.substr(at + 3);
+    for (;;) {
+        std::size_t end = rest.find_first_of(",;");
+        if (end == std::string_view::npos) break;
+        std::string_view token = rest.substr(0, std::min<std::size_t>(end, 255));
+        if (token == "10") seen.black = true;
+        if (token == "11" || token == "12" || token == "13" || token == "14" || token == "15") seen.color = true;
+        if (rest[end] == ';') break;
+        rest.remove_prefix(end + 1);
+    }
+    return seen;
+}
+
+}  // namespace
+
+bool decodeInkjetReply(std::string_view reply, std::string_view inkText, PrinterEntry& entry, std::int32_t* paper)
+{
+    const std::uint32_t model = entry.ModelCode;
+    decodeState(reply, /*impact=*/false, model, entry);
+    std::size_t iq = inkText.find("IQ:");
+    if (iq == std::string_view::npos) return false;
+    const std::size_t q = iq + 3;
+    const bool hasColor = paper[kColorCount] > 0, hasBlack = paper[kBlackCount] > 0;
+
+    if (hasColor) {
+        const bool unknownWhenUnreadable = model == 3 || model == 9 || model == 10 || model == 13;
+        const int fields = model == 16 ? 5 : 3;
+        int level = kUnknownLevel + 1;  // above every field: the minimum follows
+        int readableZeros = 0;
+        bool unreadable = false;
+        for (int i = 0; i < fields; ++i) {
+            auto field = codeField(inkText, q + 2 + 2 * static_cast<std::size_t>(i));
+            if (!field) {
+                unreadable = true;
+                continue;
+            }
+            int value = i == 0 ? std::min(*field, 100) : *field;
+            if (value == 0) ++readableZeros;
+            level = std::min(level, value);
+        }
+        if (unreadable) level = unknownWhenUnreadable ? kUnknownLevel : 0;
+        else if ((model == 14 || model == 17) && readableZeros == 3) level = kUnknownLevel;
+        paper[kColorLevel] = level;
+        paper[kColorBand] = colorBand(model, level);
+    }
+    if (hasBlack) {
+        auto field = codeField(inkText, q);
+        const int level = field ? *field : (model == 9 || model == 10 ? kUnknownLevel : 0);
+        paper[kBlackLevel] = level;
+        paper[kBlackBand] = blackBand(model, level);
+    }
+
+    const Warnings warnings = readWarnings(reply);
+    if (hasColor) paper[kColorWarning] = warnings.color ? 1 : 0;
+    if (hasBlack) paper[kBlackWarning] = warnings.black ? 1 : 0;
+    if (hasColor && warnings.color && paper[kColorLevel] > 1 && paper[kColorLevel] != kUnknownLevel) {
+        paper[kColorLevel] = 2;
+        paper[kColorBand] = colorBand(model, 1);
+    }
+    if (hasBlack && warnings.black && paper[kBlackLevel] > 1 && paper[kBlackLevel] != kUnknownLevel) {
+        paper[kBlackLevel] = 2;
+        paper[kBlackBand] = blackBand(model, 1);
+    }
+    paper[kInkColourIndex] = 0;
+
+    // Ink low only ever raises a normal level; ink out always makes it an error.
+    auto inkLow = [&] {
+        if (entry.PrinterState == 0) {
+            entry.PrinterState = 1;
+            entry.AlertCategory = 6;
+        }
+    };
+    const std::uint32_t levelBefore = entry.PrinterState;
+    if (hasColor) {
+        const int level = paper[kColorLevel];
+        paper[kColorValid] = level < 0 ? 0 : 1;
+        if (level != kUnknownLevel) {
+            if (levelBefore == 0 && (laterInkjet(model) ? paper[kColorWarning] == 1 : level < 10)) inkLow();
+            if (level <= 1) {
+                apply(entry, {2, 12, 4, 5});
+                entry.MessageFlag = 1;
+                paper[kInkColourIndex] = 2;
+            }
+        }
+    }
+    if (hasBlack) {
+        const int level = paper[kBlackLevel];
+        paper[kBlackValid] = level < 0 ? 0 : 1;
+        if (level != kUnknownLevel) {
+            const bool low = laterInkjet(model) ? paper[kBlackWarning] == 1 : level <= blackThreshold(model);
+            if (levelBefore == 0 && low) inkLow();
+            if (level <= 1) {
+                const bool bothOut = paper[kInkColourIndex] == 2;
+                apply(entry, {2, 12, static_cast<std::uint16_t>(bothOut ? 2 : 3), 5});
+                entry.MessageFlag = 1;
+                paper[kInkColourIndex] = bothOut ? 0 : 1;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace watchcore
+
+// ---- Export -------------------------------------------------------------------------------------
+
+int32_t iGetStatus(PrinterEntry* entry, int32_t* paper, int32_t* information, char* lastReply)
+{
+    using watchcore::StoreKey;
+    namespace value = watchcore::value;
+    if (entry == nullptr || paper == nullptr || information == nullptr || lastReply == nullptr) return 0;
+    const std::string printer(entry->PrinterName, strnlen(entry->PrinterName, sizeof entry->PrinterName));
+    char reply[1023];
+    if (!watchcore::getText(StoreKey::Vigilmon, printer, value::kRealTimeStatusStrings, reply, sizeof reply)) return 0;
+    if (lastReply[0] != '\0' && std::strcmp(lastReply, reply) == 0) return 2;
+    // Kept even when decoding fails, so the same text is not decoded again.
+    std::memcpy(lastReply, reply, std::strlen(reply) + 1);
+
+    switch (entry->PrinterFamily) {
+    case 0: return watchcore::decodePageReply(reply, *entry, paper, information) ? 1 : 0;
+    case 1: return watchcore::decodeImpactReply(reply, *entry, paper) ? 1 : 0;
+    case 2: {
+        if (!watchcore::inkReportedApart(entry->ModelCode)) {
+            return watchcore::decodeInkjetReply(reply, reply, *entry, paper) ? 1 : 0;
+        }
+        char ink[256];
+        if (!watchcore::getText(StoreKey::Vigilmon, printer, value::kInkLevel, ink, sizeof ink)) return 0;
+        return watchcore::decodeInkjetReply(reply, ink, *entry, paper) ? 1 : 0;
+    }
+    default: return 1;  // a family the system does not know decodes nothing
+    }
+}

@@ -29,4 +29,12 @@ void decodeState(std::string_view reply, bool impact, std::uint32_t model, Print
 // Family 1: the state, then the "CD:" paper entries and width and the "PP:" tractor. Always succeeds.
 bool decodeImpactReply(std::string_view reply, PrinterEntry& entry, std::int32_t* paper);
 
+// Family 2: the state, then the ink behind "IQ:" (in `inkText`: the status reply itself, or for the
+// models that report ink apart their "InkLevel" text) and the warnings behind "WR:". False when the
+// ink text has no "IQ:".
+bool decodeInkjetReply(std::string_view reply, std::string_view inkText, PrinterEntry& entry, std::int32_t* paper);
+
+// Whether the model reports its ink apart from the status reply (IJ-03 and IJ-01).
+inline bool inkReportedApart(std::uint32_t model) { return model == 2 || model == 9; }
+
 }  // namespace watchcore

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
+
+#include "registry_store.h"
+#include "testsupport/temp_root.h"
+#include "watchcore.h"
 
 using watchcore::decodeImpactReply;
 using watchcore::decodePageReply;
@@ -275,4 +280,182 @@ TEST(ImpactReply, TractorKinds)
     for (const auto& k : kinds) {
         EXPECT_EQ(impact(std::string("ST:04;PP:") + k.pp).paper[99], k.kind) << k.pp;
     }
+}
+
+namespace {
+
+Decoded inkjet(const std::string& reply, std::uint32_t model, bool color = true, bool black = true)
+{
+    Decoded d;
+    d.entry.ModelCode = model;
+    d.paper[38] = color ? 1 : 0;
+    d.paper[47] = black ? 1 : 0;
+    for (int w : {39, 41, 43, 45}) d.paper[w] = color ? d.paper[w] : -7;
+    d.ok = watchcore::decodeInkjetReply(reply, reply, d.entry, d.paper);
+    return d;
+}
+
+}  // namespace
+
+TEST(InkjetReply, LowInkOnAReadyPrinterIsAWarning)
+{
+    auto d = inkjet("@BDC ST\r\nST:04;IQ:08323232;", 4);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.entry.PrinterState, 1u);
+    EXPECT_EQ(d.entry.AlertCategory, 6u);
+    EXPECT_EQ(d.entry.MessageIndex, 2u);
+    EXPECT_EQ(d.paper[52], 8);
+    EXPECT_EQ(d.paper[43], 50);
+    EXPECT_EQ(d.paper[41], 3);
+}
+
+TEST(InkjetReply, BothInksOutEndOnTheBothOutPicture)
+{
+    auto d = inkjet("ST:04;IQ:01000000;", 4);
+    EXPECT_EQ(d.entry.PrinterState, 2u);
+    EXPECT_EQ(d.entry.MessageIndex, 12u);
+    EXPECT_EQ(d.entry.AlertCategory, 5u);
+    EXPECT_EQ(d.entry.MessageFlag, 1u);
+    EXPECT_EQ(d.entry.PictureIndex, 2u);
+    EXPECT_EQ(d.paper[56], 0) << "both out";
+    auto colorOnly = inkjet("ST:04;IQ:50000000;", 4);
+    EXPECT_EQ(colorOnly.entry.PictureIndex, 4u);
+    EXPECT_EQ(colorOnly.paper[56], 2);
+    auto blackOnly = inkjet("ST:04;IQ:01505050;", 4);
+    EXPECT_EQ(blackOnly.entry.PictureIndex, 3u);
+    EXPECT_EQ(blackOnly.paper[56], 1);
+}
+
+TEST(InkjetReply, WarningsLowerLevelsAndALoneLastTokenIsIgnored)
+{
+    auto d = inkjet("ST:04;IQ:50505050;WR:11,10;", 4);
+    EXPECT_EQ(d.paper[52], 2);
+    EXPECT_EQ(d.paper[43], 2);
+    EXPECT_EQ(d.paper[45], 1);
+    EXPECT_EQ(d.paper[54], 1);
+    EXPECT_EQ(d.paper[50], 0) << "the black band of level 1";
+    auto lone = inkjet("ST:04;IQ:50505050;WR:11", 4);
+    EXPECT_EQ(lone.paper[45], 0);
+    EXPECT_EQ(lone.paper[43], 80);
+    auto none = inkjet("ST:04;IQ:50505050;", 4);
+    EXPECT_EQ(none.paper[45], 0);
+    EXPECT_EQ(none.paper[54], 0);
+}
+
+TEST(InkjetReply, BlackThresholdsByModel)
+{
+    EXPECT_EQ(inkjet("ST:04;IQ:04505050;", 3).entry.PrinterState, 0u) << "model 3 with black 4 is not low";
+    EXPECT_EQ(inkjet("ST:04;IQ:03505050;", 3).entry.PrinterState, 1u);
+    EXPECT_EQ(inkjet("ST:04;IQ:09505050;", 4).entry.PrinterState, 1u) << "model 4 with black 9 is low";
+    EXPECT_EQ(inkjet("ST:04;IQ:0A505050;", 4).entry.PrinterState, 0u);
+    EXPECT_EQ(inkjet("ST:04;IQ:04505050;", 13).paper[50], 2) << "above model 13's threshold";
+    EXPECT_EQ(inkjet("ST:04;IQ:03505050;", 13).paper[50], 1);
+}
+
+TEST(InkjetReply, UnreadableFieldsAndTheLaterModels)
+{
+    auto unknown = inkjet("ST:04;IQ:50xx5050;", 3);
+    EXPECT_EQ(unknown.paper[43], 255) << "model 3: an unreadable colour field is unknown";
+    EXPECT_EQ(unknown.entry.PrinterState, 0u) << "an unknown level is not judged";
+    auto zero = inkjet("ST:04;IQ:50xx5050;", 4);
+    EXPECT_EQ(zero.paper[43], 0) << "model 4: it is 0";
+    EXPECT_EQ(zero.entry.PrinterState, 2u);
+    EXPECT_EQ(inkjet("ST:04;IQ:xx505050;", 10).paper[52], 255) << "model 10's unreadable black is unknown";
+    EXPECT_EQ(inkjet("ST:04;IQ:C8FFFFFF;", 4).paper[43], 100) << "the first colour field is capped at 100";
+    EXPECT_EQ(inkjet("ST:04;IQ:50000000;", 14).paper[43], 255) << "model 14: three zeros are unknown";
+    auto warned = inkjet("ST:04;IQ:50646464;WR:12;", 15);
+    EXPECT_EQ(warned.entry.PrinterState, 1u) << "models 14-17 judge by the warning";
+    EXPECT_EQ(warned.paper[41], 1) << "their colour band of level 1";
+    EXPECT_EQ(inkjet("ST:04;IQ:50646464321E;", 16).paper[43], 30) << "model 16 reads five colour fields";
+    auto noColor = inkjet("ST:04;IQ:50;", 4, /*color=*/false);
+    EXPECT_EQ(noColor.paper[43], -7) << "a model without colour ink keeps its colour words";
+    EXPECT_FALSE(inkjet("ST:04;", 4).ok) << "no IQ: fails";
+}
+
+TEST(InkjetReply, ErrorsOfTheInkjetFamily)
+{
+    auto out = inkjet("ST:00;ER:05;IQ:50505050;", 4);
+    EXPECT_EQ(out.entry.MessageIndex, 12u);
+    EXPECT_EQ(out.entry.PictureIndex, 2u);
+    EXPECT_EQ(out.entry.AlertCategory, 5u);
+    EXPECT_EQ(out.entry.MessageFlag, 1u);
+    EXPECT_EQ(inkjet("ST:00;ER:02;IQ:50505050;", 17).entry.PictureIndex, 8u) << "model 17's cover picture";
+    EXPECT_EQ(inkjet("ST:00;ER:02;IQ:50505050;", 4).entry.PictureIndex, 7u);
+    auto noState = inkjet("IQ:50505050;", 4);
+    EXPECT_EQ(noState.entry.AlertCategory, 7u) << "the inkjet communication error";
+    auto lowOnError = inkjet("ST:00;ER:04;IQ:08505050;", 4);
+    EXPECT_EQ(lowOnError.entry.PrinterState, 2u) << "low ink never lowers an error";
+    EXPECT_EQ(lowOnError.entry.AlertCategory, 3u);
+}
+
+namespace {
+
+class GetStatus : public testsupport::RootTest {
+protected:
+    void SetUp() override
+    {
+        std::strcpy(entry.PrinterName, "Office");
+        std::strcpy(entry.ModelName, "PG-03");
+        ASSERT_EQ(fInitRegistory(&entry), 1);
+    }
+    void reply(const std::string& text)
+    {
+        ASSERT_TRUE(watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "RealTimeStatusStrings", text));
+    }
+    int get() { return iGetStatus(&entry, paper, information, last); }
+
+    PrinterEntry entry{};
+    std::int32_t paper[watchcore::kPaperWords] = {};
+    std::int32_t information[watchcore::kInformationWords] = {};
+    char last[1024] = "";
+};
+
+}  // namespace
+
+TEST_F(GetStatus, DecodesANewReplyOnceAndReportsTheSameOneUnchanged)
+{
+    paper[6] = 2;
+    reply(pageReply({{60, "00"}, {62, "64"}, {64, "64"}}));
+    ASSERT_EQ(get(), 1);
+    EXPECT_EQ(entry.AlertCategory, 2u);
+    entry.AlertCategory = 99;  // nothing may touch the entry on an unchanged reply
+    EXPECT_EQ(get(), 2);
+    EXPECT_EQ(entry.AlertCategory, 99u);
+    last[0] = '\0';  // emptied: the same reply counts as new
+    EXPECT_EQ(get(), 1);
+    EXPECT_EQ(entry.AlertCategory, 2u);
+}
+
+TEST_F(GetStatus, AReplyThatCannotBeDecodedStillBecomesTheLastReply)
+{
+    const std::string bad = pageReply({}, "03e8");
+    reply(bad);
+    EXPECT_EQ(get(), 0);
+    EXPECT_EQ(std::string(last), bad);
+    EXPECT_EQ(get(), 2) << "it is not decoded again";
+}
+
+TEST_F(GetStatus, InkjetsThatReportInkApartReadTheirInkLevel)
+{
+    entry.PrinterFamily = 2;
+    entry.ModelCode = 2;
+    paper[38] = paper[47] = 1;
+    reply("@BDC ST\r\nST:04;");
+    EXPECT_EQ(get(), 0) << "no ink text yet";
+    ASSERT_TRUE(watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "InkLevel", "@BDC IQ\r\nIQ:3C464646;"));
+    reply("@BDC ST\r\nST:04; ");
+    ASSERT_EQ(get(), 1);
+    EXPECT_EQ(paper[52], 60);
+    EXPECT_EQ(paper[43], 70);
+}
+
+TEST_F(GetStatus, AMissingStoreOrAnUnknownFamily)
+{
+    PrinterEntry nobody{};
+    std::strcpy(nobody.PrinterName, "Nobody");
+    EXPECT_EQ(iGetStatus(&nobody, paper, information, last), 0);
+    entry.PrinterFamily = 7;
+    reply("anything");
+    EXPECT_EQ(get(), 1) << "a family the system does not know decodes nothing and succeeds";
+    EXPECT_EQ(iGetStatus(nullptr, paper, information, last), 0);
 }
