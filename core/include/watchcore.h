@@ -216,3 +216,17 @@ WATCHCORE_API int32_t fCheckConnectStatus(PrinterEntry* entry);
 // 1: a new reply was decoded; 2: the same reply as last time, nothing changed; 0: the reply could not
 // be read or decoded (a new reply is kept in `lastReply` all the same).
 WATCHCORE_API int32_t iGetStatus(PrinterEntry* entry, int32_t* paper, int32_t* information, char* lastReply);
+
+// ---- Driver configuration ---------------------------------------------------------------------------
+
+// Hands the printer's latest status (`lastReply`, with the blocks iGetStatus filled) to the maker's
+// drivers: a page printer's information blob (VLPrinterInfo) or an impact printer's record
+// (VLPrinterInfo2) with VLPrinterInfoSize, and in mode 0 also the device ID (VLDeviceID, from each
+// printer's own store) and for impact printers the maintenance text (VLImpMaint), on every spooler
+// printer of the entry's model. Updates the page printer's IC card names ("ICCardSlotA"/"B") and
+// stores its print resolution in word 11 of the information block. Mode 0 after a changed status,
+// 1 on the timer, 2 when the window closes. `driverBlock` is not used. Inkjets: 1 at once.
+WATCHCORE_API int32_t fUpDateDriverConfig(PrinterEntry* entry, int32_t* paper, int32_t* information,
+                                          const char* lastReply, void* driverBlock, uint32_t mode);
+// 1 when the printer's extended reply ("GapStrings") asks for a print-head gap adjustment.
+WATCHCORE_API int32_t fCheckNeedGapSetting(const char* printer);
