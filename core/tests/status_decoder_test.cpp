@@ -459,3 +459,27 @@ TEST_F(GetStatus, AMissingStoreOrAnUnknownFamily)
     EXPECT_EQ(get(), 1) << "a family the system does not know decodes nothing and succeeds";
     EXPECT_EQ(iGetStatus(nullptr, paper, information, last), 0);
 }
+
+TEST(InkjetReply, ColourAndBlackBandBoundaries)
+{
+    struct Band {
+        int level;
+        int colour, black;  // model 4 (black threshold 9)
+        int later;          // models 14..17, colour and black alike
+    } bands[] = {{1, 0, 0, 1},   {2, 1, 1, 2},   {9, 1, 1, 2},    {10, 2, 2, 2},   {25, 2, 2, 2},
+                 {26, 3, 3, 3}, {50, 3, 3, 3},  {51, 4, 4, 4},   {75, 4, 4, 4},   {76, 5, 5, 5},
+                 {254, 5, 5, 5}};
+    for (const auto& b : bands) {
+        const std::string field = hex(b.level);
+        const std::string reply = "ST:04;IQ:" + field + field + field + field + ";";
+        auto d = inkjet(reply, 4);
+        EXPECT_EQ(d.paper[41], b.colour) << "colour " << b.level;
+        EXPECT_EQ(d.paper[50], b.black) << "black " << b.level;
+        auto later = inkjet(reply, 15);
+        EXPECT_EQ(later.paper[41], b.later) << "model 15 colour " << b.level;
+        EXPECT_EQ(later.paper[50], b.later) << "model 15 black " << b.level;
+    }
+    EXPECT_EQ(inkjet("ST:04;IQ:FFxxFFFF;", 3).paper[41], 0) << "an unknown level (255) has no band";
+    EXPECT_EQ(inkjet("ST:04;IQ:FFFFFFFF;", 3).paper[52], 255) << "black 255 is a reported level";
+    EXPECT_EQ(inkjet("ST:04;IQ:FFFFFFFF;", 3).paper[50], 0) << "without a band";
+}
