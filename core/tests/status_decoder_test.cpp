@@ -50,6 +50,16 @@ Decoded impact(const std::string& reply, std::uint32_t model = 6)
     return d;
 }
 
+void expectOutcome(const PrinterEntry& e, std::uint32_t level, std::uint16_t message, std::uint16_t picture,
+                   std::uint16_t alert)
+{
+    EXPECT_EQ(e.PrinterState, level);
+    EXPECT_EQ(e.MessageIndex, message);
+    EXPECT_EQ(e.PictureIndex, picture);
+    EXPECT_EQ(e.AlertCategory, alert);
+    EXPECT_EQ(e.MessageFlag, 0u);
+}
+
 std::string hex(int byte)
 {
     char text[3];
@@ -86,11 +96,7 @@ TEST_P(PageStatusCode, SetsLevelMessagePictureAndAlert)
     const auto& c = GetParam();
     auto d = page(pageReply({{60, "64"}, {62, "64"}, {64, "64"}}, c.code));
     ASSERT_TRUE(d.ok);
-    EXPECT_EQ(d.entry.PrinterState, c.level);
-    EXPECT_EQ(d.entry.MessageIndex, c.message);
-    EXPECT_EQ(d.entry.PictureIndex, c.picture);
-    EXPECT_EQ(d.entry.AlertCategory, c.alert);
-    EXPECT_EQ(d.entry.MessageFlag, 0u);
+    expectOutcome(d.entry, c.level, c.message, c.picture, c.alert);
 }
 
 INSTANTIATE_TEST_SUITE_P(Decoder, PageStatusCode, ::testing::ValuesIn(kCodes), [](const auto& i) { return i.param.name; });
@@ -225,11 +231,7 @@ TEST_P(ImpactState, SetsLevelMessagePictureAndAlert)
     const auto& c = GetParam();
     auto d = impact("@BDC ST\r\n" + c.reply, c.model);
     ASSERT_TRUE(d.ok);
-    EXPECT_EQ(d.entry.PrinterState, c.level);
-    EXPECT_EQ(d.entry.MessageIndex, c.message);
-    EXPECT_EQ(d.entry.PictureIndex, c.picture);
-    EXPECT_EQ(d.entry.AlertCategory, c.alert);
-    EXPECT_EQ(d.entry.MessageFlag, 0u);
+    expectOutcome(d.entry, c.level, c.message, c.picture, c.alert);
 }
 
 INSTANTIATE_TEST_SUITE_P(Decoder, ImpactState, ::testing::ValuesIn(kImpactStates), [](const auto& i) { return i.param.name; });

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
 #include "plat/port/port.h"
 #include "plat/port/sim_protocol.h"
@@ -150,13 +151,8 @@ int control(const std::string& port, const std::vector<std::string>& words)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::cout << kHelp;
-            return 0;
-        }
-    }
+    const std::vector<std::string> args = plat::argumentsOf(argc, argv);
+    if (plat::printHelpIfAsked(args, kHelp)) return 0;
     if (args.empty()) return usage("give a command");
     if (args[0] == "run") {
         const bool untilStdinCloses = args.size() == 3 && args[2] == "--until-stdin-closes";

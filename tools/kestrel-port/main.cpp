@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
 #include "port_channel.h"
 
@@ -63,13 +64,8 @@ bool parseHex(const std::string& text, std::vector<std::byte>& out)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::cout << kHelp;
-            return 0;
-        }
-    }
+    const std::vector<std::string> args = plat::argumentsOf(argc, argv);
+    if (plat::printHelpIfAsked(args, kHelp)) return 0;
     if (args.size() < 2) return usage("give a command and a port");
     const std::string& command = args[0];
     const std::string& port = args[1];

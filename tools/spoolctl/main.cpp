@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
 #include "plat/heap/heap.h"
 #include "plat/spool/spooler.h"
@@ -242,13 +243,8 @@ int run(const std::vector<std::string>& args, Spooler& spooler)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::cout << kHelp;
-            return 0;
-        }
-    }
+    const std::vector<std::string> args = plat::argumentsOf(argc, argv);
+    if (plat::printHelpIfAsked(args, kHelp)) return 0;
     if (args.empty()) return usage("give a command");
     auto spooler = plat::spool::embedded();
     if (!spooler) {
