@@ -21,7 +21,7 @@
 
 #include "plat/base/system_root.h"
 #include "registry_store.h"
-#include "store_values.h"
+#include "facts/store_names.h"
 #include "watchcore.h"
 
 extern char** environ;

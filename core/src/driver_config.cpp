@@ -12,18 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "facts/store_names.h"
 #include "plat/heap/heap.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
 #include "registry_store.h"
 #include "status_decoder.h"
-#include "store_values.h"
 #include "watchcore.h"
 
 namespace {
 
 using watchcore::StoreKey;
-namespace value = watchcore::value;
+namespace value = facts::value;
 
 constexpr std::size_t kHeaderBytes = 48, kCardRecordBytes = 36, kMaxBlobBytes = 256;
 constexpr std::uint32_t kFontCard = 0x80010000, kIcCardSlot = 0x80020000;
@@ -35,7 +35,7 @@ struct ByteNumber {
 
 // A size byte of the reply → the platform's paper number (256 and up: driver-defined).
 constexpr ByteNumber kPaperNumbers[] = {
-    {0, 0}, {13, 8}, {14, 9}, {15, 11}, {24, 12}, {25, 13}, {30, 1}, {31, 6}, {32, 5}, {33, 7},
+    {0, 0},   {13, 8},   {14, 9}, {15, 11},  {24, 12},  {25, 13},  {30, 1},  {31, 6},  {32, 5},  {33, 7},
     {34, 14}, {35, 515}, {36, 3}, {37, 516}, {38, 513}, {72, 517}, {80, 37}, {81, 20}, {90, 27}, {91, 28},
 };
 
@@ -45,8 +45,8 @@ struct FontCard {
 };
 
 constexpr FontCard kFontCards[] = {
-    {98, "行書体(毛筆)"}, {99, "正楷書体"}, {101, "丸ゴシック体"}, {100, "教科書体"}, {126, "太明朝体,太角ｺﾞｼｯｸ体"},
-    {132, "OCRバーコード"}, {163, "太丸ゴシック体"}, {164, "太行書体"},
+    {98, "行書体(毛筆)"},          {99, "正楷書体"},       {101, "丸ゴシック体"},   {100, "教科書体"},
+    {126, "太明朝体,太角ｺﾞｼｯｸ体"}, {132, "OCRバーコード"}, {163, "太丸ゴシック体"}, {164, "太行書体"},
 };
 constexpr const char* kUnknownFontCard = "認識できないﾌｫﾝﾄ";
 
@@ -90,7 +90,8 @@ std::string decodeCardName(std::string_view reply, int k)
     std::string name;
     for (std::size_t i = 0; i + 1 < count; i += 2) {
         const char high = reply[hexAt + i], low = reply[hexAt + i + 1];
-        if (!std::isxdigit(static_cast<unsigned char>(high)) || !std::isxdigit(static_cast<unsigned char>(low))) return {};
+        if (!std::isxdigit(static_cast<unsigned char>(high)) || !std::isxdigit(static_cast<unsigned char>(low)))
+            return {};
         const char pair[3] = {high, low, '\0'};
         name.push_back(static_cast<char>(std::strtol(pair, nullptr, 16)));
     }
@@ -98,7 +99,8 @@ std::string decodeCardName(std::string_view reply, int k)
 }
 
 // One card slot record, after bringing the slot's IC card name in the store up to date.
-std::string cardRecord(const PrinterEntry& entry, const std::string& printer, std::string_view reply, std::size_t p, int k)
+std::string cardRecord(const PrinterEntry& entry, const std::string& printer, std::string_view reply, std::size_t p,
+                       int k)
 {
     char cards[1023];
     std::string name;
@@ -163,7 +165,8 @@ bool writePrinterData(const PrinterEntry& entry, const std::string& blob, bool i
         auto opened = spooler.value()->printer(name);
         if (!opened) return false;
         const std::uint32_t size = static_cast<std::uint32_t>(blob.size());
-        if (!spooler.value()->setPrinterData(name, impact ? "VLPrinterInfo2" : "VLPrinterInfo", ValueType::Binary, bytes(blob)) ||
+        if (!spooler.value()->setPrinterData(name, impact ? "VLPrinterInfo2" : "VLPrinterInfo", ValueType::Binary,
+                                             bytes(blob)) ||
             !spooler.value()->setPrinterData(name, "VLPrinterInfoSize", ValueType::Dword, dword(size))) {
             return false;
         }
@@ -180,11 +183,13 @@ bool writePrinterData(const PrinterEntry& entry, const std::string& blob, bool i
             }
             if (impact) {
                 const char* cd = lastReply != nullptr ? std::strstr(lastReply, "CD:") : nullptr;
-                const std::string maintenance = cd != nullptr ? std::string(cd + 3, strnlen(cd + 3, 20)) : std::string();
+                const std::string maintenance =
+                    cd != nullptr ? std::string(cd + 3, strnlen(cd + 3, 20)) : std::string();
                 const std::uint32_t maintenanceSize = static_cast<std::uint32_t>(maintenance.size());
                 if (maintenance.empty() ||
                     !spooler.value()->setPrinterData(name, "VLImpMaint", ValueType::Binary, bytes(maintenance)) ||
-                    !spooler.value()->setPrinterData(name, "VLImpMaintSize", ValueType::Dword, dword(maintenanceSize))) {
+                    !spooler.value()->setPrinterData(name, "VLImpMaintSize", ValueType::Dword,
+                                                     dword(maintenanceSize))) {
                     return false;
                 }
             }
@@ -206,7 +211,8 @@ int32_t fUpDateDriverConfig(PrinterEntry* entry, int32_t* paper, int32_t* inform
 
     if (entry->PrinterFamily == 1) {
         std::string record;
-        for (std::uint32_t v : {16u, 1u, entry->PanelTimer2Period, static_cast<std::uint32_t>(now)}) append32(record, v);
+        for (std::uint32_t v : {16u, 1u, entry->PanelTimer2Period, static_cast<std::uint32_t>(now)})
+            append32(record, v);
         std::int32_t ignored = 0;
         return writePrinterData(*entry, record, /*impact=*/true, mode, lastReply, ignored) ? 1 : 0;
     }

@@ -5,12 +5,13 @@
 #include <cstring>
 #include <string>
 
+#include "facts/models.h"
+#include "facts/store_names.h"
 #include "plat/base/system_root.h"
 #include "plat/heap/heap.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
 #include "registry_store.h"
-#include "store_values.h"
 #include "vigil.h"
 #include "watchcore.h"
 
@@ -68,7 +69,8 @@ PrinterInfo2* lppiGetPrinterInformation(int32_t* count, plat::Heap* heap)
         return nullptr;
     }
     std::size_t bytes = list.size() * sizeof(PrinterInfo2) + 16;  // and the shared empty text
-    for (const auto& p : list) bytes += p.name.size() + p.port.size() + p.driver.size() + 3 + sizeof "WinPrint" + sizeof "RAW";
+    for (const auto& p : list)
+        bytes += p.name.size() + p.port.size() + p.driver.size() + 3 + sizeof "WinPrint" + sizeof "RAW";
     auto* records = static_cast<PrinterInfo2*>(heap->allocate(bytes));
     if (records == nullptr) return nullptr;
     BlockWriter texts(reinterpret_cast<char*>(records + list.size()));
@@ -142,14 +144,14 @@ int32_t fCheckModel(const PrinterInfo2* printer, const ModelTable* table)
     if (printer == nullptr || printer->pDriverName == nullptr || entries == nullptr) return 0;
     const char* driver = printer->pDriverName;
     bool known = false;
-    for (uint32_t i = 0; i < table->EntryCount && !known; ++i) known = equalWholeIgnoringCase(driver, entries[i].ModelName);
+    for (uint32_t i = 0; i < table->EntryCount && !known; ++i)
+        known = equalWholeIgnoringCase(driver, entries[i].ModelName);
     if (!known) return 0;
-    // These models print only through a local parallel port.
-    for (const char* lptOnly : {"VELTA IJ-01", "VELTA IJ-02", "VELTA IJ-04", "VELTA IJ-07", "VELTA IJ-05", "VELTA IJ-12"}) {
-        if (equalWholeIgnoringCase(driver, lptOnly) && !beginsIgnoringCase(printer->pPortName, "LPT")) return 0;
-    }
-    // An IJ-01 port that the maker's spool manager owns is not ours.
-    if (equalWholeIgnoringCase(driver, "VELTA IJ-01") && printer->pPortName != nullptr &&
+    const facts::Model* model = facts::byName(driver);
+    if (model == nullptr) return 1;
+    if (model->lptOnly && !beginsIgnoringCase(printer->pPortName, "LPT")) return 0;
+    // A port that the maker's spool manager owns is not ours.
+    if (model->spoolManagerPorts && printer->pPortName != nullptr &&
         plat::text::readProfileInt(plat::windowsDir() / "qspool3.ini", "Ports", printer->pPortName, 0) != 0) {
         return 0;
     }
@@ -159,7 +161,8 @@ int32_t fCheckModel(const PrinterInfo2* printer, const ModelTable* table)
 int32_t fCheckDriverMonitorFlag(const char* driver)
 {
     if (driver == nullptr) return 0;
-    if (equalWholeIgnoringCase(driver, "VELTA IJ-01")) return 1;
+    // The model without a language monitor is driven by its driver alone.
+    if (const facts::Model* model = facts::byName(driver); model != nullptr && model->monitor[0] == '\0') return 1;
     char monitor[kMonitorLimit];
     if (fGetRegistoryDriverMonitor(driver, monitor, sizeof monitor) != 1) return 0;
     return std::strstr(monitor, "Language Monitor") != nullptr;
@@ -172,7 +175,8 @@ uint32_t dwCheckDriver(const PrinterInfo2* printer, const DriverInfo2* drivers, 
     if (printer == nullptr || printer->pDriverName == nullptr || drivers == nullptr || entries == nullptr) return kNone;
     const DriverInfo2* driver = nullptr;
     for (uint32_t i = 0; i < count && driver == nullptr; ++i) {
-        if (drivers[i].pName != nullptr && std::strcmp(drivers[i].pName, printer->pDriverName) == 0) driver = &drivers[i];
+        if (drivers[i].pName != nullptr && std::strcmp(drivers[i].pName, printer->pDriverName) == 0)
+            driver = &drivers[i];
     }
     if (driver == nullptr || driver->pDriverPath == nullptr) return kNone;
     // The file-name part: behind the last backslash after the first character, else the whole path.
@@ -232,16 +236,29 @@ uint32_t dwGetPrinterJobCount(const char* printer)
 int32_t fCheckConnectStatus(PrinterEntry* entry)
 {
     if (entry == nullptr) return 0;
-    namespace value = watchcore::value;
+    namespace value = facts::value;
     using watchcore::StoreKey;
     const std::string printer(entry->PrinterName, strnlen(entry->PrinterName, sizeof entry->PrinterName));
     char queuePath[512] = {};
     std::string port(entry->PortName, strnlen(entry->PortName, sizeof entry->PortName));
     switch (StCheckConnectPrinter(port.c_str(), queuePath)) {
-    case 1: entry->NetworkPort = 0; entry->NetworkKind = 0; break;
-    case 2: entry->NetworkPort = 1; entry->NetworkKind = 2; entry->NetworkResolved = 0; break;
-    case 3: entry->NetworkPort = 1; entry->NetworkKind = 1; break;
-    case 4: entry->NetworkPort = 1; entry->NetworkKind = 3; break;
+    case 1:
+        entry->NetworkPort = 0;
+        entry->NetworkKind = 0;
+        break;
+    case 2:
+        entry->NetworkPort = 1;
+        entry->NetworkKind = 2;
+        entry->NetworkResolved = 0;
+        break;
+    case 3:
+        entry->NetworkPort = 1;
+        entry->NetworkKind = 1;
+        break;
+    case 4:
+        entry->NetworkPort = 1;
+        entry->NetworkKind = 3;
+        break;
     case 5:
         entry->NetworkPort = 1;
         entry->NetworkKind = 2;
@@ -250,14 +267,16 @@ int32_t fCheckConnectStatus(PrinterEntry* entry)
         plat::text::copyBounded(entry->PortName, sizeof entry->PortName,
                                 std::string_view(queuePath, strnlen(queuePath, sizeof queuePath)));
         break;
-    default:
-        watchcore::setDword(StoreKey::Vigilmon, printer, value::kPrinterStFlag, 3);
-        return 0;
+    default: watchcore::setDword(StoreKey::Vigilmon, printer, value::kPrinterStFlag, value::kCannotMonitor); return 0;
     }
     if (entry->NetworkPort == 1 && entry->NetworkKind == 2) {
-        // Behind a queue the IJ-03 cannot be monitored; the others are read less often.
-        if (entry->ModelCode == 2) return watchcore::setDword(StoreKey::Vigilmon, printer, value::kPrinterStFlag, 3);
-        return watchcore::setDword(StoreKey::Vigilmon, printer, value::kGetRealTimeStatusTime, 10000);
+        // Behind a queue some models cannot be monitored; the others are read less often.
+        const facts::Model* model = facts::byNumber(entry->ModelCode);
+        if (model != nullptr && model->refusedBehindQueue) {
+            return watchcore::setDword(StoreKey::Vigilmon, printer, value::kPrinterStFlag, value::kCannotMonitor);
+        }
+        return watchcore::setDword(StoreKey::Vigilmon, printer, value::kGetRealTimeStatusTime,
+                                   value::kQueuePathStatusTimeMs);
     }
     return 1;
 }

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <span>
 
+#include "facts/store_names.h"
 #include "plat/base/trace.h"
 #include "plat/registry/registry.h"
-#include "store_values.h"
 #include "watchcore.h"
 
 namespace watchcore {
@@ -23,11 +23,6 @@ static_assert(std::endian::native == std::endian::little, "DWORD values are stor
 
 constexpr std::size_t kKeyPathBuffer = 256;
 constexpr const char* kKeyClass = "WATCHLIST";
-constexpr const char* kPrintersKey = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
-constexpr const char* kDriversKey = "System\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Drivers\\";
-constexpr const char* kMonitorsKey = "System\\CurrentControlSet\\Control\\Print\\Monitors\\";
-constexpr const char* kListEnvKey = "Software\\VELTA\\VELTA Kestrel\\KswList\\Env";
-constexpr const char* kListNotifyKey = "Software\\VELTA\\VELTA Kestrel\\KswList\\Notify";
 
 Root rootOf(StoreKey key)
 {
@@ -72,12 +67,16 @@ std::optional<std::string> storeKeyPath(StoreKey key, std::string_view owner)
 {
     std::string path;
     switch (key) {
-    case StoreKey::Vigilmon: path = std::string(kPrintersKey).append(owner).append("\\Vigilmon"); break;
-    case StoreKey::StEnviron: path = std::string(kPrintersKey).append(owner).append("\\StEnviron"); break;
-    case StoreKey::Driver: path = std::string(kDriversKey).append(owner); break;
-    case StoreKey::Monitor: path = std::string(kMonitorsKey).append(owner); break;
-    case StoreKey::ListEnv: path = kListEnvKey; break;
-    case StoreKey::ListNotify: path = kListNotifyKey; break;
+    case StoreKey::Vigilmon:
+        path = std::string(facts::key::kPrinters).append(owner).append(facts::key::kEngineStore);
+        break;
+    case StoreKey::StEnviron:
+        path = std::string(facts::key::kPrinters).append(owner).append(facts::key::kDetailSettings);
+        break;
+    case StoreKey::Driver: path = std::string(facts::key::kDrivers).append(owner); break;
+    case StoreKey::Monitor: path = std::string(facts::key::kMonitors).append(owner); break;
+    case StoreKey::ListEnv: path = facts::key::kListEnv; break;
+    case StoreKey::ListNotify: path = facts::key::kListNotify; break;
     }
     if (path.size() >= kKeyPathBuffer) {
         plat::trace("store: key path longer than 255 bytes refused: " + path);
@@ -114,8 +113,7 @@ bool getText(StoreKey key, std::string_view owner, std::string_view name, char* 
 bool setText(StoreKey key, std::string_view owner, std::string_view name, std::string_view text)
 {
     std::string data(text);
-    return setValue(key, owner, name, ValueType::String,
-                    std::as_bytes(std::span(data.c_str(), data.size() + 1)));
+    return setValue(key, owner, name, ValueType::String, std::as_bytes(std::span(data.c_str(), data.size() + 1)));
 }
 
 bool getBinary(StoreKey key, std::string_view owner, std::string_view name, void* buffer, std::uint32_t size)
@@ -155,7 +153,7 @@ std::string numberedName(const char* format, long n)
 // ---- Exports ------------------------------------------------------------------------------------
 
 using watchcore::StoreKey;
-namespace value = watchcore::value;
+namespace value = facts::value;
 
 namespace {
 
@@ -228,7 +226,8 @@ int32_t fGetRegistoryGepStrings(const char* printer, char* buffer, uint32_t size
 
 int32_t fGetRegistoryDeviceIDStrings(const char* printer, void* buffer, uint32_t size)
 {
-    return printer != nullptr && watchcore::getBinary(StoreKey::Vigilmon, printer, value::kDeviceIDStrings, buffer, size);
+    return printer != nullptr &&
+           watchcore::getBinary(StoreKey::Vigilmon, printer, value::kDeviceIDStrings, buffer, size);
 }
 
 int32_t fGetRegistoryDeviceIDLength(const char* printer, uint32_t* value)
@@ -275,7 +274,10 @@ int32_t fCreateRegistoryNotifySubKey(void) { return watchcore::createStoreKey(St
 
 int32_t fGetRegistoryKswExitFlag(uint32_t* value) { return getNotifyDword(value::kKswExitFlag, value); }
 
-int32_t fSetRegistoryKswExitFlag(uint32_t v) { return watchcore::setDword(StoreKey::ListNotify, {}, value::kKswExitFlag, v); }
+int32_t fSetRegistoryKswExitFlag(uint32_t v)
+{
+    return watchcore::setDword(StoreKey::ListNotify, {}, value::kKswExitFlag, v);
+}
 
 int32_t fGetRegistoryKswListRunFlag(uint32_t* value) { return getNotifyDword(value::kKswListRunFlag, value); }
 
@@ -289,34 +291,42 @@ int32_t fInitRegistory(const PrinterEntry* entry)
     if (entry == nullptr) return 0;
     const std::string printer(watchcore::fieldText(entry->PrinterName));
     const std::string model(watchcore::fieldText(entry->ModelName));
-    auto dword = [&](const char* name, uint32_t v) { return watchcore::setDword(StoreKey::Vigilmon, printer, name, v); };
-    auto text = [&](const char* name, std::string_view t) { return watchcore::setText(StoreKey::Vigilmon, printer, name, t); };
+    auto dword = [&](const char* name, uint32_t v) {
+        return watchcore::setDword(StoreKey::Vigilmon, printer, name, v);
+    };
+    auto text = [&](const char* name, std::string_view t) {
+        return watchcore::setText(StoreKey::Vigilmon, printer, name, t);
+    };
     auto empty = [&](const char* name) { return watchcore::setBinary(StoreKey::Vigilmon, printer, name, nullptr, 0); };
     // A user's setting is kept unless it is missing or 0.
     auto keepOrDefault = [&](const char* name, uint32_t fallback) {
         uint32_t current = 0;
-        return (watchcore::getDword(StoreKey::Vigilmon, printer, name, current) && current != 0) || dword(name, fallback);
+        return (watchcore::getDword(StoreKey::Vigilmon, printer, name, current) && current != 0) ||
+               dword(name, fallback);
     };
 
     watchcore::createStoreKey(StoreKey::Vigilmon, printer);  // a failure shows in the first set
 
     auto sizeCheckSetting = [&] {
         uint32_t sizeCheck = 0;
-        return watchcore::getDword(StoreKey::StEnviron, printer, value::kSizeCheckFlag.name, sizeCheck) ? sizeCheck : 0u;
+        return watchcore::getDword(StoreKey::StEnviron, printer, value::kSizeCheckFlag.name, sizeCheck) ? sizeCheck
+                                                                                                        : 0u;
     };
 
     // The order is fixed: a failure stops here and leaves what was written before it.
-    const bool done =
-        dword(value::kLanMonExistFlag, 0) && dword(value::kRunFlag, 0) && empty(value::kCommandStrings) &&
-        dword(value::kCommandLength, 0) && empty(value::kPassStrings) && dword(value::kPassLength, 0) &&
-        text(value::kRetStrings, "") && dword(value::kGetRealTimeStatusStartFlag, 1) &&
-        keepOrDefault(value::kGetRealTimeStatusTime, value::kDefaultStatusTimeMs) &&
-        text(value::kRealTimeStatusStrings, "") && dword(value::kCommandOkFlag, 0) && dword(value::kVigilExistFlag, 0) &&
-        dword(value::kStRealThreadExistFlag, 0) && dword(value::kPrinterStFlag, 0) && text(value::kIDMDL, model) &&
-        keepOrDefault(value::kStRetryTime, value::kDefaultRetryTimeMs) && dword(value::kPaperCheckFlag, sizeCheckSetting()) &&
-        text(value::kICCardName, "") && text(value::kInkLevel, "") && text(value::kGapStrings, "") &&
-        text(value::kCDStrings, "") && empty(value::kDeviceIDStrings) && dword(value::kDeviceIDLength, 0) &&
-        dword(value::kMonitorFlag, 0) && dword(value::kGetTimeCount, 0) && dword(value::kCommandExecStartFlag, 1) &&
-        text(value::kICCardSlotA, "") && text(value::kICCardSlotB, "");
+    const bool done = dword(value::kLanMonExistFlag, 0) && dword(value::kRunFlag, 0) && empty(value::kCommandStrings) &&
+                      dword(value::kCommandLength, 0) && empty(value::kPassStrings) && dword(value::kPassLength, 0) &&
+                      text(value::kRetStrings, "") && dword(value::kGetRealTimeStatusStartFlag, 1) &&
+                      keepOrDefault(value::kGetRealTimeStatusTime, value::kDefaultStatusTimeMs) &&
+                      text(value::kRealTimeStatusStrings, "") && dword(value::kCommandOkFlag, 0) &&
+                      dword(value::kVigilExistFlag, 0) && dword(value::kStRealThreadExistFlag, 0) &&
+                      dword(value::kPrinterStFlag, 0) && text(value::kIDMDL, model) &&
+                      keepOrDefault(value::kStRetryTime, value::kDefaultRetryTimeMs) &&
+                      dword(value::kPaperCheckFlag, sizeCheckSetting()) && text(value::kICCardName, "") &&
+                      text(value::kInkLevel, "") && text(value::kGapStrings, "") && text(value::kCDStrings, "") &&
+                      empty(value::kDeviceIDStrings) && dword(value::kDeviceIDLength, 0) &&
+                      dword(value::kMonitorFlag, 0) && dword(value::kGetTimeCount, 0) &&
+                      dword(value::kCommandExecStartFlag, 1) && text(value::kICCardSlotA, "") &&
+                      text(value::kICCardSlotB, "");
     return done ? 1 : 0;
 }

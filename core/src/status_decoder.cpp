@@ -5,8 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "facts/models.h"
+#include "facts/store_names.h"
 #include "registry_store.h"
-#include "store_values.h"
 
 namespace watchcore {
 namespace {
@@ -15,17 +16,45 @@ constexpr int kUnknownPaperSize = 152;
 
 // Paper block words.
 enum PaperWord : int {
-    kTrayValid = 1, kTrayBand = 2, kTrayLevel = 3, kTraySize = 4,
-    kCassetteCount = 6, kCassetteValid = 7, kCassetteBand = 11, kCassetteLevel = 15, kCassetteSize = 19,
-    kTonerValid = 28, kTonerBand = 29, kTonerLevel = 30,
-    kPhotoValid = 58, kPhotoBand = 60, kPhotoLevel = 62,
-    kBinSize = 83, kPaperWidth = 97, kTractorKind = 99,
-    kColorCount = 38, kColorValid = 39, kColorBand = 41, kColorLevel = 43, kColorWarning = 45,
-    kBlackCount = 47, kBlackValid = 48, kBlackBand = 50, kBlackLevel = 52, kBlackWarning = 54,
+    kTrayValid = 1,
+    kTrayBand = 2,
+    kTrayLevel = 3,
+    kTraySize = 4,
+    kCassetteCount = 6,
+    kCassetteValid = 7,
+    kCassetteBand = 11,
+    kCassetteLevel = 15,
+    kCassetteSize = 19,
+    kTonerValid = 28,
+    kTonerBand = 29,
+    kTonerLevel = 30,
+    kPhotoValid = 58,
+    kPhotoBand = 60,
+    kPhotoLevel = 62,
+    kBinSize = 83,
+    kPaperWidth = 97,
+    kTractorKind = 99,
+    kColorCount = 38,
+    kColorValid = 39,
+    kColorBand = 41,
+    kColorLevel = 43,
+    kColorWarning = 45,
+    kBlackCount = 47,
+    kBlackValid = 48,
+    kBlackBand = 50,
+    kBlackLevel = 52,
+    kBlackWarning = 54,
     kInkColourIndex = 56,
 };
 // Information block words (page printers).
-enum InformationWord : int { kDuplex = 33, kCardSlot1 = 36, kCardSlot2 = 37, kInterface1 = 43, kInterface2 = 44, kMemory = 48 };
+enum InformationWord : int {
+    kDuplex = 33,
+    kCardSlot1 = 36,
+    kCardSlot2 = 37,
+    kInterface1 = 43,
+    kInterface2 = 44,
+    kMemory = 48
+};
 
 struct Outcome {
     std::uint32_t level;
@@ -39,16 +68,14 @@ struct PageCode {
 
 // Status code → message, level, picture, alert. A code not in the table gives kUndefinedStatus.
 constexpr std::array<PageCode, 39> kPageCodes{{
-    {1000, {0, 2, 0, 0}},   {1001, {2, 3, 6, 1}},   {1002, {0, 4, 0, 0}},   {1003, {0, 5, 0, 0}},
-    {1004, {0, 6, 0, 0}},   {1005, {0, 7, 0, 0}},   {1006, {0, 8, 0, 0}},   {1007, {0, 9, 0, 0}},
-    {1008, {0, 10, 0, 0}},  {1009, {0, 11, 0, 0}},  {1010, {0, 12, 0, 0}},  {1012, {0, 13, 0, 0}},
-    {2000, {1, 14, 0, 0}},  {2001, {1, 15, 3, 6}},  {2002, {1, 16, 0, 0}},  {2003, {1, 17, 0, 0}},
-    {2004, {1, 18, 0, 0}},  {2005, {1, 19, 0, 0}},  {3000, {2, 20, 6, 9}},  {3001, {2, 21, 6, 9}},
-    {3003, {2, 22, 6, 9}},  {3004, {2, 23, 6, 9}},  {4000, {2, 24, 3, 7}},  {4001, {2, 25, 3, 7}},
-    {4002, {2, 26, 1, 5}},  {4003, {2, 27, 6, 9}},  {4004, {2, 28, 6, 9}},  {4006, {2, 29, 6, 9}},
-    {4007, {2, 30, 4, 2}},  {4008, {2, 31, 5, 4}},  {4009, {2, 32, 5, 4}},  {4010, {2, 33, 4, 2}},
-    {4012, {2, 34, 5, 4}},  {4013, {2, 35, 6, 9}},  {4014, {2, 36, 6, 9}},  {4015, {2, 37, 1, 5}},
-    {4016, {2, 38, 6, 9}},  {4017, {2, 39, 5, 4}},  {6000, {2, 40, 6, 9}},
+    {1000, {0, 2, 0, 0}},  {1001, {2, 3, 6, 1}},  {1002, {0, 4, 0, 0}},  {1003, {0, 5, 0, 0}},  {1004, {0, 6, 0, 0}},
+    {1005, {0, 7, 0, 0}},  {1006, {0, 8, 0, 0}},  {1007, {0, 9, 0, 0}},  {1008, {0, 10, 0, 0}}, {1009, {0, 11, 0, 0}},
+    {1010, {0, 12, 0, 0}}, {1012, {0, 13, 0, 0}}, {2000, {1, 14, 0, 0}}, {2001, {1, 15, 3, 6}}, {2002, {1, 16, 0, 0}},
+    {2003, {1, 17, 0, 0}}, {2004, {1, 18, 0, 0}}, {2005, {1, 19, 0, 0}}, {3000, {2, 20, 6, 9}}, {3001, {2, 21, 6, 9}},
+    {3003, {2, 22, 6, 9}}, {3004, {2, 23, 6, 9}}, {4000, {2, 24, 3, 7}}, {4001, {2, 25, 3, 7}}, {4002, {2, 26, 1, 5}},
+    {4003, {2, 27, 6, 9}}, {4004, {2, 28, 6, 9}}, {4006, {2, 29, 6, 9}}, {4007, {2, 30, 4, 2}}, {4008, {2, 31, 5, 4}},
+    {4009, {2, 32, 5, 4}}, {4010, {2, 33, 4, 2}}, {4012, {2, 34, 5, 4}}, {4013, {2, 35, 6, 9}}, {4014, {2, 36, 6, 9}},
+    {4015, {2, 37, 1, 5}}, {4016, {2, 38, 6, 9}}, {4017, {2, 39, 5, 4}}, {6000, {2, 40, 6, 9}},
 }};
 constexpr Outcome kUndefinedStatus{2, 0, 6, 9};
 
@@ -59,13 +86,22 @@ struct ByteMap {
 
 // A page printer's size byte → paper-size index.
 constexpr std::array<ByteMap, 21> kPageSizes{{
-    {13, 7}, {14, 8}, {15, 10}, {16, 69}, {24, 11}, {25, 12}, {30, 0}, {31, 1}, {32, 4}, {33, 6}, {34, 13},
+    {13, 7},   {14, 8}, {15, 10},  {16, 69},  {24, 11},  {25, 12}, {30, 0},  {31, 1},  {32, 4},  {33, 6},    {34, 13},
     {35, 119}, {36, 2}, {37, 120}, {38, 118}, {72, 121}, {80, 36}, {81, 19}, {90, 26}, {91, 27}, {255, 151},
 }};
 
 // A card byte → card slot content code (255 or unreadable: 0 empty; unknown bytes: 9).
 constexpr std::array<ByteMap, 10> kCardCodes{{
-    {255, 0}, {98, 1}, {99, 2}, {101, 3}, {100, 4}, {126, 5}, {132, 6}, {163, 7}, {164, 8}, {0, 10},
+    {255, 0},
+    {98, 1},
+    {99, 2},
+    {101, 3},
+    {100, 4},
+    {126, 5},
+    {132, 6},
+    {163, 7},
+    {164, 8},
+    {0, 10},
 }};
 
 template <std::size_t N>
@@ -173,16 +209,17 @@ bool decodePageReply(std::string_view reply, PrinterEntry& entry, std::int32_t* 
 
     readLevel(reply, p + 60, paper, kTrayValid, kTrayBand, kTrayLevel);
     // The size rule tests the stored level word, so an unreadable level (-1) still reads its size.
-    paper[kTraySize] = paper[kTrayLevel] != 0 ? mapped(kPageSizes, codeField(reply, p + 78), kUnknownPaperSize, kUnknownPaperSize)
-                                             : kUnknownPaperSize;
+    paper[kTraySize] = paper[kTrayLevel] != 0
+                           ? mapped(kPageSizes, codeField(reply, p + 78), kUnknownPaperSize, kUnknownPaperSize)
+                           : kUnknownPaperSize;
     // At most three cassettes: a larger count in the block would write words that are not theirs.
     const std::size_t levelAt[3] = {p + 62, p + 64, p + 94}, sizeAt[3] = {p + 80, p + 82, p + 100};
     const int cassettes = std::clamp(paper[kCassetteCount], 0, 3);
     for (int c = 0; c < cassettes; ++c) {
         readLevel(reply, levelAt[c], paper, kCassetteValid + c, kCassetteBand + c, kCassetteLevel + c);
-        paper[kCassetteSize + c] = paper[kCassetteLevel + c] != 0
-                                       ? mapped(kPageSizes, codeField(reply, sizeAt[c]), kUnknownPaperSize, kUnknownPaperSize)
-                                       : kUnknownPaperSize;
+        paper[kCassetteSize + c] = paper[kCassetteLevel + c] != 0 ? mapped(kPageSizes, codeField(reply, sizeAt[c]),
+                                                                           kUnknownPaperSize, kUnknownPaperSize)
+                                                                  : kUnknownPaperSize;
     }
 
     if (auto duplex = codeField(reply, p + 84)) information[kDuplex] = *duplex != 0 ? 1 : 0;
@@ -210,45 +247,76 @@ bool decodePageReply(std::string_view reply, PrinterEntry& entry, std::int32_t* 
     return true;
 }
 
+namespace {
+
+// What a state or error code of an impact or inkjet printer means, for each of the two families.
+struct StateRow {
+    std::string_view code;
+    Outcome impact, inkjet;
+};
+
+// "ST:00", an error: the code behind "ER:".
+constexpr StateRow kErrors[] = {
+    {"00", {2, 7, 5, 6}, {2, 7, 7, 8}},   {"01", {2, 8, 0, 0}, {2, 8, 0, 0}},   {"02", {2, 9, 5, 4}, {2, 9, 7, 4}},
+    {"03", {2, 10, 4, 6}, {2, 10, 7, 8}}, {"04", {2, 11, 3, 3}, {2, 11, 6, 3}}, {"05", {2, 12, 5, 6}, {2, 12, 2, 5}},
+    {"06", {2, 13, 2, 2}, {2, 13, 5, 2}}, {"07", {2, 14, 5, 6}, {2, 14, 7, 8}}, {"08", {2, 15, 5, 6}, {2, 15, 7, 8}},
+};
+constexpr StateRow kOtherError{"", {2, 6, 5, 6}, {2, 6, 7, 8}};
+constexpr std::string_view kCoverOpen = "02";
+constexpr std::string_view kInkError = "05";  // its message names the ink
+
+// "ST:01", a self test: the kind behind "TP:" picks the message; the picture and alert are the family's.
+constexpr std::pair<std::string_view, std::uint16_t> kTestMessages[] = {{"00", 17}, {"01", 18}, {"02", 19}};
+constexpr std::uint16_t kOtherTestMessage = 16;
+constexpr StateRow kSelfTest{"01", {2, 0, 5, 6}, {2, 0, 7, 8}};
+
+// The states that are no error; the same for both families.
+constexpr StateRow kStates[] = {
+    {"02", {0, 5, 0, 0}, {0, 5, 0, 0}},
+    {"03", {0, 3, 0, 0}, {0, 3, 0, 0}},
+    {"04", {0, 2, 0, 0}, {0, 2, 0, 0}},
+    {"05", {1, 4, 0, 1}, {1, 4, 0, 1}},
+};
+constexpr StateRow kUnknownState{"", {2, 0, 1, 5}, {2, 0, 1, 7}};
+
+template <std::size_t N>
+const StateRow& rowOf(const StateRow (&rows)[N], std::string_view code, const StateRow& otherwise)
+{
+    for (const auto& row : rows) {
+        if (row.code == code) return row;
+    }
+    return otherwise;
+}
+
+}  // namespace
+
 void decodeState(std::string_view reply, bool impact, std::uint32_t model, PrinterEntry& entry)
 {
     const std::string_view state = valueBehind(reply, "ST:").value_or("99");
+    auto outcomeOf = [impact](const StateRow& row) { return impact ? row.impact : row.inkjet; };
     entry.MessageFlag = 0;
     if (state == "00") {
         const std::string_view error = valueBehind(reply, "ER:").value_or("99");
-        struct Row {
-            const char* error;
-            Outcome impact, inkjet;
-        };
-        static constexpr Row rows[] = {
-            {"00", {2, 7, 5, 6}, {2, 7, 7, 8}},   {"01", {2, 8, 0, 0}, {2, 8, 0, 0}},
-            {"02", {2, 9, 5, 4}, {2, 9, 7, 4}},   {"03", {2, 10, 4, 6}, {2, 10, 7, 8}},
-            {"04", {2, 11, 3, 3}, {2, 11, 6, 3}}, {"05", {2, 12, 5, 6}, {2, 12, 2, 5}},
-            {"06", {2, 13, 2, 2}, {2, 13, 5, 2}}, {"07", {2, 14, 5, 6}, {2, 14, 7, 8}},
-            {"08", {2, 15, 5, 6}, {2, 15, 7, 8}},
-        };
-        Outcome outcome = impact ? Outcome{2, 6, 5, 6} : Outcome{2, 6, 7, 8};
-        for (const auto& row : rows) {
-            if (error == row.error) outcome = impact ? row.impact : row.inkjet;
+        apply(entry, outcomeOf(rowOf(kErrors, error, kOtherError)));
+        // Some models have a cover-open picture of their own.
+        const facts::Model* m = facts::byNumber(model);
+        if (error == kCoverOpen && m != nullptr && m->coverOpenPicture != 0 &&
+            (m->family == facts::Family::Impact) == impact) {
+            entry.PictureIndex = m->coverOpenPicture;
         }
-        apply(entry, outcome);
-        // Cover open: model 12 and model 17 have pictures of their own.
-        if (error == "02" && impact && model == 12) entry.PictureIndex = 6;
-        if (error == "02" && !impact && model == 17) entry.PictureIndex = 8;
-        if (error == "05" && !impact) entry.MessageFlag = 1;
+        if (error == kInkError && !impact) entry.MessageFlag = 1;
         return;
     }
-    if (state == "01") {
+    if (state == kSelfTest.code) {
         const std::string_view test = valueBehind(reply, "TP:").value_or("99");
-        const std::uint16_t message = test == "00" ? 17 : test == "01" ? 18 : test == "02" ? 19 : 16;
-        apply(entry, impact ? Outcome{2, message, 5, 6} : Outcome{2, message, 7, 8});
-        return;
+        Outcome outcome = outcomeOf(kSelfTest);
+        outcome.message = kOtherTestMessage;
+        for (const auto& [kind, message] : kTestMessages) {
+            if (test == kind) outcome.message = message;
+        }
+        return apply(entry, outcome);
     }
-    if (state == "02") return apply(entry, {0, 5, 0, 0});
-    if (state == "03") return apply(entry, {0, 3, 0, 0});
-    if (state == "04") return apply(entry, {0, 2, 0, 0});
-    if (state == "05") return apply(entry, {1, 4, 0, 1});
-    apply(entry, impact ? Outcome{2, 0, 1, 5} : Outcome{2, 0, 1, 7});
+    apply(entry, outcomeOf(rowOf(kStates, state, kUnknownState)));
 }
 
 bool decodeImpactReply(std::string_view reply, PrinterEntry& entry, std::int32_t* paper)
@@ -259,16 +327,17 @@ bool decodeImpactReply(std::string_view reply, PrinterEntry& entry, std::int32_t
         for (int bin = 0; bin < 3; ++bin) {
             const std::size_t at = k + 20 + 4 * static_cast<std::size_t>(bin);
             int size = kUnknownPaperSize;
-            if (at + 4 <= reply.size() && reply[at] == '0' && (reply.substr(at + 2, 2) == "00" || reply.substr(at + 2, 2) == "01")) {
+            if (at + 4 <= reply.size() && reply[at] == '0' &&
+                (reply.substr(at + 2, 2) == "00" || reply.substr(at + 2, 2) == "01")) {
                 const bool landscape = reply.substr(at + 2, 2) == "01";
                 struct Size {
                     char key;
                     int portrait, landscape;
                 };
-                static constexpr Size sizes[] = {{'1', 7, 75},   {'2', 11, 78},  {'3', 8, 76},   {'4', 12, 79},
-                                                 {'5', 10, 77},  {'6', 42, 80},  {'7', 68, 81},  {'8', 0, 74},
+                static constexpr Size sizes[] = {{'1', 7, 75},    {'2', 11, 78}, {'3', 8, 76},  {'4', 12, 79},
+                                                 {'5', 10, 77},   {'6', 42, 80}, {'7', 68, 81}, {'8', 0, 74},
                                                  {'9', 151, 151}, {'A', 4, 151}, {'a', 4, 151}, {'B', 87, 88},
-                                                 {'b', 87, 88},  {'C', 69, 82},  {'c', 69, 82}};
+                                                 {'b', 87, 88},   {'C', 69, 82}, {'c', 69, 82}};
                 for (const auto& s : sizes) {
                     if (reply[at + 1] == s.key) size = landscape ? s.landscape : s.portrait;
                 }
@@ -279,7 +348,8 @@ bool decodeImpactReply(std::string_view reply, PrinterEntry& entry, std::int32_t
         auto high = codeField(reply, k + 32), low = codeField(reply, k + 34);
         int inches = 0;
         if (high && low) {
-            const bool raised = entry.ModelCode == 6 || entry.ModelCode == 7;
+            const facts::Model* m = facts::byNumber(entry.ModelCode);
+            const bool raised = m != nullptr && m->raisedPaperWidth;
             const int value = static_cast<std::uint16_t>(*high * 256 + *low + (raised ? 255 : 0));
             const int floor = raised ? 255 : 0;
             static constexpr int steps[] = {1620, 1980, 2340, 2700, 3060, 3420, 3780, 4140, 4500, 4860};
@@ -308,12 +378,24 @@ namespace {
 
 constexpr int kUnknownLevel = 255;
 
-bool laterInkjet(std::uint32_t model) { return model >= 14 && model <= 17; }
+// Ink out: the message names the ink; the picture shows which cartridge is empty.
+constexpr Outcome kColourInkOut{2, 12, 4, 5};
+constexpr Outcome kBlackInkOut{2, 12, 3, 5};
+constexpr Outcome kBothInksOut{2, 12, 2, 5};
+constexpr std::uint16_t kInkLowAlert = 6;
 
-int colorBand(std::uint32_t model, int level)
+// The ink rules of a model number; a number no model has reads ink as most models do.
+const facts::InkRules& inkRulesOf(std::uint32_t model)
+{
+    static const facts::InkRules kDefault{};
+    const facts::Model* m = facts::byNumber(model);
+    return m != nullptr ? m->ink : kDefault;
+}
+
+int colorBand(const facts::InkRules& ink, int level)
 {
     if (level == 0 || level >= 255) return 0;
-    if (laterInkjet(model)) {
+    if (ink.warningBands) {
         if (level == 1) return 1;
         if (level <= 25) return 2;
     } else {
@@ -326,17 +408,14 @@ int colorBand(std::uint32_t model, int level)
     return 5;
 }
 
-// The black level at or below which ink is low.
-int blackThreshold(std::uint32_t model) { return model == 3 || model == 13 ? 3 : 9; }
-
-int blackBand(std::uint32_t model, int level)
+int blackBand(const facts::InkRules& ink, int level)
 {
-    if (laterInkjet(model)) return colorBand(model, level);
+    if (ink.warningBands) return colorBand(ink, level);
     if (level >= 255 || level <= 1) return 0;
     if (level >= 76) return 5;
     if (level >= 51) return 4;
     if (level >= 26) return 3;
-    return level > blackThreshold(model) ? 2 : 1;
+    return level > ink.blackLowAt ? 2 : 1;
 }
 
 struct Warnings {
@@ -367,20 +446,18 @@ Warnings readWarnings(std::string_view reply)
 
 bool decodeInkjetReply(std::string_view reply, std::string_view inkText, PrinterEntry& entry, std::int32_t* paper)
 {
-    const std::uint32_t model = entry.ModelCode;
-    decodeState(reply, /*impact=*/false, model, entry);
+    const facts::InkRules& ink = inkRulesOf(entry.ModelCode);
+    decodeState(reply, /*impact=*/false, entry.ModelCode, entry);
     std::size_t iq = inkText.find("IQ:");
     if (iq == std::string_view::npos) return false;
     const std::size_t q = iq + 3;
     const bool hasColor = paper[kColorCount] > 0, hasBlack = paper[kBlackCount] > 0;
 
     if (hasColor) {
-        const bool unknownWhenUnreadable = model == 3 || model == 9 || model == 10 || model == 13;
-        const int fields = model == 16 ? 5 : 3;
         int level = kUnknownLevel + 1;  // above every field: the minimum follows
         int readableZeros = 0;
         bool unreadable = false;
-        for (int i = 0; i < fields; ++i) {
+        for (int i = 0; i < ink.colourFields; ++i) {
             auto field = codeField(inkText, q + 2 + 2 * static_cast<std::size_t>(i));
             if (!field) {
                 unreadable = true;
@@ -390,16 +467,16 @@ bool decodeInkjetReply(std::string_view reply, std::string_view inkText, Printer
             if (value == 0) ++readableZeros;
             level = std::min(level, value);
         }
-        if (unreadable) level = unknownWhenUnreadable ? kUnknownLevel : 0;
-        else if ((model == 14 || model == 17) && readableZeros == 3) level = kUnknownLevel;
+        if (unreadable) level = ink.unknownWhenColourUnreadable ? kUnknownLevel : 0;
+        else if (ink.threeZerosUnknown && readableZeros == 3) level = kUnknownLevel;
         paper[kColorLevel] = level;
-        paper[kColorBand] = colorBand(model, level);
+        paper[kColorBand] = colorBand(ink, level);
     }
     if (hasBlack) {
         auto field = codeField(inkText, q);
-        const int level = field ? *field : (model == 9 || model == 10 ? kUnknownLevel : 0);
+        const int level = field ? *field : (ink.unknownWhenBlackUnreadable ? kUnknownLevel : 0);
         paper[kBlackLevel] = level;
-        paper[kBlackBand] = blackBand(model, level);
+        paper[kBlackBand] = blackBand(ink, level);
     }
 
     const Warnings warnings = readWarnings(reply);
@@ -407,11 +484,11 @@ bool decodeInkjetReply(std::string_view reply, std::string_view inkText, Printer
     if (hasBlack) paper[kBlackWarning] = warnings.black ? 1 : 0;
     if (hasColor && warnings.color && paper[kColorLevel] > 1 && paper[kColorLevel] != kUnknownLevel) {
         paper[kColorLevel] = 2;
-        paper[kColorBand] = colorBand(model, 1);
+        paper[kColorBand] = colorBand(ink, 1);
     }
     if (hasBlack && warnings.black && paper[kBlackLevel] > 1 && paper[kBlackLevel] != kUnknownLevel) {
         paper[kBlackLevel] = 2;
-        paper[kBlackBand] = blackBand(model, 1);
+        paper[kBlackBand] = blackBand(ink, 1);
     }
     paper[kInkColourIndex] = 0;
 
@@ -419,7 +496,7 @@ bool decodeInkjetReply(std::string_view reply, std::string_view inkText, Printer
     auto inkLow = [&] {
         if (entry.PrinterState == 0) {
             entry.PrinterState = 1;
-            entry.AlertCategory = 6;
+            entry.AlertCategory = kInkLowAlert;
         }
     };
     const std::uint32_t levelBefore = entry.PrinterState;
@@ -427,9 +504,9 @@ bool decodeInkjetReply(std::string_view reply, std::string_view inkText, Printer
         const int level = paper[kColorLevel];
         paper[kColorValid] = level < 0 ? 0 : 1;
         if (level != kUnknownLevel) {
-            if (levelBefore == 0 && (laterInkjet(model) ? paper[kColorWarning] == 1 : level < 10)) inkLow();
+            if (levelBefore == 0 && (ink.warningBands ? paper[kColorWarning] == 1 : level < 10)) inkLow();
             if (level <= 1) {
-                apply(entry, {2, 12, 4, 5});
+                apply(entry, kColourInkOut);
                 entry.MessageFlag = 1;
                 paper[kInkColourIndex] = 2;
             }
@@ -439,17 +516,23 @@ bool decodeInkjetReply(std::string_view reply, std::string_view inkText, Printer
         const int level = paper[kBlackLevel];
         paper[kBlackValid] = level < 0 ? 0 : 1;
         if (level != kUnknownLevel) {
-            const bool low = laterInkjet(model) ? paper[kBlackWarning] == 1 : level <= blackThreshold(model);
+            const bool low = ink.warningBands ? paper[kBlackWarning] == 1 : level <= ink.blackLowAt;
             if (levelBefore == 0 && low) inkLow();
             if (level <= 1) {
                 const bool bothOut = paper[kInkColourIndex] == 2;
-                apply(entry, {2, 12, static_cast<std::uint16_t>(bothOut ? 2 : 3), 5});
+                apply(entry, bothOut ? kBothInksOut : kBlackInkOut);
                 entry.MessageFlag = 1;
                 paper[kInkColourIndex] = bothOut ? 0 : 1;
             }
         }
     }
     return true;
+}
+
+bool inkReportedApart(std::uint32_t model)
+{
+    const facts::Model* m = facts::byNumber(model);
+    return m != nullptr && m->ink.reportedApart;
 }
 
 }  // namespace watchcore
@@ -459,7 +542,7 @@ bool decodeInkjetReply(std::string_view reply, std::string_view inkText, Printer
 int32_t iGetStatus(PrinterEntry* entry, int32_t* paper, int32_t* information, char* lastReply)
 {
     using watchcore::StoreKey;
-    namespace value = watchcore::value;
+    namespace value = facts::value;
     if (entry == nullptr || paper == nullptr || information == nullptr || lastReply == nullptr) return 0;
     const std::string printer(entry->PrinterName, strnlen(entry->PrinterName, sizeof entry->PrinterName));
     char reply[1023];

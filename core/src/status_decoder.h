@@ -35,6 +35,6 @@ bool decodeImpactReply(std::string_view reply, PrinterEntry& entry, std::int32_t
 bool decodeInkjetReply(std::string_view reply, std::string_view inkText, PrinterEntry& entry, std::int32_t* paper);
 
 // Whether the model reports its ink apart from the status reply (IJ-03 and IJ-01).
-inline bool inkReportedApart(std::uint32_t model) { return model == 2 || model == 9; }
+bool inkReportedApart(std::uint32_t model);
 
 }  // namespace watchcore

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "facts/store_names.h"
 #include "plat/registry/registry.h"
 #include "registry_store.h"
-#include "store_values.h"
 #include "testsupport/temp_root.h"
 #include "watchcore.h"
 
@@ -28,7 +28,10 @@ class PrinterStore : public testsupport::RootTest {
 protected:
     Store& store() { return *Store::forCurrentRoot().value(); }
 
-    std::string vigilmonPath(const char* printer = kPrinter) { return *watchcore::storeKeyPath(StoreKey::Vigilmon, printer); }
+    std::string vigilmonPath(const char* printer = kPrinter)
+    {
+        return *watchcore::storeKeyPath(StoreKey::Vigilmon, printer);
+    }
 
     bool keyExists(const std::string& path, Root r = Root::LocalMachine)
     {
@@ -66,7 +69,7 @@ TEST_F(PrinterStore, InitWritesEveryValueOfAFreshPrinter)
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1);
 
-    namespace v = watchcore::value;
+    namespace v = facts::value;
     for (const char* zero : {v::kLanMonExistFlag, v::kRunFlag, v::kCommandLength, v::kPassLength, v::kCommandOkFlag,
                              v::kVigilExistFlag, v::kStRealThreadExistFlag, v::kPrinterStFlag, v::kPaperCheckFlag,
                              v::kDeviceIDLength, v::kMonitorFlag, v::kGetTimeCount}) {
@@ -99,7 +102,7 @@ TEST_F(PrinterStore, ReinitKeepsTheUsersTimeSettingsButClearsTheRest)
 {
     const PrinterEntry entry = entryFor(kPrinter, "IJ-09");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    namespace v = watchcore::value;
+    namespace v = facts::value;
     ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kGetRealTimeStatusTime, 10000));
     ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kStRetryTime, 30000));
     ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kPrinterStFlag, 2));
@@ -116,7 +119,7 @@ TEST_F(PrinterStore, ZeroTimeSettingsAreReplacedByTheDefaults)
 {
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    namespace v = watchcore::value;
+    namespace v = facts::value;
     ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kGetRealTimeStatusTime, 0));
     ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kStRetryTime, 0));
     ASSERT_EQ(fInitRegistory(&entry), 1);
@@ -129,12 +132,12 @@ TEST_F(PrinterStore, InitCopiesTheSizeCheckSettingAndDoesWithoutIt)
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1) << "no \\StEnviron yet";
     EXPECT_FALSE(keyExists(*watchcore::storeKeyPath(StoreKey::StEnviron, kPrinter))) << "init does not make it";
-    EXPECT_EQ(vigilmonDword(watchcore::value::kPaperCheckFlag), 0u);
+    EXPECT_EQ(vigilmonDword(facts::value::kPaperCheckFlag), 0u);
 
     ASSERT_TRUE(watchcore::createStoreKey(StoreKey::StEnviron, kPrinter));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::StEnviron, kPrinter, watchcore::value::kSizeCheckFlag.name, 1));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::StEnviron, kPrinter, facts::value::kSizeCheckFlag.name, 1));
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    EXPECT_EQ(vigilmonDword(watchcore::value::kPaperCheckFlag), 1u);
+    EXPECT_EQ(vigilmonDword(facts::value::kPaperCheckFlag), 1u);
 }
 
 TEST_F(PrinterStore, InitOfAnOverLongPrinterNameFailsWithoutWriting)
@@ -173,8 +176,8 @@ TEST_F(PrinterStore, CardNamesAreReadBySlot)
 {
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, watchcore::value::kICCardSlotA, "CARD-A"));
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, watchcore::value::kICCardSlotB, "CARD-B"));
+    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, facts::value::kICCardSlotA, "CARD-A"));
+    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, facts::value::kICCardSlotB, "CARD-B"));
     char buffer[32];
     ASSERT_EQ(fGetRegistoryIcCardNameOnSlot(kPrinter, buffer, sizeof buffer, 0), 1);
     EXPECT_STREQ(buffer, "CARD-A");
@@ -191,18 +194,19 @@ TEST_F(PrinterStore, AStatusReplyOfUpTo1023BytesIsReadWhole)
     char buffer[1023];
 
     const std::string withZero(1022, 'a');  // 1022 + zero = 1023 bytes stored
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, watchcore::value::kRealTimeStatusStrings, withZero));
+    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, facts::value::kRealTimeStatusStrings, withZero));
     ASSERT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 1);
     EXPECT_EQ(std::string(buffer), withZero);
 
-    engineWrites(watchcore::value::kRealTimeStatusStrings, ValueType::String, std::string(1022, 'b'));
+    engineWrites(facts::value::kRealTimeStatusStrings, ValueType::String, std::string(1022, 'b'));
     ASSERT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 1);
     EXPECT_EQ(std::string(buffer), std::string(1022, 'b'));
 
-    engineWrites(watchcore::value::kRealTimeStatusStrings, ValueType::String, std::string(1023, 'c'));
+    engineWrites(facts::value::kRealTimeStatusStrings, ValueType::String, std::string(1023, 'c'));
     EXPECT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 0)
         << "1023 bytes without their zero do not fit 1023 bytes as a text";
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, watchcore::value::kRealTimeStatusStrings, std::string(1023, 'd')));
+    ASSERT_TRUE(
+        watchcore::setText(StoreKey::Vigilmon, kPrinter, facts::value::kRealTimeStatusStrings, std::string(1023, 'd')));
     EXPECT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 0);
 }
 
@@ -229,7 +233,7 @@ TEST_F(PrinterStore, DeviceIdIsReadAsBytes)
     ASSERT_EQ(fInitRegistory(&entry), 1);
     const std::string id = "MFG:VELTA;MDL:PG-03;";
     engineWrites("DeviceIDStrings", ValueType::Binary, id);
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, watchcore::value::kDeviceIDLength, id.size()));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, facts::value::kDeviceIDLength, id.size()));
     char buffer[64] = {};
     ASSERT_EQ(fGetRegistoryDeviceIDStrings(kPrinter, buffer, sizeof buffer), 1);
     EXPECT_EQ(std::string(buffer, id.size()), id);
@@ -274,9 +278,14 @@ TEST_F(PrinterStore, TheNotifyKeyCarriesTheListProgramsFlags)
 TEST_F(PrinterStore, DriverAndMonitorKeysGiveTheLanguageMonitor)
 {
     Key driver, monitor;
-    ASSERT_EQ(store().createKey(Root::LocalMachine, *watchcore::storeKeyPath(StoreKey::Driver, "VELTA PG-03"), "", driver), Status::Ok);
-    ASSERT_EQ(driver.set("Monitor", ValueType::String, std::as_bytes(std::span("VELTA Language Monitor", 23))), Status::Ok);
-    ASSERT_EQ(store().createKey(Root::LocalMachine, *watchcore::storeKeyPath(StoreKey::Monitor, "VELTA Language Monitor"), "", monitor), Status::Ok);
+    ASSERT_EQ(
+        store().createKey(Root::LocalMachine, *watchcore::storeKeyPath(StoreKey::Driver, "VELTA PG-03"), "", driver),
+        Status::Ok);
+    ASSERT_EQ(driver.set("Monitor", ValueType::String, std::as_bytes(std::span("VELTA Language Monitor", 23))),
+              Status::Ok);
+    ASSERT_EQ(store().createKey(Root::LocalMachine,
+                                *watchcore::storeKeyPath(StoreKey::Monitor, "VELTA Language Monitor"), "", monitor),
+              Status::Ok);
     ASSERT_EQ(monitor.set("Driver", ValueType::String, std::as_bytes(std::span("KMON01.DLL", 11))), Status::Ok);
 
     char buffer[255];
@@ -289,6 +298,6 @@ TEST_F(PrinterStore, DriverAndMonitorKeysGiveTheLanguageMonitor)
 
 TEST_F(PrinterStore, NumberedSettingNamesFollowTheirFormat)
 {
-    EXPECT_EQ(watchcore::numberedName(watchcore::value::kAreatTypeN.name, 0), "AreatType0");
-    EXPECT_EQ(watchcore::numberedName(watchcore::value::kSoundNameN, 10), "SoundName10");
+    EXPECT_EQ(watchcore::numberedName(facts::value::kAreatTypeN.name, 0), "AreatType0");
+    EXPECT_EQ(watchcore::numberedName(facts::value::kSoundNameN, 10), "SoundName10");
 }

@@ -4,23 +4,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "facts/models.h"
 #include "plat/text/text.h"
 
 namespace watchlist {
 namespace {
-
-struct ModelCodeRow {
-    const char* name;
-    ModelCode code;
-};
-
-constexpr std::array<ModelCodeRow, 21> kModelCodes{{
-    {"PG-03", {0, 0}},  {"PG-01", {0, 1}},  {"IJ-03", {2, 2}},  {"IJ-09", {2, 3}},  {"IJ-06", {2, 4}},
-    {"IJ-10", {2, 5}},  {"DM-02", {1, 6}},  {"DM-04", {1, 7}},  {"PG-05", {0, 8}},  {"IJ-01", {2, 9}},
-    {"IJ-02", {2, 10}}, {"IJ-04", {2, 11}}, {"DM-01", {1, 12}}, {"IJ-08", {2, 13}}, {"IJ-07", {2, 14}},
-    {"IJ-05", {2, 15}}, {"IJ-12", {2, 16}}, {"IJ-11", {2, 17}}, {"PG-04", {0, 18}}, {"PG-02", {0, 19}},
-    {"PG-06", {0, 20}},
-}};
 
 template <std::size_t N>
 void copyField(char (&field)[N], const char* text)
@@ -43,10 +31,9 @@ bool updateRecord(void* view, Change change)
 
 ModelCode modelCodeOf(const char* shortModelName)
 {
-    for (const auto& row : kModelCodes) {
-        if (shortModelName != nullptr && plat::text::equalWholeIgnoringCase(row.name, shortModelName)) return row.code;
-    }
-    return {0, 0};
+    const facts::Model* model = shortModelName != nullptr ? facts::byShortName(shortModelName) : nullptr;
+    if (model == nullptr) return {0, 0};
+    return {static_cast<uint32_t>(model->family), model->number()};
 }
 
 bool SlotTable::createSlot(bool useFile)
@@ -61,7 +48,8 @@ bool SlotTable::createSlot(bool useFile)
     slot.fileHandle = hSharedMemoryCreateFile(slot.fileName, useFile);
     if (slot.fileHandle == 0) return false;
     slot.fileCreated = 1;
-    slot.mappingHandle = hSharedMemoryCreateFileMapping(slot.fileHandle, slot.mappingName, useFile, sizeof(PrinterEntry));
+    slot.mappingHandle =
+        hSharedMemoryCreateFileMapping(slot.fileHandle, slot.mappingName, useFile, sizeof(PrinterEntry));
     if (slot.mappingHandle != 0) {
         slot.mappingCreated = 1;
         slot.view = lpvSharedMemoryMapViewFile(slot.mappingHandle);

@@ -10,21 +10,6 @@
 namespace vprinter {
 namespace {
 
-// The 21 models as the printers themselves are built: family, model number and what is fitted.
-constexpr std::array<Model, 21> kModels{{
-    {"PG-03", Family::Page, 0, 2, false, 2, 0, false},   {"PG-01", Family::Page, 1, 1, true, 2, 0, false},
-    {"IJ-03", Family::Inkjet, 2, 0, false, 0, 3, true},  {"IJ-09", Family::Inkjet, 3, 0, false, 0, 3, false},
-    {"IJ-06", Family::Inkjet, 4, 0, false, 0, 3, false}, {"IJ-10", Family::Inkjet, 5, 0, false, 0, 3, false},
-    {"DM-02", Family::Impact, 6, 0, false, 0, 0, false}, {"DM-04", Family::Impact, 7, 0, false, 0, 0, false},
-    {"PG-05", Family::Page, 8, 2, false, 2, 0, false},   {"IJ-01", Family::Inkjet, 9, 0, false, 0, 3, true},
-    {"IJ-02", Family::Inkjet, 10, 0, false, 0, 3, false}, {"IJ-04", Family::Inkjet, 11, 0, false, 0, 3, false},
-    {"DM-01", Family::Impact, 12, 0, false, 0, 0, false}, {"IJ-08", Family::Inkjet, 13, 0, false, 0, 3, false},
-    {"IJ-07", Family::Inkjet, 14, 0, false, 0, 3, false}, {"IJ-05", Family::Inkjet, 15, 0, false, 0, 3, false},
-    {"IJ-12", Family::Inkjet, 16, 0, false, 0, 5, false}, {"IJ-11", Family::Inkjet, 17, 0, false, 0, 3, false},
-    {"PG-04", Family::Page, 18, 2, false, 2, 0, false},  {"PG-02", Family::Page, 19, 1, true, 2, 0, false},
-    {"PG-06", Family::Page, 20, 3, false, 2, 0, false},
-}};
-
 // Byte sequences the printers recognise in what the host writes.
 constexpr std::string_view kRemoteEntry{"\x1b(R\x08\x00\x00REMOTE1", 13};
 constexpr std::string_view kRemoteExit{"\x1b\x00\x00\x00", 4};
@@ -81,23 +66,12 @@ std::string familyName(Family family)
 
 }  // namespace
 
-const Model* findModel(std::string_view shortName)
-{
-    for (const auto& model : kModels) {
-        std::string_view name = model.shortName;
-        if (name.size() == shortName.size() &&
-            std::equal(name.begin(), name.end(), shortName.begin(),
-                       [](char a, char b) { return std::toupper(a) == std::toupper(b); })) {
-            return &model;
-        }
-    }
-    return nullptr;
-}
+const Model* findModel(std::string_view shortName) { return facts::byShortName(shortName); }
 
 std::vector<std::string> modelNames()
 {
     std::vector<std::string> names;
-    for (const auto& model : kModels) names.emplace_back(model.shortName);
+    for (const auto& model : facts::all()) names.emplace_back(model.shortName);
     return names;
 }
 
@@ -127,8 +101,9 @@ Printer::Printer(std::string port, const Model& model, std::optional<std::string
 {
     static const std::map<Family, std::string> commands = {
         {Family::Page, "KJL,PGSCRIPT"}, {Family::Impact, "REMOTE,ESCP"}, {Family::Inkjet, "REMOTE,BDC"}};
-    m_deviceId = deviceId.value_or(std::string("MFG:VELTA;MDL:") + model.shortName + ";CMD:" +
-                                   commands.at(model.family) + ";CLS:PRINTER;DES:VELTA " + model.shortName + ";");
+    m_deviceId =
+        deviceId.value_or(std::string("MFG:VELTA;MDL:") + model.shortName + ";CMD:" + commands.at(model.family) +
+                          ";CLS:PRINTER;DES:VELTA " + model.shortName + ";");
     if (model.family == Family::Impact) m_black = m_color = 0;
 }
 
@@ -142,18 +117,18 @@ std::string Printer::statusReply() const
         auto put = [&](std::size_t at, const std::string& text) { f.replace(at, text.size(), text); };
         put(4, hex4(m_pageCode));
         put(56, hex2(m_toner));
-        put(58, m_model.photoconductor ? hex2(m_photoconductor) : "FF");
+        put(58, m_model.fitted.photoconductor ? hex2(m_photoconductor) : "FF");
         put(60, hex2(m_tray));
         const std::size_t levelAt[3] = {62, 64, 94}, sizeAt[3] = {80, 82, 100};
         for (int c = 0; c < 3; ++c) {
-            bool fitted = c < m_model.cassettes;
+            bool fitted = c < m_model.fitted.cassettes;
             put(levelAt[c], fitted ? hex2(m_cassette[c]) : "FF");
             put(sizeAt[c], fitted ? hex2(m_cassetteSize[c]) : "FF");
         }
         put(78, hex2(m_traySize));
         put(84, hex2(m_duplex));
-        put(86, m_model.cardSlots > 0 ? hex2(m_cards[0]) : "FF");
-        put(88, m_model.cardSlots > 1 ? hex2(m_cards[1]) : "FF");
+        put(86, m_model.fitted.cardSlots > 0 ? hex2(m_cards[0]) : "FF");
+        put(88, m_model.fitted.cardSlots > 1 ? hex2(m_cards[1]) : "FF");
         put(90, hex2(m_interfaces));
         put(92, hex2(m_memoryMb));
         return "@KJL STATUS CODE=" + f + "\r\n";
@@ -166,9 +141,9 @@ std::string Printer::statusReply() const
         reply += "CD:" + std::string(20, '0') + m_bins[0] + m_bins[1] + m_bins[2] + hex4(m_paperWidth) + ";";
         reply += "PP:" + m_tractor + ";";
     } else {
-        if (!m_model.inkInQuery) {
+        if (!m_model.ink.reportedApart) {
             reply += "IQ:" + hex2(m_black);
-            for (int i = 0; i < m_model.colorFields; ++i) reply += hex2(m_color);
+            for (int i = 0; i < m_model.ink.colourFields; ++i) reply += hex2(m_color);
             reply += ";";
         }
         if (!m_warnings.empty()) {
@@ -184,7 +159,7 @@ std::string Printer::optionCardReply() const
 {
     std::string reply = "@KJL PGSCRIPT mlS OPTIONCARD\r\n";
     const char* slots[2] = {"SLOTA ", "SLOTB "};
-    for (int s = 0; s < m_model.cardSlots; ++s) {
+    for (int s = 0; s < m_model.fitted.cardSlots; ++s) {
         std::string hex = hexText(m_cardNames[s]);
         reply += std::string(slots[s]) + "CARD_NAME|" + std::to_string(hex.size()) + " " + hex + "\r\n";
     }
@@ -199,7 +174,8 @@ void Printer::receive(std::string_view bytes)
     if (bytes.find(kWakeUp) != std::string_view::npos) m_asleep = false;
     if (m_model.family == Family::Page) {
         if (bytes.find(kPageStatusEnable) != std::string_view::npos) m_statusEnabled = true;
-        if (bytes.find(kOptionCardQuery) != std::string_view::npos && m_model.cardSlots > 0) queue(optionCardReply());
+        if (bytes.find(kOptionCardQuery) != std::string_view::npos && m_model.fitted.cardSlots > 0)
+            queue(optionCardReply());
         return;
     }
     actOnRemoteCommands(bytes);
@@ -217,12 +193,12 @@ void Printer::actOnRemoteCommands(std::string_view bytes)
             at += 4 + length;
             if (name == "ST") {
                 m_statusEnabled = true;
-            } else if (name == "IQ" && m_model.inkInQuery) {
+            } else if (name == "IQ" && m_model.ink.reportedApart) {
                 // The two bytes behind "IQ:" are the reply's own counter; the engine drops them.
                 std::string reply = "@BDC IQ\r\nIQ:01" + hex2(m_black);
-                for (int i = 0; i < m_model.colorFields; ++i) reply += hex2(m_color);
+                for (int i = 0; i < m_model.ink.colourFields; ++i) reply += hex2(m_color);
                 queue(reply + ";\r\n");
-            } else if (name == "EX" && std::string_view(m_model.shortName) == "IJ-09") {
+            } else if (name == "EX" && m_model.gapQuery) {
                 queue("@BDC EX\r\nEX:00000006" + hex2(m_gapByte) + ";\r\n");
             } else if (name == "EI") {
                 ++m_headActions;
@@ -270,9 +246,9 @@ std::string Printer::control(const std::vector<std::string>& words, bool& ok)
     // "paper out" and "paper-out" are one command.
     std::string name = words[0];
     std::size_t argsAt = 1;
-    static const char* twoWord[] = {"paper-out", "paper-low", "cover-open", "toner-low", "toner-out",
-                                    "ink-out", "test-printing", "device-id", "reset-log", "no-open", "paper-width",
-                                    "card-name", "raw-reply"};
+    static const char* twoWord[] = {"paper-out",   "paper-low",     "cover-open", "toner-low", "toner-out",
+                                    "ink-out",     "test-printing", "device-id",  "reset-log", "no-open",
+                                    "paper-width", "card-name",     "raw-reply"};
     if (words.size() > 1) {
         std::string joined = words[0] + "-" + words[1];
         for (const char* known : twoWord) {
@@ -408,14 +384,15 @@ std::string Printer::control(const std::vector<std::string>& words, bool& ok)
         return done();
     }
     if (name == "card-name") {
-        if (!page || args.empty() || (args[0] != "A" && args[0] != "B")) return error("give the slot A or B and a name");
+        if (!page || args.empty() || (args[0] != "A" && args[0] != "B"))
+            return error("give the slot A or B and a name");
         std::string text;
         for (std::size_t i = 1; i < args.size(); ++i) text += (i > 1 ? " " : "") + args[i];
         m_cardNames[args[0] == "A" ? 0 : 1] = text.substr(0, 31);
         return done();
     }
     if (name == "gap") {
-        if (std::string_view(m_model.shortName) != "IJ-09" || !needs(1) || !parseInt(args[0], 0, 255, n)) {
+        if (!m_model.gapQuery || !needs(1) || !parseInt(args[0], 0, 255, n)) {
             return error("give the gap byte 0..255 (IJ-09)");
         }
         m_gapByte = n;
@@ -485,7 +462,7 @@ std::string Printer::control(const std::vector<std::string>& words, bool& ok)
     if (name == "show") {
         std::ostringstream out;
         out << "port " << m_port << "\nmodel " << m_model.shortName << " (" << familyName(m_model.family)
-            << ", model number " << m_model.code << ")\nstatus " << (m_statusEnabled ? "enabled" : "not enabled")
+            << ", model number " << m_model.number() << ")\nstatus " << (m_statusEnabled ? "enabled" : "not enabled")
             << "\nhead actions " << m_headActions << "\ndevice id " << m_deviceId << "\nreply " << statusReply();
         return done(out.str());
     }

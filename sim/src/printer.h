@@ -18,20 +18,13 @@
 #include <string_view>
 #include <vector>
 
+#include "facts/models.h"
+
 namespace vprinter {
 
-enum class Family { Page, Impact, Inkjet };
-
-struct Model {
-    const char* shortName;
-    Family family;
-    int code;        // the system's model number, 0..20
-    int cassettes;   // page printers
-    bool photoconductor;
-    int cardSlots;   // page printers
-    int colorFields; // inkjets: colour code fields after the black one in "IQ:"
-    bool inkInQuery; // inkjets whose ink comes from the ink query instead of the status reply
-};
+// The models as the system knows them: family, model number, what is fitted.
+using facts::Family;
+using facts::Model;
 
 const Model* findModel(std::string_view shortName);
 std::vector<std::string> modelNames();
@@ -95,7 +88,7 @@ private:
     int m_black = 80, m_color = 70;
     std::vector<std::string> m_warnings;
     std::string m_bins[3] = {"0300", "0300", "0300"};  // A4 portrait
-    int m_paperWidth = 4896;                            // 13.6 inches in 1/360 inch
+    int m_paperWidth = 4896;                           // 13.6 inches in 1/360 inch
     std::string m_tractor = "0000";
     int m_gapByte = 1;
     std::string m_cardNames[2] = {"KESTREL-IC", ""};

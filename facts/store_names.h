@@ -1,10 +1,31 @@
 #pragma once
-// Every key and value name of the per-printer store, named once. The engine, the decoder and both
-// programs read and write these; no other file spells a key path or a value name.
+// Every key path and value name of the registry store that the system reads or writes, named once,
+// with the defaults and fallbacks that go with them. The engine, the decoder, both programs, the
+// embedded spooler and the tools use these; no other file spells a key path or a value name.
 
 #include <cstdint>
 
-namespace watchcore::value {
+namespace facts::key {
+
+// Under the local machine. A printer's key is kPrinters + its name; its engine store and detail
+// settings are sub-keys of it, its driver data a value key shared with the maker's drivers.
+inline constexpr const char* kPrint = "System\\CurrentControlSet\\Control\\Print";
+inline constexpr const char* kPrinters = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
+inline constexpr const char* kDrivers =
+    "System\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Drivers\\";
+inline constexpr const char* kMonitors = "System\\CurrentControlSet\\Control\\Print\\Monitors\\";
+inline constexpr const char* kPortMap = "System\\CurrentControlSet\\Control\\Print\\PortMap";
+inline constexpr const char* kEngineStore = "\\Vigilmon";          // below the printer's key
+inline constexpr const char* kDetailSettings = "\\StEnviron";      // below the printer's key
+inline constexpr const char* kDriverData = "\\PrinterDriverData";  // below the printer's key
+
+// Under the current user.
+inline constexpr const char* kListEnv = "Software\\VELTA\\VELTA Kestrel\\KswList\\Env";
+inline constexpr const char* kListNotify = "Software\\VELTA\\VELTA Kestrel\\KswList\\Notify";
+
+}  // namespace facts::key
+
+namespace facts::value {
 
 // \Vigilmon (engine store)
 inline constexpr const char* kLanMonExistFlag = "LanMonExistFlag";
@@ -20,7 +41,7 @@ inline constexpr const char* kRealTimeStatusStrings = "RealTimeStatusStrings";
 inline constexpr const char* kCommandOkFlag = "CommandOkFlag";
 inline constexpr const char* kVigilExistFlag = "VigilExistFlag";
 inline constexpr const char* kStRealThreadExistFlag = "StRealThreadExistFlag";
-inline constexpr const char* kPrinterStFlag = "PrinterStFlag";
+inline constexpr const char* kPrinterStFlag = "PrinterStFlag";  // one of PrinterStatus
 inline constexpr const char* kIDMDL = "IDMDL";
 inline constexpr const char* kStRetryTime = "StRetryTime";
 inline constexpr const char* kPaperCheckFlag = "PaperCheckFlag";
@@ -37,9 +58,24 @@ inline constexpr const char* kICCardSlotA = "ICCardSlotA";
 inline constexpr const char* kICCardSlotB = "ICCardSlotB";
 inline constexpr const char* kDisplayFlag = "DisplayFlag";
 
+// What the engine reports in kPrinterStFlag.
+enum PrinterStatus : std::uint32_t {
+    kMonitoring = 0,
+    kCommunicationError = 1,
+    kCommunicationErrorAgain = 2,  // the first report after a retry found the printer still unreachable
+    kCannotMonitor = 3,
+    kPortChanged = 6,
+    kPrinterGone = 9,  // the printer's key is gone
+};
+
 // Defaults fInitRegistory writes when the user's time settings are missing or 0.
 inline constexpr std::uint32_t kDefaultStatusTimeMs = 5000;
 inline constexpr std::uint32_t kDefaultRetryTimeMs = 20000;
+// What the engine's loops wait when they cannot read those two values: a shorter wait than the
+// initialised default, so a store that lost the value is read again soon.
+inline constexpr std::uint32_t kEngineFallbackStatusTimeMs = 3000;
+// Behind a NetWare queue the printer answers slowly: the connection check sets this interval.
+inline constexpr std::uint32_t kQueuePathStatusTimeMs = 10000;
 
 // \StEnviron (detail-window settings), with what a reader substitutes when a value cannot be read.
 struct DwordSetting {
@@ -73,7 +109,7 @@ inline constexpr const char* kKswExitFlag = "KswExitFlag";
 inline constexpr const char* kKswListRunFlag = "KswListRunFlag";
 
 // Spooler keys the system reads
-inline constexpr const char* kDriverMonitor = "Monitor";   // driver key: the driver's language monitor
-inline constexpr const char* kMonitorDriver = "Driver";    // monitor key: the monitor's library file
+inline constexpr const char* kDriverMonitor = "Monitor";  // driver key: the driver's language monitor
+inline constexpr const char* kMonitorDriver = "Driver";   // monitor key: the monitor's library file
 
-}  // namespace watchcore::value
+}  // namespace facts::value
