@@ -65,6 +65,7 @@ const std::array<Model, kModelCount> kModels = [] {
     at(IJ09).gapQuery = true;
     for (Code c : {IJ11, PG02, PG04, PG06}) at(c).extendedRequestOnNetwork = true;
     at(IJ03).refusedBehindQueue = true;
+    at(IJ01).despoolerOnly = true;
     at(DM01).coverOpenPicture = 6;
     at(DM01).extraPictures = 1;
     at(IJ11).coverOpenPicture = 8;
@@ -118,6 +119,12 @@ const Model* byName(std::string_view driverName) { return find(driverName, &Mode
 
 const Model* byShortName(std::string_view shortName) { return find(shortName, &Model::shortName); }
 
-bool beginsWithName(std::string_view text, Code code) { return text.starts_with(model(code).name); }
+const Model* byNamePrefix(std::string_view text)
+{
+    for (const Model& m : kModels) {
+        if (text.starts_with(m.name)) return &m;
+    }
+    return nullptr;
+}
 
 }  // namespace facts

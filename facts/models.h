@@ -116,6 +116,7 @@ struct Model {
     bool gapQuery = false;                  // answers the extended (gap) query
     bool extendedRequestOnNetwork = false;  // behind a queue only through the extended request
     bool refusedBehindQueue = false;        // behind a NetWare queue it cannot be monitored (IJ-03)
+    bool despoolerOnly = false;             // read only through its driver's despooler, never directly
     std::uint16_t coverOpenPicture = 0;     // a cover-open picture of its own, 0 for the family's
     std::uint16_t extraPictures = 0;        // pictures beyond the family's count
     bool raisedPaperWidth = false;          // reports the continuous paper width 255 higher
@@ -137,8 +138,8 @@ const Model* byName(std::string_view driverName);
 // By the short name a printer reports, compared whole and without regard to case.
 const Model* byShortName(std::string_view shortName);
 
-// Whether `text` begins with the model's driver name exactly (the engine's ink and gap queries key on
-// this, case included).
-bool beginsWithName(std::string_view text, Code code);
+// The model whose driver name `text` begins with, case included (the engine's ink and gap queries key
+// on this). No driver name begins another, so at most one model fits.
+const Model* byNamePrefix(std::string_view text);
 
 }  // namespace facts

@@ -342,7 +342,7 @@ void Engine::startUpThread(StartBlock start, std::uint64_t generation)
         readDword(EngineKey::DriverData, "DespoolerRunFlag").value_or(0) != 0) {
         if (despoolerStart(generation)) return;
     }
-    if (plat::text::equalWholeIgnoringCase(s.start.model, "VELTA IJ-01")) {
+    if (const facts::Model* model = facts::byName(s.start.model); model != nullptr && model->despoolerOnly) {
         writeStatus(kCannotMonitor);
         busyChange(Busy::StartUp, false);
         return;
@@ -400,13 +400,10 @@ bool Engine::startUpPass(const Session& s, std::uint64_t generation)
         if (network) m_link->close(false);
         return tryAgainLater();
     }
-    static const char* const kNeedExtended[] = {"VELTA IJ-11", "VELTA PG-02", "VELTA PG-04", "VELTA PG-06", "VELTA DM-03"};
     if (network && !m_link->extendedRequest()) {
-        for (const char* model : kNeedExtended) {
-            if (plat::text::equalWholeIgnoringCase(s.start.model, model)) {
-                m_link->close(true);
-                return giveUp(kCannotMonitor);
-            }
+        if (const facts::Model* model = facts::byName(s.start.model); model != nullptr && model->extendedRequestOnNetwork) {
+            m_link->close(true);
+            return giveUp(kCannotMonitor);
         }
     }
     writeBinary(EngineKey::Store, "DeviceIDStrings", id);
@@ -462,7 +459,8 @@ void Engine::becomeMonitoring(bool despoolerMode, std::uint64_t generation)
 
 bool Engine::ij03ModelCheckRefuses(const Session& s)
 {
-    if (!plat::text::equalWholeIgnoringCase(s.start.model, "VELTA IJ-03")) return false;
+    const facts::Model* model = facts::byName(s.start.model);
+    if (model == nullptr || model->code != facts::Code::IJ03) return false;
     auto ink = readString(EngineKey::Store, "InkLevel", 1024);
     if (!ink || ink->find("@BDC PS") == std::string::npos) return false;
     plat::messageBox("Vigilmon", "選択されたプリンタではモニタできません\n     プリンタ        ＩＪ－０３");

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <thread>
 
+#include "facts/models.h"
 #include "network_link.h"
 #include "port_channel.h"
 
@@ -68,6 +69,19 @@ struct Session {
     std::string printerKey, driverDataKey, storeKey;
     std::string statusEnable, optionCardQuery, optionCardExit, inkQuery, extendedQuery, headAction;
 };
+
+// The models whose ink is read with a query of its own, and the one that answers the gap query. These
+// key on the beginning of the driver name, case included.
+inline bool inkAskedApart(const Session& s)
+{
+    const facts::Model* model = facts::byNamePrefix(s.start.model);
+    return model != nullptr && model->ink.reportedApart;
+}
+inline bool answersGapQuery(const Session& s)
+{
+    const facts::Model* model = facts::byNamePrefix(s.start.model);
+    return model != nullptr && model->gapQuery;
+}
 
 // What a periodic status read leaves for the rest of its pass.
 enum class PassOutcome { Reply, Empty, NoReply, NextPassNow, ThreadEnds };
@@ -185,9 +199,9 @@ private:
     // Thread accounting and interruptible waits.
     std::mutex m_threadsMutex;
     std::condition_variable m_threadsChanged;
-    int m_activeThreads = 0;           // guarded by m_threadsMutex
+    int m_activeThreads = 0;  // guarded by m_threadsMutex
     std::mutex m_waitMutex;
-    std::condition_variable m_wake;    // notified by a stop
+    std::condition_variable m_wake;  // notified by a stop
 };
 
 Engine& engine();

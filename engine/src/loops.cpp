@@ -41,8 +41,7 @@ void Engine::realTimeThread()
 
         if (exists == 0 || lanMon != 0 || startFlag == 0 || (busy & (kBusyCommand | kBusyHead | kBusyGap)) != 0) {
             // Another monitor has the port: an IJ-03's ink is asked for again once it is free.
-            if (s.start.connection == kLocal && lanMon != 0 && s.start.family == kInkjet &&
-                s.start.model.starts_with("VELTA IJ-03")) {
+            if (s.start.connection == kLocal && lanMon != 0 && s.start.family == kInkjet && inkAskedApart(s)) {
                 m_inkQueryPending = 1;
             }
         } else {
@@ -97,7 +96,7 @@ bool Engine::copyDespoolerStatus()
     std::lock_guard lock(m_lock);
     auto status = readString(EngineKey::DriverData, "RealTimeStatusStrings", 512);
     if (!status) return false;
-    if (!s.start.model.starts_with("VELTA IJ-03") && !s.start.model.starts_with("VELTA IJ-01")) {
+    if (!inkAskedApart(s)) {
         writeString(EngineKey::Store, "RealTimeStatusStrings", *status);
         return true;
     }

@@ -44,8 +44,8 @@ void Engine::prepareTemplates(Session& s)
     if (s.start.family == kPage) {
         s.statusEnable = std::string("\x1b\x01@KJL REQUEST STATUS=1\r\n") + kKjlExit + kKjlExit;
     } else if (s.start.family == kInkjet || s.start.family == kImpact) {
-        const bool variant = equalWholeIgnoringCase(model, "VELTA IJ-08") || equalWholeIgnoringCase(model, "VELTA IJ-09") ||
-                             equalWholeIgnoringCase(model, "VELTA DM-04");
+        const facts::Model* known = facts::byName(model);
+        const bool variant = known != nullptr && known->statusEnableMode3;
         s.statusEnable = "\x1b@\x1b@" + remote(std::string("ST\x02\x00\x00", 5) + (variant ? '\x03' : '\x01'));
     } else {
         s.statusEnable.clear();  // no family of the system: nothing to enable
@@ -135,14 +135,14 @@ int Engine::firstStatusRead(const Session& s, std::uint64_t generation)
     }
     if (s.start.family == kInkjet) {
         const std::string_view head = std::string_view(reply).substr(0, 20);
-        if (fieldIs(head, 12, "04") && s.start.model.starts_with("VELTA IJ-03")) {
+        if (fieldIs(head, 12, "04") && inkAskedApart(s)) {
             if (!writeCommand(s, s.inkQuery, 10, CancelMode::None)) return 0;
             std::string ink;
             if (!readUntilContains(s, "IQ:", 10, false, stopped, ink)) return 0;
             writeString(EngineKey::Store, "InkLevel", editInkReply(ink));
             return 1;
         }
-        if (fieldIs(head, 12, "04") && s.start.model.starts_with("VELTA IJ-09")) {
+        if (fieldIs(head, 12, "04") && answersGapQuery(s)) {
             if (!writeCommand(s, s.extendedQuery, 10, CancelMode::None)) return 0;
             std::string gap;
             if (!readUntilContains(s, kExtendedMark, 10, true, stopped, gap)) return 0;
@@ -184,7 +184,7 @@ PassOutcome Engine::periodicStatusRead(const Session& s, std::string& reply)
     }
     if (s.start.family == kInkjet) {
         const std::string_view head = std::string_view(reply).substr(0, 20);
-        if (fieldIs(head, 12, "04") && s.start.model.starts_with("VELTA IJ-03") && m_inkQueryPending) {
+        if (fieldIs(head, 12, "04") && inkAskedApart(s) && m_inkQueryPending) {
             if (!writeCommand(s, s.inkQuery, 10, CancelMode::RealTime)) return failed();
             std::string ink;
             if (!readUntilContains(s, "IQ:", 10, true, cancelled, ink)) return failed();

@@ -67,9 +67,10 @@ TEST(Models, CountsFollowTheFamilyWithTheOneModelThatHasAPictureMore)
 
 TEST(Models, EngineRulesKeyOnTheDriverNameExactly)
 {
-    EXPECT_TRUE(beginsWithName("VELTA IJ-03", Code::IJ03));
-    EXPECT_TRUE(beginsWithName("VELTA IJ-03 (copy)", Code::IJ03));
-    EXPECT_FALSE(beginsWithName("velta ij-03", Code::IJ03)) << "case matters here";
+    EXPECT_EQ(byNamePrefix("VELTA IJ-03"), &model(Code::IJ03));
+    EXPECT_EQ(byNamePrefix("VELTA IJ-03 (copy)"), &model(Code::IJ03));
+    EXPECT_EQ(byNamePrefix("velta ij-03"), nullptr) << "case matters here";
+    EXPECT_EQ(byNamePrefix("VELTA IJ-0"), nullptr);
     EXPECT_TRUE(model(Code::IJ09).gapQuery);
     EXPECT_TRUE(model(Code::IJ03).refusedBehindQueue);
     std::set<std::string> extended;
