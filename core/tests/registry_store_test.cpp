@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "facts/store_names.h"
 #include "plat/registry/registry.h"
 #include "registry_store.h"
 #include "testsupport/temp_root.h"
@@ -69,62 +68,59 @@ TEST_F(PrinterStore, InitWritesEveryValueOfAFreshPrinter)
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1);
 
-    namespace v = facts::value;
-    for (const char* zero : {v::kLanMonExistFlag, v::kRunFlag, v::kCommandLength, v::kPassLength, v::kCommandOkFlag,
-                             v::kVigilExistFlag, v::kStRealThreadExistFlag, v::kPrinterStFlag, v::kPaperCheckFlag,
-                             v::kDeviceIDLength, v::kMonitorFlag, v::kGetTimeCount}) {
+    for (const char* zero : {"LanMonExistFlag", "RunFlag", "CommandLength", "PassLength", "CommandOkFlag",
+                             "VigilExistFlag", "StRealThreadExistFlag", "PrinterStFlag", "PaperCheckFlag",
+                             "DeviceIDLength", "MonitorFlag", "GetTimeCount"}) {
         EXPECT_EQ(vigilmonDword(zero), 0u) << zero;
     }
-    EXPECT_EQ(vigilmonDword(v::kGetRealTimeStatusStartFlag), 1u);
-    EXPECT_EQ(vigilmonDword(v::kCommandExecStartFlag), 1u);
-    EXPECT_EQ(vigilmonDword(v::kGetRealTimeStatusTime), 5000u);
-    EXPECT_EQ(vigilmonDword(v::kStRetryTime), 20000u);
-    EXPECT_EQ(vigilmonText(v::kIDMDL), "PG-03");
-    for (const char* empty : {v::kRetStrings, v::kRealTimeStatusStrings, v::kICCardName, v::kInkLevel, v::kGapStrings,
-                              v::kCDStrings, v::kICCardSlotA, v::kICCardSlotB}) {
+    EXPECT_EQ(vigilmonDword("GetRealTimeStatusStartFlag"), 1u);
+    EXPECT_EQ(vigilmonDword("CommandExecStartFlag"), 1u);
+    EXPECT_EQ(vigilmonDword("GetRealTimeStatusTime"), 5000u);
+    EXPECT_EQ(vigilmonDword("StRetryTime"), 20000u);
+    EXPECT_EQ(vigilmonText("IDMDL"), "PG-03");
+    for (const char* empty : {"RetStrings", "RealTimeStatusStrings", "ICCardName", "InkLevel", "GapStrings",
+                              "CDStrings", "ICCardSlotA", "ICCardSlotB"}) {
         EXPECT_EQ(vigilmonText(empty), "") << empty;
     }
     Key key;
     ASSERT_EQ(store().openKey(Root::LocalMachine, vigilmonPath(), Query, key), Status::Ok);
     std::uint32_t size = 99;
     ValueType type{};
-    ASSERT_EQ(key.query(v::kCommandStrings, {}, &size, &type), Status::Ok);
+    ASSERT_EQ(key.query("CommandStrings", {}, &size, &type), Status::Ok);
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(type, ValueType::Binary);
-    ASSERT_EQ(key.query(v::kRetStrings, {}, &size, &type), Status::Ok);
+    ASSERT_EQ(key.query("RetStrings", {}, &size, &type), Status::Ok);
     EXPECT_EQ(size, 1u) << "strings of the library carry their terminating zero";
     EXPECT_EQ(type, ValueType::String);
     std::uint32_t display = 0;
-    EXPECT_EQ(key.query(v::kDisplayFlag, {}, &display), Status::NotFound) << "init does not write DisplayFlag";
+    EXPECT_EQ(key.query("DisplayFlag", {}, &display), Status::NotFound) << "init does not write DisplayFlag";
 }
 
 TEST_F(PrinterStore, ReinitKeepsTheUsersTimeSettingsButClearsTheRest)
 {
     const PrinterEntry entry = entryFor(kPrinter, "IJ-09");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    namespace v = facts::value;
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kGetRealTimeStatusTime, 10000));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kStRetryTime, 30000));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kPrinterStFlag, 2));
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, v::kRealTimeStatusStrings, "ST:00"));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "GetRealTimeStatusTime", 10000));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "StRetryTime", 30000));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "PrinterStFlag", 2));
+    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings", "ST:00"));
 
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    EXPECT_EQ(vigilmonDword(v::kGetRealTimeStatusTime), 10000u);
-    EXPECT_EQ(vigilmonDword(v::kStRetryTime), 30000u);
-    EXPECT_EQ(vigilmonDword(v::kPrinterStFlag), 0u);
-    EXPECT_EQ(vigilmonText(v::kRealTimeStatusStrings), "");
+    EXPECT_EQ(vigilmonDword("GetRealTimeStatusTime"), 10000u);
+    EXPECT_EQ(vigilmonDword("StRetryTime"), 30000u);
+    EXPECT_EQ(vigilmonDword("PrinterStFlag"), 0u);
+    EXPECT_EQ(vigilmonText("RealTimeStatusStrings"), "");
 }
 
 TEST_F(PrinterStore, ZeroTimeSettingsAreReplacedByTheDefaults)
 {
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    namespace v = facts::value;
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kGetRealTimeStatusTime, 0));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, v::kStRetryTime, 0));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "GetRealTimeStatusTime", 0));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "StRetryTime", 0));
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    EXPECT_EQ(vigilmonDword(v::kGetRealTimeStatusTime), 5000u);
-    EXPECT_EQ(vigilmonDword(v::kStRetryTime), 20000u);
+    EXPECT_EQ(vigilmonDword("GetRealTimeStatusTime"), 5000u);
+    EXPECT_EQ(vigilmonDword("StRetryTime"), 20000u);
 }
 
 TEST_F(PrinterStore, InitCopiesTheSizeCheckSettingAndDoesWithoutIt)
@@ -132,12 +128,12 @@ TEST_F(PrinterStore, InitCopiesTheSizeCheckSettingAndDoesWithoutIt)
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1) << "no \\StEnviron yet";
     EXPECT_FALSE(keyExists(*watchcore::storeKeyPath(StoreKey::StEnviron, kPrinter))) << "init does not make it";
-    EXPECT_EQ(vigilmonDword(facts::value::kPaperCheckFlag), 0u);
+    EXPECT_EQ(vigilmonDword("PaperCheckFlag"), 0u);
 
     ASSERT_TRUE(watchcore::createStoreKey(StoreKey::StEnviron, kPrinter));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::StEnviron, kPrinter, facts::value::kSizeCheckFlag.name, 1));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::StEnviron, kPrinter, "SizeCheckFlag", 1));
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    EXPECT_EQ(vigilmonDword(facts::value::kPaperCheckFlag), 1u);
+    EXPECT_EQ(vigilmonDword("PaperCheckFlag"), 1u);
 }
 
 TEST_F(PrinterStore, InitOfAnOverLongPrinterNameFailsWithoutWriting)
@@ -176,8 +172,8 @@ TEST_F(PrinterStore, CardNamesAreReadBySlot)
 {
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, facts::value::kICCardSlotA, "CARD-A"));
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, facts::value::kICCardSlotB, "CARD-B"));
+    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "ICCardSlotA", "CARD-A"));
+    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "ICCardSlotB", "CARD-B"));
     char buffer[32];
     ASSERT_EQ(fGetRegistoryIcCardNameOnSlot(kPrinter, buffer, sizeof buffer, 0), 1);
     EXPECT_STREQ(buffer, "CARD-A");
@@ -194,19 +190,18 @@ TEST_F(PrinterStore, AStatusReplyOfUpTo1023BytesIsReadWhole)
     char buffer[1023];
 
     const std::string withZero(1022, 'a');  // 1022 + zero = 1023 bytes stored
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, facts::value::kRealTimeStatusStrings, withZero));
+    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings", withZero));
     ASSERT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 1);
     EXPECT_EQ(std::string(buffer), withZero);
 
-    engineWrites(facts::value::kRealTimeStatusStrings, ValueType::String, std::string(1022, 'b'));
+    engineWrites("RealTimeStatusStrings", ValueType::String, std::string(1022, 'b'));
     ASSERT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 1);
     EXPECT_EQ(std::string(buffer), std::string(1022, 'b'));
 
-    engineWrites(facts::value::kRealTimeStatusStrings, ValueType::String, std::string(1023, 'c'));
+    engineWrites("RealTimeStatusStrings", ValueType::String, std::string(1023, 'c'));
     EXPECT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 0)
         << "1023 bytes without their zero do not fit 1023 bytes as a text";
-    ASSERT_TRUE(
-        watchcore::setText(StoreKey::Vigilmon, kPrinter, facts::value::kRealTimeStatusStrings, std::string(1023, 'd')));
+    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings", std::string(1023, 'd')));
     EXPECT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 0);
 }
 
@@ -233,7 +228,7 @@ TEST_F(PrinterStore, DeviceIdIsReadAsBytes)
     ASSERT_EQ(fInitRegistory(&entry), 1);
     const std::string id = "MFG:VELTA;MDL:PG-03;";
     engineWrites("DeviceIDStrings", ValueType::Binary, id);
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, facts::value::kDeviceIDLength, id.size()));
+    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "DeviceIDLength", id.size()));
     char buffer[64] = {};
     ASSERT_EQ(fGetRegistoryDeviceIDStrings(kPrinter, buffer, sizeof buffer), 1);
     EXPECT_EQ(std::string(buffer, id.size()), id);
@@ -298,6 +293,6 @@ TEST_F(PrinterStore, DriverAndMonitorKeysGiveTheLanguageMonitor)
 
 TEST_F(PrinterStore, NumberedSettingNamesFollowTheirFormat)
 {
-    EXPECT_EQ(watchcore::numberedName(facts::value::kAreatTypeN.name, 0), "AreatType0");
-    EXPECT_EQ(watchcore::numberedName(facts::value::kSoundNameN, 10), "SoundName10");
+    EXPECT_EQ(watchcore::numberedName("AreatType%ld", 0), "AreatType0");
+    EXPECT_EQ(watchcore::numberedName("SoundName%ld", 10), "SoundName10");
 }
