@@ -267,7 +267,10 @@ bool Server::Loop::step()
     m_polled.clear();
     std::erase_if(m_connections, [](const auto& c) { return c->fd < 0; });
     for (std::size_t i = 0; i < m_served.size(); ++i) {
-        if (m_fds[1 + i].revents & POLLIN) acceptOn(*m_served[i], then);
+        const short revents = m_fds[1 + i].revents;
+        if (revents & POLLIN) acceptOn(*m_served[i], then);
+        // A listener in error would wake every poll at once: rest instead of spinning.
+        if (revents & (POLLERR | POLLHUP | POLLNVAL)) m_acceptPausedUntil = then + kAcceptPause;
     }
     return true;
 }
