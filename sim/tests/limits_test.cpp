@@ -309,3 +309,17 @@ TEST(VprinterCtl, GivesUpOnAPrinterThatNeverAnswers)
     }
     EXPECT_EQ(testsupport::runProgram({VPRINTER_PROGRAM, "ctl", "--timeout", "1", "LPT5:"}).exitCode, 2);
 }
+
+TEST_F(Limits, AnAnswerTooLongForOneResponseIsRefusedNotCutOff)
+{
+    auto port = plat::port::openPort("LPT2:");
+    ASSERT_TRUE(port.ok()) << port.error().detail;
+    const std::string bytes(30000, 'A');  // its log line is some 90000 bytes
+    ASSERT_EQ(port.value()->write(std::as_bytes(std::span(bytes.data(), bytes.size()))), 30000);
+    auto log = sim.control("LPT2:", "log");
+    EXPECT_EQ(log.exitCode, 1);
+    EXPECT_NE(log.err.find("more than one response can carry"), std::string::npos) << log.err;
+    sim.must("LPT2:", "reset-log");
+    EXPECT_EQ(sim.must("LPT2:", "log"), "");
+    expectServing();
+}
