@@ -101,7 +101,7 @@ plat::Result<std::string> readConfig(const std::string& path)
         why = "not a regular file";
     } else if (info.st_size > kMaxConfigBytes) {
         why = "too large (" + std::to_string(info.st_size) + " bytes; a config has at most " +
-              std::to_string(kMaxConfigBytes) + ")";
+              std::to_string(kMaxConfigBytes) + " bytes)";
     } else {
         // Read one byte more than allowed, in case the file grew since the stat.
         text.resize(static_cast<std::size_t>(kMaxConfigBytes) + 1);
