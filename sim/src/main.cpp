@@ -1,15 +1,23 @@
 // vprinter: plays VELTA printers on simulated local ports, for tests, benchmarks and the demo.
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <sstream>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,7 +40,9 @@ Usage:
                                  serve the printers of CONFIG until stopped (SIGINT, SIGTERM), or
                                  until its standard input closes (so it ends with the program that
                                  started it, however that program ends)
-  vprinter ctl PORT COMMAND...   change a running printer, or ask it something
+  vprinter ctl [--timeout S] PORT COMMAND...
+                                 change a running printer, or ask it something; gives up when the
+                                 printer has not answered within S seconds (default 10)
   vprinter models                list the models it can play
   vprinter --help
 
@@ -42,6 +52,7 @@ CONFIG:
                 {"port": "LPT3:", "model": "DM-02", "device_id": "MFG:VELTA;MDL:DM-02;"}]}
   Each port is served on a socket in the system root's run/ folder and entered in the port map, so the
   system opens it like any local port. "run" prints "vprinter: ready" when every port is served.
+  CONFIG is a regular file of at most 1 MiB. The sockets are the user's alone (mode 0600).
 
 COMMAND (for PORT):
   ready | printing | stopped           the printer's state
@@ -71,13 +82,58 @@ int usage(const std::string& why)
     return 2;
 }
 
+constexpr off_t kMaxConfigBytes = 1 << 20;
+
+// The config file's text; a file that is not a regular file or is larger than any config needs is
+// refused, so a device or a pipe given by mistake cannot make vprinter read without end.
+plat::Result<std::string> readConfig(const std::string& path)
+{
+    auto failed = [&](const std::string& why) { return plat::Error{2, "cannot read " + path + ": " + why}; };
+    // Non-blocking, so a FIFO without a writer does not hold the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return failed(std::strerror(errno));
+    struct stat info {};
+    std::string text;
+    std::optional<std::string> why;
+    if (::fstat(fd, &info) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        why = "not a regular file";
+    } else if (info.st_size > kMaxConfigBytes) {
+        why = "too large (" + std::to_string(info.st_size) + " bytes; a config has at most " +
+              std::to_string(kMaxConfigBytes) + " bytes)";
+    } else {
+        // Read one byte more than allowed, in case the file grew since the stat.
+        text.resize(static_cast<std::size_t>(kMaxConfigBytes) + 1);
+        std::size_t got = 0;
+        while (got < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                why = std::strerror(errno);
+                break;
+            }
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        text.resize(got);
+        if (!why && got > static_cast<std::size_t>(kMaxConfigBytes)) {
+            why = "too large (a config has at most " + std::to_string(kMaxConfigBytes) + " bytes)";
+        }
+    }
+    ::close(fd);
+    if (why) return failed(*why);
+    return text;
+}
+
 int run(const std::string& configFile, bool untilStdinCloses)
 {
-    std::ifstream in(configFile);
-    if (!in) return usage("cannot read " + configFile);
-    std::stringstream text;
-    text << in.rdbuf();
-    auto config = vprinter::parseConfig(text.str());
+    auto text = readConfig(configFile);
+    if (!text) {
+        std::cerr << "vprinter: " << text.error().detail << '\n';
+        return text.error().code;
+    }
+    auto config = vprinter::parseConfig(text.value());
     if (!config) {
         std::cerr << "vprinter: " << configFile << ": " << config.error().detail << '\n';
         return 2;
@@ -110,36 +166,111 @@ int run(const std::string& configFile, bool untilStdinCloses)
     server.stop();
     std::printf("vprinter: stopped\n");
     std::fflush(stdout);
-    ::_exit(0);  // connection threads may still be inside a printer
+    return 0;
 }
 
-int control(const std::string& port, const std::vector<std::string>& words)
+using Clock = std::chrono::steady_clock;
+
+// Reads exactly `size` bytes before `deadline`; false when the printer hung up, failed, or let the
+// time pass.
+bool receiveBefore(int fd, void* data, std::size_t size, Clock::time_point deadline, bool& timedOut)
+{
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            timedOut = true;
+            return false;
+        }
+        pollfd ready{fd, POLLIN, 0};
+        const int n = ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) continue;  // the loop sees the deadline pass
+        const ssize_t got = ::recv(fd, p, size, MSG_DONTWAIT);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (got <= 0) return false;
+        p += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+int control(const std::string& port, const std::vector<std::string>& words, std::chrono::milliseconds timeout)
 {
     auto target = plat::port::portTarget(port);
     if (!target || target->rfind("sim:", 0) != 0) {
-        std::cerr << "vprinter: port " << port << " is not served by vprinter in " << plat::systemRoot().string() << '\n';
+        std::cerr << "vprinter: port " << port << " is not served by vprinter in " << plat::systemRoot().string()
+                  << '\n';
         return 1;
     }
     std::string path = target->substr(4);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (path.size() >= sizeof address.sun_path) {
+        std::cerr << "vprinter: the socket path " << path << " of " << port << " is too long\n";
+        return 1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const auto deadline = Clock::now() + timeout;
+    auto noAnswer = [&] {
+        std::cerr << "vprinter: the printer on " << port << " did not answer within " << timeout.count() / 1000.0
+                  << " s\n";
+        return 1;
+    };
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        std::cerr << "vprinter: cannot reach the printer on " << port << ": " << std::strerror(errno) << '\n';
+    if (fd < 0) {
+        std::cerr << "vprinter: socket: " << std::strerror(errno) << '\n';
+        return 1;
+    }
+    // A server that does not take the connection or the request holds connect() and send() no longer
+    // than the time-out.
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+    limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EAGAIN || error == EINPROGRESS) return noAnswer();
+        std::cerr << "vprinter: cannot reach the printer on " << port << ": " << std::strerror(error) << '\n';
         return 1;
     }
     std::string line;
     for (const auto& w : words) line += (line.empty() ? "" : " ") + w;
-    std::optional<sim::Frame> answer;
-    if (sim::sendFrame(fd, static_cast<std::uint8_t>(sim::Op::Control), sim::asBytes(line))) answer = sim::receiveFrame(fd);
+    if (line.size() > sim::kMaxPayload) {
+        ::close(fd);
+        return usage("the command is longer than " + std::to_string(sim::kMaxPayload) + " bytes");
+    }
+    if (!sim::sendFrame(fd, static_cast<std::uint8_t>(sim::Op::Control), sim::asBytes(line))) {
+        const bool late = errno == EAGAIN || errno == EWOULDBLOCK;
+        ::close(fd);
+        if (late) return noAnswer();
+        std::cerr << "vprinter: the printer on " << port << " went away\n";
+        return 1;
+    }
+    bool timedOut = false;
+    unsigned char header[5];
+    sim::Frame answer;
+    bool received = receiveBefore(fd, header, sizeof header, deadline, timedOut);
+    if (received) {
+        std::uint32_t length = sim::getU32(std::as_bytes(std::span(header)), 1);
+        if (length > sim::kMaxPayload) {
+            received = false;
+        } else {
+            answer.code = header[0];
+            answer.payload.resize(length);
+            received = receiveBefore(fd, answer.payload.data(), length, deadline, timedOut);
+        }
+    }
     ::close(fd);
-    if (!answer) {
+    if (timedOut) return noAnswer();
+    if (!received) {
         std::cerr << "vprinter: the printer on " << port << " did not answer\n";
         return 1;
     }
-    std::string text = sim::asText(answer->payload);
-    if (answer->code != static_cast<std::uint8_t>(sim::Status::Ok)) {
+    std::string text = sim::asText(answer.payload);
+    if (answer.code != static_cast<std::uint8_t>(sim::Status::Ok)) {
         std::cerr << "vprinter: " << port << ": " << text << '\n';
         return 1;
     }
@@ -160,8 +291,21 @@ int main(int argc, char** argv)
         return run(args[1], untilStdinCloses);
     }
     if (args[0] == "ctl") {
-        if (args.size() < 3) return usage("ctl takes a port and a command");
-        return control(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+        std::size_t at = 1;
+        std::chrono::milliseconds timeout(10000);
+        if (args.size() > 1 && args[1] == "--timeout") {
+            char* end = nullptr;
+            const double seconds = args.size() > 2 ? std::strtod(args[2].c_str(), &end) : 0;
+            if (args.size() < 3 || *end != '\0' || !(seconds > 0 && seconds <= 3600)) {
+                return usage("--timeout takes a number of seconds, above 0 and at most 3600");
+            }
+            timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+            if (timeout.count() == 0) timeout = std::chrono::milliseconds(1);
+            at = 3;
+        }
+        if (args.size() < at + 2) return usage("ctl takes a port and a command");
+        return control(args[at], std::vector<std::string>(args.begin() + static_cast<long>(at) + 1, args.end()),
+                       timeout);
     }
     if (args[0] == "models") {
         for (const auto& name : vprinter::modelNames()) std::cout << name << '\n';

@@ -1,6 +1,6 @@
 #pragma once
 // One simulated printer: its model, its state, the bytes it has received, and what it answers. It
-// knows nothing of sockets; the server calls it under the printer's lock.
+// knows nothing of sockets; the server calls it from its one serving thread.
 //
 // What it answers, as a printer of its family would:
 // - before the status-enable command nothing; after it, every open of the port finds the current

@@ -1,15 +1,23 @@
 #include "server.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
-#include <condition_variable>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <exception>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "plat/base/system_root.h"
@@ -23,6 +31,15 @@ using std::chrono::milliseconds;
 
 namespace {
 
+// A request has to arrive whole this long after the connection was made or its first byte came;
+// otherwise the client is taken for gone and its connection is dropped.
+constexpr milliseconds kRequestTimeout{30000};
+// How long the listeners rest when no descriptor is left for a new connection.
+constexpr milliseconds kAcceptPause{100};
+// Connections served at once, at most; the descriptor limit may make it fewer.
+constexpr std::size_t kMaxConnections = 512;
+constexpr std::size_t kHeaderSize = 5;
+
 std::vector<std::string> splitWords(const std::string& line)
 {
     std::istringstream in(line);
@@ -31,9 +48,15 @@ std::vector<std::string> splitWords(const std::string& line)
     return words;
 }
 
-bool sendStatus(int fd, sim::Status status, std::string_view text = {})
+// Room for connections under the descriptor limit, leaving some for the listeners, the registry
+// and the standard streams.
+std::size_t connectionLimit()
 {
-    return sim::sendFrame(fd, static_cast<std::uint8_t>(status), sim::asBytes(text));
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxConnections;
+    const rlim_t reserve = 32;
+    const rlim_t room = limit.rlim_cur > reserve + 8 ? limit.rlim_cur - reserve : 8;
+    return static_cast<std::size_t>(std::min<rlim_t>(room, kMaxConnections));
 }
 
 }  // namespace
@@ -54,7 +77,8 @@ plat::Result<std::vector<PrinterConfig>> parseConfig(const std::string& text)
             return bad(where + ": needs \"port\" and \"model\" strings");
         }
         PrinterConfig printer{entry["port"], entry["model"], std::nullopt, {}};
-        if (printer.port.empty() || printer.port.size() > 63) return bad(where + ": the port name must have 1..63 characters");
+        if (printer.port.empty() || printer.port.size() > 63)
+            return bad(where + ": the port name must have 1..63 characters");
         if (findModel(printer.model) == nullptr) return bad(where + ": unknown model \"" + printer.model + "\"");
         for (const auto& other : printers) {
             if (plat::text::equalWholeIgnoringCase(other.port, printer.port)) {
@@ -77,115 +101,401 @@ plat::Result<std::vector<PrinterConfig>> parseConfig(const std::string& text)
 
 struct Server::Served {
     Printer printer;
-    std::mutex mutex;  // guards printer
-    std::condition_variable changed;
     std::string socketPath;
     int listener = -1;
-    std::thread acceptor;
+    bool bound = false;  // the socket file is ours to remove
+    bool mapped = false;
 
     Served(std::string port, const Model& model, std::optional<std::string> id)
         : printer(std::move(port), model, std::move(id))
     {
     }
-
-    void serveConnection(int fd);
-    milliseconds slowBy()
-    {
-        std::lock_guard lock(mutex);
-        return printer.slowBy();
-    }
-    std::string handleRead(std::span<const std::byte> request, bool& statusTaken);
 };
 
-std::string Server::Served::handleRead(std::span<const std::byte> request, bool& statusTaken)
-{
-    const std::uint32_t max = sim::getU32(request, 0);
-    const auto deadline = Clock::now() + milliseconds(sim::getU32(request, 8));
-    // The interval time-out (bytes 4..7) needs no wait here: a reply is readable whole or not at all.
-    std::this_thread::sleep_for(slowBy());
-    std::unique_lock lock(mutex);
-    std::string out;
-    for (;;) {
-        // Whatever is readable now; then the read ends, as it would after an interval of silence.
-        for (std::string more; out.size() < max && !(more = printer.take(max - out.size(), statusTaken)).empty();) {
-            out += more;
-        }
-        const auto now = Clock::now();
-        if (!out.empty() || now >= deadline) break;
-        // Nothing yet: wait for a reply to become readable, or for a write on another connection.
-        auto until = deadline;
-        if (auto ready = printer.nextReadyAt(); ready && *ready > now) until = std::min(until, *ready);
-        changed.wait_until(lock, until);
+// Every connection of every printer, served by one thread. Nothing here blocks: sockets are
+// non-blocking and a request that must wait keeps a deadline that sets the next poll() time-out.
+class Server::Loop {
+public:
+    Loop(const std::vector<std::unique_ptr<Served>>& served, int wake)
+        : m_served(served), m_wake(wake), m_limit(connectionLimit())
+    {
     }
-    return out;
+    ~Loop()
+    {
+        for (auto& c : m_connections) closeConnection(*c);
+    }
+
+    // Serves until stop() signals the wake descriptor.
+    void run();
+
+private:
+    struct Waiting {
+        sim::Op op;
+        std::vector<std::byte> payload;
+        Clock::time_point startAt;   // a slow printer starts answering then
+        Clock::time_point deadline;  // the request's own time-out
+    };
+    struct Connection {
+        int fd = -1;
+        Served* served = nullptr;
+        std::vector<std::byte> in;   // the request being received
+        std::vector<std::byte> out;  // the response being sent
+        std::size_t sent = 0;
+        bool opened = false;
+        bool statusTaken = false;  // the status reply is there once per open
+        bool closeWhenSent = false;
+        bool requested = false;  // a whole request has come on it
+        std::optional<Clock::time_point> requestDeadline;
+        Clock::time_point lastActive;
+        std::optional<Waiting> waiting;
+    };
+
+    bool step();
+    void acceptOn(Served& served, Clock::time_point now);
+    bool evictOne();
+    bool receive(Connection& c, Clock::time_point now);
+    void handle(Connection& c, std::uint8_t code, std::span<const std::byte> payload, Clock::time_point now);
+    std::optional<Clock::time_point> advance(Connection& c, Clock::time_point now);
+    void respond(Connection& c, sim::Status status, std::string_view text = {});
+    bool flush(Connection& c);
+    void closeConnection(Connection& c);
+
+    const std::vector<std::unique_ptr<Served>>& m_served;
+    int m_wake;
+    std::size_t m_limit;
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    std::vector<pollfd> m_fds;
+    std::vector<Connection*> m_polled;
+    Clock::time_point m_acceptPausedUntil{};
+    bool m_pauseReported = false;
+    bool m_printerChanged = false;  // a waiting write was taken in this round
+};
+
+void Server::Loop::run()
+{
+    for (;;) {
+        try {
+            if (!step()) return;
+        } catch (const std::exception& e) {
+            // Out of memory, most likely: give up a connection rather than the service.
+            std::fprintf(stderr, "vprinter: %s; dropping a connection\n", e.what());
+            if (!evictOne()) std::this_thread::sleep_for(kAcceptPause);
+        }
+    }
 }
 
-void Server::Served::serveConnection(int fd)
+// One round: answers what has come due, waits for the sockets or the next deadline, and takes what
+// they bring. False once stop() asks the loop to end.
+bool Server::Loop::step()
 {
-    bool opened = false;
-    bool statusTaken = false;  // the status reply is there once per open
-    while (auto frame = sim::receiveFrame(fd)) {
-        const auto op = static_cast<sim::Op>(frame->code);
-        std::span<const std::byte> payload = frame->payload;
-        bool sent = true;
-        if (op == sim::Op::Control) {
-            std::string answer;
-            bool ok = false;
-            {
-                std::lock_guard lock(mutex);
-                answer = printer.control(splitWords(sim::asText(payload)), ok);
+    const auto now = Clock::now();
+    std::optional<Clock::time_point> next;
+    auto wakeAt = [&](Clock::time_point at) { next = next ? std::min(*next, at) : at; };
+
+    // Requests that wait, deadlines and responses still to send.
+    m_printerChanged = false;
+    for (auto& c : m_connections) {
+        try {
+            if (c->waiting) {
+                if (auto at = advance(*c, now)) wakeAt(*at);
             }
-            changed.notify_all();
-            sent = sendStatus(fd, ok ? sim::Status::Ok : sim::Status::Failed, answer);
-        } else if (op == sim::Op::Open) {
-            std::lock_guard lock(mutex);
-            if (printer.refusesOpen()) {
-                sendStatus(fd, sim::Status::NoOpen, "the port does not open");
-                break;
+            if (c->requestDeadline) {
+                if (now >= *c->requestDeadline)
+                    closeConnection(*c);
+                else
+                    wakeAt(*c->requestDeadline);
             }
-            opened = true;
-            sent = sendStatus(fd, sim::Status::Ok);
-        } else if (!opened) {
-            sendStatus(fd, sim::Status::BadRequest, "open the port first");
-            break;
-        } else if (op == sim::Op::Write && payload.size() >= 4) {
-            const auto deadline = Clock::now() + milliseconds(sim::getU32(payload, 0));
-            std::unique_lock lock(mutex);
-            changed.wait_until(lock, std::min(deadline, printer.busyUntil()), [&] { return Clock::now() >= printer.busyUntil(); });
-            if (Clock::now() < printer.busyUntil() || printer.refusesOpen()) {
-                lock.unlock();
-                sent = sendStatus(fd, sim::Status::TimedOut, "the printer is busy");
-            } else {
-                printer.receive(sim::asText(payload.subspan(4)));
-                lock.unlock();
-                changed.notify_all();
-                sent = sendStatus(fd, sim::Status::Ok);
-            }
-        } else if (op == sim::Op::Read && payload.size() >= 12) {
-            std::string bytes = handleRead(payload, statusTaken);
-            sent = sendStatus(fd, sim::Status::Ok, bytes);
-        } else if (op == sim::Op::DeviceId && payload.size() >= 4) {
-            std::string id;
-            std::this_thread::sleep_for(slowBy());
-            {
-                std::lock_guard lock(mutex);
-                id = printer.deviceId().substr(0, sim::getU32(payload, 0));
-            }
-            sent = sendStatus(fd, sim::Status::Ok, id);
-        } else if (op == sim::Op::Purge) {
-            std::lock_guard lock(mutex);
-            printer.purge();
-            sent = sendStatus(fd, sim::Status::Ok);
-        } else {
-            sent = sendStatus(fd, sim::Status::BadRequest, "unknown or short request");
+            if (c->fd >= 0 && !c->out.empty() && !flush(*c)) closeConnection(*c);
+            if (c->fd >= 0 && c->closeWhenSent && c->out.empty()) closeConnection(*c);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vprinter: %s: dropped a connection: %s\n", c->served->printer.port().c_str(),
+                         e.what());
+            closeConnection(*c);
         }
-        if (!sent) break;
     }
-    ::close(fd);
+    std::erase_if(m_connections, [](const auto& c) { return c->fd < 0; });
+
+    m_fds.clear();
+    m_polled.clear();
+    m_fds.push_back({m_wake, POLLIN, 0});
+    const bool accepting = now >= m_acceptPausedUntil;
+    if (!accepting) wakeAt(m_acceptPausedUntil);
+    for (auto& served : m_served) m_fds.push_back({served->listener, static_cast<short>(accepting ? POLLIN : 0), 0});
+    const std::size_t first = m_fds.size();
+    for (auto& c : m_connections) {
+        // One request at a time: the next is read once the last one is answered. Hang-ups and errors
+        // are reported whatever is asked for, so a client that leaves while it waits is noticed.
+        const short events = !c->out.empty() ? POLLOUT : c->waiting ? 0 : POLLIN;
+        m_fds.push_back({c->fd, events, 0});
+        m_polled.push_back(c.get());
+    }
+    int timeout = -1;
+    // A write taken in this round may have readied replies for requests looked at before it.
+    if (m_printerChanged) next = now;
+    if (next) {
+        const auto left = std::chrono::ceil<milliseconds>(*next - Clock::now()).count();
+        timeout = static_cast<int>(std::clamp<long long>(left, 0, 60 * 60 * 1000));
+    }
+    if (::poll(m_fds.data(), m_fds.size(), timeout) < 0) {
+        if (errno == EINTR) return true;
+        // Short of memory or descriptors: shed a connection and try again.
+        std::fprintf(stderr, "vprinter: poll: %s; dropping a connection\n", std::strerror(errno));
+        if (!evictOne()) std::this_thread::sleep_for(kAcceptPause);
+        return true;
+    }
+    if (m_fds[0].revents != 0) return false;
+
+    const auto then = Clock::now();
+    for (std::size_t i = 0; i < m_polled.size(); ++i) {
+        Connection& c = *m_polled[i];
+        const pollfd& p = m_fds[first + i];
+        if (p.revents == 0 || c.fd < 0) continue;
+        try {
+            if ((p.revents & POLLOUT) && !flush(c)) {
+                closeConnection(c);
+            } else if ((p.events & POLLIN) && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
+                if (!receive(c, then)) closeConnection(c);
+            }
+            // A client that hung up is gone, whatever it was waiting for.
+            if (c.fd >= 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) closeConnection(c);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vprinter: %s: dropped a connection: %s\n", c.served->printer.port().c_str(),
+                         e.what());
+            closeConnection(c);
+        }
+    }
+    m_polled.clear();
+    std::erase_if(m_connections, [](const auto& c) { return c->fd < 0; });
+    for (std::size_t i = 0; i < m_served.size(); ++i) {
+        const short revents = m_fds[1 + i].revents;
+        if (revents & POLLIN) acceptOn(*m_served[i], then);
+        // A listener in error would wake every poll at once: rest instead of spinning.
+        if (revents & (POLLERR | POLLHUP | POLLNVAL)) m_acceptPausedUntil = then + kAcceptPause;
+    }
+    return true;
+}
+
+void Server::Loop::acceptOn(Served& served, Clock::time_point now)
+{
+    // A few at a time, so one busy port does not starve the others.
+    for (int i = 0; i < 16; ++i) {
+        if (m_connections.size() >= m_limit && !evictOne()) return;
+        int fd = ::accept4(served.listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors or memory: make room at the expense of the least useful
+                // connection, or rest the listeners a moment. Serving goes on either way.
+                if (!m_pauseReported) {
+                    std::fprintf(stderr, "vprinter: accept: %s; making room\n", std::strerror(errno));
+                    m_pauseReported = true;
+                }
+                if (evictOne()) continue;
+                m_acceptPausedUntil = now + kAcceptPause;
+                return;
+            }
+            std::fprintf(stderr, "vprinter: accept on %s: %s\n", served.socketPath.c_str(), std::strerror(errno));
+            m_acceptPausedUntil = now + kAcceptPause;
+            return;
+        }
+        m_pauseReported = false;
+        try {
+            auto c = std::make_unique<Connection>();
+            c->fd = fd;
+            c->served = &served;
+            c->lastActive = now;
+            c->requestDeadline = now + kRequestTimeout;
+            m_connections.push_back(std::move(c));
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+    }
+}
+
+// Closes the connection least likely to be missed: one that never asked anything, else the one
+// quiet the longest.
+bool Server::Loop::evictOne()
+{
+    Connection* victim = nullptr;
+    for (auto& c : m_connections) {
+        if (c->fd < 0) continue;
+        if (victim == nullptr ||
+            std::pair(c->requested, c->lastActive) < std::pair(victim->requested, victim->lastActive)) {
+            victim = c.get();
+        }
+    }
+    if (victim == nullptr) return false;
+    closeConnection(*victim);
+    std::erase_if(m_connections, [](const auto& c) { return c->fd < 0; });
+    return true;
+}
+
+// Reads what has come of the current request and handles it once whole; false when the client is
+// gone or sent a frame that cannot be taken.
+bool Server::Loop::receive(Connection& c, Clock::time_point now)
+{
+    for (;;) {
+        std::size_t need = 0;
+        if (c.in.size() < kHeaderSize) {
+            need = kHeaderSize - c.in.size();
+        } else {
+            const std::uint32_t length = sim::getU32(c.in, 1);
+            if (length > sim::kMaxPayload) return false;
+            need = kHeaderSize + length - c.in.size();
+        }
+        if (need == 0) {
+            std::vector<std::byte> frame = std::move(c.in);
+            c.in.clear();
+            handle(c, static_cast<std::uint8_t>(frame[0]), std::span(frame).subspan(kHeaderSize), now);
+            return true;
+        }
+        const std::size_t had = c.in.size();
+        c.in.resize(had + need);
+        const ssize_t n = ::recv(c.fd, c.in.data() + had, need, 0);
+        if (n <= 0) {
+            c.in.resize(had);
+            if (n < 0 && errno == EINTR) continue;
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        }
+        c.in.resize(had + static_cast<std::size_t>(n));
+        c.lastActive = now;
+        if (had == 0 && !c.requestDeadline) c.requestDeadline = now + kRequestTimeout;
+    }
+}
+
+void Server::Loop::handle(Connection& c, std::uint8_t code, std::span<const std::byte> payload, Clock::time_point now)
+{
+    c.requested = true;
+    c.requestDeadline.reset();
+    Printer& printer = c.served->printer;
+    const auto op = static_cast<sim::Op>(code);
+    if (op == sim::Op::Control) {
+        bool ok = false;
+        std::string answer = printer.control(splitWords(sim::asText(payload)), ok);
+        if (answer.size() > sim::kMaxPayload) {
+            respond(c, sim::Status::Failed,
+                    "the answer has " + std::to_string(answer.size()) + " bytes, more than one response can carry");
+        } else {
+            respond(c, ok ? sim::Status::Ok : sim::Status::Failed, answer);
+        }
+    } else if (op == sim::Op::Open) {
+        if (printer.refusesOpen()) {
+            respond(c, sim::Status::NoOpen, "the port does not open");
+            c.closeWhenSent = true;
+        } else {
+            c.opened = true;
+            respond(c, sim::Status::Ok);
+        }
+    } else if (!c.opened) {
+        respond(c, sim::Status::BadRequest, "open the port first");
+        c.closeWhenSent = true;
+    } else if (op == sim::Op::Write && payload.size() >= 4) {
+        const auto deadline = now + milliseconds(sim::getU32(payload, 0));
+        c.waiting = Waiting{op, {payload.begin(), payload.end()}, now, deadline};
+    } else if (op == sim::Op::Read && payload.size() >= 12) {
+        const auto deadline = now + milliseconds(sim::getU32(payload, 8));
+        c.waiting = Waiting{op, {payload.begin(), payload.end()}, now + printer.slowBy(), deadline};
+    } else if (op == sim::Op::DeviceId && payload.size() >= 4) {
+        const auto start = now + printer.slowBy();
+        c.waiting = Waiting{op, {payload.begin(), payload.end()}, start, start};
+    } else if (op == sim::Op::Purge) {
+        printer.purge();
+        respond(c, sim::Status::Ok);
+    } else {
+        respond(c, sim::Status::BadRequest, "unknown or short request");
+    }
+    // Answer at once what can be answered at once.
+    if (c.waiting) advance(c, now);
+}
+
+// Answers the waiting request if its time has come; otherwise the time to look again.
+std::optional<Clock::time_point> Server::Loop::advance(Connection& c, Clock::time_point now)
+{
+    Printer& printer = c.served->printer;
+    const Waiting& w = *c.waiting;
+    auto finish = [&](sim::Status status, std::string_view text = {}) {
+        c.waiting.reset();
+        respond(c, status, text);
+        return std::nullopt;
+    };
+    switch (w.op) {
+        case sim::Op::Write: {
+            // A busy printer takes the bytes once it is no longer busy, if that is before the time-out.
+            if (now >= printer.busyUntil()) {
+                if (printer.refusesOpen()) return finish(sim::Status::TimedOut, "the printer is busy");
+                printer.receive(sim::asText(std::span(w.payload).subspan(4)));
+                return finish(sim::Status::Ok);
+            }
+            if (now >= w.deadline) return finish(sim::Status::TimedOut, "the printer is busy");
+            return std::min(w.deadline, printer.busyUntil());
+        }
+        case sim::Op::Read: {
+            if (now < w.startAt) return w.startAt;
+            // Whatever is readable now; then the read ends, as it would after an interval of silence.
+            // The interval time-out needs no wait here: a reply is readable whole or not at all.
+            const std::size_t max = std::min<std::size_t>(sim::getU32(w.payload, 0), sim::kMaxPayload);
+            std::string out;
+            for (std::string more;
+                 out.size() < max && !(more = printer.take(max - out.size(), c.statusTaken)).empty();) {
+                out += more;
+            }
+            if (!out.empty() || now >= w.deadline) return finish(sim::Status::Ok, out);
+            // Nothing yet: look again when a reply becomes readable, at the deadline, or when another
+            // connection changes the printer (the loop looks at every waiting request each round).
+            auto at = w.deadline;
+            if (auto ready = printer.nextReadyAt(); ready && *ready > now) at = std::min(at, *ready);
+            return at;
+        }
+        case sim::Op::DeviceId: {
+            if (now < w.startAt) return w.startAt;
+            return finish(sim::Status::Ok, printer.deviceId().substr(0, sim::getU32(w.payload, 0)));
+        }
+        default:
+            return finish(sim::Status::BadRequest, "unknown or short request");
+    }
+}
+
+void Server::Loop::respond(Connection& c, sim::Status status, std::string_view text)
+{
+    std::vector<std::byte> frame;
+    frame.reserve(kHeaderSize + text.size());
+    frame.push_back(static_cast<std::byte>(status));
+    sim::putU32(frame, static_cast<std::uint32_t>(text.size()));
+    auto bytes = sim::asBytes(text);
+    frame.insert(frame.end(), bytes.begin(), bytes.end());
+    c.out.insert(c.out.end(), frame.begin(), frame.end());
+}
+
+// Sends what the socket takes now; false when the client is gone.
+bool Server::Loop::flush(Connection& c)
+{
+    while (c.sent < c.out.size()) {
+        const ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (n <= 0) return false;
+        c.sent += static_cast<std::size_t>(n);
+    }
+    c.out.clear();
+    c.sent = 0;
+    return true;
+}
+
+void Server::Loop::closeConnection(Connection& c)
+{
+    if (c.fd < 0) return;
+    ::close(c.fd);
+    c.fd = -1;
+    c.waiting.reset();
 }
 
 Server::Server() = default;
-Server::~Server() { stop(); }
+Server::~Server()
+{
+    stop();
+}
 
 std::string Server::socketPath(const std::string& port)
 {
@@ -196,66 +506,80 @@ std::string Server::socketPath(const std::string& port)
 
 plat::Error Server::start(const std::vector<PrinterConfig>& printers)
 {
+    if (m_thread.joinable()) return {1, "already serving"};
+    auto fail = [&](int code, std::string why) {
+        stop();
+        return plat::Error{code, std::move(why)};
+    };
     for (const auto& config : printers) {
-        auto served = std::make_unique<Served>(config.port, *findModel(config.model), config.deviceId);
+        const Model* model = findModel(config.model);
+        if (model == nullptr)
+            return fail(2, "config: port " + config.port + ": unknown model \"" + config.model + "\"");
+        m_served.push_back(std::make_unique<Served>(config.port, *model, config.deviceId));
+        Served& served = *m_served.back();
         if (!config.state.empty()) {
             bool ok = false;
-            std::string answer = served->printer.control(config.state, ok);
-            if (!ok) {
-                stop();
-                return {2, "config: port " + config.port + ": state: " + answer};
-            }
+            std::string answer = served.printer.control(config.state, ok);
+            if (!ok) return fail(2, "config: port " + config.port + ": state: " + answer);
         }
-        served->socketPath = socketPath(config.port);
+        served.socketPath = socketPath(config.port);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        if (served->socketPath.size() >= sizeof address.sun_path) {
-            stop();
-            return {1, "the socket path " + served->socketPath + " is too long; use a shorter KESTREL_ROOT"};
+        if (served.socketPath.size() >= sizeof address.sun_path) {
+            return fail(1, "the socket path " + served.socketPath + " is too long; use a shorter KESTREL_ROOT");
         }
-        std::strcpy(address.sun_path, served->socketPath.c_str());
-        ::unlink(served->socketPath.c_str());
-        served->listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (served->listener < 0 || ::bind(served->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(served->listener, 16) != 0) {
-            std::string why = std::strerror(errno);
-            if (served->listener >= 0) ::close(served->listener);
-            stop();
-            return {1, "cannot serve " + config.port + " at " + address.sun_path + ": " + why};
+        std::strcpy(address.sun_path, served.socketPath.c_str());
+        ::unlink(served.socketPath.c_str());
+        served.listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        // The socket is the user's alone whatever the umask: Linux gives a bound socket the mode of
+        // its descriptor (less the umask), and the chmod after bind settles it for good.
+        if (served.listener < 0 || ::fchmod(served.listener, S_IRUSR | S_IWUSR) != 0 ||
+            ::bind(served.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            return fail(1, "cannot serve " + config.port + " at " + served.socketPath + ": " + std::strerror(errno));
         }
-        if (!plat::port::mapPort(config.port, "sim:" + served->socketPath)) {
-            ::close(served->listener);
-            stop();
-            return {1, "cannot enter " + config.port + " in the port map of " + plat::registryFile().string()};
+        served.bound = true;
+        if (::chmod(served.socketPath.c_str(), S_IRUSR | S_IWUSR) != 0 || ::listen(served.listener, 64) != 0) {
+            return fail(1, "cannot serve " + config.port + " at " + served.socketPath + ": " + std::strerror(errno));
         }
-        Served* raw = served.get();
-        served->acceptor = std::thread([raw] {
-            for (;;) {
-                int fd = ::accept4(raw->listener, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd < 0) {
-                    if (errno == EINTR || errno == ECONNABORTED) continue;
-                    return;  // the listener was shut down
-                }
-                std::thread([raw, fd] { raw->serveConnection(fd); }).detach();
+        if (!plat::port::mapPort(config.port, "sim:" + served.socketPath)) {
+            return fail(1, "cannot enter " + config.port + " in the port map of " + plat::registryFile().string());
+        }
+        served.mapped = true;
+    }
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) return fail(1, std::string("cannot start serving: eventfd: ") + std::strerror(errno));
+    m_wake = wake;
+    m_loop = std::make_unique<Loop>(m_served, wake);
+    try {
+        m_thread = std::thread([this] {
+            try {
+                m_loop->run();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "vprinter: serving ended: %s\n", e.what());
             }
         });
-        m_served.push_back(std::move(served));
+    } catch (const std::system_error& e) {
+        return fail(1, std::string("cannot start serving: ") + e.what());
     }
     return {0, ""};
 }
 
 void Server::stop()
 {
-    for (auto& served : m_served) {
-        ::shutdown(served->listener, SHUT_RDWR);
-        if (served->acceptor.joinable()) served->acceptor.join();
-        ::close(served->listener);
-        plat::port::unmapPort(served->printer.port());
-        ::unlink(served->socketPath.c_str());
+    if (m_thread.joinable()) {
+        const std::uint64_t one = 1;
+        while (::write(m_wake, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        m_thread.join();
     }
-    // Connection threads may still hold a printer: the process ends right after stop(), so the
-    // printers are left to it rather than freed under them.
-    for (auto& served : m_served) served.release();
+    m_loop.reset();  // closes every connection
+    if (m_wake >= 0) ::close(m_wake);
+    m_wake = -1;
+    for (auto& served : m_served) {
+        if (served->listener >= 0) ::close(served->listener);
+        if (served->mapped) plat::port::unmapPort(served->printer.port());
+        if (served->bound) ::unlink(served->socketPath.c_str());
+    }
     m_served.clear();
 }
 

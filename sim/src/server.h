@@ -1,10 +1,15 @@
 #pragma once
-// Serves simulated printers: one Unix socket per port in the root's run/ folder, one thread per
-// connection, the printer's lock around every call into it. Each port is entered in the port map
-// while it is served.
+// Serves simulated printers: one Unix socket per port in the root's run/ folder (mode 0600), and one
+// thread that serves every connection with poll(). A request that has to wait (a read with a total
+// time-out, a write to a busy printer, a slow printer) waits on a deadline of its connection, never in
+// a thread of its own, so no client can hold resources the others need: a client that hangs up is
+// forgotten at once, one that never finishes a request is dropped after a while, and the number of
+// connections is bounded. Each port is entered in the port map while it is served.
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plat/base/result.h"
@@ -26,9 +31,14 @@ class Server {
 public:
     Server();
     ~Server();
-    // Starts serving every printer of the config; fails (serving none) on the first that cannot be served.
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Starts serving every printer of the config; fails (serving none) on the first that cannot be
+    // served, or when this server already serves.
     plat::Error start(const std::vector<PrinterConfig>& printers);
-    // Stops serving: ends the listeners, takes the ports out of the map, removes the sockets.
+    // Stops serving: ends the loop and every connection, takes the ports out of the map, removes the
+    // sockets.
     void stop();
 
     // The socket a port is served on in the current root.
@@ -36,7 +46,11 @@ public:
 
 private:
     struct Served;
+    class Loop;
     std::vector<std::unique_ptr<Served>> m_served;
+    std::unique_ptr<Loop> m_loop;
+    std::thread m_thread;
+    int m_wake = -1;  // written by stop() to end the loop
 };
 
 }  // namespace vprinter
