@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plat/base/message_box.h"
@@ -267,6 +269,20 @@ TEST_F(SharedMemoryHandles, AViewIsUsableUntilItIsClosed)
     EXPECT_EQ(fSharedMemoryWriteAccess(s.view, record, kRecord), 0);
     EXPECT_EQ(fSharedMemoryReadAccess(s.view, record, 0), 0) << "even an empty copy needs a live view";
     EXPECT_EQ(fSharedMemoryWriteAccess(s.view, record, 0), 0);
+}
+
+TEST_F(SharedMemoryHandles, AViewClosedWhileAnotherThreadCopiesEndsItsCopiesCleanly)
+{
+    Served s = serve("WTCHM0");
+    ASSERT_NE(s.view, nullptr);
+    std::atomic<int> copies{0};
+    std::thread reader([&] {
+        char record[kRecord];
+        while (fSharedMemoryReadAccess(s.view, record, kRecord) == 1) ++copies;
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return copies.load() > 100; }));
+    EXPECT_EQ(fSharedMemoryServerClose(s.view, s.mapping, s.file, 0), 1);
+    reader.join();  // the reader's copies are refused once the view is gone, never made through it
 }
 
 // ---- Update answers what it did ------------------------------------------------------------------
