@@ -153,20 +153,27 @@ WATCHCORE_API int32_t fFMAPcloseFile(void** view, intptr_t* handle);
 // Slot names "WTCHF" / "WTCHM" + slot number, into a buffer of at least 32 bytes; a negative slot: 0.
 // Creation and opening failures show an error box ("エラー") and return 0. Copies move the whole
 // count under a lock that excludes the other threads of the process and every other process, and
-// refuse a count beyond the mapping.
+// refuse a count beyond the mapping. Handles are checked: a file or mapping handle that was closed,
+// or never given out, and an address that is not a mapped view are refused with the call's failure
+// result (a mapping handle as if it were NULL) and change nothing.
 
 WATCHCORE_API int32_t fSharedMemoryCreateFileName(char* name, int32_t slot);
 WATCHCORE_API int32_t fSharedMemoryCreateMapName(char* name, int32_t slot);
-// useFile 0: kWatchcoreNoFile without touching the file system.
+// useFile 0: kWatchcoreNoFile without touching the file system. useFile 1: `name` is a bare file
+// name in the root's tmp/ folder (no '/', not "." or "..", 1 to 64 bytes); a file there keeps its
+// data, a new one is made with mode 0600; links and anything but a regular file are refused.
 WATCHCORE_API intptr_t hSharedMemoryCreateFile(const char* name, int32_t useFile);
 WATCHCORE_API intptr_t hSharedMemoryCreateFileMapping(intptr_t file, const char* name, int32_t useFile, uint32_t size);
 WATCHCORE_API void* lpvSharedMemoryMapViewFile(intptr_t mapping);
 WATCHCORE_API intptr_t hSharedMemoryOpenFileMapping(const char* name);
 WATCHCORE_API int32_t fSharedMemoryReadAccess(const void* view, void* buffer, uint32_t count);
 WATCHCORE_API int32_t fSharedMemoryWriteAccess(void* view, const void* buffer, uint32_t count);
+// 1, or 0 when a copy of `count` bytes would be refused (no view, a count beyond the mapping).
 WATCHCORE_API int32_t fSharedMemoryUpdate(void* view, uint32_t count);
 // Unmaps the view, then closes the mapping (the server's close removes the name); 0 when the view
-// cannot be unmapped (the mapping then stays open).
+// cannot be unmapped (the mapping then stays open), or when a handle names nothing open (nothing is
+// closed then). A null view or a mapping handle of 0 is skipped. The server's close takes the file
+// handle too when fileOwned is set.
 WATCHCORE_API int32_t fSharedMemoryClientClose(void* view, intptr_t mapping);
 WATCHCORE_API int32_t fSharedMemoryServerClose(void* view, intptr_t mapping, intptr_t file, int32_t fileOwned);
 
