@@ -20,6 +20,7 @@
 #include "plat/base/system_root.h"
 #include "plat/port/port.h"
 #include "plat/port/sim_protocol.h"
+#include "serving.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
@@ -29,9 +30,7 @@ namespace sim = plat::port::sim;
 
 namespace {
 
-constexpr const char* kConfig = R"({"printers": [
-    {"port": "LPT1:", "model": "PG-03"},
-    {"port": "LPT2:", "model": "IJ-09"}]})";
+constexpr const char* kConfig = simtest::kTwoPrinters;
 
 std::string socketOf(const std::string& port)
 {
@@ -103,15 +102,7 @@ protected:
     std::size_t openDescriptors() const { return entriesIn("/proc/" + std::to_string(pid) + "/fd"); }
     std::size_t runningThreads() const { return entriesIn("/proc/" + std::to_string(pid) + "/task"); }
 
-    // Both printers answer: a control command, and an open port with its device ID.
-    void expectServing()
-    {
-        EXPECT_NE(sim.must("LPT2:", "show").find("model IJ-09"), std::string::npos);
-        auto port = plat::port::openPort("LPT1:");
-        ASSERT_TRUE(port.ok()) << port.error().detail;
-        std::byte id[256];
-        EXPECT_GT(port.value()->deviceId(id), 0);
-    }
+    void expectServing() { simtest::expectServing(sim); }
 
     // Descriptors of vprinter come back to what it held at the start, give or take a few.
     void expectDescriptorsReleased()

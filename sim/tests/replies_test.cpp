@@ -12,10 +12,12 @@ using vprinter::Printer;
 
 namespace {
 
-const std::string kPageStatusEnable = std::string("\x1b\x01@KJL REQUEST STATUS=1\r\n") + "\x1b\x01@KJL \n" + "\x1b\x01@KJL \n";
+const std::string kPageStatusEnable =
+    std::string("\x1b\x01@KJL REQUEST STATUS=1\r\n") + "\x1b\x01@KJL \n" + "\x1b\x01@KJL \n";
 const std::string kRemoteEntry("\x1b(R\x08\x00\x00REMOTE1", 13);
 const std::string kRemoteExit("\x1b\x00\x00\x00", 4);
-const std::string kRemoteStatusEnable = "\x1b@\x1b@" + kRemoteEntry + std::string("ST\x02\x00\x00\x01", 6) + kRemoteExit;
+const std::string kRemoteStatusEnable =
+    "\x1b@\x1b@" + kRemoteEntry + std::string("ST\x02\x00\x00\x01", 6) + kRemoteExit;
 
 Printer make(const char* model)
 {
@@ -116,7 +118,11 @@ TEST(PageReplies, NamedStatesSetTheStatusCodeAndLevels)
 TEST(PageReplies, TheOptionCardQueryIsAnsweredWithTheCardNames)
 {
     Printer printer = make("PG-03");
-    const std::string query = std::string("\x1b\x01@KJL EN LA=PGSCRIPT\n") + "\x1d" "10;1lS" "\x1d" "12mlS";
+    const std::string query = std::string("\x1b\x01@KJL EN LA=PGSCRIPT\n") +
+                              "\x1d"
+                              "10;1lS"
+                              "\x1d"
+                              "12mlS";
     control(printer, {"card-name", "B", "AB"});
     const std::string reply = answerTo(printer, query);
     EXPECT_NE(reply.find("PGSCRIPT mlS OPTIONCARD"), std::string::npos) << reply;
@@ -211,9 +217,15 @@ TEST(PrinterControl, BadCommandsChangeNothing)
     Printer printer = make("IJ-09");
     printer.receive(kRemoteStatusEnable);
     const std::string before = printer.statusReply();
-    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-             {"frobnicate"}, {"paper-low", "20"}, {"ink", "black=300"}, {"ink", "magenta=3"}, {"toner", "5"},
-             {"busy", "-1"}, {"ready", "now"}, {"error"}, {}}) {
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{{"frobnicate"},
+                                                                                     {"paper-low", "20"},
+                                                                                     {"ink", "black=300"},
+                                                                                     {"ink", "magenta=3"},
+                                                                                     {"toner", "5"},
+                                                                                     {"busy", "-1"},
+                                                                                     {"ready", "now"},
+                                                                                     {"error"},
+                                                                                     {}}) {
         bool ok = true;
         std::string answer = printer.control(bad, ok);
         EXPECT_FALSE(ok) << ::testing::PrintToString(bad);

@@ -11,6 +11,7 @@
 
 #include "plat/port/port.h"
 #include "plat/port/sim_protocol.h"
+#include "serving.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
@@ -38,19 +39,9 @@ class Robustness : public testsupport::RootTest {
 protected:
     void SetUp() override { ASSERT_TRUE(sim.ready()) << sim.output(); }
 
-    // The printers still answer as printers.
-    void expectServing()
-    {
-        EXPECT_NE(sim.must("LPT2:", "show").find("model IJ-09"), std::string::npos);
-        auto port = plat::port::openPort("LPT1:");
-        ASSERT_TRUE(port.ok()) << port.error().detail;
-        std::byte id[256];
-        EXPECT_GT(port.value()->deviceId(id), 0);
-    }
+    void expectServing() { simtest::expectServing(sim); }
 
-    testsupport::Simulator sim{VPRINTER_PROGRAM, R"({"printers": [
-        {"port": "LPT1:", "model": "PG-03", "state": "paper-low 30"},
-        {"port": "LPT2:", "model": "IJ-09"}]})"};
+    testsupport::Simulator sim{VPRINTER_PROGRAM, simtest::kTwoPrinters};
 };
 
 testsupport::ProgramRun runConfig(const std::string& config)
