@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -395,7 +395,8 @@ Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path&
         rc = sqlite3_open_v2(immutableUri(file).c_str(), &impl->db,
                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc != SQLITE_OK) {
-            return fail(std::string("cannot open it (") + (impl->db ? sqlite3_errmsg(impl->db) : sqlite3_errstr(rc)) + ")");
+            return fail(std::string("cannot open it (") + (impl->db ? sqlite3_errmsg(impl->db) : sqlite3_errstr(rc)) +
+                        ")");
         }
         sqlite3_extended_result_codes(impl->db, 1);
         rc = impl->exec("PRAGMA schema_version");

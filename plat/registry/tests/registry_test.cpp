@@ -470,8 +470,9 @@ void makeStoreWithOneValue()
 int readsButRefusesChanges(Store& store)
 {
     std::uint32_t value = 0, size = 0;
-    if (store.getValue(Root::LocalMachine, "printers\\office", "StRetryTime", std::as_writable_bytes(std::span(&value, 1)),
-                       &size) != Status::Ok || value != 20000) {
+    if (store.getValue(Root::LocalMachine, "printers\\office", "StRetryTime",
+                       std::as_writable_bytes(std::span(&value, 1)), &size) != Status::Ok ||
+        value != 20000) {
         return 1;
     }
     Key key;
@@ -481,8 +482,8 @@ int readsButRefusesChanges(Store& store)
     Key other;
     if (store.createKey(Root::LocalMachine, "Printers\\New", "", other) != Status::ReadOnly) return 5;
     if (store.deleteKey(Root::LocalMachine, "Printers\\Office") != Status::ReadOnly) return 6;
-    if (store.setValue(Root::LocalMachine, "Printers\\Office", "V", ValueType::Dword, std::as_bytes(std::span(&value, 1)),
-                       Store::Flush::Yes) != Status::ReadOnly) {
+    if (store.setValue(Root::LocalMachine, "Printers\\Office", "V", ValueType::Dword,
+                       std::as_bytes(std::span(&value, 1)), Store::Flush::Yes) != Status::ReadOnly) {
         return 7;
     }
     if (store.atomically([&] { return key.setDword("StRetryTime", 2); }) != Status::ReadOnly) return 8;
