@@ -28,9 +28,6 @@ namespace plat::registry {
 namespace {
 
 constexpr int kSchemaVersion = 1;
-constexpr std::size_t kMaxComponentBytes = 255;
-constexpr std::size_t kMaxPathBytes = 4096;
-constexpr std::size_t kMaxValueNameBytes = 16383;
 constexpr std::size_t kMaxValueBytes = 1 << 20;
 // How long a call waits for other writers before it reports a store error. Generous: a store error
 // here means something is badly wrong (a process holding a write lock for many seconds).
@@ -87,13 +84,13 @@ bool normalisePath(std::string_view path, std::string& out)
 {
     while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
     while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-    if (path.size() > kMaxPathBytes) return false;
+    if (path.size() > kMaxKeyPathBytes) return false;
     std::size_t start = 0;
     while (start <= path.size() && !path.empty()) {
         std::size_t end = path.find('\\', start);
         if (end == std::string_view::npos) end = path.size();
         std::size_t length = end - start;
-        if (length == 0 || length > kMaxComponentBytes) return false;
+        if (length == 0 || length > kMaxKeyComponentBytes) return false;
         start = end + 1;
     }
     out.assign(path);
@@ -165,6 +162,12 @@ struct ResetOnExit {
 };
 
 }  // namespace
+
+bool isValidKeyPath(std::string_view path)
+{
+    std::string normal;
+    return normalisePath(path, normal);
+}
 
 const char* describe(Status status)
 {

@@ -53,6 +53,15 @@ enum class Status : int {
 // One line for a person, e.g. for a command-line tool.
 const char* describe(Status status);
 
+// Limits of names: a key path of components of 1..255 bytes, at most 4096 bytes in all; a value name
+// of at most 16383 bytes. A name beyond them is refused with InvalidArgument.
+inline constexpr std::size_t kMaxKeyComponentBytes = 255;
+inline constexpr std::size_t kMaxKeyPathBytes = 4096;
+inline constexpr std::size_t kMaxValueNameBytes = 16383;
+
+// Whether `path` is a key path the store takes (a leading or trailing backslash is ignored).
+bool isValidKeyPath(std::string_view path);
+
 // Access a key is opened with.
 enum Access : unsigned { Query = 1u, Set = 2u, QueryAndSet = 3u };
 
