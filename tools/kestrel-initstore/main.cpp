@@ -68,7 +68,7 @@ std::optional<std::string> tableModel(std::string_view model)
     return found;
 }
 
-// Opens the store and the printer's \Vigilmon as the first step of the initialisation will; says why
+// Opens the store and the printer's \Vigilmon as the first steps of the initialisation will; says why
 // not when it cannot (a damaged or read-only store), since the export only reports failure.
 bool storeCanBeWritten(const std::string& printer, std::string& why)
 {
@@ -78,8 +78,11 @@ bool storeCanBeWritten(const std::string& printer, std::string& why)
         return false;
     }
     plat::registry::Key key;
-    const auto status = store.value()->createKey(plat::registry::Root::LocalMachine,
-                                                 std::string(kPrintersKey) + printer + "\\Vigilmon", "WATCHLIST", key);
+    auto status = store.value()->createKey(plat::registry::Root::LocalMachine,
+                                           std::string(kPrintersKey) + printer + "\\Vigilmon", "WATCHLIST", key);
+    // The first value the initialisation writes, written as it will write it: a store that cannot be
+    // written shows here even when the key exists.
+    if (status == plat::registry::Status::Ok) status = key.setDword("LanMonExistFlag", 0);
     if (status != plat::registry::Status::Ok) {
         why = plat::registry::describe(status);
         return false;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -111,4 +113,20 @@ TEST_F(Initstore, AStoreThatCannotBeOpenedIsReportedAsItIsNotAsTheNameLength)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("not a registry store"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("197"), std::string::npos) << run.err;
+}
+
+TEST_F(Initstore, AReadOnlyStoreIsReportedAsReadOnly)
+{
+    ASSERT_EQ(initstore({"Office", "PG-03"}).exitCode, 0);
+    std::vector<std::string> args{INITSTORE_PROGRAM, "Office", "PG-03"};
+    if (::geteuid() == 0) {  // root is not bound by file modes unless it gives up the override
+        if (!std::filesystem::exists("/usr/bin/setpriv")) GTEST_SKIP() << "cannot drop the file mode override";
+        args.insert(args.begin(), {"/usr/bin/setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"});
+    }
+    std::filesystem::permissions(plat::registryFile(), std::filesystem::perms::owner_read);
+    auto run = testsupport::runProgram(args);
+    std::filesystem::permissions(plat::registryFile(),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("read-only"), std::string::npos) << run.err;
 }
