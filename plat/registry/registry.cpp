@@ -355,6 +355,14 @@ std::string immutableUri(const std::filesystem::path& file)
     return uri + "?immutable=1";
 }
 
+// A log with changes not yet folded into the store: reading the store file alone would miss them.
+bool logHoldsChanges(const std::filesystem::path& file)
+{
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file.string() + "-wal", error);
+    return !error && size > 0;
+}
+
 bool isReadOnlyFailure(int rc)
 {
     const int primary = rc & 0xff;
@@ -394,7 +402,8 @@ Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path&
     // file that cannot be written opens for reading (SQLite falls back by itself); one in a folder that
     // cannot be written fails here for want of its log files, and is opened for reading without them.
     rc = impl->exec("PRAGMA journal_mode=WAL");
-    if (rc != SQLITE_OK && isReadOnlyFailure(sqlite3_extended_errcode(impl->db)) && ::access(file.c_str(), R_OK) == 0) {
+    if (rc != SQLITE_OK && isReadOnlyFailure(sqlite3_extended_errcode(impl->db)) && ::access(file.c_str(), R_OK) == 0 &&
+        !logHoldsChanges(file)) {
         sqlite3_close(impl->db);
         impl->db = nullptr;
         rc = sqlite3_open_v2(immutableUri(file).c_str(), &impl->db,
