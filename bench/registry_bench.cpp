@@ -1,6 +1,8 @@
 // Registry store throughput: the accessors' open+query+close, open+set+close and open+set+flush+close
 // per second, in one process and in four at once, next to a bare prepared SQLite point query on the
-// same file. Runs in a fresh system root of its own.
+// same file, and the largest size the store's write-ahead log (registry.db-wal) reaches while the
+// processes run: no process ever closes the store, so that size is what the checkpoints keep it to.
+// Runs in a fresh system root of its own.
 //
 //   registry_bench [google-benchmark flags] [--processes=N] [--seconds=S]
 
@@ -11,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -109,11 +113,40 @@ int runWorker(const std::string& kind, std::int64_t startNs, double seconds)
     return 0;
 }
 
+// Samples the size of the store's write-ahead log until stopped; keeps the largest.
+class WalWatch {
+public:
+    WalWatch() : m_thread([this] { watch(); }) {}
+    ~WalWatch() { stop(); }
+    std::uintmax_t stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+        return m_largest;
+    }
+
+private:
+    void watch()
+    {
+        const std::filesystem::path wal = plat::registryFile().string() + "-wal";
+        while (!m_stop) {
+            std::error_code ignored;
+            const auto size = std::filesystem::file_size(wal, ignored);
+            if (!ignored) m_largest = std::max<std::uintmax_t>(m_largest, size);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    std::atomic<bool> m_stop{false};
+    std::uintmax_t m_largest = 0;
+    std::thread m_thread;
+};
+
 void runProcesses(int processes, double seconds)
 {
     std::printf("\n%d processes at once, %.1f s per kind (every process its own connection):\n", processes, seconds);
-    std::printf("  %-28s %14s %14s %8s\n", "operation", "total ops/s", "per process", "errors");
+    std::printf("  %-28s %14s %14s %8s %14s\n", "operation", "total ops/s", "per process", "errors", "largest WAL");
     for (const std::string kind : {"query", "set", "flush"}) {
+        WalWatch walWatch;
         const auto startNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  (std::chrono::steady_clock::now() + std::chrono::milliseconds(300)).time_since_epoch())
                                  .count();
@@ -145,7 +178,9 @@ void runProcesses(int processes, double seconds)
             errors += errs + ((pid <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) ? 1 : 0);
         }
         const char* label = kind == "query" ? "open+query+close" : kind == "set" ? "open+set+close" : "open+set+flush+close";
-        std::printf("  %-28s %14.0f %14.0f %8lu\n", label, total / seconds, total / seconds / processes, errors);
+        const double walMiB = static_cast<double>(walWatch.stop()) / (1024.0 * 1024.0);
+        std::printf("  %-28s %14.0f %14.0f %8lu %10.1f MiB\n", label, total / seconds, total / seconds / processes,
+                    errors, walMiB);
     }
 }
 

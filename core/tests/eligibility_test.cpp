@@ -180,7 +180,9 @@ TEST(EligibilityWithoutPrinters, AnEmptySpoolerIsNotAnError)
     EXPECT_EQ(lppiGetPrinterInformation(&count, heap), nullptr);
     EXPECT_EQ(count, 0);
     PortList ports{};
-    EXPECT_EQ(fGetPortNameList(&ports, heap), 0) << "no ports is a failure";
+    ASSERT_EQ(fGetPortNameList(&ports, heap), 1) << "FILE: is a port of every spooler";
+    ASSERT_EQ(ports.Count, 1u);
+    EXPECT_STREQ(ports.Entries[0].Name, "FILE:");
     plat::Heap::destroy(heap);
 }
 

@@ -189,3 +189,17 @@ TEST_F(Monitoring, AnotherDriverEndsMonitoringAndLeavesTheStatus)
     EXPECT_EQ(store("PrinterStFlag"), 0u);
     EXPECT_EQ(dword(driverDataKey(), "VigilReadFlag"), 2u);
 }
+
+#include "plat/spool/spooler.h"  // kept beside the one test that moves the printer through the spooler
+
+TEST_F(Monitoring, MovingThePrinterToFileThroughTheSpoolerEndsMonitoringWithStatusSix)
+{
+    monitorPagePrinter();
+    auto spooler = plat::spool::embedded();
+    ASSERT_TRUE(spooler.ok()) << spooler.error().detail;
+    auto moved = spooler.value()->setPort(m_printer, "FILE:");
+    ASSERT_TRUE(moved.ok()) << "FILE: is a port of every spooler: " << moved.error().detail;
+    ASSERT_TRUE(storeBecomes("PrinterStFlag", 6));
+    EXPECT_TRUE(storeBecomes("VigilExistFlag", 0));
+    EXPECT_TRUE(threadsEnd());
+}

@@ -10,6 +10,10 @@
 // environment is read on every call, so a test that sets KESTREL_ROOT gets its own root. Each function
 // makes its folder on first use; a folder that cannot be made is reported by the trace hook and by the
 // operation that then fails on it.
+//
+// The root holds the user's printers and settings and nobody else's business: its folders are made
+// 0700 whatever the umask, and a folder of ours found with wider modes (made by an earlier version) is
+// narrowed to its owner's bits the first time a process uses it.
 
 #include <filesystem>
 
@@ -20,5 +24,10 @@ std::filesystem::path registryFile();  // systemRoot()/registry.db (the folder i
 std::filesystem::path windowsDir();    // with its media/, system/ and RCTOOL/ folders
 std::filesystem::path runDir();
 std::filesystem::path tmpDir();
+
+// Takes the group's and others' bits off a file or folder of the user's, keeping the owner's (a
+// read-only file stays read-only). Leaves alone what belongs to another user, a symbolic link, a
+// folder with the sticky bit and what does not exist; a failure goes to the trace hook.
+void makePrivate(const std::filesystem::path& path);
 
 }  // namespace plat

@@ -1,10 +1,15 @@
 #include "plat/registry/registry.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -23,13 +28,19 @@ namespace plat::registry {
 namespace {
 
 constexpr int kSchemaVersion = 1;
-constexpr std::size_t kMaxComponentBytes = 255;
-constexpr std::size_t kMaxPathBytes = 4096;
-constexpr std::size_t kMaxValueNameBytes = 16383;
 constexpr std::size_t kMaxValueBytes = 1 << 20;
 // How long a call waits for other writers before it reports a store error. Generous: a store error
 // here means something is badly wrong (a process holding a write lock for many seconds).
 constexpr auto kBusyWait = std::chrono::seconds(30);
+// The write-ahead log. No process of the system ever closes the store, so nothing folds the log back
+// at a close: once it holds this many pages, the process whose commit got it there folds it into the
+// store and waits until no reader needs it, holding back writers for that short while, so that the
+// next commit starts the log over from its beginning. A passive checkpoint alone never lets the log
+// start over while other processes keep reading and writing. (Emptying the file as well costs a third
+// of the write rate under load, for nothing: its size stays bounded either way.)
+constexpr int kLogCheckpointPages = 1000;
+// What the log file is cut back to when it starts over, in case it ever grew past the pages above.
+constexpr int kLogSizeLimitBytes = 4 * 1024 * 1024;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE keys(
@@ -75,13 +86,13 @@ bool normalisePath(std::string_view path, std::string& out)
 {
     while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
     while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-    if (path.size() > kMaxPathBytes) return false;
+    if (path.size() > kMaxKeyPathBytes) return false;
     std::size_t start = 0;
     while (start <= path.size() && !path.empty()) {
         std::size_t end = path.find('\\', start);
         if (end == std::string_view::npos) end = path.size();
         std::size_t length = end - start;
-        if (length == 0 || length > kMaxComponentBytes) return false;
+        if (length == 0 || length > kMaxKeyComponentBytes) return false;
         start = end + 1;
     }
     out.assign(path);
@@ -154,6 +165,12 @@ struct ResetOnExit {
 
 }  // namespace
 
+bool isValidKeyPath(std::string_view path)
+{
+    std::string normal;
+    return normalisePath(path, normal);
+}
+
 const char* describe(Status status)
 {
     switch (status) {
@@ -163,6 +180,7 @@ const char* describe(Status status)
     case Status::AccessDenied: return "Access is denied.";
     case Status::InvalidArgument: return "The key path, value name or data is not valid.";
     case Status::StoreError: return "The registry store cannot be read or written.";
+    case Status::ReadOnly: return "The registry store is read-only: it can be read but not written.";
     }
     return "Unknown status.";
 }
@@ -174,6 +192,8 @@ struct Store::Impl {
     // inside Store::atomically() on the same thread take it again.
     std::recursive_mutex mutex;
     int transactionDepth = 0;  // guarded by mutex
+    // The file or its folder cannot be written: reads work, every change is refused with ReadOnly.
+    bool readOnly = false;
     Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues,
         deleteSubtreeValues, deleteSubtreeKeys, begin, commit, rollback, getByPath, setByPath;
 
@@ -193,7 +213,7 @@ struct Store::Impl {
     Status storeError(std::string_view what)
     {
         trace("registry: " + std::string(what) + " failed in " + file.string() + ": " + sqlite3_errmsg(db));
-        return Status::StoreError;
+        return (sqlite3_errcode(db) & 0xff) == SQLITE_READONLY ? Status::ReadOnly : Status::StoreError;
     }
 
     int exec(const char* sql)
@@ -248,6 +268,7 @@ struct Store::Impl {
     // commits durable. SQLite hands out the log's file object for exactly this kind of use.
     Status syncLog()
     {
+        if (readOnly) return Status::Ok;  // nothing was set, so nothing waits to be made durable
         sqlite3_file* log = nullptr;
         if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) == SQLITE_OK && log != nullptr &&
             log->pMethods != nullptr) {
@@ -273,7 +294,8 @@ struct Store::Impl {
     template <class Body>
     Status inTransaction(Body&& body)
     {
-        if (transactionDepth > 0) return body();
+        // A read-only store runs the body as it is: its reads work, its first change says ReadOnly.
+        if (transactionDepth > 0 || readOnly) return body();
         int rc = begin.step();
         begin.reset();
         if (rc != SQLITE_DONE) return storeError("begin");
@@ -301,6 +323,64 @@ std::pair<std::string, std::string> subtreeBounds(const std::string& path)
     return {path + "\\", path + "]"};
 }
 
+// The store is the user's alone: a new store file is made 0600 whatever the umask, and an older one
+// with wider modes is narrowed, with the log files beside it. SQLite gives the log files it makes the
+// mode of the store file, so they are private from then on.
+void makeStoreFilePrivate(const std::filesystem::path& file)
+{
+    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);  // an empty file is an empty store; the schema is made below
+        ::close(fd);
+        return;
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) plat::makePrivate(file.string() + suffix);
+}
+
+// The store file as a read-only URI that takes no locks and reads no log: for a store in a folder that
+// cannot be written, where no writer can exist because none could make the log file.
+std::string immutableUri(const std::filesystem::path& file)
+{
+    std::string uri = "file:";
+    const std::string path = std::filesystem::absolute(file).string();
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+            uri += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            uri += escaped;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
+// A log with changes not yet folded into the store: reading the store file alone would miss them.
+bool logHoldsChanges(const std::filesystem::path& file)
+{
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file.string() + "-wal", error);
+    return !error && size > 0;
+}
+
+bool isReadOnlyFailure(int rc)
+{
+    const int primary = rc & 0xff;
+    return primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN;
+}
+
+// Folds the log into the store and lets it start over once it has grown to kLogCheckpointPages;
+// called by SQLite after every commit of this connection, with the locks of the commit released.
+int checkpointWhenLarge(void*, sqlite3* db, const char* schema, int pages)
+{
+    if (pages >= kLogCheckpointPages) {
+        // Busy (another checkpoint, a reader that outlasts the busy time-out) is no failure: the
+        // next commit tries again.
+        sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
+    }
+    return SQLITE_OK;
+}
+
 Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path& file)
 {
     auto impl = std::make_unique<Store::Impl>();
@@ -309,6 +389,7 @@ Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path&
         return Error{static_cast<int>(Status::StoreError), "registry store " + file.string() + ": " + why};
     };
 
+    makeStoreFilePrivate(file);
     int rc = sqlite3_open_v2(file.c_str(), &impl->db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -317,13 +398,35 @@ Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path&
     sqlite3_extended_result_codes(impl->db, 1);
     sqlite3_busy_timeout(impl->db, 5000);
 
-    // The first statements read the file header: a file that is not a database fails here.
+    // The first statements read the file header: a file that is not a database fails here. A store
+    // file that cannot be written opens for reading (SQLite falls back by itself); one in a folder that
+    // cannot be written fails here for want of its log files, and is opened for reading without them.
     rc = impl->exec("PRAGMA journal_mode=WAL");
+    if (rc != SQLITE_OK && isReadOnlyFailure(sqlite3_extended_errcode(impl->db)) && ::access(file.c_str(), R_OK) == 0 &&
+        !logHoldsChanges(file)) {
+        sqlite3_close(impl->db);
+        impl->db = nullptr;
+        rc = sqlite3_open_v2(immutableUri(file).c_str(), &impl->db,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK) {
+            return fail(std::string("cannot open it (") + (impl->db ? sqlite3_errmsg(impl->db) : sqlite3_errstr(rc)) +
+                        ")");
+        }
+        sqlite3_extended_result_codes(impl->db, 1);
+        rc = impl->exec("PRAGMA schema_version");
+    }
     if (rc != SQLITE_OK) {
         return fail(std::string("it is not a registry store or it is damaged (") + sqlite3_errmsg(impl->db) +
                     "); the file was left as it is");
     }
-    impl->exec("PRAGMA synchronous=NORMAL");
+    impl->readOnly = sqlite3_db_readonly(impl->db, "main") == 1;
+    if (impl->readOnly) {
+        trace("registry: " + file.string() + " cannot be written; it is open for reading only");
+    } else {
+        impl->exec("PRAGMA synchronous=NORMAL");
+        impl->exec(("PRAGMA journal_size_limit=" + std::to_string(kLogSizeLimitBytes)).c_str());
+        sqlite3_wal_hook(impl->db, checkpointWhenLarge, nullptr);
+    }
 
     std::string check;
     rc = retryWhileBusy([&] {
@@ -357,6 +460,9 @@ Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path&
         return step == SQLITE_ROW;
     };
     if (!readVersion()) return fail(std::string("cannot read it (") + sqlite3_errmsg(impl->db) + ")");
+    if (version == 0 && impl->readOnly) {
+        return fail("it is read-only and holds no store yet, so none can be made in it");
+    }
     if (version == 0) {
         if (impl->exec("BEGIN IMMEDIATE") != SQLITE_OK) {
             return fail(std::string("cannot write it (") + sqlite3_errmsg(impl->db) + ")");
@@ -434,6 +540,7 @@ Status Store::createKey(Root root, std::string_view path, std::string_view class
     if (id < 0) return m->storeError("open key");
     bool made = false;
     if (id == 0) {
+        if (m->readOnly) return Status::ReadOnly;
         Status status = m->inTransaction([&] {
             // Every key above the new one, then the key itself; existing ones are left as they are.
             for (std::size_t end = normal.find('\\');; end = normal.find('\\', end + 1)) {
@@ -476,6 +583,7 @@ Status Store::deleteKey(Root root, std::string_view path)
     std::string normal;
     if (!normalisePath(path, normal) || normal.empty()) return Status::InvalidArgument;
     std::lock_guard lock(m->mutex);
+    if (m->readOnly) return Status::ReadOnly;
     return m->inTransaction([&] {
         auto [low, high] = subtreeBounds(normal);
         for (Statement* s : {&m->deleteSubtreeValues, &m->deleteSubtreeKeys}) {
@@ -515,6 +623,7 @@ Status Store::setValue(Root root, std::string_view path, std::string_view name, 
         return Status::InvalidArgument;
     }
     std::lock_guard lock(m->mutex);
+    if (m->readOnly) return Status::ReadOnly;
     ResetOnExit done{m->setByPath};
     m->setByPath.bind(1, static_cast<std::int64_t>(root))
         .bind(2, normal)
@@ -569,6 +678,7 @@ Status Key::set(std::string_view name, ValueType type, std::span<const std::byte
     if ((m_access & Set) == 0) return Status::AccessDenied;
     auto& m = *m_store->m;
     std::lock_guard lock(m.mutex);
+    if (m.readOnly) return Status::ReadOnly;
     ResetOnExit done{m.setValue};
     m.setValue.bind(1, m_id).bind(2, name).bind(3, static_cast<std::int64_t>(type)).bindBlob(4, data);
     if (m.setValue.step() != SQLITE_DONE) return m.storeError("set value");
@@ -597,6 +707,7 @@ Status Key::deleteValue(std::string_view name)
     if ((m_access & Set) == 0) return Status::AccessDenied;
     auto& m = *m_store->m;
     std::lock_guard lock(m.mutex);
+    if (m.readOnly) return Status::ReadOnly;
     ResetOnExit done{m.deleteValue};
     m.deleteValue.bind(1, m_id).bind(2, name);
     if (m.deleteValue.step() != SQLITE_DONE) return m.storeError("delete value");

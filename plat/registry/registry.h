@@ -12,7 +12,11 @@
 // - Many processes use one store: waiting for another writer is done here (busy time-out and retry),
 //   so no caller ever sees "database is locked".
 // - A store file that is not a store, is damaged or cannot be read is refused with a clear error; it is
-//   never replaced by an empty store.
+//   never replaced by an empty store. A store that can be read but not written (a read-only file or
+//   folder) opens for reading; every change then gives ReadOnly.
+// - The store file and its log files are private to the user (0600), whatever the umask; an older
+//   store with wider modes is narrowed when it is opened. The log is kept to a few megabytes however
+//   long the processes that share the store run.
 //
 // Threads: a Store may be used from any thread; its calls are serialised inside. A Key belongs to one
 // thread at a time. A forked child must open its own Store.
@@ -43,10 +47,20 @@ enum class Status : int {
     AccessDenied,     // the key was opened without the access this call needs
     InvalidArgument,  // a malformed key path, an over-long name or value, a closed key
     StoreError,       // the store cannot be read or written (damaged, full, unreadable)
+    ReadOnly,         // a change asked of a store whose file or folder cannot be written
 };
 
 // One line for a person, e.g. for a command-line tool.
 const char* describe(Status status);
+
+// Limits of names: a key path of components of 1..255 bytes, at most 4096 bytes in all; a value name
+// of at most 16383 bytes. A name beyond them is refused with InvalidArgument.
+inline constexpr std::size_t kMaxKeyComponentBytes = 255;
+inline constexpr std::size_t kMaxKeyPathBytes = 4096;
+inline constexpr std::size_t kMaxValueNameBytes = 16383;
+
+// Whether `path` is a key path the store takes (a leading or trailing backslash is ignored).
+bool isValidKeyPath(std::string_view path);
 
 // Access a key is opened with.
 enum Access : unsigned { Query = 1u, Set = 2u, QueryAndSet = 3u };

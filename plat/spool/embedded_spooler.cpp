@@ -1,7 +1,12 @@
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
 #include <thread>
+#include <utility>
 
+#include "plat/base/utf8.h"
 #include "plat/port/port.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
@@ -23,6 +28,8 @@ const std::string kPortsKey = kPrintKey + "\\Ports";
 // A printer's name is the last part of its key and part of the system's store keys beneath it,
 // which must stay within 255 bytes.
 constexpr std::size_t kMaxPrinterName = 197;
+// The port every spooler has, whether or not it was ever added: printing to a file.
+constexpr std::string_view kFilePort = "FILE:";
 
 Error failure(Failure code, std::string detail) { return Error{static_cast<int>(code), std::move(detail)}; }
 
@@ -34,6 +41,16 @@ Error storeFailure(Status status)
 bool validName(std::string_view name, std::size_t limit = 255)
 {
     return !name.empty() && name.size() <= limit && name.find('\\') == std::string_view::npos;
+}
+
+// Names and texts are kept in the system code page (UTF-8); bytes that are not cannot be listed or
+// written out as text later, so they are refused when they come in.
+std::optional<Error> notUtf8(std::initializer_list<std::pair<const char*, std::string_view>> texts)
+{
+    for (const auto& [what, text] : texts) {
+        if (!isValidUtf8(text)) return failure(Failure::Invalid, std::string(what) + " is not valid UTF-8");
+    }
+    return std::nullopt;
 }
 
 std::span<const std::byte> textBytes(const std::string& text)
@@ -86,13 +103,13 @@ public:
     {
         Key key;
         Status status = m_store.openKey(Root::LocalMachine, kPortsKey, registry::Query, key);
-        if (status == Status::NotFound) return std::vector<std::string>{};
+        if (status == Status::NotFound) return withFilePort({});
         if (status != Status::Ok) return storeFailure(status);
         auto values = key.values();
         if (!values) return failure(Failure::StoreError, values.error().detail);
         std::vector<std::string> list;
         for (const auto& v : values.value()) list.push_back(v.name);
-        return list;
+        return withFilePort(std::move(list));
     }
 
     Done submitJobs(std::string_view printer, std::uint32_t count) override
@@ -143,6 +160,11 @@ public:
     Done addDriver(const Driver& driver) override
     {
         if (!validName(driver.name)) return failure(Failure::Invalid, "a driver needs a name without a backslash");
+        if (auto refused = notUtf8({{"the driver name", driver.name},
+                                    {"the driver path", driver.path},
+                                    {"the monitor name", driver.monitor}})) {
+            return *refused;
+        }
         return change([&] {
             const std::string key = kDriversKey + "\\" + driver.name;
             return firstFailure({create(key), setText(key, "Driver", driver.path), setText(key, "Monitor", driver.monitor)});
@@ -152,6 +174,9 @@ public:
     Done addMonitor(const Monitor& monitor) override
     {
         if (!validName(monitor.name)) return failure(Failure::Invalid, "a monitor needs a name without a backslash");
+        if (auto refused = notUtf8({{"the monitor name", monitor.name}, {"the monitor library", monitor.library}})) {
+            return *refused;
+        }
         return change([&] {
             const std::string key = kMonitorsKey + "\\" + monitor.name;
             return firstFailure({create(key), setText(key, "Driver", monitor.library)});
@@ -161,6 +186,7 @@ public:
     Done addPort(std::string_view name, std::optional<std::string> target) override
     {
         if (name.empty() || name.size() > 255) return failure(Failure::Invalid, "a port needs a name of 1..255 bytes");
+        if (auto refused = notUtf8({{"the port name", name}})) return *refused;
         return change([&] {
             Status s = firstFailure({create(kPortsKey), setText(kPortsKey, name, "")});
             // The port map lives in the same store: entered in the same transaction.
@@ -175,6 +201,7 @@ public:
             return failure(Failure::Invalid, "a printer needs a name of 1.." + std::to_string(kMaxPrinterName) +
                                                  " bytes without a backslash");
         }
+        if (auto refused = notUtf8({{"the printer name", p.name}})) return *refused;
         std::optional<Error> refused;
         auto done = change([&]() -> Status {
             if (exists(printerKey(p.name))) refused = failure(Failure::Exists, "printer \"" + p.name + "\" exists already");
@@ -240,6 +267,18 @@ public:
 
 private:
     static std::string printerKey(std::string_view name) { return kPrintersKey + "\\" + std::string(name); }
+
+    static bool isFilePort(std::string_view port) { return text::equalWholeIgnoringCase(port, kFilePort); }
+
+    // The stored ports (in the store's name order, case folded) with "FILE:" in its place among them.
+    static std::vector<std::string> withFilePort(std::vector<std::string> ports)
+    {
+        if (std::any_of(ports.begin(), ports.end(), isFilePort)) return ports;
+        auto at = std::find_if(ports.begin(), ports.end(),
+                               [](const std::string& port) { return text::compareIgnoringCase(port, kFilePort) > 0; });
+        ports.insert(at, std::string(kFilePort));
+        return ports;
+    }
 
     static Status firstFailure(std::initializer_list<Status> steps)
     {
@@ -318,6 +357,7 @@ private:
 
     bool portKnown(std::string_view port)
     {
+        if (isFilePort(port)) return true;
         std::uint32_t size = 0;
         return m_store.getValue(Root::LocalMachine, kPortsKey, port, {}, &size) == Status::Ok;
     }

@@ -14,10 +14,12 @@
 //                                            PrinterDriverData holds the printer data
 //         Environments\Windows 4.0\Drivers\<name>   "Driver" (the driver path), "Monitor"
 //         Monitors\<name>                    "Driver" (the monitor's library file)
-//         Ports                              one value per port name
+//         Ports                              one value per port name; "FILE:" is a port of every
+//                                            spooler and is listed whether it is stored or not
 //
-// Every change is one store transaction: it happens whole or not at all. A CUPS backend can stand
-// behind the same interface later.
+// Every change is one store transaction: it happens whole or not at all. Names and texts are UTF-8
+// (the system code page); one that is not is refused with Invalid. A CUPS backend can stand behind the
+// same interface later.
 
 #include <chrono>
 #include <cstdint>

@@ -3,13 +3,27 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "plat/base/system_root.h"
+#include "plat/base/utf8.h"
+#include "plat/heap/heap.h"
+#include "plat/registry/registry.h"
 #include "plat/text/text.h"
 #include "watchcore.h"
 
 namespace {
+
+// A printer's longest store key is "...\Printers\" + name + "\StEnviron", and every key path of the
+// system must fit its 256-byte buffer with the terminating zero: that leaves 197 bytes for the name.
+// A longer name would get a \Vigilmon whose detail settings can never be stored.
+constexpr std::string_view kPrintersKey = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
+constexpr std::string_view kLongestSuffix = "\\StEnviron";
+constexpr std::size_t kMaxKeyPath = 255;
+constexpr std::size_t kMaxPrinterName = kMaxKeyPath - kPrintersKey.size() - kLongestSuffix.size();
+static_assert(kMaxPrinterName == 197);
 
 constexpr const char* kHelp = R"(kestrel-initstore - prepare a printer's registry store as the list program does
 
@@ -17,8 +31,9 @@ Usage:
   kestrel-initstore PRINTER MODEL
   kestrel-initstore --help
 
-PRINTER  the spooler's printer name (at most 197 bytes)
-MODEL    the short model name the printer reports after "MDL:" (PG-03, IJ-09, DM-02, ...)
+PRINTER  the spooler's printer name: 1 to 197 bytes of UTF-8, without a backslash
+MODEL    a model of the model table, by the short name it reports after "MDL:" (PG-03, IJ-09,
+         DM-02, ...); case does not matter
 
 Writes every initial value of the printer's \Vigilmon key in the registry store of the system root
 ($KESTREL_ROOT, else $XDG_DATA_HOME/velta-kestrel). The user's status and retry intervals are kept
@@ -27,6 +42,53 @@ when they are set. Show the result with:
 
 Exit status: 0 done, 1 the store could not be written, 2 usage error.
 )";
+
+int usage(const std::string& why)
+{
+    std::fprintf(stderr, "ERROR: %s Type \"kestrel-initstore --help\" for usage.\n", why.c_str());
+    return 2;
+}
+
+// The model table's spelling of `model`, or nothing when the table does not know it. The one place
+// that asks the table.
+std::optional<std::string> tableModel(std::string_view model)
+{
+    plat::Heap* heap = plat::Heap::create();
+    ModelTable table{};
+    std::optional<std::string> found;
+    if (fReadPrinterInfoFile(&table, heap) == 1) {
+        for (uint32_t i = 0; i < table.EntryCount && !found; ++i) {
+            const std::string_view name(
+                table.Entries[i].ShortModelName,
+                strnlen(table.Entries[i].ShortModelName, sizeof table.Entries[i].ShortModelName));
+            if (plat::text::equalWholeIgnoringCase(name, model)) found = std::string(name);
+        }
+    }
+    plat::Heap::destroy(heap);
+    return found;
+}
+
+// Opens the store and the printer's \Vigilmon as the first steps of the initialisation will; says why
+// not when it cannot (a damaged or read-only store), since the export only reports failure.
+bool storeCanBeWritten(const std::string& printer, std::string& why)
+{
+    auto store = plat::registry::Store::open(plat::registryFile());
+    if (!store) {
+        why = store.error().detail;
+        return false;
+    }
+    plat::registry::Key key;
+    auto status = store.value()->createKey(plat::registry::Root::LocalMachine,
+                                           std::string(kPrintersKey) + printer + "\\Vigilmon", "WATCHLIST", key);
+    // The first value the initialisation writes, written as it will write it: a store that cannot be
+    // written shows here even when the key exists.
+    if (status == plat::registry::Status::Ok) status = key.setDword("LanMonExistFlag", 0);
+    if (status != plat::registry::Status::Ok) {
+        why = plat::registry::describe(status);
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -38,25 +100,35 @@ int main(int argc, char** argv)
             return 0;
         }
     }
-    if (argc != 3) {
-        std::fputs("ERROR: Give a printer name and a model. Type \"kestrel-initstore --help\" for usage.\n", stderr);
-        return 2;
+    if (argc != 3) return usage("Give a printer name and a model.");
+    const std::string printer = argv[1];
+    if (printer.empty() || printer.size() > kMaxPrinterName) {
+        return usage("The printer name must have 1 to " + std::to_string(kMaxPrinterName) + " bytes; it has " +
+                     std::to_string(printer.size()) + ".");
+    }
+    if (printer.find('\\') != std::string::npos) {
+        return usage("The printer name must not hold a backslash: it would name a key below the printer's.");
+    }
+    if (!plat::isValidUtf8(printer)) return usage("The printer name is not valid UTF-8.");
+    const auto model = tableModel(argv[2]);
+    if (!model) return usage("\"" + std::string(argv[2]) + "\" is not a model of the model table.");
+
+    std::string why;
+    if (!storeCanBeWritten(printer, why)) {
+        std::fprintf(stderr, "ERROR: Could not write the store of \"%s\": %s\n", printer.c_str(), why.c_str());
+        return 1;
     }
     PrinterEntry entry{};
-    const std::string printer = argv[1], model = argv[2];
-    if (printer.empty() || printer.size() >= sizeof entry.PrinterName || model.empty() ||
-        model.size() >= sizeof entry.ModelName) {
-        std::fputs("ERROR: The printer name or the model is empty or too long.\n", stderr);
-        return 2;
-    }
     plat::text::copyBounded(entry.PrinterName, sizeof entry.PrinterName, printer);
-    plat::text::copyBounded(entry.ModelName, sizeof entry.ModelName, model);
+    plat::text::copyBounded(entry.ModelName, sizeof entry.ModelName, *model);
     if (fInitRegistory(&entry) != 1) {
-        std::fprintf(stderr, "ERROR: Could not write the store of \"%s\" in %s (is the name at most 197 bytes? "
-                             "run with KESTREL_TRACE=1 for details).\n",
+        std::fprintf(stderr,
+                     "ERROR: Could not write every initial value of \"%s\" in %s (run with KESTREL_TRACE=1 for "
+                     "details).\n",
                      printer.c_str(), plat::registryFile().c_str());
         return 1;
     }
-    std::printf("Prepared the store of \"%s\" (%s) in %s\n", printer.c_str(), model.c_str(), plat::registryFile().c_str());
+    std::printf("Prepared the store of \"%s\" (%s) in %s\n", printer.c_str(), model->c_str(),
+                plat::registryFile().c_str());
     return 0;
 }

@@ -36,7 +36,8 @@ Usage:
   spoolctl install-models
 
 add-port --device enters the port in the port map as that character device; --sim leaves it to
-vprinter, which maps its ports itself while it runs. --quality is the default print quality: a
+vprinter, which maps its ports itself while it runs. FILE: is a port of every spooler: it needs no
+add-port. Names are UTF-8; a name that is not is refused. --quality is the default print quality: a
 resolution in dpi, or -1 (draft) to -4 (high). install-models registers the 21 drivers of the model
 table and their language monitors, as the maker's installer does.
 
@@ -124,7 +125,9 @@ int list(Spooler& spooler, bool json)
         out["drivers"] = nlohmann::json::array();
         for (const auto& d : drivers.value()) out["drivers"].push_back({{"name", d.name}, {"path", d.path}, {"monitor", d.monitor}});
         out["ports"] = ports.value();
-        std::cout << out.dump(2) << '\n';
+        // What the spooler takes is UTF-8, but a store written by other means may hold other bytes:
+        // they come out as U+FFFD rather than ending the listing.
+        std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return 0;
     }
     std::cout << "Printers:\n";

@@ -83,6 +83,13 @@ int fail(int code, const std::string& message)
 
 int usage(const std::string& why) { return fail(kUsage, why + " Type \"watchreg --help\" for usage."); }
 
+// The exit for a refusal of the store: a malformed name is the caller's mistake, not the store's.
+int refused(Status status)
+{
+    if (status == Status::InvalidArgument) return usage(plat::registry::describe(status));
+    return fail(status == Status::NotFound ? kNotFound : kStoreFailure, plat::registry::describe(status));
+}
+
 bool isOption(const std::string& arg, const char* name)
 {
     return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') &&
@@ -126,6 +133,9 @@ std::optional<int> parse(const std::vector<std::string>& args, Command& command)
         return usage("Unknown operation \"" + args[0] + "\".");
     }
     if (!parseKey(args[1], command)) return usage("The key must start with HKLM\\ or HKCU\\.");
+    if (!plat::registry::isValidKeyPath(command.path)) {
+        return usage("The key path has an empty part or a part longer than 255 bytes, or is too long.");
+    }
     bool typeGiven = false;
     for (std::size_t i = 2; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -152,6 +162,9 @@ std::optional<int> parse(const std::vector<std::string>& args, Command& command)
         } else {
             return usage("Unexpected argument \"" + arg + "\".");
         }
+    }
+    if (command.valueName && command.valueName->size() > plat::registry::kMaxValueNameBytes) {
+        return usage("A value name has at most " + std::to_string(plat::registry::kMaxValueNameBytes) + " bytes.");
     }
     if (command.operation != "add" && (typeGiven || command.data)) {
         return usage("/t and /d belong to add.");
@@ -217,7 +230,7 @@ int queryKey(Store& store, const Command& command, const std::string& path)
 {
     Key key;
     Status status = store.openKey(command.root, path, plat::registry::Query, key);
-    if (status != Status::Ok) return fail(status == Status::NotFound ? kNotFound : kStoreFailure, plat::registry::describe(status));
+    if (status != Status::Ok) return refused(status);
     auto values = key.values();
     auto subKeys = key.subKeys();
     if (!values || !subKeys) return fail(kStoreFailure, plat::registry::describe(Status::StoreError));
@@ -244,14 +257,20 @@ int queryKey(Store& store, const Command& command, const std::string& path)
     return kSuccess;
 }
 
+// A decimal number, or 0x and 1 to 8 hex digits; nothing else (no sign, no spaces, no empty digits).
 bool parseDword(const std::string& text, std::uint32_t& out)
 {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    unsigned long long v = std::strtoull(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
-    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull || text[0] == '-') return false;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return false;
+    std::uint64_t v = 0;
+    for (char c : digits) {
+        const auto u = static_cast<unsigned char>(c);
+        if (hex ? !std::isxdigit(u) : !std::isdigit(u)) return false;
+        const unsigned digit = std::isdigit(u) ? u - '0' : (std::tolower(u) - 'a' + 10);
+        v = v * (hex ? 16 : 10) + digit;
+    }
+    if (v > 0xFFFFFFFFull) return false;
     out = static_cast<std::uint32_t>(v);
     return true;
 }
@@ -304,7 +323,7 @@ int add(Store& store, const Command& command)
     }
     Key key;
     Status status = store.createKey(command.root, command.path, "", key);
-    if (status != Status::Ok) return fail(status == Status::InvalidArgument ? kUsage : kStoreFailure, plat::registry::describe(status));
+    if (status != Status::Ok) return refused(status);
     if (command.valueName) {
         std::uint32_t size = 0;
         bool exists = key.query(*command.valueName, {}, &size) == Status::Ok;
@@ -314,7 +333,7 @@ int add(Store& store, const Command& command)
         }
         status = key.set(*command.valueName, type, data);
         if (status == Status::Ok) status = key.flush();
-        if (status != Status::Ok) return fail(kStoreFailure, plat::registry::describe(status));
+        if (status != Status::Ok) return refused(status);
     } else {
         key.flush();
     }
@@ -327,7 +346,7 @@ int remove(Store& store, const Command& command)
     if (!command.valueName && command.path.empty()) return usage("A root key cannot be deleted.");
     Key key;
     Status status = store.openKey(command.root, command.path, plat::registry::QueryAndSet, key);
-    if (status != Status::Ok) return fail(status == Status::NotFound ? kNotFound : kStoreFailure, plat::registry::describe(status));
+    if (status != Status::Ok) return refused(status);
     if (command.valueName) {
         std::uint32_t size = 0;
         if (key.query(*command.valueName, {}, &size) != Status::Ok) {
@@ -345,7 +364,7 @@ int remove(Store& store, const Command& command)
         key.close();
         status = store.deleteKey(command.root, command.path);
     }
-    if (status != Status::Ok) return fail(status == Status::NotFound ? kNotFound : kStoreFailure, plat::registry::describe(status));
+    if (status != Status::Ok) return refused(status);
     std::cout << "The operation completed successfully.\n";
     return kSuccess;
 }

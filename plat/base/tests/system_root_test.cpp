@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
 
 #include "testsupport/temp_root.h"
 
@@ -34,4 +37,67 @@ TEST(SystemRoot, FallsBackToXdgDataHomeThenHome)
     ::unsetenv("XDG_DATA_HOME");
     ::setenv("HOME", base.path().c_str(), 1);
     EXPECT_EQ(plat::systemRoot(), base.path() / ".local" / "share" / "velta-kestrel");
+}
+
+namespace {
+
+unsigned modeOf(const fs::path& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0xFFFF;
+}
+
+}  // namespace
+
+TEST(SystemRoot, ItsFoldersArePrivateWhateverTheUmask)
+{
+    testsupport::TempRoot base;
+    const fs::path root = base.path() / "open" / "root";
+    ::setenv("KESTREL_ROOT", root.c_str(), 1);
+    const mode_t saved = ::umask(0);
+    const fs::path windows = plat::windowsDir();
+    const fs::path run = plat::runDir();
+    const fs::path tmp = plat::tmpDir();
+    ::umask(saved);
+    for (const fs::path& folder :
+         {root, run, tmp, windows, windows / "media", windows / "system", windows / "RCTOOL"}) {
+        EXPECT_EQ(modeOf(folder), 0700u) << folder;
+    }
+}
+
+TEST(SystemRoot, FoldersOfAnEarlierVersionWithWiderModesAreNarrowed)
+{
+    testsupport::TempRoot base;
+    const fs::path root = base.path() / "old";
+    ::setenv("KESTREL_ROOT", root.c_str(), 1);
+    fs::create_directories(root / "run");
+    fs::create_directories(root / "tmp");
+    ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((root / "run").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((root / "tmp").c_str(), 0775), 0);
+    plat::runDir();
+    plat::tmpDir();
+    EXPECT_EQ(modeOf(root), 0700u);
+    EXPECT_EQ(modeOf(root / "run"), 0700u);
+    EXPECT_EQ(modeOf(root / "tmp"), 0700u);
+}
+
+TEST(SystemRoot, MakingPrivateLeavesSharedFoldersAndTheOwnersBitsAlone)
+{
+    testsupport::TempRoot base;
+    const fs::path shared = base.path() / "shared";
+    fs::create_directories(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    plat::makePrivate(shared);
+    EXPECT_EQ(modeOf(shared), 01777u) << "a sticky folder is shared by design";
+
+    const fs::path file = base.path() / "file";
+    {
+        std::ofstream(file) << "x";
+    }
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    plat::makePrivate(file);
+    EXPECT_EQ(modeOf(file), 0400u);
+    plat::makePrivate(base.path() / "missing");  // nothing to do, nothing made
+    EXPECT_FALSE(fs::exists(base.path() / "missing"));
 }

@@ -1,7 +1,10 @@
 #include "plat/registry/registry.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -409,4 +412,136 @@ TEST(RegistryFile, AVersionOneStoreOpensAndReads)
                                       "KswListRunFlag", std::as_writable_bytes(std::span(&value, 1)), &size),
               Status::Ok);
     EXPECT_EQ(value, 2u);
+}
+
+namespace {
+
+unsigned modeOf(const std::filesystem::path& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0xFFFF;
+}
+
+// The tests may run as root, whom file modes do not stop. A child that gives up the capabilities
+// that override them is bound by the modes as any user is.
+bool dropFileModeOverride()
+{
+    if (::geteuid() != 0) return true;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+        data[cap / 32].permitted &= ~(1u << (cap % 32));
+    }
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+constexpr int kCannotDropOverride = 91;
+
+// Opens the store in a child bound by file modes and runs `body` on it; its exit code.
+template <class Body>
+int inChildBoundByModes(Body body)
+{
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!dropFileModeOverride()) ::_exit(kCannotDropOverride);
+        auto store = Store::open(plat::registryFile());
+        if (!store.ok()) {
+            std::fprintf(stderr, "%s\n", store.error().detail.c_str());
+            ::_exit(90);
+        }
+        ::_exit(body(*store.value()));
+    }
+    return exitCodeOf(pid);
+}
+
+// A store with one key and value, closed again.
+void makeStoreWithOneValue()
+{
+    auto store = Store::open(plat::registryFile());
+    ASSERT_TRUE(store.ok()) << store.error().detail;
+    Key key;
+    ASSERT_EQ(store.value()->createKey(Root::LocalMachine, "Printers\\Office", "", key), Status::Ok);
+    ASSERT_EQ(key.setDword("StRetryTime", 20000), Status::Ok);
+}
+
+// What a reader of a store that cannot be written gets: every read, and ReadOnly for every change.
+int readsButRefusesChanges(Store& store)
+{
+    std::uint32_t value = 0, size = 0;
+    if (store.getValue(Root::LocalMachine, "printers\\office", "StRetryTime",
+                       std::as_writable_bytes(std::span(&value, 1)), &size) != Status::Ok ||
+        value != 20000) {
+        return 1;
+    }
+    Key key;
+    if (store.openKey(Root::LocalMachine, "Printers\\Office", QueryAndSet, key) != Status::Ok) return 2;
+    if (key.setDword("StRetryTime", 1) != Status::ReadOnly) return 3;
+    if (key.deleteValue("StRetryTime") != Status::ReadOnly) return 4;
+    Key other;
+    if (store.createKey(Root::LocalMachine, "Printers\\New", "", other) != Status::ReadOnly) return 5;
+    if (store.deleteKey(Root::LocalMachine, "Printers\\Office") != Status::ReadOnly) return 6;
+    if (store.setValue(Root::LocalMachine, "Printers\\Office", "V", ValueType::Dword,
+                       std::as_bytes(std::span(&value, 1)), Store::Flush::Yes) != Status::ReadOnly) {
+        return 7;
+    }
+    if (store.atomically([&] { return key.setDword("StRetryTime", 2); }) != Status::ReadOnly) return 8;
+    return 0;
+}
+
+}  // namespace
+
+TEST(RegistryFile, TheStoreAndItsLogFilesAreTheUsersAloneWhateverTheUmask)
+{
+    testsupport::TempRoot root;
+    const mode_t saved = ::umask(0);
+    auto store = Store::open(plat::registryFile());
+    ::umask(saved);
+    ASSERT_TRUE(store.ok()) << store.error().detail;
+    Key key;
+    ASSERT_EQ(store.value()->createKey(Root::LocalMachine, "K", "", key), Status::Ok);
+    ASSERT_EQ(key.setDword("V", 1), Status::Ok);
+    const std::string file = plat::registryFile().string();
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(modeOf(file + "-wal"), 0600u) << "the log holds the same data";
+    EXPECT_EQ(modeOf(file + "-shm"), 0600u);
+    EXPECT_EQ(modeOf(plat::systemRoot()), 0700u);
+}
+
+TEST(RegistryFile, AnOlderStoreWithWiderModesIsNarrowedWhenOpened)
+{
+    testsupport::TempRoot root;
+    makeStoreWithOneValue();
+    const std::string file = plat::registryFile().string();
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    ASSERT_TRUE(Store::open(file).ok());
+    EXPECT_EQ(modeOf(file), 0600u);
+
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    ASSERT_TRUE(Store::open(file).ok());
+    EXPECT_EQ(modeOf(file), 0400u) << "a store the user made read-only stays read-only";
+}
+
+TEST(RegistryFile, AReadOnlyStoreFileIsReadAndEveryChangeSaysReadOnly)
+{
+    testsupport::TempRoot root;
+    makeStoreWithOneValue();
+    ASSERT_EQ(::chmod(plat::registryFile().c_str(), 0400), 0);
+    const int rc = inChildBoundByModes(readsButRefusesChanges);
+    if (rc == kCannotDropOverride) GTEST_SKIP() << "cannot give up the file mode override here";
+    EXPECT_EQ(rc, 0);
+}
+
+TEST(RegistryFile, AStoreInAReadOnlyFolderIsReadAndEveryChangeSaysReadOnly)
+{
+    testsupport::TempRoot root;
+    makeStoreWithOneValue();  // closed: its log files are gone, and none can be made now
+    const auto folder = plat::systemRoot();
+    ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
+    const int rc = inChildBoundByModes(readsButRefusesChanges);
+    ::chmod(folder.c_str(), 0700);
+    if (rc == kCannotDropOverride) GTEST_SKIP() << "cannot give up the file mode override here";
+    EXPECT_EQ(rc, 0);
+    EXPECT_FALSE(std::filesystem::exists(plat::registryFile().string() + "-wal"));
 }

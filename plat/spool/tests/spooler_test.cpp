@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "plat/port/port.h"
 #include "testsupport/temp_root.h"
 
@@ -99,7 +101,8 @@ TEST_F(EmbeddedSpooler, DriversPortsAndThePortMap)
     EXPECT_EQ(plat::port::portTarget("LPT2:"), "device:/dev/usb/lp0");
     auto ports = spooler->ports();
     ASSERT_TRUE(ports.ok());
-    EXPECT_EQ(ports.value(), (std::vector<std::string>{"\\\\SERVER\\QUEUE", "LPT1:", "LPT2:"})) << "in name order";
+    EXPECT_EQ(ports.value(), (std::vector<std::string>{"\\\\SERVER\\QUEUE", "FILE:", "LPT1:", "LPT2:"}))
+        << "in name order, FILE: among them";
     auto drivers = spooler->drivers();
     ASSERT_TRUE(drivers.ok());
     ASSERT_EQ(drivers.value().size(), 1u);
@@ -115,4 +118,46 @@ TEST_F(EmbeddedSpooler, MovingAPrinterOrDeletingItIsSeenAtOnce)
     ASSERT_TRUE(spooler->deletePrinter("Office").ok());
     EXPECT_FALSE(spooler->printer("Office").ok());
     EXPECT_TRUE(spooler->printers().value().empty());
+}
+
+TEST_F(EmbeddedSpooler, FileIsAPortOfEverySpoolerWithoutBeingAdded)
+{
+    ASSERT_TRUE(spooler->addPrinter({"Office", "LPT1:", "VELTA PG-03"}).ok());
+    ASSERT_TRUE(spooler->setPort("Office", "FILE:").ok());
+    EXPECT_EQ(spooler->printer("Office").value().port, "FILE:");
+    EXPECT_TRUE(spooler->addPrinter({"Archive", "file:", "VELTA PG-03"}).ok()) << "port names ignore case";
+
+    // Adding it as well (as older set-ups did) does not list it twice.
+    ASSERT_TRUE(spooler->addPort("FILE:", std::nullopt).ok());
+    auto ports = spooler->ports();
+    ASSERT_TRUE(ports.ok());
+    EXPECT_EQ(std::count(ports.value().begin(), ports.value().end(), "FILE:"), 1);
+}
+
+TEST(EmbeddedSpoolerWithoutPorts, ListsFileAlone)
+{
+    testsupport::TempRoot root;
+    auto spooler = embedded();
+    ASSERT_TRUE(spooler.ok());
+    auto ports = spooler.value()->ports();
+    ASSERT_TRUE(ports.ok());
+    EXPECT_EQ(ports.value(), std::vector<std::string>{"FILE:"});
+}
+
+TEST_F(EmbeddedSpooler, NamesThatAreNotUtf8AreRefusedWhereTheyComeIn)
+{
+    const std::string bad = "Caf\xe9";  // Latin-1, not UTF-8
+    const auto invalid = static_cast<int>(Failure::Invalid);
+    EXPECT_EQ(code(spooler->addPort(bad + ":", std::nullopt)), invalid);
+    EXPECT_EQ(code(spooler->addPrinter({bad, "LPT1:", "VELTA PG-03"})), invalid);
+    EXPECT_EQ(code(spooler->addDriver({bad, "KDRV01.DRV", "VELTA Language Monitor 01"})), invalid);
+    EXPECT_EQ(code(spooler->addDriver({"VELTA PG-09", "C:\\" + bad, "VELTA Language Monitor 01"})), invalid);
+    EXPECT_EQ(code(spooler->addMonitor({bad, "KMON01.DLL"})), invalid);
+    auto refused = spooler->addPrinter({bad, "LPT1:", "VELTA PG-03"});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().detail.find("UTF-8"), std::string::npos) << refused.error().detail;
+    EXPECT_TRUE(spooler->printers().value().empty());
+    EXPECT_EQ(spooler->ports().value().size(), 3u) << "LPT1:, the queue and FILE:";
+
+    EXPECT_TRUE(spooler->addPrinter({"ﾌﾟﾘﾝﾀ Café", "LPT1:", "VELTA PG-03"}).ok()) << "UTF-8 is welcome";
 }

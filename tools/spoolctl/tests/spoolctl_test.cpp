@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "plat/base/system_root.h"
 #include "plat/port/port.h"
+#include "plat/registry/registry.h"
 #include "plat/spool/spooler.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_root.h"
@@ -97,4 +99,52 @@ TEST_F(Spoolctl, RefusalsAreOneLineAndChangeNothing)
     }
     EXPECT_EQ(spoolctl({"list", "--json"}).out, before);
     EXPECT_NE(spoolctl({"--help"}).out.find("Examples:"), std::string::npos);
+}
+
+TEST_F(Spoolctl, FileIsAPortWithoutAddPort)
+{
+    ASSERT_EQ(spoolctl({"install-models"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"add-port", "LPT1:"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"add-printer", "Office", "--driver", "VELTA PG-03", "--port", "LPT1:"}).exitCode, 0);
+    auto moved = spoolctl({"set-port", "Office", "FILE:"});
+    ASSERT_EQ(moved.exitCode, 0) << moved.err;
+    auto list = spoolctl({"list"});
+    EXPECT_NE(list.out.find("Office  port FILE:"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("Ports:\n  FILE:\n  LPT1:\n"), std::string::npos) << list.out;
+}
+
+TEST_F(Spoolctl, NamesThatAreNotUtf8AreRefusedAndStoredOnesAreListedNotFatal)
+{
+    ASSERT_EQ(spoolctl({"install-models"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"add-port", "LPT1:"}).exitCode, 0);
+    for (const std::vector<std::string>& refused : std::vector<std::vector<std::string>>{
+             {"add-port", "LPT\xff:"},
+             {"add-printer", "Caf\xe9", "--driver", "VELTA PG-03", "--port", "LPT1:"},
+         }) {
+        auto run = spoolctl(refused);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find("not valid UTF-8"), std::string::npos) << run.err;
+    }
+
+    // A store written by other means (an older version, a hand edit) may hold such bytes already.
+    {
+        auto store = plat::registry::Store::open(plat::registryFile());
+        ASSERT_TRUE(store.ok());
+        using plat::registry::Root;
+        const std::string printer = "System\\CurrentControlSet\\Control\\Print\\Printers\\Caf\xe9";
+        plat::registry::Key key;
+        ASSERT_EQ(store.value()->createKey(Root::LocalMachine, printer, "", key), plat::registry::Status::Ok);
+        const std::string driver = "VELTA PG-03";
+        const std::string port = "LPT\xfe:";
+        ASSERT_EQ(key.set("Printer Driver", plat::registry::ValueType::String,
+                          std::as_bytes(std::span(driver.c_str(), driver.size() + 1))),
+                  plat::registry::Status::Ok);
+        ASSERT_EQ(
+            key.set("Port", plat::registry::ValueType::String, std::as_bytes(std::span(port.c_str(), port.size() + 1))),
+            plat::registry::Status::Ok);
+    }
+    auto json = spoolctl({"list", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("\"name\": \"Caf\xef\xbf\xbd\""), std::string::npos) << "replaced, not fatal: " << json.out;
+    EXPECT_NE(json.out.find("\"port\": \"LPT\xef\xbf\xbd:\""), std::string::npos) << json.out;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 
 #include "plat/base/system_root.h"
 #include "plat/registry/registry.h"
@@ -77,10 +78,35 @@ TEST_F(Watchreg, ExitCodesSayWhatWentWrong)
              {"add", "HKLM\\K", "/v"},
              {"query", "HKLM\\K", "/d", "1"},
              {"delete", "HKLM", "/f"},
+             // A DWORD is digits, or 0x and hex digits: no sign, no blanks, no wrap-around.
+             {"add", "HKLM\\K", "/v", "D", "/t", "REG_DWORD", "/d", "0x-FFFFFFFFFFFFFFFF", "/f"},
+             {"add", "HKLM\\K", "/v", "D", "/t", "REG_DWORD", "/d", "+5", "/f"},
+             {"add", "HKLM\\K", "/v", "D", "/t", "REG_DWORD", "/d", " 5", "/f"},
+             {"add", "HKLM\\K", "/v", "D", "/t", "REG_DWORD", "/d", "5 ", "/f"},
+             {"add", "HKLM\\K", "/v", "D", "/t", "REG_DWORD", "/d", "-1", "/f"},
+             {"add", "HKLM\\K", "/v", "D", "/t", "REG_DWORD", "/d", "0x", "/f"},
+             {"add", "HKLM\\K", "/v", "D", "/t", "REG_DWORD", "/d", "0x100000000", "/f"},
+             // Malformed key paths and over-long value names are the caller's mistake, not the store's.
+             {"query", "HKLM\\K\\\\X"},
+             {"add", "HKLM\\K\\\\X", "/f"},
+             {"delete", "HKLM\\K\\\\X", "/f"},
+             {"query", "HKLM\\" + std::string(256, 'k')},
+             {"add", "HKLM\\K", "/v", std::string(16384, 'v'), "/d", "x", "/f"},
+             {"query", "HKLM\\K", "/v", std::string(16384, 'v')},
          }) {
         auto run = watchreg(bad);
         EXPECT_EQ(run.exitCode, 2) << ::testing::PrintToString(bad);
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+}
+
+TEST_F(Watchreg, DwordsAreDecimalOrHexAndFillAllThirtyTwoBits)
+{
+    for (const auto& [data, shown] : std::vector<std::pair<std::string, std::string>>{
+             {"0", "0"}, {"4294967295", "4294967295"}, {"0x0", "0"}, {"0XfFfFfFfF", "4294967295"}, {"007", "7"}}) {
+        ASSERT_EQ(watchreg({"add", "HKLM\\K", "/v", "D", "/t", "REG_DWORD", "/d", data, "/f"}).exitCode, 0) << data;
+        EXPECT_NE(watchreg({"query", "HKLM\\K", "/v", "D"}).out.find("REG_DWORD    " + shown + "\n"), std::string::npos)
+            << data;
     }
 }
 
@@ -110,6 +136,44 @@ TEST_F(Watchreg, ADamagedStoreIsReportedNotReplaced)
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("registry.db"), std::string::npos) << run.err;
     EXPECT_EQ(std::filesystem::file_size(plat::registryFile()), 5000u);
+}
+
+namespace {
+
+// Runs watchreg bound by file modes as any user is, even when the tests run as root; nothing when
+// that cannot be arranged here.
+std::optional<testsupport::ProgramRun> watchregBoundByModes(std::vector<std::string> args)
+{
+    args.insert(args.begin(), WATCHREG_PROGRAM);
+    if (::geteuid() == 0) {
+        if (!std::filesystem::exists("/usr/bin/setpriv")) return std::nullopt;
+        args.insert(args.begin(), {"/usr/bin/setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"});
+    }
+    return runProgram(args);
+}
+
+}  // namespace
+
+TEST_F(Watchreg, AReadOnlyStoreIsQueriedAndAChangeSaysItCannotBeWritten)
+{
+    ASSERT_EQ(watchreg({"add", "HKLM\\K", "/v", "V", "/d", "kept", "/f"}).exitCode, 0);
+    for (const bool folder : {false, true}) {
+        const auto target = folder ? plat::systemRoot() : plat::registryFile();
+        std::filesystem::permissions(target,
+                                     folder ? std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec
+                                            : std::filesystem::perms::owner_read);
+        auto query = watchregBoundByModes({"query", "HKLM\\K", "/v", "V"});
+        auto add = watchregBoundByModes({"add", "HKLM\\K", "/v", "V", "/d", "changed", "/f"});
+        std::filesystem::permissions(target,
+                                     folder ? std::filesystem::perms::owner_all
+                                            : std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        if (!query) GTEST_SKIP() << "cannot run without the file mode override here";
+        EXPECT_EQ(query->exitCode, 0) << (folder ? "read-only folder: " : "read-only file: ") << query->err;
+        EXPECT_NE(query->out.find("    V    REG_SZ    kept\n"), std::string::npos) << query->out;
+        EXPECT_EQ(add->exitCode, 3);
+        EXPECT_NE(add->err.find("read-only"), std::string::npos) << add->err;
+    }
+    EXPECT_NE(watchreg({"query", "HKLM\\K", "/v", "V"}).out.find("kept"), std::string::npos);
 }
 
 TEST_F(Watchreg, HelpExplainsWithExamples)
