@@ -4,24 +4,25 @@
 // embedded spooler and the tools use these; no other file spells a key path or a value name.
 
 #include <cstdint>
+#include <string_view>
 
 namespace facts::key {
 
 // Under the local machine. A printer's key is kPrinters + its name; its engine store and detail
 // settings are sub-keys of it, its driver data a value key shared with the maker's drivers.
-inline constexpr const char* kPrint = "System\\CurrentControlSet\\Control\\Print";
-inline constexpr const char* kPrinters = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
-inline constexpr const char* kDrivers =
+inline constexpr std::string_view kPrint = "System\\CurrentControlSet\\Control\\Print";
+inline constexpr std::string_view kPrinters = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
+inline constexpr std::string_view kDrivers =
     "System\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Drivers\\";
-inline constexpr const char* kMonitors = "System\\CurrentControlSet\\Control\\Print\\Monitors\\";
-inline constexpr const char* kPortMap = "System\\CurrentControlSet\\Control\\Print\\PortMap";
-inline constexpr const char* kEngineStore = "\\Vigilmon";          // below the printer's key
-inline constexpr const char* kDetailSettings = "\\StEnviron";      // below the printer's key
-inline constexpr const char* kDriverData = "\\PrinterDriverData";  // below the printer's key
+inline constexpr std::string_view kMonitors = "System\\CurrentControlSet\\Control\\Print\\Monitors\\";
+inline constexpr std::string_view kPortMap = "System\\CurrentControlSet\\Control\\Print\\PortMap";
+inline constexpr std::string_view kEngineStore = "\\Vigilmon";          // below the printer's key
+inline constexpr std::string_view kDetailSettings = "\\StEnviron";      // below the printer's key
+inline constexpr std::string_view kDriverData = "\\PrinterDriverData";  // below the printer's key
 
 // Under the current user.
-inline constexpr const char* kListEnv = "Software\\VELTA\\VELTA Kestrel\\KswList\\Env";
-inline constexpr const char* kListNotify = "Software\\VELTA\\VELTA Kestrel\\KswList\\Notify";
+inline constexpr std::string_view kListEnv = "Software\\VELTA\\VELTA Kestrel\\KswList\\Env";
+inline constexpr std::string_view kListNotify = "Software\\VELTA\\VELTA Kestrel\\KswList\\Notify";
 
 }  // namespace facts::key
 

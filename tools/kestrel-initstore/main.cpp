@@ -1,15 +1,17 @@
 // kestrel-initstore: prepares a printer's \Vigilmon store with its initial values, as the list program
 // does when it takes a printer into monitoring. For setting up a system root by hand or in a script.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "facts/models.h"
+#include "facts/store_names.h"
 #include "plat/base/system_root.h"
 #include "plat/base/utf8.h"
-#include "plat/heap/heap.h"
 #include "plat/registry/registry.h"
 #include "plat/text/text.h"
 #include "watchcore.h"
@@ -19,10 +21,9 @@ namespace {
 // A printer's longest store key is "...\Printers\" + name + "\StEnviron", and every key path of the
 // system must fit its 256-byte buffer with the terminating zero: that leaves 197 bytes for the name.
 // A longer name would get a \Vigilmon whose detail settings can never be stored.
-constexpr std::string_view kPrintersKey = "System\\CurrentControlSet\\Control\\Print\\Printers\\";
-constexpr std::string_view kLongestSuffix = "\\StEnviron";
 constexpr std::size_t kMaxKeyPath = 255;
-constexpr std::size_t kMaxPrinterName = kMaxKeyPath - kPrintersKey.size() - kLongestSuffix.size();
+constexpr std::size_t kMaxPrinterName = kMaxKeyPath - facts::key::kPrinters.size() -
+                                        std::max(facts::key::kDetailSettings.size(), facts::key::kEngineStore.size());
 static_assert(kMaxPrinterName == 197);
 
 constexpr const char* kHelp = R"(kestrel-initstore - prepare a printer's registry store as the list program does
@@ -49,25 +50,6 @@ int usage(const std::string& why)
     return 2;
 }
 
-// The model table's spelling of `model`, or nothing when the table does not know it. The one place
-// that asks the table.
-std::optional<std::string> tableModel(std::string_view model)
-{
-    plat::Heap* heap = plat::Heap::create();
-    ModelTable table{};
-    std::optional<std::string> found;
-    if (fReadPrinterInfoFile(&table, heap) == 1) {
-        for (uint32_t i = 0; i < table.EntryCount && !found; ++i) {
-            const std::string_view name(
-                table.Entries[i].ShortModelName,
-                strnlen(table.Entries[i].ShortModelName, sizeof table.Entries[i].ShortModelName));
-            if (plat::text::equalWholeIgnoringCase(name, model)) found = std::string(name);
-        }
-    }
-    plat::Heap::destroy(heap);
-    return found;
-}
-
 // Opens the store and the printer's \Vigilmon as the first steps of the initialisation will; says why
 // not when it cannot (a damaged or read-only store), since the export only reports failure.
 bool storeCanBeWritten(const std::string& printer, std::string& why)
@@ -78,11 +60,12 @@ bool storeCanBeWritten(const std::string& printer, std::string& why)
         return false;
     }
     plat::registry::Key key;
-    auto status = store.value()->createKey(plat::registry::Root::LocalMachine,
-                                           std::string(kPrintersKey) + printer + "\\Vigilmon", "WATCHLIST", key);
+    auto status = store.value()->createKey(
+        plat::registry::Root::LocalMachine,
+        std::string(facts::key::kPrinters) + printer + std::string(facts::key::kEngineStore), "WATCHLIST", key);
     // The first value the initialisation writes, written as it will write it: a store that cannot be
     // written shows here even when the key exists.
-    if (status == plat::registry::Status::Ok) status = key.setDword("LanMonExistFlag", 0);
+    if (status == plat::registry::Status::Ok) status = key.setDword(facts::value::kLanMonExistFlag, 0);
     if (status != plat::registry::Status::Ok) {
         why = plat::registry::describe(status);
         return false;
@@ -110,8 +93,8 @@ int main(int argc, char** argv)
         return usage("The printer name must not hold a backslash: it would name a key below the printer's.");
     }
     if (!plat::isValidUtf8(printer)) return usage("The printer name is not valid UTF-8.");
-    const auto model = tableModel(argv[2]);
-    if (!model) return usage("\"" + std::string(argv[2]) + "\" is not a model of the model table.");
+    const facts::Model* model = facts::byShortName(argv[2]);
+    if (model == nullptr) return usage("\"" + std::string(argv[2]) + "\" is not a model of the model table.");
 
     std::string why;
     if (!storeCanBeWritten(printer, why)) {
@@ -120,7 +103,7 @@ int main(int argc, char** argv)
     }
     PrinterEntry entry{};
     plat::text::copyBounded(entry.PrinterName, sizeof entry.PrinterName, printer);
-    plat::text::copyBounded(entry.ModelName, sizeof entry.ModelName, *model);
+    plat::text::copyBounded(entry.ModelName, sizeof entry.ModelName, model->shortName);
     if (fInitRegistory(&entry) != 1) {
         std::fprintf(stderr,
                      "ERROR: Could not write every initial value of \"%s\" in %s (run with KESTREL_TRACE=1 for "
@@ -128,7 +111,7 @@ int main(int argc, char** argv)
                      printer.c_str(), plat::registryFile().c_str());
         return 1;
     }
-    std::printf("Prepared the store of \"%s\" (%s) in %s\n", printer.c_str(), model->c_str(),
+    std::printf("Prepared the store of \"%s\" (%s) in %s\n", printer.c_str(), model->shortName,
                 plat::registryFile().c_str());
     return 0;
 }

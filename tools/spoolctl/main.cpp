@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "facts/models.h"
 #include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
-#include "plat/heap/heap.h"
 #include "plat/spool/spooler.h"
-#include "watchcore.h"
 
 namespace {
 
@@ -123,7 +122,8 @@ int list(Spooler& spooler, bool json)
                 {{"name", p.name}, {"port", p.port}, {"driver", p.driver}, {"jobs", p.jobs}, {"quality", p.quality}});
         }
         out["drivers"] = nlohmann::json::array();
-        for (const auto& d : drivers.value()) out["drivers"].push_back({{"name", d.name}, {"path", d.path}, {"monitor", d.monitor}});
+        for (const auto& d : drivers.value())
+            out["drivers"].push_back({{"name", d.name}, {"path", d.path}, {"monitor", d.monitor}});
         out["ports"] = ports.value();
         // What the spooler takes is UTF-8, but a store written by other means may hold other bytes:
         // they come out as U+FFFD rather than ending the listing.
@@ -135,7 +135,8 @@ int list(Spooler& spooler, bool json)
         std::cout << "  " << p.name << "  port " << p.port << "  driver " << p.driver << "  jobs " << p.jobs << '\n';
     }
     std::cout << "Drivers:\n";
-    for (const auto& d : drivers.value()) std::cout << "  " << d.name << "  " << d.path << "  monitor " << d.monitor << '\n';
+    for (const auto& d : drivers.value())
+        std::cout << "  " << d.name << "  " << d.path << "  monitor " << d.monitor << '\n';
     std::cout << "Ports:\n";
     for (const auto& p : ports.value()) std::cout << "  " << p << '\n';
     return 0;
@@ -144,26 +145,21 @@ int list(Spooler& spooler, bool json)
 // The maker's installer: every model's driver, and its language monitor under a name of its own.
 int installModels(Spooler& spooler)
 {
-    plat::Heap* heap = plat::Heap::create();
-    ModelTable table{};
-    if (fReadPrinterInfoFile(&table, heap) != 1) {
-        plat::Heap::destroy(heap);
-        return report(plat::spool::Done(plat::Error{1, "cannot build the model table"}));
-    }
     int rc = 0;
-    for (uint32_t i = 0; i < table.EntryCount && rc == 0; ++i) {
-        const ModelTableEntry& e = table.Entries[i];
-        const std::string library = e.LanguageMonitor;
+    for (const facts::Model& model : facts::all()) {
+        const std::string library = model.monitor;
         // IJ-01 has no monitor library of its own: its monitor is registered with an empty one.
-        const std::string monitor = "VELTA " + (library.empty() ? std::string(e.ShortModelName)
-                                                               : library.substr(0, library.find('.'))) +
-                                    " Language Monitor";
+        const std::string monitor =
+            "VELTA " + (library.empty() ? std::string(model.shortName) : library.substr(0, library.find('.'))) +
+            " Language Monitor";
         rc = report(spooler.addMonitor({monitor, library}));
-        if (rc == 0) rc = report(spooler.addDriver({e.ModelName, std::string("C:\\WINDOWS\\SYSTEM\\") + e.DriverFile, monitor}));
+        if (rc == 0)
+            rc = report(
+                spooler.addDriver({model.name, std::string("C:\\WINDOWS\\SYSTEM\\") + model.driverFile, monitor}));
+        if (rc != 0) return rc;
     }
-    plat::Heap::destroy(heap);
-    if (rc == 0) std::cout << "Installed the drivers of " << table.EntryCount << " models.\n";
-    return rc;
+    std::cout << "Installed the drivers of " << facts::kModelCount << " models.\n";
+    return 0;
 }
 
 int run(const std::vector<std::string>& args, Spooler& spooler)
@@ -228,7 +224,8 @@ int run(const std::vector<std::string>& args, Spooler& spooler)
         auto count = number(a->options.count("count") ? a->options["count"] : "1", 1, 1000000);
         if (!count) return usage("--count is a number of jobs, 1 or more");
         const auto n = static_cast<std::uint32_t>(*count);
-        return report(command == "submit" ? spooler.submitJobs(a->operands[0], n) : spooler.finishJobs(a->operands[0], n));
+        return report(command == "submit" ? spooler.submitJobs(a->operands[0], n)
+                                          : spooler.finishJobs(a->operands[0], n));
     }
     if (command == "list") {
         auto a = need(0, {}, {"json"});
