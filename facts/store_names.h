@@ -109,8 +109,11 @@ inline constexpr const char* kHeight = "Height";
 inline constexpr const char* kKswExitFlag = "KswExitFlag";
 inline constexpr const char* kKswListRunFlag = "KswListRunFlag";
 
-// Spooler keys the system reads
-inline constexpr const char* kDriverMonitor = "Monitor";  // driver key: the driver's language monitor
-inline constexpr const char* kMonitorDriver = "Driver";   // monitor key: the monitor's library file
+// What the spooler keeps of its printers, drivers and monitors, as the system reads it
+inline constexpr const char* kPrinterPort = "Port";              // printer key: the port name
+inline constexpr const char* kPrinterDriver = "Printer Driver";  // printer key: the driver name
+inline constexpr const char* kDriverMonitor = "Monitor";         // driver key: the driver's language monitor
+inline constexpr const char* kDriverPath = "Driver";             // driver key: the driver's file
+inline constexpr const char* kMonitorDriver = "Driver";          // monitor key: the monitor's library file
 
 }  // namespace facts::value

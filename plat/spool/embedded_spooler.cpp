@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "facts/store_names.h"
 #include "plat/base/utf8.h"
 #include "plat/port/port.h"
 #include "plat/spool/spooler.h"
@@ -20,10 +21,15 @@ using registry::Status;
 using registry::Store;
 using registry::ValueType;
 
-const std::string kPrintKey = "System\\CurrentControlSet\\Control\\Print";
-const std::string kPrintersKey = kPrintKey + "\\Printers";
-const std::string kDriversKey = kPrintKey + "\\Environments\\Windows 4.0\\Drivers";
-const std::string kMonitorsKey = kPrintKey + "\\Monitors";
+namespace value = facts::value;
+
+// The key paths without their closing backslash.
+std::string withoutSeparator(std::string_view path) { return std::string(path.substr(0, path.size() - 1)); }
+
+const std::string kPrintKey{facts::key::kPrint};
+const std::string kPrintersKey = withoutSeparator(facts::key::kPrinters);
+const std::string kDriversKey = withoutSeparator(facts::key::kDrivers);
+const std::string kMonitorsKey = withoutSeparator(facts::key::kMonitors);
 const std::string kPortsKey = kPrintKey + "\\Ports";
 // A printer's name is the last part of its key and part of the system's store keys beneath it,
 // which must stay within 255 bytes.
@@ -75,7 +81,8 @@ public:
             auto p = read(name);
             if (p) ordered.emplace_back(dword(kPrintersKey + "\\" + name, "Order").value_or(0), std::move(p).value());
         }
-        std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::stable_sort(ordered.begin(), ordered.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
         std::vector<Printer> list;
         for (auto& [order, printer] : ordered) list.push_back(std::move(printer));
         return list;
@@ -94,7 +101,8 @@ public:
         std::vector<Driver> list;
         for (const auto& name : names.value()) {
             const std::string key = kDriversKey + "\\" + name;
-            list.push_back({name, text(key, "Driver").value_or(""), text(key, "Monitor").value_or("")});
+            list.push_back(
+                {name, text(key, value::kDriverPath).value_or(""), text(key, value::kDriverMonitor).value_or("")});
         }
         return list;
     }
@@ -127,14 +135,14 @@ public:
     {
         if (!validName(printer)) return failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
         return change([&]() -> Status {
-            return m_store.setValue(Root::LocalMachine, printerKey(printer) + "\\PrinterDriverData", name, type, data,
-                                    Store::Flush::Yes);
+            return m_store.setValue(Root::LocalMachine, printerKey(printer) + std::string(facts::key::kDriverData),
+                                    name, type, data, Store::Flush::Yes);
         });
     }
 
     Result<std::vector<std::byte>> printerData(std::string_view printer, std::string_view name) override
     {
-        const std::string key = printerKey(printer) + "\\PrinterDriverData";
+        const std::string key = printerKey(printer) + std::string(facts::key::kDriverData);
         std::uint32_t size = 0;
         Status status = m_store.getValue(Root::LocalMachine, key, name, {}, &size);
         if (status != Status::Ok) return storeFailure(status);
@@ -167,7 +175,8 @@ public:
         }
         return change([&] {
             const std::string key = kDriversKey + "\\" + driver.name;
-            return firstFailure({create(key), setText(key, "Driver", driver.path), setText(key, "Monitor", driver.monitor)});
+            return firstFailure({create(key), setText(key, value::kDriverPath, driver.path),
+                                 setText(key, value::kDriverMonitor, driver.monitor)});
         });
     }
 
@@ -179,7 +188,7 @@ public:
         }
         return change([&] {
             const std::string key = kMonitorsKey + "\\" + monitor.name;
-            return firstFailure({create(key), setText(key, "Driver", monitor.library)});
+            return firstFailure({create(key), setText(key, value::kMonitorDriver, monitor.library)});
         });
     }
 
@@ -204,8 +213,10 @@ public:
         if (auto refused = notUtf8({{"the printer name", p.name}})) return *refused;
         std::optional<Error> refused;
         auto done = change([&]() -> Status {
-            if (exists(printerKey(p.name))) refused = failure(Failure::Exists, "printer \"" + p.name + "\" exists already");
-            else if (!exists(kDriversKey + "\\" + p.driver)) refused = failure(Failure::NotFound, "no driver \"" + p.driver + "\"");
+            if (exists(printerKey(p.name)))
+                refused = failure(Failure::Exists, "printer \"" + p.name + "\" exists already");
+            else if (!exists(kDriversKey + "\\" + p.driver))
+                refused = failure(Failure::NotFound, "no driver \"" + p.driver + "\"");
             else if (!portKnown(p.port)) refused = failure(Failure::NotFound, "no port \"" + p.port + "\"");
             if (refused) return Status::InvalidArgument;
             // The spooler's order is the order of creation.
@@ -216,8 +227,9 @@ public:
                 }
             }
             const std::string key = printerKey(p.name);
-            return firstFailure({create(key), create(key + "\\PrinterDriverData"), setText(key, "Port", p.port),
-                                 setText(key, "Printer Driver", p.driver), setDword(key, "Jobs", p.jobs),
+            return firstFailure({create(key), create(key + std::string(facts::key::kDriverData)),
+                                 setText(key, value::kPrinterPort, p.port),
+                                 setText(key, value::kPrinterDriver, p.driver), setDword(key, "Jobs", p.jobs),
                                  setDword(key, "Status", p.status), setDword(key, "Attributes", p.attributes),
                                  setDword(key, "Order", order),
                                  setDword(key, "Default Print Quality", static_cast<std::uint32_t>(p.quality))});
@@ -230,10 +242,11 @@ public:
     {
         std::optional<Error> refused;
         auto done = change([&]() -> Status {
-            if (!exists(printerKey(printer))) refused = failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
+            if (!exists(printerKey(printer)))
+                refused = failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
             else if (!portKnown(port)) refused = failure(Failure::NotFound, "no port \"" + std::string(port) + "\"");
             if (refused) return Status::InvalidArgument;
-            return setText(printerKey(printer), "Port", port);
+            return setText(printerKey(printer), value::kPrinterPort, port);
         });
         if (refused) return *refused;
         return done;
@@ -243,10 +256,12 @@ public:
     {
         std::optional<Error> refused;
         auto done = change([&]() -> Status {
-            if (!exists(printerKey(printer))) refused = failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
-            else if (!exists(kDriversKey + "\\" + std::string(driver))) refused = failure(Failure::NotFound, "no driver \"" + std::string(driver) + "\"");
+            if (!exists(printerKey(printer)))
+                refused = failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
+            else if (!exists(kDriversKey + "\\" + std::string(driver)))
+                refused = failure(Failure::NotFound, "no driver \"" + std::string(driver) + "\"");
             if (refused) return Status::InvalidArgument;
-            return setText(printerKey(printer), "Printer Driver", driver);
+            return setText(printerKey(printer), value::kPrinterDriver, driver);
         });
         if (refused) return *refused;
         return done;
@@ -258,7 +273,8 @@ public:
         std::optional<Error> refused;
         auto done = change([&]() -> Status {
             Status status = m_store.deleteKey(Root::LocalMachine, printerKey(printer));
-            if (status == Status::NotFound) refused = failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
+            if (status == Status::NotFound)
+                refused = failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
             return status;
         });
         if (refused) return *refused;
@@ -295,8 +311,8 @@ private:
         Status status = m_store.atomically([&] {
             Status s = body();
             if (s != Status::Ok) return s;
-            return firstFailure({create(kPrintKey), setDword(kPrintKey, "ChangeCount",
-                                                             static_cast<std::uint32_t>(changeCount() + 1))});
+            return firstFailure(
+                {create(kPrintKey), setDword(kPrintKey, "ChangeCount", static_cast<std::uint32_t>(changeCount() + 1))});
         });
         if (status != Status::Ok) return storeFailure(status);
         Key key;  // the whole change reaches the disk
@@ -325,12 +341,12 @@ private:
     Result<Printer> read(const std::string& name)
     {
         const std::string key = kPrintersKey + "\\" + name;
-        auto driver = text(key, "Printer Driver");
+        auto driver = text(key, value::kPrinterDriver);
         if (!driver) return failure(Failure::NotFound, "no printer \"" + name + "\"");
         Printer p;
         p.name = name;
         p.driver = *driver;
-        p.port = text(key, "Port").value_or("");
+        p.port = text(key, value::kPrinterPort).value_or("");
         p.jobs = dword(key, "Jobs").value_or(0);
         p.status = dword(key, "Status").value_or(0);
         p.attributes = dword(key, "Attributes").value_or(0);
