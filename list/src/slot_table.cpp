@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "facts/models.h"
+#include "plat/base/trace.h"
+#include "plat/shm/shm.h"
 #include "plat/text/text.h"
 
 namespace watchlist {
@@ -27,6 +29,15 @@ bool updateRecord(void* view, Change change)
     return fSharedMemoryWriteAccess(view, &entry, sizeof entry) == 1;
 }
 
+// A list program that crashed left its slots' objects behind; a new slot of that name would reopen the
+// old record instead of starting zero-filled. Only objects that no live process serves are removed.
+void removeObjectsOfACrashedRun()
+{
+    auto removed = plat::shm::removeStaleObjects();
+    if (!removed) plat::trace("slots: stale shared memory not removed: " + removed.error().detail);
+    else if (removed.value() > 0) plat::trace("slots: removed " + std::to_string(removed.value()) + " stale objects");
+}
+
 }  // namespace
 
 ModelCode modelCodeOf(const char* shortModelName)
@@ -42,6 +53,7 @@ bool SlotTable::createSlot(bool useFile)
     if (m_count >= kSlotCount) return false;
     SlotHandles slot{};
     const int n = m_count;
+    if (n == 0) removeObjectsOfACrashedRun();
     fSharedMemoryCreateFileName(slot.fileName, n);
     fSharedMemoryCreateMapName(slot.mappingName, n);
     slot.fileOwned = useFile;

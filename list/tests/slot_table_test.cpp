@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
 #include <cstring>
 
+#include "plat/shm/shm.h"
 #include "testsupport/temp_root.h"
 
 using namespace watchlist;
@@ -17,7 +23,10 @@ PrinterEntry readRecord(void* view)
     return entry;
 }
 
-void writeRecord(void* view, const PrinterEntry& entry) { ASSERT_EQ(fSharedMemoryWriteAccess(view, &entry, sizeof entry), 1); }
+void writeRecord(void* view, const PrinterEntry& entry)
+{
+    ASSERT_EQ(fSharedMemoryWriteAccess(view, &entry, sizeof entry), 1);
+}
 
 bool clientCanOpen(int slot)
 {
@@ -141,4 +150,22 @@ TEST_F(Slots, CloseRequestsAndJobCountsAreWrittenWhatever)
     EXPECT_EQ(after.JobCount, 12);
     EXPECT_TRUE(requestShow(nullptr)) << "a slot without a view counts as done";
     EXPECT_TRUE(requestClose(nullptr));
+}
+
+TEST_F(Slots, TheFirstSlotAfterACrashStartsZeroFilledNotWithTheOldRecord)
+{
+    // What a crashed list program leaves: the object of slot 0 with a record in it, and no process
+    // that serves it.
+    const std::string object = plat::shm::objectName("WTCHM0");
+    const int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, sizeof(PrinterEntry)), 0);
+    const char stale[] = "Old Printer";
+    ASSERT_EQ(::pwrite(fd, stale, sizeof stale, offsetof(PrinterEntry, PrinterName)),
+              static_cast<ssize_t>(sizeof stale));
+    ::close(fd);
+
+    SlotTable table;
+    ASSERT_TRUE(table.createSlot());
+    EXPECT_STREQ(readRecord(table.view(0)).PrinterName, "");
 }
