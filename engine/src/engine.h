@@ -26,7 +26,7 @@
 #include <thread>
 
 #include "network_link.h"
-#include "port_channel.h"
+#include "vigil/port_channel.h"
 
 namespace vigil {
 

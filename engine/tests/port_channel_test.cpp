@@ -1,6 +1,6 @@
 // The port channel against vprinter: what the engine will see of real printers on local ports.
 
-#include "port_channel.h"
+#include "vigil/port_channel.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 
 #include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
-#include "port_channel.h"
+#include "vigil/port_channel.h"
 
 namespace {
 
@@ -72,8 +72,9 @@ int main(int argc, char** argv)
     if ((command == "write") != (args.size() == 3) || args.size() > 3) return usage("wrong number of arguments");
 
     vigil::NeverCancelled flags;
-    vigil::PortChannel channel(flags, {}, [](std::string_view name) {
-        return name.starts_with("/") ? plat::port::openTarget("device:" + std::string(name)) : plat::port::openPort(name);
+    vigil::PortChannel channel(flags, {}, [](std::string_view name, const plat::port::Interrupt* interrupt) {
+        return name.starts_with("/") ? plat::port::openTarget("device:" + std::string(name), interrupt)
+                                     : plat::port::openPort(name, interrupt);
     });
     char buffer[vigil::PortChannel::kReadBuffer] = {};
     std::uint32_t count = 0;
