@@ -24,6 +24,8 @@ Usage:
 
 PORT is a port name of the port map in the system root ("LPT1:"), or a device path (/dev/usb/lp0).
 Every call opens the port, does one exchange with the channel's retries and time-outs, and closes it.
+Every wait is bounded: a printer that does not answer (or a device that never stops sending) is given
+up after the time-outs, never waited for without end.
 
 Examples:
   kestrel-port id /dev/usb/lp0
