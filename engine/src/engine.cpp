@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <system_error>
 
 #include "plat/base/message_box.h"
 #include "plat/base/trace.h"
@@ -27,8 +29,8 @@ using std::chrono_literals::operator""ms;
 
 constexpr const char* kPrintersKey = "System\\CurrentControlSet\\control\\Print\\Printers\\";
 constexpr std::size_t kNameLimit = 271, kModelLimit = 255;
-// How long a stop waits for the engine's threads: a thread in the middle of a port exchange may need
-// a full read time-out to notice.
+// A stop interrupts every wait of the engine's threads, so they end at once; the bound only keeps a
+// caller from hanging for ever should a thread be held outside the engine (a message box's handler).
 constexpr auto kThreadEndBound = std::chrono::seconds(30);
 
 std::string limited(std::string_view text, std::size_t limit)
@@ -51,13 +53,13 @@ Engine::Engine() : m_link(std::make_unique<UnavailableNetworkLink>())
         double value = std::atof(scale);
         if (value > 0) m_timeScale = value;
     }
-    m_channel = std::make_unique<PortChannel>(*this, channelTiming());
+    m_channel = std::make_unique<PortChannel>(*this, channelTiming(), &plat::port::openPort, &m_portStop);
 }
 
 void Engine::setTimeScale(double scale)
 {
     m_timeScale = scale > 0 ? scale : 1.0;
-    m_channel = std::make_unique<PortChannel>(*this, channelTiming());
+    m_channel = std::make_unique<PortChannel>(*this, channelTiming(), &plat::port::openPort, &m_portStop);
 }
 
 void Engine::setNetworkLink(std::unique_ptr<NetworkLink> link) { m_link = std::move(link); }
@@ -101,16 +103,40 @@ void Engine::wakeWaiters()
 
 void Engine::startThread(std::function<void()> body)
 {
+    joinFinishedThreads();
+    std::lock_guard lock(m_threadsMutex);
+    auto worker = m_workers.emplace(m_workers.end());
+    try {
+        // The worker's entry is marked under the same lock this start holds, so it exists by then.
+        worker->thread = std::thread([this, worker, body = std::move(body)]() mutable {
+            {
+                auto run = std::move(body);  // whatever the body holds is gone before it counts as ended
+                run();
+            }
+            std::lock_guard lock(m_threadsMutex);
+            worker->finished = true;
+            --m_activeThreads;
+            m_threadsChanged.notify_all();
+        });
+        ++m_activeThreads;
+    } catch (const std::system_error& error) {
+        m_workers.erase(worker);
+        plat::trace(std::string("vigil: no thread: ") + error.what());
+    }
+}
+
+void Engine::joinFinishedThreads()
+{
+    std::list<Worker> finished;
     {
         std::lock_guard lock(m_threadsMutex);
-        ++m_activeThreads;
+        for (auto it = m_workers.begin(); it != m_workers.end();) {
+            auto next = std::next(it);
+            if (it->finished) finished.splice(finished.end(), m_workers, it);
+            it = next;
+        }
     }
-    std::thread([this, body = std::move(body)] {
-        body();
-        std::lock_guard lock(m_threadsMutex);
-        --m_activeThreads;
-        m_threadsChanged.notify_all();
-    }).detach();
+    for (auto& worker : finished) worker.thread.join();
 }
 
 void Engine::startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(), std::uint64_t generation)
@@ -238,11 +264,12 @@ std::uint32_t Engine::lockedLanMonExist() const
 
 // ---- busy bits, error report, stop ---------------------------------------------------------------
 
-void Engine::busyChange(Busy busy, bool set)
+void Engine::busyChange(Busy busy, bool set, const std::atomic<std::uint32_t>* onlyWhile)
 {
     static constexpr std::uint32_t bits[] = {kBusyStatusRead, kBusyCommand, kBusyHead, kBusyGap, kBusyStartUp};
     const std::uint32_t bit = bits[static_cast<int>(busy)];
     std::lock_guard lock(m_lock);
+    if (onlyWhile != nullptr && *onlyWhile == 0) return;
     std::uint32_t flags = readDword(EngineKey::Store, "StRealThreadExistFlag").value_or(0);
     std::uint32_t low = flags & 0xff;
     low = set ? (low | bit) : (low & ~bit);
@@ -269,9 +296,10 @@ void Engine::writeExists(std::uint32_t value)
     writeDword(EngineKey::Store, "VigilExistFlag", value);
 }
 
-void Engine::writeReadFlag(std::uint32_t value)
+void Engine::writeReadFlag(std::uint32_t value, const std::atomic<std::uint32_t>* onlyWhile)
 {
     std::lock_guard lock(m_lock);
+    if (onlyWhile != nullptr && *onlyWhile == 0) return;
     writeDword(EngineKey::DriverData, "VigilReadFlag", value);
 }
 
@@ -301,12 +329,18 @@ void Engine::deleteStThreads()
         ++m_generation;
         m_realTimeRun = m_commandRun = m_portWatchRun = m_retryRun = 0;
     }
+    // A thread inside a port exchange (a slow printer takes seconds) leaves it at once.
+    m_portStop.raise();
     wakeWaiters();
-    // The threads are waited for, not given a fixed time: none may touch the store after the stop.
-    if (!waitForThreads(kThreadEndBound)) plat::trace("vigil: engine threads did not end within the stop's bound");
+    // The threads are waited for and joined, not given a fixed time: none may touch the store after
+    // the stop, and none may run once the caller goes on.
+    const bool ended = waitForThreads(kThreadEndBound);
+    if (!ended) plat::trace("vigil: engine threads did not end within the stop's bound");
+    joinFinishedThreads();
     writeExists(0);
     busyClearAll();
     writeReadFlag(2);
+    if (ended) m_portStop.clear();
 }
 
 // ---- start-up ----------------------------------------------------------------------------------
@@ -314,13 +348,8 @@ void Engine::deleteStThreads()
 void Engine::createVigilmonInitialize(StartBlock start)
 {
     if (start.connection != kCaptured) start.capturedPort.clear();
-    const std::uint64_t generation = m_generation;
-    startThread([this, start = std::move(start), generation] { startUpThread(start, generation); });
-}
-
-void Engine::startUpThread(StartBlock start, std::uint64_t generation)
-{
-    m_lockReady = true;
+    // The session and the lock are ready before the start returns, so a stop right after it finds a
+    // start to stop (and the keys it writes), not a start-up thread that has yet to begin.
     Session s;
     s.start = start;
     s.start.port = limited(start.port, kNameLimit);
@@ -335,6 +364,14 @@ void Engine::startUpThread(StartBlock start, std::uint64_t generation)
         std::lock_guard lock(m_sessionMutex);
         m_session = s;
     }
+    m_lockReady = true;
+    m_portStop.clear();  // left raised by a stop whose threads did not all end in time
+    const std::uint64_t generation = m_generation;
+    startThread([this, s = std::move(s), generation] { startUpThread(s, generation); });
+}
+
+void Engine::startUpThread(const Session& s, std::uint64_t generation)
+{
     m_optionCardKnown = 0;
     m_inkQueryPending = 0;
 
@@ -450,11 +487,14 @@ void Engine::becomeMonitoring(bool despoolerMode, std::uint64_t generation)
     }
     startLongRunning(m_portWatchRun, &Engine::portWatchThread, generation);
     startLongRunning(m_retryRun, &Engine::retryThread, generation);
-    writeExists(1);
     writeStatus(kMonitoring);
     m_firstErrorLatch = 0;
-    std::lock_guard lock(m_lock);
-    m_retryState = 0;
+    {
+        std::lock_guard lock(m_lock);
+        m_retryState = 0;
+    }
+    // Last: the flag says the engine is ready, with its threads running and its state reset.
+    writeExists(1);
 }
 
 bool Engine::ij03ModelCheckRefuses(const Session& s)
@@ -476,17 +516,15 @@ void Engine::retryThread()
         const auto code = readDword(EngineKey::Store, "PrinterStFlag").value_or(0);
         if (m_retryState != 0 || (code != kCommFailure && code != kCommFailureAgain)) continue;
         {
+            // The flags go first, so a pass still under way marks nothing after the values below.
             std::lock_guard lock(m_lock);
             m_retryState = 1;
-        }
-        writeExists(0);
-        busyClearAll();
-        writeReadFlag(2);
-        {
-            std::lock_guard lock(m_lock);
             m_realTimeRun = m_commandRun = m_portWatchRun = 0;
         }
         wakeWaiters();
+        writeExists(0);
+        busyClearAll();
+        writeReadFlag(2);
         const auto retryTime = refresh("StRetryTime", 20000);
         if (!pause(milliseconds(retryTime), [&] { return m_retryRun == 0; })) break;
         busyClearAll();

@@ -8,16 +8,18 @@
 // despooler) and the printer key itself (read only). The engine never creates a key; a value it
 // refreshes is created with its default when missing.
 //
-// Threads: every thread the engine starts is counted, so a stop can wait until all have ended (with
-// a bound) instead of hoping a fixed pause was long enough. Fixed waits go through pause(scaled()),
-// which a stop interrupts and which tests may speed up with a time scale. Values read from the store (the
-// status interval, the retry time) are taken as they are.
+// Threads: every thread the engine starts is counted and joined, so a stop waits until all have ended
+// instead of hoping a fixed pause was long enough. A stop reaches every wait: fixed waits go through
+// pause(scaled()), which it wakes, and port exchanges through the channel, whose interrupt it raises.
+// Tests may speed the fixed waits up with a time scale. Values read from the store (the status
+// interval, the retry time) are taken as they are.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,7 +29,7 @@
 
 #include "facts/models.h"
 #include "network_link.h"
-#include "port_channel.h"
+#include "vigil/port_channel.h"
 
 namespace vigil {
 
@@ -116,18 +118,21 @@ public:
 
 private:
     // Lifecycle (engine.cpp)
-    void startUpThread(StartBlock start, std::uint64_t generation);
+    void startUpThread(const Session& s, std::uint64_t generation);
     // One pass of the start-up loop: true when the start-up is over (monitoring, or given up).
     bool startUpPass(const Session& s, std::uint64_t generation);
     void becomeMonitoring(bool despoolerMode, std::uint64_t generation);
     bool ij03ModelCheckRefuses(const Session& s);
     void reportError(std::uint32_t code);
     void stopAll();
-    void busyChange(Busy bit, bool set);
+    // A thread's own marks (its busy bit set, "VigilReadFlag" 1 or 0) are written only while its run
+    // flag `onlyWhile` is set, checked under the lock: a stop clears the flags under the lock before it
+    // writes its own values, so a thread still finishing its pass cannot overwrite them.
+    void busyChange(Busy bit, bool set, const std::atomic<std::uint32_t>* onlyWhile = nullptr);
     void busyClearAll();  // changes 2, 4, 6 and 8
     void writeStatus(std::uint32_t code);
     void writeExists(std::uint32_t value);
-    void writeReadFlag(std::uint32_t value);
+    void writeReadFlag(std::uint32_t value, const std::atomic<std::uint32_t>* onlyWhile = nullptr);
     void retryThread();
     void clearRunFlags();
     bool stopRequested(std::uint64_t generation) const { return m_generation != generation; }
@@ -136,6 +141,8 @@ private:
     // Threads and waits. pause() waits `duration` unless `stopWhen` turns true (checked whenever a
     // stop or a cleared run flag wakes the waiters); it returns false when it was cut short.
     void startThread(std::function<void()> body);
+    // Joins the threads whose bodies have ended.
+    void joinFinishedThreads();
     void startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(), std::uint64_t generation);
     bool pause(milliseconds duration, const std::function<bool()>& stopWhen);
     void wakeWaiters();
@@ -197,9 +204,15 @@ private:
     std::unique_ptr<PortChannel> m_channel;
 
     // Thread accounting and interruptible waits.
+    struct Worker {
+        std::thread thread;
+        bool finished = false;  // its body has ended; joining it takes no time
+    };
     std::mutex m_threadsMutex;
     std::condition_variable m_threadsChanged;
-    int m_activeThreads = 0;  // guarded by m_threadsMutex
+    int m_activeThreads = 0;           // guarded by m_threadsMutex
+    std::list<Worker> m_workers;       // guarded by m_threadsMutex: started, not joined yet
+    plat::port::Interrupt m_portStop;  // raised by a stop: ends the port exchanges in progress
     std::mutex m_waitMutex;
     std::condition_variable m_wake;  // notified by a stop
 };

@@ -3,6 +3,7 @@
 
 #include "engine.h"
 #include "plat/base/local_time.h"
+#include "plat/base/trace.h"
 #include "plat/text/text.h"
 
 namespace vigil {
@@ -45,8 +46,8 @@ void Engine::realTimeThread()
                 m_inkQueryPending = 1;
             }
         } else {
-            busyChange(Busy::StatusRead, true);
-            writeReadFlag(1);
+            busyChange(Busy::StatusRead, true, &m_realTimeRun);
+            writeReadFlag(1, &m_realTimeRun);
             std::string reply;
             PassOutcome outcome = PassOutcome::Empty;
             if (s.start.connection == kLocal) {
@@ -72,7 +73,7 @@ void Engine::realTimeThread()
             if (outcome == PassOutcome::Reply && !reply.empty()) {
                 writeString(EngineKey::Store, "RealTimeStatusStrings", reply);
             }
-            writeReadFlag(0);
+            writeReadFlag(0, &m_realTimeRun);
             busyChange(Busy::StatusRead, false);
         }
         if (!pause(milliseconds(interval), [&] { return m_realTimeRun == 0; })) return end();
@@ -253,6 +254,7 @@ void Engine::commandThread()
             const std::uint32_t exists = refresh("VigilExistFlag", 0);
             const std::uint32_t open = refresh("CommandExecStartFlag", 0);
             if (exists == 0 || lanMon != 0 || open == 0) {
+                plat::trace("vigil: command refused: the mailbox is closed");
                 writeDword(EngineKey::Store, "CommandOkFlag", kRefused);
             } else {
                 writeDword(EngineKey::Store, "CommandOkFlag", runCommand(s, cancelled));
@@ -264,7 +266,7 @@ void Engine::commandThread()
 
 std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& cancelled)
 {
-    busyChange(Busy::Command, true);
+    busyChange(Busy::Command, true, &m_commandRun);
     const std::uint32_t startFlag = readDword(EngineKey::Store, "GetRealTimeStatusStartFlag").value_or(0);
     writeDword(EngineKey::Store, "GetRealTimeStatusStartFlag", 0);
     auto answer = [&](std::uint32_t result) {
@@ -280,7 +282,10 @@ std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& 
         portFree = (readDword(EngineKey::Store, "StRealThreadExistFlag").value_or(0) &
                     (kBusyStatusRead | kBusyHead | kBusyGap)) == 0;
     }
-    if (!portFree) return answer(kRefused);
+    if (!portFree) {
+        plat::trace("vigil: command refused: the port stayed busy");
+        return answer(kRefused);
+    }
 
     // The request is sized by its own length values; one beyond the mailbox's limits, or longer than
     // the bytes stored, is refused as unreadable rather than read past.

@@ -2,6 +2,7 @@
 // mailbox and the port watch.
 
 #include "engine_fixture.h"
+#include "plat/spool/spooler.h"
 #include "vigil.h"
 
 using namespace enginetest;
@@ -133,7 +134,11 @@ TEST_F(Monitoring, MailboxSendsAndWaitsForAReplyWithThePassBytes)
 TEST_F(Monitoring, MailboxPausesThePeriodicReadsWhileACommandRuns)
 {
     monitorPagePrinter();
-    sim.must("LPT1:", "slow 200");  // every read takes a while: the command runs for seconds
+    // The printer takes no bytes, so the command's writes retry for a while; its reads stay quick. A
+    // slowed read would not do: a periodic read in progress would then hold the port longer than the
+    // command waits for it (the engine's waits run at 1/50 here, the printer's delay does not), and the
+    // command would rightly be refused with 4.
+    sim.must("LPT1:", "busy 100000");
     post(2, kOptionCardQuery, "NOT IN ANY REPLY");
     EXPECT_TRUE(testsupport::waitUntil([&] {
         return (store("StRealThreadExistFlag").value_or(0) & 0x04) != 0 && store("GetRealTimeStatusStartFlag") == 0u;
@@ -190,7 +195,27 @@ TEST_F(Monitoring, AnotherDriverEndsMonitoringAndLeavesTheStatus)
     EXPECT_EQ(dword(driverDataKey(), "VigilReadFlag"), 2u);
 }
 
-#include "plat/spool/spooler.h"  // kept beside the one test that moves the printer through the spooler
+TEST_F(Monitoring, AStopReachesAThreadInsideAPortExchangeAndNothingRunsAfterIt)
+{
+    monitorPagePrinter();
+    sim.must("LPT1:", "slow 90000");  // every read now takes a minute and a half
+    // The periodic read is under way (and soon inside its exchange with the printer).
+    ASSERT_TRUE(testsupport::waitUntil([&] { return (store("StRealThreadExistFlag").value_or(0) & 0x01) != 0; }));
+    DeleteStThreads();
+    EXPECT_TRUE(vigil::engine().waitForThreads(std::chrono::milliseconds(0))) << "an engine thread outlived the stop";
+    EXPECT_EQ(store("VigilExistFlag"), 0u);
+    EXPECT_EQ(store("StRealThreadExistFlag").value_or(0) & 0x01, 0u);
+    EXPECT_EQ(dword(driverDataKey(), "VigilReadFlag"), 2u);
+
+    // Nothing of the engine touches the store afterwards.
+    setString(storeKey(), "RealTimeStatusStrings", "after the stop");
+    setDword(driverDataKey(), "VigilReadFlag", 7);
+    EXPECT_FALSE(testsupport::waitUntil(
+        [&] {
+            return storeText("RealTimeStatusStrings") != "after the stop" || dword(driverDataKey(), "VigilReadFlag") != 7u;
+        },
+        std::chrono::milliseconds(300)));
+}
 
 TEST_F(Monitoring, MovingThePrinterToFileThroughTheSpoolerEndsMonitoringWithStatusSix)
 {

@@ -1,6 +1,6 @@
 // The port channel against vprinter: what the engine will see of real printers on local ports.
 
-#include "port_channel.h"
+#include "vigil/port_channel.h"
 
 #include <gtest/gtest.h>
 
@@ -204,4 +204,40 @@ TEST_F(PortChannelTest, ADestinationSmallerThanTheReplyIsNeverOverrun)
     EXPECT_EQ(count, 7u);
     EXPECT_EQ(small[7], '\0');
     EXPECT_EQ(small[8], 'x');
+}
+
+TEST_F(PortChannelTest, ADeviceThatKeepsStreamingEndsAtTheReadTimeOutWithTheLastFullRead)
+{
+    // /dev/zero fills every read: without an overall bound the re-reads would never end.
+    PortChannel streaming{flags, fastTiming(), [](std::string_view name, const plat::port::Interrupt* interrupt) {
+                              return plat::port::openTarget("device:" + std::string(name), interrupt);
+                          }};
+    std::memset(buffer, 'x', sizeof buffer);
+    ASSERT_EQ(streaming.readOnce("/dev/zero", buffer, count), 1);
+    EXPECT_EQ(count, 2047u);
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(buffer[2046], '\0');
+    ASSERT_EQ(streaming.readWithRetries("/dev/zero", buffer, 5, false), 1);
+    EXPECT_STREQ(buffer, "") << "as text the zeros are empty";
+}
+
+TEST_F(PortChannelTest, AnInterruptEndsEveryOperationOnASlowPrinterAsFailed)
+{
+    ASSERT_EQ(channel.write("LPT1:", bytes(kPageStatusEnable), 10, CancelMode::None), 1);
+    sim.must("LPT1:", "slow 90000");  // every read and device-ID request takes a minute and a half
+    plat::port::Interrupt interrupt;
+    vigil::ChannelTiming patient = fastTiming();
+    patient.timeouts.readTotal = std::chrono::hours(1);  // the printer's time-outs alone would not end it
+    PortChannel stoppable{flags, patient, &plat::port::openPort, &interrupt};
+    std::thread stopper([&] { interrupt.raise(); });
+    EXPECT_EQ(stoppable.readDeviceId("LPT1:", buffer, count, 10), 0);
+    stopper.join();
+    EXPECT_EQ(stoppable.readWithRetries("LPT1:", buffer, 5, false), 0);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(stoppable.readOnce("LPT1:", buffer, count), 0);
+    EXPECT_EQ(stoppable.write("LPT1:", bytes(kPageStatusEnable), 10, CancelMode::None), 0);
+
+    interrupt.clear();
+    sim.must("LPT1:", "slow 0");
+    EXPECT_EQ(stoppable.readDeviceId("LPT1:", buffer, count, 10), 1) << "cleared, the channel works again";
 }

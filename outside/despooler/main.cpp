@@ -15,7 +15,7 @@
 
 #include "plat/base/local_time.h"
 #include "plat/registry/registry.h"
-#include "port_channel.h"
+#include "vigil/port_channel.h"
 
 namespace {
 

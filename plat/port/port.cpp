@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "plat/base/trace.h"
 #include "plat/port/sim_protocol.h"
@@ -43,11 +45,30 @@ int remainingMs(Clock::time_point deadline)
     return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
 }
 
+int interruptFd(const Interrupt* interrupt) { return interrupt != nullptr ? interrupt->fd() : -1; }
+bool interrupted(const Interrupt* interrupt) { return interrupt != nullptr && interrupt->raised(); }
+
+constexpr int kInterrupted = -2;
+
+// poll() on the port and the interrupt: >0 ready (`revents` says how), 0 timed out, -1 failed (errno),
+// kInterrupted when the interrupt was raised.
+int pollPort(int fd, short events, int timeoutMs, const Interrupt* interrupt, short& revents)
+{
+    pollfd p[2] = {{fd, events, 0}, {interruptFd(interrupt), POLLIN, 0}};
+    int ready = ::poll(p, 2, timeoutMs);
+    if (ready > 0 && (p[1].revents & POLLIN)) return kInterrupted;
+    revents = p[0].revents;
+    return ready;
+}
+
 // A Linux character device: /dev/usb/lp*, a tty, anything read and written as a stream. Time-outs
 // are kept here with poll(), because a device's own may block for ever.
 class DevicePort final : public Port {
 public:
-    DevicePort(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    DevicePort(int fd, std::string path, const Interrupt* interrupt)
+        : m_fd(fd), m_path(std::move(path)), m_interrupt(interrupt)
+    {
+    }
     ~DevicePort() override { ::close(m_fd); }
 
     bool setTimeouts(const Timeouts& timeouts) override
@@ -62,11 +83,12 @@ public:
         const auto deadline = Clock::now() + m_timeouts.writeTotal;
         std::size_t done = 0;
         while (done < data.size()) {
-            pollfd p{m_fd, POLLOUT, 0};
-            int ready = ::poll(&p, 1, remainingMs(deadline));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-                trace("port: write to " + m_path + (ready == 0 ? " timed out" : " failed"));
+            short revents = 0;
+            int ready = pollPort(m_fd, POLLOUT, remainingMs(deadline), m_interrupt, revents);
+            if (ready < 0 && ready != kInterrupted && errno == EINTR) continue;
+            if (ready <= 0 || (revents & (POLLERR | POLLHUP | POLLNVAL))) {
+                trace("port: write to " + m_path +
+                      (ready == 0 ? " timed out" : ready == kInterrupted ? " interrupted" : " failed"));
                 return -1;
             }
             ssize_t n = ::write(m_fd, data.data() + done, data.size() - done);
@@ -88,11 +110,15 @@ public:
             // Up to the total for the first byte, then the interval between bytes, never past the total.
             int wait = remainingMs(deadline);
             if (done > 0) wait = std::min(wait, static_cast<int>(m_timeouts.readInterval.count()));
-            pollfd p{m_fd, POLLIN, 0};
-            int ready = ::poll(&p, 1, wait);
+            short revents = 0;
+            int ready = pollPort(m_fd, POLLIN, wait, m_interrupt, revents);
+            if (ready == kInterrupted) {
+                trace("port: read from " + m_path + " interrupted");
+                return -1;
+            }
             if (ready < 0 && errno == EINTR) continue;
             if (ready == 0) break;
-            if (ready < 0 || (p.revents & (POLLERR | POLLNVAL))) {
+            if (ready < 0 || (revents & (POLLERR | POLLNVAL))) {
                 trace("port: read from " + m_path + " failed");
                 return done > 0 ? static_cast<IoResult>(done) : -1;
             }
@@ -106,6 +132,8 @@ public:
 
     IoResult deviceId(std::span<std::byte> buffer) override
     {
+        // The request itself cannot be cut short; the driver bounds it with its own time-out.
+        if (interrupted(m_interrupt)) return -1;
         unsigned char answer[kDeviceIdBuffer] = {};
         if (::ioctl(m_fd, deviceIdRequest(kDeviceIdBuffer), answer) < 0) {
             trace("port: device ID request on " + m_path + ": " + std::strerror(errno));
@@ -132,13 +160,18 @@ public:
 private:
     int m_fd;
     std::string m_path;
+    const Interrupt* m_interrupt;
     Timeouts m_timeouts;
 };
 
-// A printer played by vprinter: one connection per open, one request and one response per call.
+// A printer played by vprinter: one connection per open, one request and one response per call. The
+// socket is non-blocking and every exchange has a deadline: the call's time-out plus kAnswerSlack.
 class SimPort final : public Port {
 public:
-    SimPort(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    SimPort(int fd, std::string path, const Interrupt* interrupt)
+        : m_fd(fd), m_path(std::move(path)), m_interrupt(interrupt)
+    {
+    }
     ~SimPort() override { ::close(m_fd); }
 
     bool setTimeouts(const Timeouts& timeouts) override
@@ -152,7 +185,7 @@ public:
         std::vector<std::byte> payload;
         sim::putU32(payload, static_cast<std::uint32_t>(m_timeouts.writeTotal.count()));
         payload.insert(payload.end(), data.begin(), data.end());
-        auto answer = exchange(sim::Op::Write, payload);
+        auto answer = exchange(sim::Op::Write, payload, m_timeouts.writeTotal + kAnswerSlack);
         return answer && answer->code == static_cast<std::uint8_t>(sim::Status::Ok) ? static_cast<IoResult>(data.size()) : -1;
     }
 
@@ -162,37 +195,49 @@ public:
         sim::putU32(payload, static_cast<std::uint32_t>(buffer.size()));
         sim::putU32(payload, static_cast<std::uint32_t>(m_timeouts.readInterval.count()));
         sim::putU32(payload, static_cast<std::uint32_t>(m_timeouts.readTotal.count()));
-        return copyAnswer(exchange(sim::Op::Read, payload), buffer);
+        return copyAnswer(exchange(sim::Op::Read, payload, m_timeouts.readTotal + kAnswerSlack), buffer);
     }
 
     IoResult deviceId(std::span<std::byte> buffer) override
     {
         std::vector<std::byte> payload;
         sim::putU32(payload, static_cast<std::uint32_t>(buffer.size()));
-        return copyAnswer(exchange(sim::Op::DeviceId, payload), buffer);
+        return copyAnswer(exchange(sim::Op::DeviceId, payload, m_timeouts.readTotal + kAnswerSlack), buffer);
     }
 
-    void purgeReceive() override { exchange(sim::Op::Purge, {}); }
+    void purgeReceive() override { exchange(sim::Op::Purge, {}, kAnswerSlack); }
 
     // Sends the open request; false (with the printer's reason traced) when the port refuses.
-    bool open(std::string_view portName)
+    bool open(std::string_view portName, Clock::time_point deadline)
     {
-        auto answer = exchange(sim::Op::Open, sim::asBytes(portName));
+        auto answer = exchange(sim::Op::Open, sim::asBytes(portName),
+                               std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
         if (answer && answer->code == static_cast<std::uint8_t>(sim::Status::Ok)) return true;
         trace("port: " + m_path + " refused to open" + (answer ? ": " + sim::asText(answer->payload) : ""));
         return false;
     }
 
 private:
-    std::optional<sim::Frame> exchange(sim::Op op, std::span<const std::byte> payload)
+    std::optional<sim::Frame> exchange(sim::Op op, std::span<const std::byte> payload, milliseconds bound)
     {
-        if (!sim::sendFrame(m_fd, static_cast<std::uint8_t>(op), payload)) {
-            trace("port: " + m_path + ": the printer went away");
-            return std::nullopt;
+        // A request whose answer did not come leaves the connection out of step: nothing more on it.
+        if (m_broken) return std::nullopt;
+        const auto deadline = Clock::now() + bound;
+        const int stop = interruptFd(m_interrupt);
+        sim::Frame answer;
+        sim::Io io = sim::sendFrame(m_fd, static_cast<std::uint8_t>(op), payload, deadline, stop);
+        if (io == sim::Io::Done) io = sim::receiveFrame(m_fd, answer, deadline, stop);
+        if (io == sim::Io::Done) return answer;
+        m_broken = true;
+        switch (io) {
+        case sim::Io::Gone: trace("port: " + m_path + ": the printer went away"); break;
+        case sim::Io::TimedOut:
+            trace("port: " + m_path + ": no answer from the printer within " + std::to_string(bound.count()) + " ms");
+            break;
+        case sim::Io::Interrupted: trace("port: " + m_path + ": interrupted"); break;
+        case sim::Io::Done: break;
         }
-        auto answer = sim::receiveFrame(m_fd);
-        if (!answer) trace("port: " + m_path + ": no answer from the printer");
-        return answer;
+        return std::nullopt;
     }
 
     static IoResult copyAnswer(const std::optional<sim::Frame>& answer, std::span<std::byte> buffer)
@@ -205,18 +250,39 @@ private:
 
     int m_fd;
     std::string m_path;
+    const Interrupt* m_interrupt;
     Timeouts m_timeouts;
+    bool m_broken = false;
 };
 
-Result<std::unique_ptr<Port>> openDevice(const std::string& path)
+Result<std::unique_ptr<Port>> openDevice(const std::string& path, const Interrupt* interrupt)
 {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return failure("cannot open " + path + ": " + std::strerror(errno));
-    return std::unique_ptr<Port>(new DevicePort(fd, path));
+    return std::unique_ptr<Port>(new DevicePort(fd, path, interrupt));
 }
 
-Result<std::unique_ptr<Port>> openSim(const std::string& path, std::string_view portName)
+// A Unix socket's connect does not wait when the server's backlog is full: it fails with EAGAIN, and
+// is tried again until the deadline.
+bool connectBounded(int fd, const sockaddr_un& address, Clock::time_point deadline, const Interrupt* interrupt)
 {
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN || Clock::now() >= deadline) return false;
+        bool stopped = false;
+        if (interrupt != nullptr) stopped = !interrupt->sleepFor(milliseconds(10));
+        else std::this_thread::sleep_for(milliseconds(10));
+        if (stopped) {
+            errno = EINTR;
+            return false;
+        }
+    }
+}
+
+Result<std::unique_ptr<Port>> openSim(const std::string& path, std::string_view portName, const Interrupt* interrupt)
+{
+    const auto deadline = Clock::now() + kOpenBound;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) {
@@ -224,41 +290,96 @@ Result<std::unique_ptr<Port>> openSim(const std::string& path, std::string_view 
         return failure("socket path too long: " + path);
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return failure("socket: " + std::string(std::strerror(errno)));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (!connectBounded(fd, address, deadline, interrupt)) {
         Error error = failure("cannot reach the simulated printer at " + path + ": " + std::strerror(errno));
         ::close(fd);
         return error;
     }
-    auto port = std::make_unique<SimPort>(fd, path);
-    if (!port->open(portName)) {
+    auto port = std::make_unique<SimPort>(fd, path, interrupt);
+    if (!port->open(portName, deadline)) {
         errno = EBUSY;
         return failure("the simulated printer at " + path + " did not open");
     }
     return std::unique_ptr<Port>(std::move(port));
 }
 
-Result<std::unique_ptr<Port>> openMapped(std::string_view target, std::string_view portName)
+Result<std::unique_ptr<Port>> openMapped(std::string_view target, std::string_view portName,
+                                         const Interrupt* interrupt)
 {
-    if (target.starts_with(kDevicePrefix)) return openDevice(std::string(target.substr(kDevicePrefix.size())));
-    if (target.starts_with(kSimPrefix)) return openSim(std::string(target.substr(kSimPrefix.size())), portName);
+    if (interrupted(interrupt)) {
+        errno = EINTR;
+        return failure("opening \"" + std::string(portName) + "\" interrupted");
+    }
+    if (target.starts_with(kDevicePrefix)) {
+        return openDevice(std::string(target.substr(kDevicePrefix.size())), interrupt);
+    }
+    if (target.starts_with(kSimPrefix)) {
+        return openSim(std::string(target.substr(kSimPrefix.size())), portName, interrupt);
+    }
     errno = EINVAL;
     return failure("unknown port target \"" + std::string(target) + "\"");
 }
 
 }  // namespace
 
-Result<std::unique_ptr<Port>> openTarget(std::string_view target) { return openMapped(target, ""); }
+Interrupt::Interrupt() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+    if (m_fd < 0) trace("port: no eventfd for an interrupt: " + std::string(std::strerror(errno)));
+}
 
-Result<std::unique_ptr<Port>> openPort(std::string_view portName)
+Interrupt::~Interrupt()
+{
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+void Interrupt::raise()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(m_fd, &one, sizeof one);
+}
+
+void Interrupt::clear()
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = ::read(m_fd, &count, sizeof count);  // an eventfd read takes the whole count
+}
+
+bool Interrupt::raised() const
+{
+    pollfd p{m_fd, POLLIN, 0};
+    return m_fd >= 0 && ::poll(&p, 1, 0) == 1;
+}
+
+bool Interrupt::sleepFor(milliseconds duration) const
+{
+    if (m_fd < 0) {
+        std::this_thread::sleep_for(duration);
+        return true;
+    }
+    const auto deadline = Clock::now() + duration;
+    for (;;) {
+        pollfd p{m_fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, remainingMs(deadline));
+        if (ready > 0) return false;
+        if (ready == 0 || errno != EINTR) return true;
+    }
+}
+
+Result<std::unique_ptr<Port>> openTarget(std::string_view target, const Interrupt* interrupt)
+{
+    return openMapped(target, "", interrupt);
+}
+
+Result<std::unique_ptr<Port>> openPort(std::string_view portName, const Interrupt* interrupt)
 {
     auto target = portTarget(portName);
     if (!target) {
         errno = ENOENT;
         return failure("port \"" + std::string(portName) + "\" is not in the port map");
     }
-    return openMapped(*target, portName);
+    return openMapped(*target, portName, interrupt);
 }
 
 std::optional<std::string> portTarget(std::string_view portName)

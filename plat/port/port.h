@@ -14,6 +14,11 @@
 // then end at `readInterval` of silence or a full buffer), write within `writeTotal`, purge the
 // receive side and answer the IEEE 1284 device-ID request.
 //
+// Every wait is bounded, on both kinds: a simulated printer that accepts the connection but never
+// answers costs at most the call's own time-out plus kAnswerSlack (generous, for a loaded machine),
+// then the call fails and the port is unusable until it is opened again. An Interrupt given at the
+// open cuts any wait short.
+//
 // Threads: a Port belongs to one thread at a time; opening is safe from any thread.
 
 #include <chrono>
@@ -38,6 +43,33 @@ struct Timeouts {
 // Bytes moved, or -1 on an error (the trace hook says which).
 using IoResult = std::int64_t;
 
+// How long an open of a simulated printer (the connection and the printer's answer) may take.
+inline constexpr std::chrono::milliseconds kOpenBound{5000};
+// What a simulated printer's answer may take beyond the time-out of the call it answers.
+inline constexpr std::chrono::milliseconds kAnswerSlack{5000};
+
+// A stop signal for the waits of ports. Once raised, an open, read, write or device-ID request that
+// waits returns at once as failed, and later ones fail without waiting, until it is cleared. One
+// signal may serve many ports and threads at once; it must outlive the ports opened with it.
+class Interrupt {
+public:
+    Interrupt();
+    ~Interrupt();
+    Interrupt(const Interrupt&) = delete;
+    Interrupt& operator=(const Interrupt&) = delete;
+
+    void raise();
+    void clear();
+    bool raised() const;
+    // Waits `duration`, or less when raised; false when it was raised.
+    bool sleepFor(std::chrono::milliseconds duration) const;
+    // Readable while raised: for a poll() beside the caller's own descriptors.
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
 class Port {
 public:
     virtual ~Port() = default;
@@ -57,10 +89,11 @@ public:
 };
 
 // Opens the port the map names `portName`; fails for an unknown name or a target that does not open.
-Result<std::unique_ptr<Port>> openPort(std::string_view portName);
+// `interrupt`, when given, cuts the waits of the open and of the port's calls short.
+Result<std::unique_ptr<Port>> openPort(std::string_view portName, const Interrupt* interrupt = nullptr);
 
 // Opens a target directly ("device:..." or "sim:..."), without the map.
-Result<std::unique_ptr<Port>> openTarget(std::string_view target);
+Result<std::unique_ptr<Port>> openTarget(std::string_view target, const Interrupt* interrupt = nullptr);
 
 // The port map of the current system root.
 std::optional<std::string> portTarget(std::string_view portName);

@@ -1,8 +1,10 @@
 #include "plat/port/sim_protocol.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -35,7 +37,57 @@ bool readAll(int fd, void* data, std::size_t size)
     return true;
 }
 
+// Moves `size` bytes over a non-blocking socket, waiting with poll() until the deadline.
+Io transfer(int fd, bool sending, char* data, std::size_t size, std::chrono::steady_clock::time_point deadline,
+            int interruptFd)
+{
+    while (size > 0) {
+        ssize_t n =
+            sending ? ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT) : ::recv(fd, data, size, MSG_DONTWAIT);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return Io::Gone;
+        if (errno == EINTR) continue;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return Io::TimedOut;
+        pollfd p[2] = {{fd, static_cast<short>(sending ? POLLOUT : POLLIN), 0}, {interruptFd, POLLIN, 0}};
+        int ready = ::poll(p, 2, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
+        if (ready < 0 && errno != EINTR) return Io::Gone;
+        if (ready > 0 && (p[1].revents & POLLIN)) return Io::Interrupted;
+    }
+    return Io::Done;
+}
+
 }  // namespace
+
+Io sendFrame(int fd, std::uint8_t code, std::span<const std::byte> payload,
+             std::chrono::steady_clock::time_point deadline, int interruptFd)
+{
+    if (payload.size() > kMaxPayload) return Io::Gone;
+    std::vector<std::byte> frame{static_cast<std::byte>(code)};
+    putU32(frame, static_cast<std::uint32_t>(payload.size()));
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return transfer(fd, true, reinterpret_cast<char*>(frame.data()), frame.size(), deadline, interruptFd);
+}
+
+Io receiveFrame(int fd, Frame& frame, std::chrono::steady_clock::time_point deadline, int interruptFd)
+{
+    unsigned char header[5];
+    if (Io io = transfer(fd, false, reinterpret_cast<char*>(header), sizeof header, deadline, interruptFd);
+        io != Io::Done) {
+        return io;
+    }
+    std::uint32_t length = 0;
+    std::memcpy(&length, header + 1, 4);
+    if (length > kMaxPayload) return Io::Gone;
+    frame.code = header[0];
+    frame.payload.resize(length);
+    return transfer(fd, false, reinterpret_cast<char*>(frame.payload.data()), length, deadline, interruptFd);
+}
 
 void putU32(std::vector<std::byte>& out, std::uint32_t value)
 {

@@ -4,6 +4,7 @@
 // length and the payload. The client sends requests; the server answers each with one response whose
 // code is a SimStatus.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -41,6 +42,13 @@ struct Frame {
 bool sendFrame(int fd, std::uint8_t code, std::span<const std::byte> payload);
 // Nothing when the peer is gone or sent a frame beyond kMaxPayload (then the connection is unusable).
 std::optional<Frame> receiveFrame(int fd);
+
+// Bounded forms, for a client on a non-blocking socket: each gives up at `deadline`, or as soon as
+// `interruptFd` (ignored when -1) turns readable. After anything but Done the connection is unusable.
+enum class Io { Done, Gone, TimedOut, Interrupted };
+Io sendFrame(int fd, std::uint8_t code, std::span<const std::byte> payload,
+             std::chrono::steady_clock::time_point deadline, int interruptFd);
+Io receiveFrame(int fd, Frame& frame, std::chrono::steady_clock::time_point deadline, int interruptFd);
 
 void putU32(std::vector<std::byte>& out, std::uint32_t value);
 std::uint32_t getU32(std::span<const std::byte> in, std::size_t at);

@@ -10,7 +10,7 @@
 
 #include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
-#include "port_channel.h"
+#include "vigil/port_channel.h"
 
 namespace {
 
@@ -24,6 +24,8 @@ Usage:
 
 PORT is a port name of the port map in the system root ("LPT1:"), or a device path (/dev/usb/lp0).
 Every call opens the port, does one exchange with the channel's retries and time-outs, and closes it.
+Every wait is bounded: a printer that does not answer (or a device that never stops sending) is given
+up after the time-outs, never waited for without end.
 
 Examples:
   kestrel-port id /dev/usb/lp0
@@ -72,8 +74,9 @@ int main(int argc, char** argv)
     if ((command == "write") != (args.size() == 3) || args.size() > 3) return usage("wrong number of arguments");
 
     vigil::NeverCancelled flags;
-    vigil::PortChannel channel(flags, {}, [](std::string_view name) {
-        return name.starts_with("/") ? plat::port::openTarget("device:" + std::string(name)) : plat::port::openPort(name);
+    vigil::PortChannel channel(flags, {}, [](std::string_view name, const plat::port::Interrupt* interrupt) {
+        return name.starts_with("/") ? plat::port::openTarget("device:" + std::string(name), interrupt)
+                                     : plat::port::openPort(name, interrupt);
     });
     char buffer[vigil::PortChannel::kReadBuffer] = {};
     std::uint32_t count = 0;

@@ -150,3 +150,19 @@ TEST_F(DevicePort, PortsNotInTheMapOrUnknownTargetsDoNotOpen)
     EXPECT_TRUE(port::unmapPort("LPT4:"));
     EXPECT_EQ(port::portTarget("LPT4:"), std::nullopt);
 }
+
+TEST_F(DevicePort, AnInterruptEndsAReadThatWouldWaitAnHour)
+{
+    plat::port::Interrupt interrupt;
+    auto opened = port::openPort("LPT1:", &interrupt);
+    ASSERT_TRUE(opened.ok()) << opened.error().detail;
+    auto& p = *opened.value();
+    p.setTimeouts({20ms, 1h, 1h});
+    std::thread stopper([&] { interrupt.raise(); });
+    std::byte buffer[16];
+    EXPECT_EQ(p.read(buffer), -1);
+    stopper.join();
+    EXPECT_EQ(p.write(bytes("ST")), -1) << "still raised: the next call does not start";
+    interrupt.clear();
+    EXPECT_EQ(p.write(bytes("ST")), 2);
+}

@@ -1,4 +1,4 @@
-#include "port_channel.h"
+#include "vigil/port_channel.h"
 
 #include <algorithm>
 #include <array>
@@ -38,14 +38,16 @@ void makeEmpty(std::span<char> destination)
 
 }  // namespace
 
-PortChannel::PortChannel(const RunFlags& flags, ChannelTiming timing, PortOpener opener)
-    : m_flags(flags), m_timing(timing), m_opener(std::move(opener))
+PortChannel::PortChannel(const RunFlags& flags, ChannelTiming timing, PortOpener opener,
+                         const plat::port::Interrupt* interrupt)
+    : m_flags(flags), m_timing(timing), m_opener(std::move(opener)), m_interrupt(interrupt)
 {
 }
 
 std::unique_ptr<plat::port::Port> PortChannel::open(std::string_view port) const
 {
-    auto opened = m_opener(port);
+    if (interrupted()) return nullptr;
+    auto opened = m_opener(port, m_interrupt);
     if (!opened) return nullptr;
     // A port without serial settings of its own is used with the channel's time-outs all the same.
     opened.value()->setTimeouts(m_timing.timeouts);
@@ -62,18 +64,40 @@ bool PortChannel::cancelled(CancelMode mode) const
     return false;
 }
 
+bool PortChannel::interrupted() const { return m_interrupt != nullptr && m_interrupt->raised(); }
+
+bool PortChannel::pause(std::chrono::milliseconds duration) const
+{
+    if (m_interrupt != nullptr) return m_interrupt->sleepFor(duration);
+    std::this_thread::sleep_for(duration);
+    return true;
+}
+
 std::size_t PortChannel::readLast(plat::port::Port& port, std::span<char> buffer) const
 {
+    using Clock = std::chrono::steady_clock;
     constexpr std::size_t kMaxRead = kReadBuffer - 1;
+    // A device that keeps streaming fills every read: the re-reads share the read time-out, so such a
+    // device costs one time-out and the bytes of the last full read, not a thread for ever.
+    const auto deadline = Clock::now() + m_timing.timeouts.readTotal;
     std::array<char, kReadBuffer> scratch{};
     std::size_t last = 0;
+    bool shortened = false;
     for (;;) {
         auto n = port.read(std::as_writable_bytes(std::span(scratch.data(), kMaxRead)));
         // A read that brings nothing after a full one keeps the full one: those were the latest bytes.
         if (n <= 0) break;
         last = copyTerminated(buffer, std::span(scratch.data(), static_cast<std::size_t>(n)));
         if (static_cast<std::size_t>(n) != kMaxRead) break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || interrupted()) break;
+        // The next read waits no longer than what is left of the time-out.
+        auto timeouts = m_timing.timeouts;
+        timeouts.readTotal = std::min(timeouts.readTotal, left);
+        port.setTimeouts(timeouts);
+        shortened = true;
     }
+    if (shortened) port.setTimeouts(m_timing.timeouts);
     return last;
 }
 
@@ -86,7 +110,7 @@ int PortChannel::write(std::string_view port, std::span<const std::byte> bytes, 
         if (handle->write(bytes) == static_cast<plat::port::IoResult>(bytes.size())) return 1;
         if (attempt >= attempts) return 0;
         if (cancelled(cancel)) return 1;
-        std::this_thread::sleep_for(m_timing.retryPause);
+        if (!pause(m_timing.retryPause)) return 0;
     }
 }
 
@@ -110,7 +134,7 @@ int PortChannel::readWithRetries(std::string_view port, std::span<char> destinat
         handle = open(port);
         if (handle) break;
         if ((cancellable && !m_flags.realTimeRunning()) || attempt >= attempts) return 0;
-        std::this_thread::sleep_for(m_timing.openRetryPause);
+        if (!pause(m_timing.openRetryPause)) return 0;
     }
     PortCloser closer{handle};
     std::array<char, kReadBuffer> buffer{};
@@ -122,7 +146,7 @@ int PortChannel::readWithRetries(std::string_view port, std::span<char> destinat
         }
         if (attempt >= attempts) return 0;
         if (cancellable && !m_flags.realTimeRunning()) return 1;
-        std::this_thread::sleep_for(m_timing.retryPause);
+        if (!pause(m_timing.retryPause)) return 0;
         closer.close();
         handle = open(port);
         if (!handle) return 0;
@@ -146,7 +170,7 @@ int PortChannel::readDeviceId(std::string_view port, std::span<char> destination
             return 1;
         }
         if (attempt >= attempts) return 0;
-        std::this_thread::sleep_for(m_timing.deviceIdPause);
+        if (!pause(m_timing.deviceIdPause)) return 0;
     }
 }
 

@@ -4,7 +4,9 @@
 // nobody read), so the port is free for the spooler in between. Retries close and reopen it.
 //
 // The channel keeps no state between calls; engine threads may use one channel on one port at once.
-// Waits and time-outs come from ChannelTiming, so tests can run it fast.
+// Waits and time-outs come from ChannelTiming, so tests can run it fast. Every operation is bounded by
+// its attempts and time-outs, and an Interrupt given to the channel ends any of them at once (as
+// failed): that is how a stop reaches a thread that is in the middle of an exchange.
 
 #include <chrono>
 #include <cstdint>
@@ -43,15 +45,18 @@ struct ChannelTiming {
     std::chrono::milliseconds deviceIdPause{200};     // between device-ID attempts
 };
 
-using PortOpener = std::function<plat::Result<std::unique_ptr<plat::port::Port>>(std::string_view)>;
+// Opens a port by name; the interrupt (possibly none) is to cut the port's waits short.
+using PortOpener = std::function<plat::Result<std::unique_ptr<plat::port::Port>>(std::string_view,
+                                                                                 const plat::port::Interrupt*)>;
 
 class PortChannel {
 public:
     static constexpr std::size_t kReadBuffer = 2048;     // a read asks for at most 2047 bytes
     static constexpr std::size_t kDeviceIdBuffer = 1024;
 
-    explicit PortChannel(const RunFlags& flags, ChannelTiming timing = {},
-                         PortOpener opener = &plat::port::openPort);
+    // `interrupt`, when given, must outlive the channel.
+    explicit PortChannel(const RunFlags& flags, ChannelTiming timing = {}, PortOpener opener = &plat::port::openPort,
+                         const plat::port::Interrupt* interrupt = nullptr);
 
     // 1 when written (or given up because the cancel mode's run flag was cleared), 0 when failed.
     int write(std::string_view port, std::span<const std::byte> bytes, int attempts, CancelMode cancel) const;
@@ -66,13 +71,18 @@ public:
 
 private:
     std::unique_ptr<plat::port::Port> open(std::string_view port) const;
-    // Reads up to 2047 bytes at a time while a read fills them; returns the last non-empty read.
+    // Reads up to 2047 bytes at a time while a read fills them, for at most the read time-out in all;
+    // returns the last non-empty read.
     std::size_t readLast(plat::port::Port& port, std::span<char> buffer) const;
     bool cancelled(CancelMode mode) const;
+    bool interrupted() const;
+    // Waits `duration`; false when the interrupt cut the wait short.
+    bool pause(std::chrono::milliseconds duration) const;
 
     const RunFlags& m_flags;
     ChannelTiming m_timing;
     PortOpener m_opener;
+    const plat::port::Interrupt* m_interrupt;
 };
 
 }  // namespace vigil
