@@ -62,12 +62,20 @@ inline constexpr const char* kDisplayFlag = "DisplayFlag";
 // What the engine reports in kPrinterStFlag.
 enum PrinterStatus : std::uint32_t {
     kMonitoring = 0,
-    kCommunicationError = 1,
-    kCommunicationErrorAgain = 2,  // the first report after a retry found the printer still unreachable
+    kCommFailure = 1,
+    kCommFailureAgain = 2,  // the first report after a retry found the printer still unreachable
     kCannotMonitor = 3,
     kPortChanged = 6,
     kPrinterGone = 9,  // the printer's key is gone
 };
+
+// PrinterDriverData (shared with the maker's driver and its despooler): the despooler's flags, and
+// the engine's values mirrored there (status, ink, device ID, printer status) under the names above.
+inline constexpr const char* kDespoolerRunFlag = "DespoolerRunFlag";
+inline constexpr const char* kDespoolerExistFlag = "DespoolerExistFlag";
+inline constexpr const char* kDespoolerLastAccessTime = "DespoolerLastAccessTime";
+inline constexpr const char* kDespoolerIntervalTime = "DespoolerIntervalTime";
+inline constexpr const char* kVigilReadFlag = "VigilReadFlag";
 
 // Defaults fInitRegistory writes when the user's time settings are missing or 0.
 inline constexpr std::uint32_t kDefaultStatusTimeMs = 5000;

@@ -27,7 +27,6 @@ using plat::registry::Store;
 using plat::registry::ValueType;
 using std::chrono_literals::operator""ms;
 
-constexpr const char* kPrintersKey = "System\\CurrentControlSet\\control\\Print\\Printers\\";
 constexpr std::size_t kNameLimit = 271, kModelLimit = 255;
 // A stop interrupts every wait of the engine's threads, so they end at once; the bound only keeps a
 // caller from hanging for ever should a thread be held outside the engine (a message box's handler).
@@ -259,7 +258,7 @@ bool Engine::printerKeyExists() const
 std::uint32_t Engine::lockedLanMonExist() const
 {
     std::lock_guard lock(m_lock);
-    return readDword(EngineKey::Store, "LanMonExistFlag").value_or(0);
+    return readDword(EngineKey::Store, value::kLanMonExistFlag).value_or(0);
 }
 
 // ---- busy bits, error report, stop ---------------------------------------------------------------
@@ -270,10 +269,10 @@ void Engine::busyChange(Busy busy, bool set, const std::atomic<std::uint32_t>* o
     const std::uint32_t bit = bits[static_cast<int>(busy)];
     std::lock_guard lock(m_lock);
     if (onlyWhile != nullptr && *onlyWhile == 0) return;
-    std::uint32_t flags = readDword(EngineKey::Store, "StRealThreadExistFlag").value_or(0);
+    std::uint32_t flags = readDword(EngineKey::Store, value::kStRealThreadExistFlag).value_or(0);
     std::uint32_t low = flags & 0xff;
     low = set ? (low | bit) : (low & ~bit);
-    writeDword(EngineKey::Store, "StRealThreadExistFlag", (flags & ~0xffu) | low);
+    writeDword(EngineKey::Store, value::kStRealThreadExistFlag, (flags & ~0xffu) | low);
 }
 
 void Engine::busyClearAll()
@@ -287,20 +286,20 @@ void Engine::busyClearAll()
 void Engine::writeStatus(std::uint32_t code)
 {
     std::lock_guard lock(m_lock);
-    writeDword(EngineKey::Store, "PrinterStFlag", code);
+    writeDword(EngineKey::Store, value::kPrinterStFlag, code);
 }
 
 void Engine::writeExists(std::uint32_t value)
 {
     std::lock_guard lock(m_lock);
-    writeDword(EngineKey::Store, "VigilExistFlag", value);
+    writeDword(EngineKey::Store, value::kVigilExistFlag, value);
 }
 
 void Engine::writeReadFlag(std::uint32_t value, const std::atomic<std::uint32_t>* onlyWhile)
 {
     std::lock_guard lock(m_lock);
     if (onlyWhile != nullptr && *onlyWhile == 0) return;
-    writeDword(EngineKey::DriverData, "VigilReadFlag", value);
+    writeDword(EngineKey::DriverData, value::kVigilReadFlag, value);
 }
 
 void Engine::reportError(std::uint32_t code)
@@ -356,9 +355,9 @@ void Engine::createVigilmonInitialize(StartBlock start)
     s.start.capturedPort = limited(start.capturedPort, kNameLimit);
     s.start.printer = limited(start.printer, kNameLimit);
     s.start.model = limited(start.model, kModelLimit);
-    s.printerKey = kPrintersKey + s.start.printer;
-    s.driverDataKey = s.printerKey + "\\PrinterDriverData";
-    s.storeKey = s.printerKey + "\\Vigilmon";
+    s.printerKey = std::string(facts::key::kPrinters) + s.start.printer;
+    s.driverDataKey = s.printerKey + std::string(facts::key::kDriverData);
+    s.storeKey = s.printerKey + std::string(facts::key::kEngineStore);
     prepareTemplates(s);
     {
         std::lock_guard lock(m_sessionMutex);
@@ -375,8 +374,8 @@ void Engine::startUpThread(const Session& s, std::uint64_t generation)
     m_optionCardKnown = 0;
     m_inkQueryPending = 0;
 
-    if (s.start.connection == kLocal && s.start.family == kInkjet &&
-        readDword(EngineKey::DriverData, "DespoolerRunFlag").value_or(0) != 0) {
+    if (s.start.connection == kLocal && s.start.family == EngineFamily::Inkjet &&
+        readDword(EngineKey::DriverData, value::kDespoolerRunFlag).value_or(0) != 0) {
         if (despoolerStart(generation)) return;
     }
     if (const facts::Model* model = facts::byName(s.start.model); model != nullptr && model->despoolerOnly) {
@@ -408,7 +407,7 @@ bool Engine::startUpPass(const Session& s, std::uint64_t generation)
 
     if (s.start.connection == kLocal) {
         // Another monitor owns the printer while it says so; ask again shortly, not in a tight loop.
-        while (readDword(EngineKey::Store, "LanMonExistFlag").value_or(0) != 0) {
+        while (readDword(EngineKey::Store, value::kLanMonExistFlag).value_or(0) != 0) {
             if (!pause(scaled(50ms), stopped)) return true;
         }
         busyChange(Busy::StartUp, true);
@@ -443,8 +442,8 @@ bool Engine::startUpPass(const Session& s, std::uint64_t generation)
             return giveUp(kCannotMonitor);
         }
     }
-    writeBinary(EngineKey::Store, "DeviceIDStrings", id);
-    writeDword(EngineKey::Store, "DeviceIDLength", static_cast<std::uint32_t>(id.size()));
+    writeBinary(EngineKey::Store, value::kDeviceIDStrings, id);
+    writeDword(EngineKey::Store, value::kDeviceIDLength, static_cast<std::uint32_t>(id.size()));
     writeStatus(kMonitoring);
 
     if (s.start.connection == kLocal) {
@@ -501,7 +500,7 @@ bool Engine::ij03ModelCheckRefuses(const Session& s)
 {
     const facts::Model* model = facts::byName(s.start.model);
     if (model == nullptr || model->code != facts::Code::IJ03) return false;
-    auto ink = readString(EngineKey::Store, "InkLevel", 1024);
+    auto ink = readString(EngineKey::Store, value::kInkLevel, 1024);
     if (!ink || ink->find("@BDC PS") == std::string::npos) return false;
     plat::messageBox("Vigilmon", "選択されたプリンタではモニタできません\n     プリンタ        ＩＪ－０３");
     return true;
@@ -513,7 +512,7 @@ void Engine::retryThread()
 {
     while (m_retryRun) {
         if (!pause(scaled(1000ms), [&] { return m_retryRun == 0; })) break;
-        const auto code = readDword(EngineKey::Store, "PrinterStFlag").value_or(0);
+        const auto code = readDword(EngineKey::Store, value::kPrinterStFlag).value_or(0);
         if (m_retryState != 0 || (code != kCommFailure && code != kCommFailureAgain)) continue;
         {
             // The flags go first, so a pass still under way marks nothing after the values below.
@@ -525,7 +524,7 @@ void Engine::retryThread()
         writeExists(0);
         busyClearAll();
         writeReadFlag(2);
-        const auto retryTime = refresh("StRetryTime", 20000);
+        const auto retryTime = refresh(value::kStRetryTime, value::kDefaultRetryTimeMs);
         if (!pause(milliseconds(retryTime), [&] { return m_retryRun == 0; })) break;
         busyClearAll();
         writeReadFlag(2);

@@ -28,26 +28,27 @@
 #include <thread>
 
 #include "facts/models.h"
+#include "facts/store_names.h"
 #include "network_link.h"
 #include "vigil/port_channel.h"
 
 namespace vigil {
 
+namespace value = facts::value;
+
 using std::chrono::milliseconds;
 
-// Connection kinds and families as the start call gives them.
+// Connection kinds as the start call gives them; the family comes as the engine's numbering of it.
 enum Connection : std::uint32_t { kLocal = 1, kQueue = 2, kOtherNetwork3 = 3, kOtherNetwork4 = 4, kCaptured = 5 };
-enum Family : std::uint32_t { kPage = 1, kInkjet = 2, kImpact = 3 };
+using facts::EngineFamily;
 
 // Status codes written to "PrinterStFlag".
-enum StatusCode : std::uint32_t {
-    kMonitoring = 0,
-    kCommFailure = 1,
-    kCommFailureAgain = 2,
-    kCannotMonitor = 3,
-    kPortChanged = 6,
-    kPrinterGone = 9,
-};
+using value::kCannotMonitor;
+using value::kCommFailure;
+using value::kCommFailureAgain;
+using value::kMonitoring;
+using value::kPortChanged;
+using value::kPrinterGone;
 // Control codes of the error-report entry.
 inline constexpr std::uint32_t kSwitchToDespooler = 9001;
 inline constexpr std::uint32_t kSwitchToDirect = 9002;
@@ -61,7 +62,8 @@ enum class EngineKey { Printer, DriverData, Store };
 
 struct StartBlock {
     std::string port, capturedPort, printer, model;
-    std::uint32_t family = 0, connection = 0, owner = 0;
+    EngineFamily family{};  // any value the caller gave, so one no family has is possible
+    std::uint32_t connection = 0, owner = 0;
 };
 
 // What one start works with: the start block, the key names built from it and the family's command

@@ -15,7 +15,7 @@ int32_t CreateVigilmonInitialize(const char* port, const char* capturedPort, con
                                  uint32_t family, uint32_t connection, uint32_t ownerProcessId)
 {
     vigil::engine().createVigilmonInitialize(
-        {text(port), text(capturedPort), text(printer), text(model), family, connection, ownerProcessId});
+        {text(port), text(capturedPort), text(printer), text(model), static_cast<facts::EngineFamily>(family), connection, ownerProcessId});
     return 1;
 }
 

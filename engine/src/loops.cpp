@@ -30,19 +30,19 @@ void Engine::realTimeThread()
     };
     for (;;) {
         if (!m_realTimeRun) return end();
-        if (s.start.connection == kLocal && s.start.family == kInkjet &&
-            readDword(EngineKey::DriverData, "DespoolerRunFlag").value_or(0) != 0) {
+        if (s.start.connection == kLocal && s.start.family == EngineFamily::Inkjet &&
+            readDword(EngineKey::DriverData, value::kDespoolerRunFlag).value_or(0) != 0) {
             return reportError(kSwitchToDespooler);
         }
-        const std::uint32_t lanMon = refresh("LanMonExistFlag", 0);
-        const std::uint32_t startFlag = refresh("GetRealTimeStatusStartFlag", 1);
-        const std::uint32_t interval = refresh("GetRealTimeStatusTime", 3000);
-        const std::uint32_t busy = refresh("StRealThreadExistFlag", 0);
-        const std::uint32_t exists = refresh("VigilExistFlag", 0);
+        const std::uint32_t lanMon = refresh(value::kLanMonExistFlag, 0);
+        const std::uint32_t startFlag = refresh(value::kGetRealTimeStatusStartFlag, 1);
+        const std::uint32_t interval = refresh(value::kGetRealTimeStatusTime, value::kEngineFallbackStatusTimeMs);
+        const std::uint32_t busy = refresh(value::kStRealThreadExistFlag, 0);
+        const std::uint32_t exists = refresh(value::kVigilExistFlag, 0);
 
         if (exists == 0 || lanMon != 0 || startFlag == 0 || (busy & (kBusyCommand | kBusyHead | kBusyGap)) != 0) {
             // Another monitor has the port: an IJ-03's ink is asked for again once it is free.
-            if (s.start.connection == kLocal && lanMon != 0 && s.start.family == kInkjet && inkAskedApart(s)) {
+            if (s.start.connection == kLocal && lanMon != 0 && s.start.family == EngineFamily::Inkjet && inkAskedApart(s)) {
                 m_inkQueryPending = 1;
             }
         } else {
@@ -71,7 +71,7 @@ void Engine::realTimeThread()
             if (outcome == PassOutcome::ThreadEnds) return end();
             if (outcome == PassOutcome::NextPassNow) continue;
             if (outcome == PassOutcome::Reply && !reply.empty()) {
-                writeString(EngineKey::Store, "RealTimeStatusStrings", reply);
+                writeString(EngineKey::Store, value::kRealTimeStatusStrings, reply);
             }
             writeReadFlag(0, &m_realTimeRun);
             busyChange(Busy::StatusRead, false);
@@ -85,8 +85,8 @@ void Engine::realTimeThread()
 bool Engine::despoolerFresh() const
 {
     std::lock_guard lock(m_lock);
-    auto last = readDword(EngineKey::DriverData, "DespoolerLastAccessTime");
-    auto interval = readDword(EngineKey::DriverData, "DespoolerIntervalTime");
+    auto last = readDword(EngineKey::DriverData, value::kDespoolerLastAccessTime);
+    auto interval = readDword(EngineKey::DriverData, value::kDespoolerIntervalTime);
     const std::int64_t sum = last && interval ? static_cast<std::int64_t>(*last) + *interval : 0;
     return sum >= plat::localEpochSeconds();
 }
@@ -95,16 +95,16 @@ bool Engine::copyDespoolerStatus()
 {
     const Session s = session();
     std::lock_guard lock(m_lock);
-    auto status = readString(EngineKey::DriverData, "RealTimeStatusStrings", 512);
+    auto status = readString(EngineKey::DriverData, value::kRealTimeStatusStrings, 512);
     if (!status) return false;
     if (!inkAskedApart(s)) {
-        writeString(EngineKey::Store, "RealTimeStatusStrings", *status);
+        writeString(EngineKey::Store, value::kRealTimeStatusStrings, *status);
         return true;
     }
-    auto ink = readString(EngineKey::DriverData, "InkLevel", 512);
+    auto ink = readString(EngineKey::DriverData, value::kInkLevel, 512);
     if (!ink) return false;
-    writeString(EngineKey::Store, "RealTimeStatusStrings", *status);
-    writeString(EngineKey::Store, "InkLevel", *ink);
+    writeString(EngineKey::Store, value::kRealTimeStatusStrings, *status);
+    writeString(EngineKey::Store, value::kInkLevel, *ink);
     return true;
 }
 
@@ -118,32 +118,32 @@ bool Engine::despoolerStart(std::uint64_t generation)
     for (bool firstPass = true; !stopped(); firstPass = false) {
         if (!firstPass && !pause(scaled(10000ms), stopped)) return true;
         // The despooler may still be starting: wait for it while it says it runs.
-        while (driverDword("DespoolerExistFlag").value_or(0) == 0) {
-            if (driverDword("DespoolerRunFlag").value_or(0) == 0) return false;
+        while (driverDword(value::kDespoolerExistFlag).value_or(0) == 0) {
+            if (driverDword(value::kDespoolerRunFlag).value_or(0) == 0) return false;
             if (!pause(scaled(50ms), stopped)) return true;
         }
         if (!despoolerFresh()) {
             std::lock_guard lock(m_lock);
-            writeDword(EngineKey::DriverData, "DespoolerRunFlag", 0);
-            writeDword(EngineKey::DriverData, "DespoolerExistFlag", 0);
+            writeDword(EngineKey::DriverData, value::kDespoolerRunFlag, 0);
+            writeDword(EngineKey::DriverData, value::kDespoolerExistFlag, 0);
             return false;
         }
         for (int attempt = 0; attempt < 10; ++attempt) {
-            auto code = driverDword("PrinterStFlag");
-            if (driverDword("DespoolerExistFlag").value_or(0) == 0 || !despoolerFresh() || !code) {
+            auto code = driverDword(value::kPrinterStFlag);
+            if (driverDword(value::kDespoolerExistFlag).value_or(0) == 0 || !despoolerFresh() || !code) {
                 writeStatus(kCannotMonitor);
                 return true;
             }
             if (*code != 0) continue;
-            auto id = readBytes(EngineKey::DriverData, "DeviceIDStrings", 2048);
-            auto length = readDword(EngineKey::DriverData, "DeviceIDLength");
-            auto model = readString(EngineKey::Store, "IDMDL", 512);
+            auto id = readBytes(EngineKey::DriverData, value::kDeviceIDStrings, 2048);
+            auto length = readDword(EngineKey::DriverData, value::kDeviceIDLength);
+            auto model = readString(EngineKey::Store, value::kIDMDL, 512);
             const Session s = session();
             if (id && length && model) {
                 id->resize(std::min<std::size_t>(id->size(), *length));
                 if (id->find("MFG:VELTA") != std::string::npos && id->find("MDL:" + *model + ";") != std::string::npos &&
-                    writeBinary(EngineKey::Store, "DeviceIDStrings", *id) &&
-                    writeDword(EngineKey::Store, "DeviceIDLength", static_cast<std::uint32_t>(id->size())) &&
+                    writeBinary(EngineKey::Store, value::kDeviceIDStrings, *id) &&
+                    writeDword(EngineKey::Store, value::kDeviceIDLength, static_cast<std::uint32_t>(id->size())) &&
                     copyDespoolerStatus()) {
                     if (ij03ModelCheckRefuses(s)) {
                         writeStatus(kCannotMonitor);
@@ -163,16 +163,16 @@ bool Engine::despoolerStart(std::uint64_t generation)
 void Engine::despoolerWatchThread()
 {
     while (m_realTimeRun) {
-        refresh("LanMonExistFlag", 0);
-        refresh("GetRealTimeStatusStartFlag", 1);
-        const std::uint32_t interval = refresh("GetRealTimeStatusTime", 3000);
-        refresh("StRealThreadExistFlag", 0);
-        refresh("VigilExistFlag", 0);
+        refresh(value::kLanMonExistFlag, 0);
+        refresh(value::kGetRealTimeStatusStartFlag, 1);
+        const std::uint32_t interval = refresh(value::kGetRealTimeStatusTime, value::kEngineFallbackStatusTimeMs);
+        refresh(value::kStRealThreadExistFlag, 0);
+        refresh(value::kVigilExistFlag, 0);
         std::optional<std::uint32_t> exists, code;
         {
             std::lock_guard lock(m_lock);
-            exists = readDword(EngineKey::DriverData, "DespoolerExistFlag");
-            code = readDword(EngineKey::DriverData, "PrinterStFlag");
+            exists = readDword(EngineKey::DriverData, value::kDespoolerExistFlag);
+            code = readDword(EngineKey::DriverData, value::kPrinterStFlag);
         }
         if (exists.value_or(0) == 0) return reportError(kSwitchToDirect);
         if (!despoolerFresh() || !code) {
@@ -211,8 +211,8 @@ void Engine::switchToDespoolerMode()
             std::optional<std::uint32_t> exists, runs;
             {
                 std::lock_guard lock(m_lock);
-                exists = readDword(EngineKey::DriverData, "DespoolerExistFlag");
-                runs = readDword(EngineKey::DriverData, "DespoolerRunFlag");
+                exists = readDword(EngineKey::DriverData, value::kDespoolerExistFlag);
+                runs = readDword(EngineKey::DriverData, value::kDespoolerRunFlag);
             }
             if (exists.value_or(0) != 0 || runs.value_or(0) == 0) break;
             if (!pause(scaled(50ms), stopped)) return;
@@ -249,15 +249,15 @@ void Engine::commandThread()
     const Session s = session();
     auto cancelled = [&] { return m_commandRun == 0; };
     while (m_commandRun) {
-        if (refresh("CommandOkFlag", 0) == kPosted) {
-            const std::uint32_t lanMon = refresh("LanMonExistFlag", 0);
-            const std::uint32_t exists = refresh("VigilExistFlag", 0);
-            const std::uint32_t open = refresh("CommandExecStartFlag", 0);
+        if (refresh(value::kCommandOkFlag, 0) == kPosted) {
+            const std::uint32_t lanMon = refresh(value::kLanMonExistFlag, 0);
+            const std::uint32_t exists = refresh(value::kVigilExistFlag, 0);
+            const std::uint32_t open = refresh(value::kCommandExecStartFlag, 0);
             if (exists == 0 || lanMon != 0 || open == 0) {
                 plat::trace("vigil: command refused: the mailbox is closed");
-                writeDword(EngineKey::Store, "CommandOkFlag", kRefused);
+                writeDword(EngineKey::Store, value::kCommandOkFlag, kRefused);
             } else {
-                writeDword(EngineKey::Store, "CommandOkFlag", runCommand(s, cancelled));
+                writeDword(EngineKey::Store, value::kCommandOkFlag, runCommand(s, cancelled));
             }
         }
         if (!pause(scaled(500ms), cancelled)) return;
@@ -267,10 +267,10 @@ void Engine::commandThread()
 std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& cancelled)
 {
     busyChange(Busy::Command, true, &m_commandRun);
-    const std::uint32_t startFlag = readDword(EngineKey::Store, "GetRealTimeStatusStartFlag").value_or(0);
-    writeDword(EngineKey::Store, "GetRealTimeStatusStartFlag", 0);
+    const std::uint32_t startFlag = readDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag).value_or(0);
+    writeDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag, 0);
     auto answer = [&](std::uint32_t result) {
-        writeDword(EngineKey::Store, "GetRealTimeStatusStartFlag", startFlag);
+        writeDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag, startFlag);
         busyChange(Busy::Command, false);
         return result;
     };
@@ -279,7 +279,7 @@ std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& 
     bool portFree = false;
     for (int check = 0; check < 10 && !portFree; ++check) {
         if (check > 0) pause(scaled(500ms), cancelled);
-        portFree = (readDword(EngineKey::Store, "StRealThreadExistFlag").value_or(0) &
+        portFree = (readDword(EngineKey::Store, value::kStRealThreadExistFlag).value_or(0) &
                     (kBusyStatusRead | kBusyHead | kBusyGap)) == 0;
     }
     if (!portFree) {
@@ -289,9 +289,9 @@ std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& 
 
     // The request is sized by its own length values; one beyond the mailbox's limits, or longer than
     // the bytes stored, is refused as unreadable rather than read past.
-    auto length = readDword(EngineKey::Store, "CommandLength");
+    auto length = readDword(EngineKey::Store, value::kCommandLength);
     if (!length || *length < 2 || *length > kMaxCommandBytes) return answer(kUnreadable);
-    auto request = readBytes(EngineKey::Store, "CommandStrings", kMaxCommandBytes);
+    auto request = readBytes(EngineKey::Store, value::kCommandStrings, kMaxCommandBytes);
     if (!request || request->size() < *length) return answer(kUnreadable);
     request->resize(*length);
     const auto kind = static_cast<std::uint16_t>(static_cast<unsigned char>((*request)[0]) |
@@ -299,8 +299,8 @@ std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& 
     const std::string bytes = request->substr(2);
     std::string pass;
     if (kind == kSendAndWait) {
-        auto passLength = readDword(EngineKey::Store, "PassLength");
-        auto passBytes = readBytes(EngineKey::Store, "PassStrings", kMaxPassBytes);
+        auto passLength = readDword(EngineKey::Store, value::kPassLength);
+        auto passBytes = readBytes(EngineKey::Store, value::kPassStrings, kMaxPassBytes);
         if (!passLength || *passLength > kMaxPassBytes || !passBytes || passBytes->size() < *passLength) {
             return answer(kUnreadable);
         }
@@ -312,8 +312,8 @@ std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& 
         char id[2048];
         std::uint32_t count = 0;
         if (m_channel->readDeviceId(s.start.port, id, count, 10) != 1) return answer(kFailed);
-        writeBinary(EngineKey::Store, "DeviceIDStrings", std::string_view(id, count));
-        writeDword(EngineKey::Store, "DeviceIDLength", count);
+        writeBinary(EngineKey::Store, value::kDeviceIDStrings, std::string_view(id, count));
+        writeDword(EngineKey::Store, value::kDeviceIDLength, count);
         return answer(kDone);
     }
     case kSendAndWait: {
@@ -322,7 +322,7 @@ std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& 
         if (cancelled()) return answer(kFailed);
         std::string reply;
         if (readUntilContains(s, pass, 10, true, cancelled, reply)) {
-            writeString(EngineKey::Store, "RetStrings", reply);
+            writeString(EngineKey::Store, value::kRetStrings, reply);
             return answer(kDone);
         }
         if (!cancelled()) pause(scaled(500ms), cancelled);
@@ -344,7 +344,7 @@ void Engine::portWatchThread()
     const std::string& watched = s.start.connection == kCaptured ? s.start.capturedPort : s.start.port;
     while (m_portWatchRun) {
         if (!printerKeyExists()) return stopAll();
-        auto port = readString(EngineKey::Printer, "Port", 1024);
+        auto port = readString(EngineKey::Printer, value::kPrinterPort, 1024);
         if (!port) {
             writeStatus(kPrinterGone);
             return stopAll();
@@ -353,7 +353,7 @@ void Engine::portWatchThread()
             writeStatus(kPortChanged);
             return stopAll();
         }
-        auto driver = readString(EngineKey::Printer, "Printer Driver", 1024);
+        auto driver = readString(EngineKey::Printer, value::kPrinterDriver, 1024);
         if (!driver) {
             writeStatus(kPrinterGone);
             return stopAll();

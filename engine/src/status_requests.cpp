@@ -41,9 +41,9 @@ void Engine::prepareTemplates(Session& s)
 {
     using plat::text::equalWholeIgnoringCase;
     const std::string& model = s.start.model;
-    if (s.start.family == kPage) {
+    if (s.start.family == EngineFamily::Page) {
         s.statusEnable = std::string("\x1b\x01@KJL REQUEST STATUS=1\r\n") + kKjlExit + kKjlExit;
-    } else if (s.start.family == kInkjet || s.start.family == kImpact) {
+    } else if (s.start.family == EngineFamily::Inkjet || s.start.family == EngineFamily::Impact) {
         const facts::Model* known = facts::byName(model);
         const bool variant = known != nullptr && known->statusEnableMode3;
         s.statusEnable = "\x1b@\x1b@" + remote(std::string("ST\x02\x00\x00", 5) + (variant ? '\x03' : '\x01'));
@@ -99,7 +99,7 @@ int Engine::getDeviceId(const Session& s, std::string& id)
     } else {
         return 0;
     }
-    auto model = readString(EngineKey::Store, "IDMDL", 512);
+    auto model = readString(EngineKey::Store, value::kIDMDL, 512);
     if (!model) return 0;
     const std::string_view reply(buffer, count);
     if (reply.find("MFG:VELTA") == std::string_view::npos ||
@@ -116,9 +116,9 @@ int Engine::firstStatusRead(const Session& s, std::uint64_t generation)
     char buffer[PortChannel::kReadBuffer];
     if (m_channel->readWithRetries(s.start.port, buffer, 5, false) != 1) return 0;
     const std::string reply(buffer);
-    writeString(EngineKey::Store, "RealTimeStatusStrings", reply);
+    writeString(EngineKey::Store, value::kRealTimeStatusStrings, reply);
 
-    if (s.start.family == kPage) {
+    if (s.start.family == EngineFamily::Page) {
         const std::string_view head = std::string_view(reply).substr(0, 111);
         if (!fieldIs(head, 103, "00") && !fieldIs(head, 105, "00")) return 1;
         if (!fieldIs(head, 21, "03E8") && !fieldIs(head, 21, "03EF")) return 1;
@@ -126,27 +126,27 @@ int Engine::firstStatusRead(const Session& s, std::uint64_t generation)
         std::string card;
         if (readUntilContains(s, kOptionCardMark, 10, true, stopped, card)) {
             if (!writeCommand(s, s.optionCardExit + s.optionCardExit, 10, CancelMode::None)) return 0;
-            writeString(EngineKey::Store, "ICcardName", card);
+            writeString(EngineKey::Store, value::kICCardName, card);
             m_optionCardKnown = 1;
             return 1;
         }
         writeCommand(s, s.optionCardExit + s.optionCardExit, 1, CancelMode::None);
         return 0;
     }
-    if (s.start.family == kInkjet) {
+    if (s.start.family == EngineFamily::Inkjet) {
         const std::string_view head = std::string_view(reply).substr(0, 20);
         if (fieldIs(head, 12, "04") && inkAskedApart(s)) {
             if (!writeCommand(s, s.inkQuery, 10, CancelMode::None)) return 0;
             std::string ink;
             if (!readUntilContains(s, "IQ:", 10, false, stopped, ink)) return 0;
-            writeString(EngineKey::Store, "InkLevel", editInkReply(ink));
+            writeString(EngineKey::Store, value::kInkLevel, editInkReply(ink));
             return 1;
         }
         if (fieldIs(head, 12, "04") && answersGapQuery(s)) {
             if (!writeCommand(s, s.extendedQuery, 10, CancelMode::None)) return 0;
             std::string gap;
             if (!readUntilContains(s, kExtendedMark, 10, true, stopped, gap)) return 0;
-            writeString(EngineKey::Store, "GapStrings", gap);
+            writeString(EngineKey::Store, value::kGapStrings, gap);
             return 1;
         }
     }
@@ -166,7 +166,7 @@ PassOutcome Engine::periodicStatusRead(const Session& s, std::string& reply)
         return PassOutcome::NextPassNow;
     };
 
-    if (s.start.family == kPage) {
+    if (s.start.family == EngineFamily::Page) {
         const std::string_view head = std::string_view(reply).substr(0, 111);
         if (!fieldIs(head, 103, "00") && !fieldIs(head, 105, "00")) {
             m_optionCardKnown = 0;
@@ -178,17 +178,17 @@ PassOutcome Engine::periodicStatusRead(const Session& s, std::string& reply)
         std::string card;
         if (!readUntilContains(s, kOptionCardMark, 10, true, cancelled, card)) return failed();
         if (!writeCommand(s, s.optionCardExit, 10, CancelMode::RealTime)) return failed();
-        writeString(EngineKey::Store, "ICcardName", card);
+        writeString(EngineKey::Store, value::kICCardName, card);
         m_optionCardKnown = 1;
         return PassOutcome::Reply;
     }
-    if (s.start.family == kInkjet) {
+    if (s.start.family == EngineFamily::Inkjet) {
         const std::string_view head = std::string_view(reply).substr(0, 20);
         if (fieldIs(head, 12, "04") && inkAskedApart(s) && m_inkQueryPending) {
             if (!writeCommand(s, s.inkQuery, 10, CancelMode::RealTime)) return failed();
             std::string ink;
             if (!readUntilContains(s, "IQ:", 10, true, cancelled, ink)) return failed();
-            writeString(EngineKey::Store, "InkLevel", editInkReply(ink));
+            writeString(EngineKey::Store, value::kInkLevel, editInkReply(ink));
             m_inkQueryPending = 0;
         }
     }
@@ -209,7 +209,7 @@ bool Engine::networkOptionCard(const Session& s, const std::string& reply, const
         std::uint32_t length = 0;
         if (m_link->request(NetworkLink::Request::OptionCard, buffer, length) &&
             std::string_view(buffer, length).find(kOptionCardMark) != std::string_view::npos) {
-            writeString(EngineKey::Store, "ICcardName", std::string_view(buffer, length));
+            writeString(EngineKey::Store, value::kICCardName, std::string_view(buffer, length));
             m_optionCardKnown = 1;
             return true;
         }
@@ -232,8 +232,8 @@ int Engine::firstNetworkRead(const Session& s, std::uint64_t generation)
     auto stopped = [&] { return stopRequested(generation); };
     auto reply = networkStatus([] { return false; });
     if (!reply) return 0;
-    writeString(EngineKey::Store, "RealTimeStatusStrings", *reply);
-    if (m_link->extendedRequest() || s.start.family != kPage) return 1;
+    writeString(EngineKey::Store, value::kRealTimeStatusStrings, *reply);
+    if (m_link->extendedRequest() || s.start.family != EngineFamily::Page) return 1;
     return networkOptionCard(s, *reply, stopped) ? 1 : 0;
 }
 
@@ -248,7 +248,7 @@ PassOutcome Engine::periodicNetworkRead(const Session& s, std::string& reply)
     }
     reply = *got;
     if (reply.empty()) return PassOutcome::Empty;
-    if (m_link->extendedRequest() || s.start.family != kPage) return PassOutcome::Reply;
+    if (m_link->extendedRequest() || s.start.family != EngineFamily::Page) return PassOutcome::Reply;
     if (networkOptionCard(s, reply, cancelled)) return PassOutcome::Reply;
     if (cancelled()) return PassOutcome::ThreadEnds;
     reportError(kCommFailure);

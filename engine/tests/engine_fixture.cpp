@@ -53,7 +53,8 @@ void EngineTest::preparePrinter(const std::string& printer, const std::string& p
 void EngineTest::start(const std::string& printer, const std::string& port, const std::string& model,
                        std::uint32_t family, std::uint32_t connection)
 {
-    vigil::engine().createVigilmonInitialize({port, "", printer, model, family, connection, 4242});
+    vigil::engine().createVigilmonInitialize(
+        {port, "", printer, model, static_cast<facts::EngineFamily>(family), connection, 4242});
 }
 
 std::optional<std::string> EngineTest::bytes(const std::string& key, const std::string& name) const

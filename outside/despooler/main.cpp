@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "facts/store_names.h"
 #include "plat/base/local_time.h"
 #include "plat/registry/registry.h"
 #include "vigil/port_channel.h"
@@ -23,6 +24,7 @@ using plat::registry::Root;
 using plat::registry::Status;
 using plat::registry::Store;
 using plat::registry::ValueType;
+namespace value = facts::value;
 using namespace std::chrono_literals;
 
 constexpr const char* kHelp = R"(kestrel-despooler - a stand-in for the maker's despooler of one printer
@@ -50,7 +52,7 @@ Commands, one per line on stdin (each answered with "ok" on stdout):
 class Despooler {
 public:
     Despooler(std::string printer, std::string port, Store& store)
-        : m_key("System\\CurrentControlSet\\Control\\Print\\Printers\\" + printer + "\\PrinterDriverData"),
+        : m_key(std::string(facts::key::kPrinters) + printer + std::string(facts::key::kDriverData)),
           m_port(std::move(port)), m_store(store), m_channel(m_flags, timing())
     {
     }
@@ -62,17 +64,17 @@ public:
         char id[1024];
         std::uint32_t count = 0;
         if (m_channel.readDeviceId(m_port, id, count, 3) == 1) {
-            set("DeviceIDStrings", ValueType::Binary, std::string(id, count));
-            setDword("DeviceIDLength", count);
+            set(value::kDeviceIDStrings, ValueType::Binary, std::string(id, count));
+            setDword(value::kDeviceIDLength, count);
         }
         // The despooler switches the printer's status reports on, as the print path does.
         const std::string enable = std::string("\x1b@\x1b@\x1b(R\x08\x00\x00REMOTE1", 17) +
                                    std::string("ST\x02\x00\x00\x01\x1b\x00\x00\x00", 10);
         m_channel.write(m_port, std::as_bytes(std::span(enable.data(), enable.size())), 3, vigil::CancelMode::None);
-        setDword("DespoolerRunFlag", 1);
-        setDword("DespoolerExistFlag", 1);
-        setDword("DespoolerIntervalTime", 60);
-        setDword("PrinterStFlag", m_error);
+        setDword(value::kDespoolerRunFlag, 1);
+        setDword(value::kDespoolerExistFlag, 1);
+        setDword(value::kDespoolerIntervalTime, 60);
+        setDword(value::kPrinterStFlag, m_error);
         round();
         return true;
     }
@@ -80,7 +82,7 @@ public:
     void round()
     {
         if (!m_present) return;
-        if (m_fresh) setDword("DespoolerLastAccessTime", static_cast<std::uint32_t>(plat::localEpochSeconds()));
+        if (m_fresh) setDword(value::kDespoolerLastAccessTime, static_cast<std::uint32_t>(plat::localEpochSeconds()));
         std::string status = m_fixedStatus.value_or("");
         if (!m_fixedStatus) {
             char reply[vigil::PortChannel::kReadBuffer];
@@ -88,8 +90,8 @@ public:
             if (m_channel.readOnce(m_port, reply, count) == 1) status.assign(reply, count);
         }
         if (!status.empty()) {
-            set("RealTimeStatusStrings", ValueType::String, status);
-            set("InkLevel", ValueType::String, "IQ:50464646;");
+            set(value::kRealTimeStatusStrings, ValueType::String, status);
+            set(value::kInkLevel, ValueType::String, "IQ:50464646;");
         }
     }
 
@@ -101,13 +103,13 @@ public:
         words >> verb;
         if (verb == "stale") {
             m_fresh = false;
-            setDword("DespoolerLastAccessTime", static_cast<std::uint32_t>(plat::localEpochSeconds() - 3600));
+            setDword(value::kDespoolerLastAccessTime, static_cast<std::uint32_t>(plat::localEpochSeconds() - 3600));
         } else if (verb == "fresh") {
             m_fresh = true;
             round();
         } else if (verb == "error") {
             words >> m_error;
-            setDword("PrinterStFlag", m_error);
+            setDword(value::kPrinterStFlag, m_error);
         } else if (verb == "status") {
             std::string rest;
             std::getline(words, rest);
@@ -116,13 +118,13 @@ public:
             round();
         } else if (verb == "leave" || verb == "quit") {
             m_present = false;
-            setDword("DespoolerRunFlag", 0);
-            setDword("DespoolerExistFlag", 0);
+            setDword(value::kDespoolerRunFlag, 0);
+            setDword(value::kDespoolerExistFlag, 0);
             if (verb == "quit") return false;
         } else if (verb == "return") {
             m_present = true;
-            setDword("DespoolerExistFlag", 1);
-            setDword("DespoolerRunFlag", 1);
+            setDword(value::kDespoolerExistFlag, 1);
+            setDword(value::kDespoolerRunFlag, 1);
             round();
         } else {
             std::cout << "unknown command \"" << verb << "\"" << std::endl;

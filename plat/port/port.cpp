@@ -14,6 +14,7 @@
 #include <cstring>
 #include <thread>
 
+#include "facts/store_names.h"
 #include "plat/base/trace.h"
 #include "plat/port/sim_protocol.h"
 #include "plat/registry/registry.h"
@@ -24,7 +25,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr const char* kPortMapKey = "System\\CurrentControlSet\\Control\\Print\\PortMap";
+const std::string kPortMapKey{facts::key::kPortMap};
 constexpr std::string_view kDevicePrefix = "device:";
 constexpr std::string_view kSimPrefix = "sim:";
 
