@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
+#include "facts/store_names.h"
 #include "plat/base/system_root.h"
 #include "registry_store.h"
-#include "facts/store_names.h"
 #include "watchcore.h"
 
 extern char** environ;
@@ -177,7 +177,9 @@ void runProcesses(int processes, double seconds)
             total += ops;
             errors += errs + ((pid <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) ? 1 : 0);
         }
-        const char* label = kind == "query" ? "open+query+close" : kind == "set" ? "open+set+close" : "open+set+flush+close";
+        const char* label = kind == "query" ? "open+query+close"
+                            : kind == "set" ? "open+set+close"
+                                            : "open+set+flush+close";
         const double walMiB = static_cast<double>(walWatch.stop()) / (1024.0 * 1024.0);
         std::printf("  %-28s %14.0f %14.0f %8lu %10.1f MiB\n", label, total / seconds, total / seconds / processes,
                     errors, walMiB);

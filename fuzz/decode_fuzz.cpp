@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t information[watchcore::kInformationWords] = {};
     const std::uint8_t family = data[0] % 3;
     entry.ModelCode = data[1] % 21;
-    paper[6] = (data[0] >> 2) % 5;   // cassette counts up to 4, one beyond what a printer has
+    paper[6] = (data[0] >> 2) % 5;  // cassette counts up to 4, one beyond what a printer has
     paper[38] = (data[0] >> 5) & 1;
     paper[47] = (data[0] >> 6) & 1;
     const std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (family) {
     case 0: watchcore::decodePageReply(reply, entry, paper, information); break;
     case 1: watchcore::decodeImpactReply(reply, entry, paper); break;
-    default: watchcore::decodeInkjetReply(reply, watchcore::inkReportedApart(entry.ModelCode) ? ink : reply, entry, paper);
+    default:
+        watchcore::decodeInkjetReply(reply, watchcore::inkReportedApart(entry.ModelCode) ? ink : reply, entry, paper);
     }
     return 0;
 }

@@ -30,7 +30,6 @@ protected:
 };
 
 // Polls `condition` until it holds or `bound` passes; true if it held. For waiting on another process.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds bound = std::chrono::seconds(20));
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = std::chrono::seconds(20));
 
 }  // namespace testsupport

@@ -10,7 +10,7 @@
 
 #pragma pack(push, 1)
 struct PrinterEntry {
-    std::uint16_t SlotIndex;          // the record's own slot; offsets 0-3 read as 32 bits name the tray icon
+    std::uint16_t SlotIndex;  // the record's own slot; offsets 0-3 read as 32 bits name the tray icon
     std::uint16_t Reserved2;
     std::uint32_t MonitorActive;      // 1 while the detail program monitors
     std::uint32_t ReadyAck;           // detail program's acknowledgement (engine ready, close done)
@@ -21,37 +21,37 @@ struct PrinterEntry {
     std::uint32_t StatusRedraw;       // redraw the status page at the next refresh
     std::uint32_t JobWindowRequest;   // list asks to open the printer's job window
     std::uint32_t Reserved36;
-    std::uint32_t PrintOpenFlag;      // setting: open the window when printing starts
-    std::uint32_t ErrorOpenFlag;      // setting: open the window on a warning or error
+    std::uint32_t PrintOpenFlag;  // setting: open the window when printing starts
+    std::uint32_t ErrorOpenFlag;  // setting: open the window on a warning or error
     std::uint32_t Reserved48;
-    char PrinterName[261];            // spooler printer name: the printer's key everywhere
-    char ModelFullName[261];          // model table's full model name (the engine's driver name)
-    char ModelName[32];               // model table's short model name ("PG-03")
-    char PortName[513];               // spooler port name, or the resolved one
-    char OriginalPortName[579];       // port name as the spooler gave it, when PortName was replaced
-    char DataFileName[34];            // model table's printer information file
-    std::uint32_t NetworkPort;        // 0 local port, 1 network port
-    std::uint32_t NetworkKind;        // kind of network connection: 1, 2 or 3
-    std::uint32_t NetworkResolved;    // 1 when PortName was resolved and replaced
-    std::uint32_t PrinterFamily;      // 0 page, 1 impact, 2 inkjet
-    std::uint32_t ModelCode;          // 0..20, the model table's row
+    char PrinterName[261];          // spooler printer name: the printer's key everywhere
+    char ModelFullName[261];        // model table's full model name (the engine's driver name)
+    char ModelName[32];             // model table's short model name ("PG-03")
+    char PortName[513];             // spooler port name, or the resolved one
+    char OriginalPortName[579];     // port name as the spooler gave it, when PortName was replaced
+    char DataFileName[34];          // model table's printer information file
+    std::uint32_t NetworkPort;      // 0 local port, 1 network port
+    std::uint32_t NetworkKind;      // kind of network connection: 1, 2 or 3
+    std::uint32_t NetworkResolved;  // 1 when PortName was resolved and replaced
+    std::uint32_t PrinterFamily;    // 0 page, 1 impact, 2 inkjet
+    std::uint32_t ModelCode;        // 0..20, the model table's row
     std::uint32_t Reserved1752;
-    std::uint32_t MonitorFlag;        // setting: tray icon shown
-    std::uint16_t SelectIcon;         // setting: tray icon set
-    std::uint16_t AlertCategoryCount; // alert categories of the family
-    std::uint32_t StatusInterval;     // status interval, milliseconds
-    std::uint32_t PanelTimer1Period;  // detail program's status timer, milliseconds
-    std::uint32_t PanelTimer2Period;  // detail program's driver-configuration timer, milliseconds
-    std::uint32_t PrinterState;       // 0 printable, 1 printable with a warning, 2 cannot print
-    std::uint16_t PictureIndex;       // picture within the model's picture set
+    std::uint32_t MonitorFlag;         // setting: tray icon shown
+    std::uint16_t SelectIcon;          // setting: tray icon set
+    std::uint16_t AlertCategoryCount;  // alert categories of the family
+    std::uint32_t StatusInterval;      // status interval, milliseconds
+    std::uint32_t PanelTimer1Period;   // detail program's status timer, milliseconds
+    std::uint32_t PanelTimer2Period;   // detail program's driver-configuration timer, milliseconds
+    std::uint32_t PrinterState;        // 0 printable, 1 printable with a warning, 2 cannot print
+    std::uint16_t PictureIndex;        // picture within the model's picture set
     std::uint16_t PictureCount;
-    std::uint16_t MessageIndex;       // status message within the family's message table
+    std::uint16_t MessageIndex;  // status message within the family's message table
     std::uint16_t MessageCount;
-    std::uint32_t MessageFlag;        // 1 when the message text takes the ink name
-    std::uint16_t AlertCategory;      // alert index within the family's alert list
+    std::uint32_t MessageFlag;    // 1 when the message text takes the ink name
+    std::uint16_t AlertCategory;  // alert index within the family's alert list
     std::uint16_t Reserved1794;
-    std::uint32_t SizeCheckFlag;      // setting: paper-size check
-    std::uint16_t OptionBits;         // bit of value 2 mirrors SizeCheckFlag
+    std::uint32_t SizeCheckFlag;  // setting: paper-size check
+    std::uint16_t OptionBits;     // bit of value 2 mirrors SizeCheckFlag
     std::uint16_t Reserved1802;
     std::int32_t JobCount;            // jobs in the queue, -1 for none known
     std::uint32_t EngineStateReport;  // 3 cannot monitor; 5 or 6 port or printer changed

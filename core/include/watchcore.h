@@ -56,18 +56,18 @@ struct DriverInfo2 {
 
 // One row of the built-in model table; the row index is the model number (0..20).
 struct ModelTableEntry {
-    int32_t DriverGroup;        // 1 page printers, 2 IJ-03, 3 later inkjets, 4 impact printers, 5 IJ-01
-    char ModelName[32];         // the spooler's driver name of the model ("VELTA PG-03")
-    char DriverFile[32];        // the driver's file name
-    char LanguageMonitor[32];   // the language monitor's library file; empty for IJ-01
-    char ShortModelName[32];    // what the printer reports after "MDL:" ("PG-03")
-    char InformationFile[32];   // the printer information file
+    int32_t DriverGroup;       // 1 page printers, 2 IJ-03, 3 later inkjets, 4 impact printers, 5 IJ-01
+    char ModelName[32];        // the spooler's driver name of the model ("VELTA PG-03")
+    char DriverFile[32];       // the driver's file name
+    char LanguageMonitor[32];  // the language monitor's library file; empty for IJ-01
+    char ShortModelName[32];   // what the printer reports after "MDL:" ("PG-03")
+    char InformationFile[32];  // the printer information file
 };
 
 struct ModelTable {
-    uint32_t EntryCount;        // 21
-    uint32_t Built;             // 1 once the entries are filled
-    ModelTableEntry* Entries;   // in the caller's heap
+    uint32_t EntryCount;       // 21
+    uint32_t Built;            // 1 once the entries are filled
+    ModelTableEntry* Entries;  // in the caller's heap
 };
 
 struct PortEntry {

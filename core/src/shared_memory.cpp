@@ -65,10 +65,7 @@ intptr_t addHandle(Map& map, Value value)
     return handle;
 }
 
-void errorBox(const char* text)
-{
-    plat::messageBox(kErrorCaption, text);
-}
+void errorBox(const char* text) { plat::messageBox(kErrorCaption, text); }
 
 int32_t buildName(char* out, const char* prefix, int32_t slot)
 {
@@ -167,15 +164,9 @@ int32_t closeHandles(void* view, intptr_t mapping, const intptr_t* file)
 
 }  // namespace
 
-int32_t fSharedMemoryCreateFileName(char* name, int32_t slot)
-{
-    return buildName(name, "WTCHF", slot);
-}
+int32_t fSharedMemoryCreateFileName(char* name, int32_t slot) { return buildName(name, "WTCHF", slot); }
 
-int32_t fSharedMemoryCreateMapName(char* name, int32_t slot)
-{
-    return buildName(name, "WTCHM", slot);
-}
+int32_t fSharedMemoryCreateMapName(char* name, int32_t slot) { return buildName(name, "WTCHM", slot); }
 
 intptr_t hSharedMemoryCreateFile(const char* name, int32_t useFile)
 {
@@ -273,10 +264,7 @@ int32_t fSharedMemoryUpdate(void* view, uint32_t count)
     return lockedCopy(view, count, [] {});
 }
 
-int32_t fSharedMemoryClientClose(void* view, intptr_t mapping)
-{
-    return closeHandles(view, mapping, nullptr);
-}
+int32_t fSharedMemoryClientClose(void* view, intptr_t mapping) { return closeHandles(view, mapping, nullptr); }
 
 int32_t fSharedMemoryServerClose(void* view, intptr_t mapping, intptr_t file, int32_t fileOwned)
 {

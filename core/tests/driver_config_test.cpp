@@ -27,7 +27,8 @@ protected:
     void SetUp() override
     {
         spooler = std::move(plat::spool::embedded()).value();
-        for (const char* model : {"VELTA PG-03", "VELTA DM-02", "VELTA IJ-09"}) ASSERT_TRUE(spooler->addDriver({model, "C:\\X.DRV", "M"}).ok());
+        for (const char* model : {"VELTA PG-03", "VELTA DM-02", "VELTA IJ-09"})
+            ASSERT_TRUE(spooler->addDriver({model, "C:\\X.DRV", "M"}).ok());
         for (const char* port : {"LPT1:", "LPT2:", "LPT3:"}) ASSERT_TRUE(spooler->addPort(port, std::nullopt).ok());
         addMonitored("Office", "VELTA PG-03", "PG-03", "LPT1:", 600);
         addMonitored("Second", "VELTA PG-03", "PG-03", "LPT2:", -3);
@@ -112,7 +113,8 @@ TEST_F(DriverConfig, ThePagePrintersBlobGoesToEveryPrinterOfTheModel)
     EXPECT_EQ(word(*blob, 92), 0x80010000u) << "slot 2 a font card";
     EXPECT_STREQ(reinterpret_cast<const char*>(blob->data() + 96), "正楷書体");
     EXPECT_EQ(word(*data("Office", "VLPrinterInfoSize"), 0), blob->size());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data("Office", "VLDeviceID")->data()), 20), "MFG:VELTA;MDL:PG-03;");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data("Office", "VLDeviceID")->data()), 20),
+              "MFG:VELTA;MDL:PG-03;");
     EXPECT_EQ(information[11], 600) << "the entry's own printer's resolution";
     EXPECT_TRUE(data("Second", "VLPrinterInfo")) << "every printer of the same model";
     EXPECT_TRUE(data("Second", "VLDeviceID"));
@@ -146,8 +148,9 @@ TEST_F(DriverConfig, APrinterOfTheModelWithoutAStoreFailsModeZero)
 
 TEST_F(DriverConfig, CardNamesAreDecodedIntoTheSlotValues)
 {
-    ASSERT_TRUE(watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "ICCardName",
-                                   "PGSCRIPT mlS OPTIONCARD\r\nSLOTA CARD_NAME|6 4B4559\r\nSLOTB CARD_NAME|4 4142\r\n"));
+    ASSERT_TRUE(
+        watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "ICCardName",
+                           "PGSCRIPT mlS OPTIONCARD\r\nSLOTA CARD_NAME|6 4B4559\r\nSLOTB CARD_NAME|4 4142\r\n"));
     ASSERT_EQ(update(reply(), 0), 1);
     char name[32];
     ASSERT_EQ(fGetRegistoryIcCardNameOnSlot("Office", name, sizeof name, 0), 1);
@@ -190,7 +193,8 @@ TEST_F(DriverConfig, TheImpactRecordAndItsMaintenanceText)
     EXPECT_EQ(word(record, 4), 1u);
     EXPECT_EQ(word(record, 8), 300000u);
     auto maintenance = *data("Forms", "VLImpMaint");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(maintenance.data()), maintenance.size()), "0123456789ABCDEFGHIJ");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(maintenance.data()), maintenance.size()),
+              "0123456789ABCDEFGHIJ");
     EXPECT_EQ(word(*data("Forms", "VLImpMaintSize"), 0), 20u);
     EXPECT_EQ(update("ST:04;", 0), 0) << "no CD: is no maintenance text";
 }

@@ -143,7 +143,9 @@ TEST_F(Eligibility, LanguageMonitorsOfTheInstalledDrivers)
     EXPECT_EQ(fCheckLanguageMonitor(&table, 0), 1);
     EXPECT_EQ(fCheckLanguageMonitor(&table, 9), 1) << "IJ-01's monitor has an empty library";
     EXPECT_EQ(fCheckLanguageMonitor(&table, 21), 0);
-    ASSERT_EQ(spoolctl({"add-driver", "VELTA PG-01", "--path", "C:\\WINDOWS\\SYSTEM\\KDRV01.DRV", "--monitor", "Plain Port"}), 0);
+    ASSERT_EQ(
+        spoolctl({"add-driver", "VELTA PG-01", "--path", "C:\\WINDOWS\\SYSTEM\\KDRV01.DRV", "--monitor", "Plain Port"}),
+        0);
     EXPECT_EQ(fCheckDriverMonitorFlag("VELTA PG-01"), 0);
     EXPECT_EQ(fCheckLanguageMonitor(&table, 1), 0);
 }

@@ -22,7 +22,8 @@ std::set<std::string> declaredExports()
     const std::string source = text.str();
     std::set<std::string> names;
     const std::regex declaration(R"(WATCHCORE_API\s+[\w\s\*]+?\b(\w+)\s*\()");
-    for (auto it = std::sregex_iterator(source.begin(), source.end(), declaration); it != std::sregex_iterator(); ++it) {
+    for (auto it = std::sregex_iterator(source.begin(), source.end(), declaration); it != std::sregex_iterator();
+         ++it) {
         names.insert((*it)[1]);
     }
     return names;

@@ -13,7 +13,7 @@ std::vector<std::string> shown;
 }
 
 extern "C" __attribute__((visibility("default"))) void kestrelMessageBoxHook(const char* caption, const char* text,
-                                                                               void* owner)
+                                                                             void* owner)
 {
     shown.push_back(std::string(caption) + "|" + text + "|" + (owner != nullptr ? "owned" : "none"));
 }

@@ -46,10 +46,7 @@ private:
     std::vector<std::string> m_texts;
 };
 
-void writeFile(const fs::path& file, const std::string& bytes)
-{
-    std::ofstream(file, std::ios::binary) << bytes;
-}
+void writeFile(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
 
 std::string fileBytes(const fs::path& file)
 {

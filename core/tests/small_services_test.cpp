@@ -108,7 +108,8 @@ TEST(Shortcut, APrinterLinkHasTheShellLinkLayout)
     EXPECT_EQ(static_cast<unsigned char>(bytes[76]), 55) << "item list size N + 45";
     EXPECT_EQ(static_cast<unsigned char>(bytes[118]), 13) << "printer item size N + 3";
     EXPECT_EQ(bytes.substr(120, 10), "Printer 10");
-    EXPECT_FALSE(fs::exists(link.parent_path() / (link.stem().string() + ".TMP"))) << "the temporary file became the link";
+    EXPECT_FALSE(fs::exists(link.parent_path() / (link.stem().string() + ".TMP")))
+        << "the temporary file became the link";
 
     char second[260];
     ASSERT_EQ(fCreateShortCutFile(root.path().c_str(), "Printer 10", second), 1);

@@ -99,7 +99,8 @@ TEST_P(PageStatusCode, SetsLevelMessagePictureAndAlert)
     expectOutcome(d.entry, c.level, c.message, c.picture, c.alert);
 }
 
-INSTANTIATE_TEST_SUITE_P(Decoder, PageStatusCode, ::testing::ValuesIn(kCodes), [](const auto& i) { return i.param.name; });
+INSTANTIATE_TEST_SUITE_P(Decoder, PageStatusCode, ::testing::ValuesIn(kCodes),
+                         [](const auto& i) { return i.param.name; });
 
 TEST(PageReply, AnUnreadableOrMissingStatusCodeFails)
 {
@@ -129,8 +130,8 @@ TEST(PageReply, BandsOfPaperTonerAndPhotoconductor)
 {
     struct Band {
         int level, paper, toner;
-    } bands[] = {{0, 0, 0}, {1, 1, 1}, {25, 1, 1}, {26, 2, 2}, {50, 2, 2}, {51, 3, 3}, {75, 3, 3},
-                 {76, 4, 4}, {100, 4, 4}, {101, 4, 0}, {254, 4, 0}};
+    } bands[] = {{0, 0, 0},  {1, 1, 1},  {25, 1, 1},  {26, 2, 2},  {50, 2, 2}, {51, 3, 3},
+                 {75, 3, 3}, {76, 4, 4}, {100, 4, 4}, {101, 4, 0}, {254, 4, 0}};
     for (const auto& b : bands) {
         auto d = page(pageReply({{56, hex(b.level)}, {58, hex(b.level)}, {60, hex(b.level)}}));
         EXPECT_EQ(d.paper[2], b.paper) << "tray " << b.level;
@@ -153,9 +154,14 @@ TEST(PageReply, PaperSizesAndTheLevelTheyDependOn)
         std::string levelField, sizeField;
         int index;
     } sizes[] = {
-        {"A3", "64", "0D", 7},          {"half letter", "64", "1F", 1}, {"A3 wide", "64", "48", 121},
-        {"user-defined", "64", "FF", 151}, {"an unknown byte", "64", "63", 152}, {"an unreadable byte", "64", "g1", 152},
-        {"an empty tray", "00", "0E", 152}, {"an unreadable level still reads its size", "FF", "0E", 8},
+        {"A3", "64", "0D", 7},
+        {"half letter", "64", "1F", 1},
+        {"A3 wide", "64", "48", 121},
+        {"user-defined", "64", "FF", 151},
+        {"an unknown byte", "64", "63", 152},
+        {"an unreadable byte", "64", "g1", 152},
+        {"an empty tray", "00", "0E", 152},
+        {"an unreadable level still reads its size", "FF", "0E", 8},
     };
     for (const auto& s : sizes) {
         auto d = page(pageReply({{60, s.levelField}, {78, s.sizeField}}));
@@ -234,7 +240,8 @@ TEST_P(ImpactState, SetsLevelMessagePictureAndAlert)
     expectOutcome(d.entry, c.level, c.message, c.picture, c.alert);
 }
 
-INSTANTIATE_TEST_SUITE_P(Decoder, ImpactState, ::testing::ValuesIn(kImpactStates), [](const auto& i) { return i.param.name; });
+INSTANTIATE_TEST_SUITE_P(Decoder, ImpactState, ::testing::ValuesIn(kImpactStates),
+                         [](const auto& i) { return i.param.name; });
 
 TEST(ImpactReply, PaperEntriesOfTheCutSheetBins)
 {
@@ -260,9 +267,9 @@ TEST(ImpactReply, ContinuousPaperWidthSteps)
         std::uint32_t model;
         int value;
         int inches;
-    } widths[] = {{12, 0, 0}, {12, 1, 4}, {12, 1619, 4}, {12, 1620, 5}, {12, 1979, 5}, {12, 1980, 6},
-                  {12, 4859, 13}, {12, 4860, 14}, {12, 9000, 14}, {6, 0, 0}, {6, 1, 4}, {6, 1365, 5},
-                  {7, 65281, 0}, {7, 65280, 14}};
+    } widths[] = {{12, 0, 0},    {12, 1, 4},     {12, 1619, 4},  {12, 1620, 5},  {12, 1979, 5},
+                  {12, 1980, 6}, {12, 4859, 13}, {12, 4860, 14}, {12, 9000, 14}, {6, 0, 0},
+                  {6, 1, 4},     {6, 1365, 5},   {7, 65281, 0},  {7, 65280, 14}};
     for (const auto& w : widths) {
         char field[5];
         std::snprintf(field, sizeof field, "%04X", w.value);
@@ -468,9 +475,8 @@ TEST(InkjetReply, ColourAndBlackBandBoundaries)
         int level;
         int colour, black;  // model 4 (black threshold 9)
         int later;          // models 14..17, colour and black alike
-    } bands[] = {{1, 0, 0, 1},   {2, 1, 1, 2},   {9, 1, 1, 2},    {10, 2, 2, 2},   {25, 2, 2, 2},
-                 {26, 3, 3, 3}, {50, 3, 3, 3},  {51, 4, 4, 4},   {75, 4, 4, 4},   {76, 5, 5, 5},
-                 {254, 5, 5, 5}};
+    } bands[] = {{1, 0, 0, 1},  {2, 1, 1, 2},  {9, 1, 1, 2},  {10, 2, 2, 2}, {25, 2, 2, 2}, {26, 3, 3, 3},
+                 {50, 3, 3, 3}, {51, 4, 4, 4}, {75, 4, 4, 4}, {76, 5, 5, 5}, {254, 5, 5, 5}};
     for (const auto& b : bands) {
         const std::string field = hex(b.level);
         const std::string reply = "ST:04;IQ:" + field + field + field + field + ";";

@@ -165,8 +165,8 @@ int PortChannel::readDeviceId(std::string_view port, std::span<char> destination
         PortCloser closer{handle};
         auto n = handle->deviceId(id);
         if (n > 0) {
-            count = static_cast<std::uint32_t>(
-                copyTerminated(destination, std::span(reinterpret_cast<const char*>(id.data()), static_cast<std::size_t>(n))));
+            count = static_cast<std::uint32_t>(copyTerminated(
+                destination, std::span(reinterpret_cast<const char*>(id.data()), static_cast<std::size_t>(n))));
             return 1;
         }
         if (attempt >= attempts) return 0;

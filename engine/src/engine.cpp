@@ -96,7 +96,9 @@ bool Engine::pause(milliseconds duration, const std::function<bool()>& stopWhen)
 
 void Engine::wakeWaiters()
 {
-    { std::lock_guard lock(m_waitMutex); }
+    {
+        std::lock_guard lock(m_waitMutex);
+    }
     m_wake.notify_all();
 }
 
@@ -224,7 +226,8 @@ bool writeValue(const std::string& path, std::string_view name, ValueType type, 
 
 bool Engine::writeDword(EngineKey key, std::string_view name, std::uint32_t value) const
 {
-    return writeValue(keyPath(key), name, ValueType::Dword, std::as_bytes(std::span(&value, 1)), key == EngineKey::Store);
+    return writeValue(keyPath(key), name, ValueType::Dword, std::as_bytes(std::span(&value, 1)),
+                      key == EngineKey::Store);
 }
 
 bool Engine::writeString(EngineKey key, std::string_view name, std::string_view text) const
@@ -437,7 +440,8 @@ bool Engine::startUpPass(const Session& s, std::uint64_t generation)
         return tryAgainLater();
     }
     if (network && !m_link->extendedRequest()) {
-        if (const facts::Model* model = facts::byName(s.start.model); model != nullptr && model->extendedRequestOnNetwork) {
+        if (const facts::Model* model = facts::byName(s.start.model);
+            model != nullptr && model->extendedRequestOnNetwork) {
             m_link->close(true);
             return giveUp(kCannotMonitor);
         }

@@ -14,8 +14,8 @@ std::string text(const char* s) { return s != nullptr ? std::string(s) : std::st
 int32_t CreateVigilmonInitialize(const char* port, const char* capturedPort, const char* printer, const char* model,
                                  uint32_t family, uint32_t connection, uint32_t ownerProcessId)
 {
-    vigil::engine().createVigilmonInitialize(
-        {text(port), text(capturedPort), text(printer), text(model), static_cast<facts::EngineFamily>(family), connection, ownerProcessId});
+    vigil::engine().createVigilmonInitialize({text(port), text(capturedPort), text(printer), text(model),
+                                              static_cast<facts::EngineFamily>(family), connection, ownerProcessId});
     return 1;
 }
 

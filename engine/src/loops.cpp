@@ -42,7 +42,8 @@ void Engine::realTimeThread()
 
         if (exists == 0 || lanMon != 0 || startFlag == 0 || (busy & (kBusyCommand | kBusyHead | kBusyGap)) != 0) {
             // Another monitor has the port: an IJ-03's ink is asked for again once it is free.
-            if (s.start.connection == kLocal && lanMon != 0 && s.start.family == EngineFamily::Inkjet && inkAskedApart(s)) {
+            if (s.start.connection == kLocal && lanMon != 0 && s.start.family == EngineFamily::Inkjet &&
+                inkAskedApart(s)) {
                 m_inkQueryPending = 1;
             }
         } else {
@@ -141,7 +142,8 @@ bool Engine::despoolerStart(std::uint64_t generation)
             const Session s = session();
             if (id && length && model) {
                 id->resize(std::min<std::size_t>(id->size(), *length));
-                if (id->find("MFG:VELTA") != std::string::npos && id->find("MDL:" + *model + ";") != std::string::npos &&
+                if (id->find("MFG:VELTA") != std::string::npos &&
+                    id->find("MDL:" + *model + ";") != std::string::npos &&
                     writeBinary(EngineKey::Store, value::kDeviceIDStrings, *id) &&
                     writeDword(EngineKey::Store, value::kDeviceIDLength, static_cast<std::uint32_t>(id->size())) &&
                     copyDespoolerStatus()) {

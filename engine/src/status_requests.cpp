@@ -50,7 +50,11 @@ void Engine::prepareTemplates(Session& s)
     } else {
         s.statusEnable.clear();  // no family of the system: nothing to enable
     }
-    s.optionCardQuery = std::string("\x1b\x01@KJL EN LA=PGSCRIPT\n") + "\x1d" "10;1lS" "\x1d" "12mlS";
+    s.optionCardQuery = std::string("\x1b\x01@KJL EN LA=PGSCRIPT\n") +
+                        "\x1d"
+                        "10;1lS"
+                        "\x1d"
+                        "12mlS";
     s.optionCardExit = kKjlExit;
     s.inkQuery = remote(std::string("IQ\x01\x00\x01", 5));
     s.extendedQuery = remote(std::string("EX\x05\x00\x01\x00\x00\x00\x06", 9));

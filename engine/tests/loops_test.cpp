@@ -28,7 +28,8 @@ protected:
     // Posts a mailbox request: kind (16-bit little-endian), then the bytes to send.
     void post(std::uint16_t kind, const std::string& bytes, const std::string& pass = "")
     {
-        const std::string request = std::string(1, static_cast<char>(kind & 0xff)) + static_cast<char>(kind >> 8) + bytes;
+        const std::string request =
+            std::string(1, static_cast<char>(kind & 0xff)) + static_cast<char>(kind >> 8) + bytes;
         setBinary(storeKey(), "CommandStrings", request);
         setDword(storeKey(), "CommandLength", static_cast<std::uint32_t>(request.size()));
         setBinary(storeKey(), "PassStrings", pass);
@@ -43,14 +44,19 @@ protected:
     }
 };
 
-const std::string kOptionCardQuery = std::string("\x1b\x01@KJL EN LA=PGSCRIPT\n") + "\x1d" "10;1lS" "\x1d" "12mlS";
+const std::string kOptionCardQuery = std::string("\x1b\x01@KJL EN LA=PGSCRIPT\n") +
+                                     "\x1d"
+                                     "10;1lS"
+                                     "\x1d"
+                                     "12mlS";
 
 }  // namespace
 
 TEST_F(Monitoring, PeriodicReadsFollowTheStateOfThePrinter)
 {
     monitorInkjet();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return storeText("RealTimeStatusStrings").value_or("").find("ST:04") != std::string::npos; }));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return storeText("RealTimeStatusStrings").value_or("").find("ST:04") != std::string::npos; }));
     sim.must("LPT2:", "cover-open");
     EXPECT_TRUE(testsupport::waitUntil([&] {
         return storeText("RealTimeStatusStrings").value_or("").find("ST:00;ER:02;") != std::string::npos;
@@ -70,9 +76,8 @@ TEST_F(Monitoring, ReadsPauseWhileTheStartFlagIsOffButTheFlagsAreRefreshed)
     EXPECT_FALSE(testsupport::waitUntil([&] { return storeText("RealTimeStatusStrings") != "unchanged"; },
                                         std::chrono::milliseconds(400)));
     setDword(storeKey(), "GetRealTimeStatusStartFlag", 1);
-    EXPECT_TRUE(testsupport::waitUntil([&] {
-        return storeText("RealTimeStatusStrings").value_or("").find("ER:04") != std::string::npos;
-    }));
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] { return storeText("RealTimeStatusStrings").value_or("").find("ER:04") != std::string::npos; }));
 }
 
 TEST_F(Monitoring, AnUnpluggedPrinterIsRetriedAndTheLatchMakesTheNextReportTwo)
@@ -212,7 +217,8 @@ TEST_F(Monitoring, AStopReachesAThreadInsideAPortExchangeAndNothingRunsAfterIt)
     setDword(driverDataKey(), "VigilReadFlag", 7);
     EXPECT_FALSE(testsupport::waitUntil(
         [&] {
-            return storeText("RealTimeStatusStrings") != "after the stop" || dword(driverDataKey(), "VigilReadFlag") != 7u;
+            return storeText("RealTimeStatusStrings") != "after the stop" ||
+                   dword(driverDataKey(), "VigilReadFlag") != 7u;
         },
         std::chrono::milliseconds(300)));
 }

@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <cstring>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
@@ -20,10 +20,10 @@ namespace {
 
 // Status-enable commands as the engine sends them: the page printers' job-language form (41 bytes)
 // and the remote-mode form of inkjet and impact printers (27 bytes).
-const std::string kPageStatusEnable = std::string("\x1b\x01@KJL REQUEST STATUS=1\r\n") + "\x1b\x01@KJL \n" + "\x1b\x01@KJL \n";
-const std::string kRemoteStatusEnable =
-    std::string("\x1b@\x1b@") + std::string("\x1b(R\x08\x00\x00REMOTE1", 13) + std::string("ST\x02\x00\x00\x01", 6) +
-    std::string("\x1b\x00\x00\x00", 4);
+const std::string kPageStatusEnable =
+    std::string("\x1b\x01@KJL REQUEST STATUS=1\r\n") + "\x1b\x01@KJL \n" + "\x1b\x01@KJL \n";
+const std::string kRemoteStatusEnable = std::string("\x1b@\x1b@") + std::string("\x1b(R\x08\x00\x00REMOTE1", 13) +
+                                        std::string("ST\x02\x00\x00\x01", 6) + std::string("\x1b\x00\x00\x00", 4);
 
 std::span<const std::byte> bytes(const std::string& text) { return std::as_bytes(std::span(text.data(), text.size())); }
 
@@ -86,7 +86,8 @@ TEST_F(PortChannelTest, StatusComesOnlyAfterTheStatusEnable)
     EXPECT_EQ(count, std::strlen(buffer));
 
     const std::string log = sim.must("LPT1:", "log");
-    EXPECT_NE(log.find(" 41 1B01404B4A4C2052455155455354"), std::string::npos) << "the printer got the 41 bytes: " << log;
+    EXPECT_NE(log.find(" 41 1B01404B4A4C2052455155455354"), std::string::npos)
+        << "the printer got the 41 bytes: " << log;
 }
 
 TEST_F(PortChannelTest, AStateChangeShowsInTheNextRead)
@@ -188,7 +189,11 @@ TEST_F(PortChannelTest, ASleepingPrinterGivesItsDeviceIdAfterTheWakeUpBytes)
 TEST_F(PortChannelTest, AQueryReplySurvivesThePurgeOfTheWritesClose)
 {
     // The option-card query, then a read a moment later, as the engine does it.
-    const std::string query = std::string("\x1b\x01@KJL EN LA=PGSCRIPT\n") + "\x1d" "10;1lS" "\x1d" "12mlS";
+    const std::string query = std::string("\x1b\x01@KJL EN LA=PGSCRIPT\n") +
+                              "\x1d"
+                              "10;1lS"
+                              "\x1d"
+                              "12mlS";
     ASSERT_EQ(query.size(), 35u);
     ASSERT_EQ(channel.write("LPT1:", bytes(query), 10, CancelMode::None), 1);
     ASSERT_EQ(channel.readOnce("LPT1:", buffer, count), 1);

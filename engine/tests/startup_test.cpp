@@ -21,7 +21,7 @@ struct StartCase {
     const char* model;
     const char* shortModel;
     std::uint32_t family;
-    const char* enableInLog;  // hex of the status-enable bytes the printer must have received
+    const char* enableInLog;    // hex of the status-enable bytes the printer must have received
     const char* followUpValue;  // store value a follow-up query writes, and what it holds
     const char* followUpHolds;
 };
@@ -32,8 +32,8 @@ const StartCase kStarts[] = {
      "PGSCRIPT mlS OPTIONCARD"},
     {"IJ09GetsTheEnableVariantAndItsGapReply", "LPT2:", "VELTA IJ-09", "IJ-09", 2,
      "1B401B401B28520800005245 4D4F54453153540200000 31B000000", "GapStrings", "EX:00000006"},
-    {"IJ03AsksForItsInk", "LPT4:", "VELTA IJ-03", "IJ-03", 2,
-     "1B401B401B285208000052454D4F544531535402000001 1B000000", "InkLevel", "IQ:50464646;"},
+    {"IJ03AsksForItsInk", "LPT4:", "VELTA IJ-03", "IJ-03", 2, "1B401B401B285208000052454D4F544531535402000001 1B000000",
+     "InkLevel", "IQ:50464646;"},
     {"ImpactPrinterNeedsNoFollowUp", "LPT3:", "VELTA DM-02", "DM-02", 3,
      "1B401B401B285208000052454D4F5445315354020000011B000000", nullptr, nullptr},
 };
@@ -75,7 +75,8 @@ TEST_P(StartUp, StoresTheDeviceIdTheReplyAndTheFollowUpThenMonitors)
     EXPECT_TRUE(threadsEnd());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, StartUp, ::testing::ValuesIn(kStarts), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Engine, StartUp, ::testing::ValuesIn(kStarts),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(EngineTest, IJ03InkReplyIsStoredWithTheTwoCounterBytesDropped)
 {

@@ -19,12 +19,12 @@ inline constexpr int kSlotCount = 20;
 
 // One entry of the slot handle table; a zeroed entry is a closed slot.
 struct SlotHandles {
-    int32_t fileOwned;      // the use-file flag given at creation (always 0 here)
+    int32_t fileOwned;  // the use-file flag given at creation (always 0 here)
     int32_t fileCreated;
-    char fileName[32];      // "WTCHF" + slot
-    intptr_t fileHandle;    // kWatchcoreNoFile here
+    char fileName[32];    // "WTCHF" + slot
+    intptr_t fileHandle;  // kWatchcoreNoFile here
     int32_t mappingCreated;
-    char mappingName[32];   // "WTCHM" + slot
+    char mappingName[32];  // "WTCHM" + slot
     intptr_t mappingHandle;
     int32_t viewMapped;
     void* view;
@@ -69,9 +69,9 @@ bool initialiseRecord(void* view, uint16_t slot, const PrinterInfo2& printer, co
 
 // Requests to the detail program of a slot. A slot without a view counts as done; a failed read
 // gives up (false).
-bool requestShow(void* view);         // only while MonitorActive: HideRequest 0, ForegroundRequest 1
-bool requestJobWindow(void* view);    // only while MonitorActive: JobWindowRequest 1
-bool requestClose(void* view);        // ReadyAck 0, CloseRequest 1
+bool requestShow(void* view);       // only while MonitorActive: HideRequest 0, ForegroundRequest 1
+bool requestJobWindow(void* view);  // only while MonitorActive: JobWindowRequest 1
+bool requestClose(void* view);      // ReadyAck 0, CloseRequest 1
 bool storeJobCount(void* view, int32_t jobs);
 
 }  // namespace watchlist

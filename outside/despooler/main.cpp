@@ -48,12 +48,13 @@ Commands, one per line on stdin (each answered with "ok" on stdout):
   quit           leave, then end
 )";
 
-
 class Despooler {
 public:
     Despooler(std::string printer, std::string port, Store& store)
         : m_key(std::string(facts::key::kPrinters) + printer + std::string(facts::key::kDriverData)),
-          m_port(std::move(port)), m_store(store), m_channel(m_flags, timing())
+          m_port(std::move(port)),
+          m_store(store),
+          m_channel(m_flags, timing())
     {
     }
 

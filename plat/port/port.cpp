@@ -89,7 +89,9 @@ public:
             if (ready < 0 && ready != kInterrupted && errno == EINTR) continue;
             if (ready <= 0 || (revents & (POLLERR | POLLHUP | POLLNVAL))) {
                 trace("port: write to " + m_path +
-                      (ready == 0 ? " timed out" : ready == kInterrupted ? " interrupted" : " failed"));
+                      (ready == 0              ? " timed out"
+                       : ready == kInterrupted ? " interrupted"
+                                               : " failed"));
                 return -1;
             }
             ssize_t n = ::write(m_fd, data.data() + done, data.size() - done);
@@ -187,7 +189,8 @@ public:
         sim::putU32(payload, static_cast<std::uint32_t>(m_timeouts.writeTotal.count()));
         payload.insert(payload.end(), data.begin(), data.end());
         auto answer = exchange(sim::Op::Write, payload, m_timeouts.writeTotal + kAnswerSlack);
-        return answer && answer->code == static_cast<std::uint8_t>(sim::Status::Ok) ? static_cast<IoResult>(data.size()) : -1;
+        return answer && answer->code == static_cast<std::uint8_t>(sim::Status::Ok) ? static_cast<IoResult>(data.size())
+                                                                                    : -1;
     }
 
     IoResult read(std::span<std::byte> buffer) override
@@ -306,8 +309,7 @@ Result<std::unique_ptr<Port>> openSim(const std::string& path, std::string_view 
     return std::unique_ptr<Port>(std::move(port));
 }
 
-Result<std::unique_ptr<Port>> openMapped(std::string_view target, std::string_view portName,
-                                         const Interrupt* interrupt)
+Result<std::unique_ptr<Port>> openMapped(std::string_view target, std::string_view portName, const Interrupt* interrupt)
 {
     if (interrupted(interrupt)) {
         errno = EINTR;
@@ -403,7 +405,8 @@ bool mapPort(std::string_view portName, std::string_view target)
     auto store = registry::Store::forCurrentRoot();
     if (!store || portName.empty()) return false;
     registry::Key key;
-    if (store.value()->createKey(registry::Root::LocalMachine, kPortMapKey, "", key) != registry::Status::Ok) return false;
+    if (store.value()->createKey(registry::Root::LocalMachine, kPortMapKey, "", key) != registry::Status::Ok)
+        return false;
     std::string data(target);
     return key.set(portName, registry::ValueType::String, std::as_bytes(std::span(data.c_str(), data.size() + 1))) ==
                registry::Status::Ok &&

@@ -27,10 +27,10 @@ enum class Op : std::uint8_t {
 
 enum class Status : std::uint8_t {
     Ok = 0,
-    NoOpen = 1,     // the port refuses to open (fault "no-open" or "unplug")
-    TimedOut = 2,   // the printer did not take the write in time (fault "busy")
-    BadRequest = 3, // malformed or unknown request; the text says why
-    Failed = 4,     // the control command was refused; the text says why
+    NoOpen = 1,      // the port refuses to open (fault "no-open" or "unplug")
+    TimedOut = 2,    // the printer did not take the write in time (fault "busy")
+    BadRequest = 3,  // malformed or unknown request; the text says why
+    Failed = 4,      // the control command was refused; the text says why
 };
 
 struct Frame {

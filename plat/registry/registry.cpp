@@ -134,8 +134,8 @@ public:
     {
         // A zero-length blob must still be a blob, not NULL, for the NOT NULL column.
         static const std::byte empty{};
-        sqlite3_bind_blob(m_stmt, index, data.empty() ? &empty : data.data(),
-                          static_cast<int>(data.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(m_stmt, index, data.empty() ? &empty : data.data(), static_cast<int>(data.size()),
+                          SQLITE_TRANSIENT);
         return *this;
     }
     // Runs one step, waiting for other writers; leaves the statement positioned on a row if any.
@@ -194,8 +194,8 @@ struct Store::Impl {
     int transactionDepth = 0;  // guarded by mutex
     // The file or its folder cannot be written: reads work, every change is refused with ReadOnly.
     bool readOnly = false;
-    Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues,
-        deleteSubtreeValues, deleteSubtreeKeys, begin, commit, rollback, getByPath, setByPath;
+    Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues, deleteSubtreeValues,
+        deleteSubtreeKeys, begin, commit, rollback, getByPath, setByPath;
 
     ~Impl()
     {
@@ -206,8 +206,9 @@ struct Store::Impl {
 
     std::array<Statement*, 14> statements()
     {
-        return {&findKey, &insertKey, &queryValue, &setValue, &deleteValue, &listSubKeys, &listValues,
-                &deleteSubtreeValues, &deleteSubtreeKeys, &begin, &commit, &rollback, &getByPath, &setByPath};
+        return {&findKey,     &insertKey,  &queryValue,          &setValue,          &deleteValue,
+                &listSubKeys, &listValues, &deleteSubtreeValues, &deleteSubtreeKeys, &begin,
+                &commit,      &rollback,   &getByPath,           &setByPath};
     }
 
     Status storeError(std::string_view what)
@@ -390,8 +391,8 @@ Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path&
     };
 
     makeStoreFilePrivate(file);
-    int rc = sqlite3_open_v2(file.c_str(), &impl->db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = sqlite3_open_v2(file.c_str(), &impl->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
     if (rc != SQLITE_OK) {
         return fail(std::string("cannot open it (") + (impl->db ? sqlite3_errmsg(impl->db) : sqlite3_errstr(rc)) + ")");
     }
@@ -449,8 +450,10 @@ Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path&
     int tables = 0;
     auto readVersion = [&] {
         sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(impl->db, "SELECT (SELECT user_version FROM pragma_user_version), "
-                                     "(SELECT count(*) FROM sqlite_schema)", -1, &stmt, nullptr);
+        sqlite3_prepare_v2(impl->db,
+                           "SELECT (SELECT user_version FROM pragma_user_version), "
+                           "(SELECT count(*) FROM sqlite_schema)",
+                           -1, &stmt, nullptr);
         int step = retryWhileBusy([&] { return sqlite3_step(stmt); });
         if (step == SQLITE_ROW) {
             version = sqlite3_column_int(stmt, 0);

@@ -122,8 +122,7 @@ public:
 
     // Creates the key and every missing key above it with `className`, or opens it if it exists;
     // the key is opened for query and set. `created` tells which happened.
-    Status createKey(Root root, std::string_view path, std::string_view className, Key& out,
-                     bool* created = nullptr);
+    Status createKey(Root root, std::string_view path, std::string_view className, Key& out, bool* created = nullptr);
     Status openKey(Root root, std::string_view path, unsigned access, Key& out);
     // Deletes the key with all its sub-keys and values. A root itself cannot be deleted.
     Status deleteKey(Root root, std::string_view path);

@@ -44,10 +44,7 @@ int lockFileOf(const std::string& objectName)
 // Where the system's shared-memory namespace shows as files (glibc's shm_open works there).
 constexpr const char* kObjectFolder = "/dev/shm";
 
-std::string serverLockFile()
-{
-    return (runDir() / "shm-servers.lock").string();
-}
+std::string serverLockFile() { return (runDir() / "shm-servers.lock").string(); }
 
 // The shared hold a process keeps on each root's server lock file: one descriptor per root, taken
 // with its first server mapping there and let go with its last.
@@ -96,10 +93,7 @@ void releaseServerLock(const std::string& file)
 }
 
 // Shared memory is a world-writable namespace: a name someone else made first must not be used.
-bool isOurs(const struct stat& info)
-{
-    return S_ISREG(info.st_mode) && info.st_uid == ::geteuid();
-}
+bool isOurs(const struct stat& info) { return S_ISREG(info.st_mode) && info.st_uid == ::geteuid(); }
 
 int lockFdOf(const void* view)
 {
@@ -220,10 +214,7 @@ Result<std::unique_ptr<Mapping>> open(std::string_view name)
                                                 std::string(name), object, true, std::string()));
 }
 
-void close(std::unique_ptr<Mapping> mapping)
-{
-    mapping.reset();
-}
+void close(std::unique_ptr<Mapping> mapping) { mapping.reset(); }
 
 Result<void*> mapView(const Mapping& mapping)
 {

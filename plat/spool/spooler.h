@@ -36,10 +36,10 @@
 namespace plat::spool {
 
 enum class Failure : int {
-    NotFound = 1,   // no such printer, driver or port
-    Exists,         // the name is taken
-    Invalid,        // an empty or malformed name or argument
-    StoreError,     // the store cannot be read or written
+    NotFound = 1,  // no such printer, driver or port
+    Exists,        // the name is taken
+    Invalid,       // an empty or malformed name or argument
+    StoreError,    // the store cannot be read or written
 };
 
 struct Printer {

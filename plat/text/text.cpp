@@ -133,8 +133,8 @@ int readProfileInt(const std::filesystem::path& file, std::string_view section, 
         if (text.empty() || text.front() == ';' || text.front() == '#') continue;
         if (text.front() == '[') {
             std::size_t close = text.find(']');
-            inSection = close != std::string_view::npos &&
-                        equalWholeIgnoringCase(trim(text.substr(1, close - 1)), section);
+            inSection =
+                close != std::string_view::npos && equalWholeIgnoringCase(trim(text.substr(1, close - 1)), section);
             continue;
         }
         if (!inSection) continue;

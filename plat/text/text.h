@@ -39,7 +39,6 @@ bool matchesPatternIgnoringCase(std::string_view name, std::string_view pattern)
 // The integer of `key` in `[section]` of a profile (INI) file, or `fallback` when the file, section
 // or key is missing. Section and key names ignore case; the value is read as a decimal number (or
 // hexadecimal after "0x"), from its leading digits, so "12abc" gives 12 and "abc" gives 0.
-int readProfileInt(const std::filesystem::path& file, std::string_view section, std::string_view key,
-                   int fallback);
+int readProfileInt(const std::filesystem::path& file, std::string_view section, std::string_view key, int fallback);
 
 }  // namespace plat::text

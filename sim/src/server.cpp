@@ -200,10 +200,8 @@ bool Server::Loop::step()
                 if (auto at = advance(*c, now)) wakeAt(*at);
             }
             if (c->requestDeadline) {
-                if (now >= *c->requestDeadline)
-                    closeConnection(*c);
-                else
-                    wakeAt(*c->requestDeadline);
+                if (now >= *c->requestDeadline) closeConnection(*c);
+                else wakeAt(*c->requestDeadline);
             }
             if (c->fd >= 0 && !c->out.empty() && !flush(*c)) closeConnection(*c);
             if (c->fd >= 0 && c->closeWhenSent && c->out.empty()) closeConnection(*c);
@@ -421,39 +419,37 @@ std::optional<Clock::time_point> Server::Loop::advance(Connection& c, Clock::tim
         return std::nullopt;
     };
     switch (w.op) {
-        case sim::Op::Write: {
-            // A busy printer takes the bytes once it is no longer busy, if that is before the time-out.
-            if (now >= printer.busyUntil()) {
-                if (printer.refusesOpen()) return finish(sim::Status::TimedOut, "the printer is busy");
-                printer.receive(sim::asText(std::span(w.payload).subspan(4)));
-                return finish(sim::Status::Ok);
-            }
-            if (now >= w.deadline) return finish(sim::Status::TimedOut, "the printer is busy");
-            return std::min(w.deadline, printer.busyUntil());
+    case sim::Op::Write: {
+        // A busy printer takes the bytes once it is no longer busy, if that is before the time-out.
+        if (now >= printer.busyUntil()) {
+            if (printer.refusesOpen()) return finish(sim::Status::TimedOut, "the printer is busy");
+            printer.receive(sim::asText(std::span(w.payload).subspan(4)));
+            return finish(sim::Status::Ok);
         }
-        case sim::Op::Read: {
-            if (now < w.startAt) return w.startAt;
-            // Whatever is readable now; then the read ends, as it would after an interval of silence.
-            // The interval time-out needs no wait here: a reply is readable whole or not at all.
-            const std::size_t max = std::min<std::size_t>(sim::getU32(w.payload, 0), sim::kMaxPayload);
-            std::string out;
-            for (std::string more;
-                 out.size() < max && !(more = printer.take(max - out.size(), c.statusTaken)).empty();) {
-                out += more;
-            }
-            if (!out.empty() || now >= w.deadline) return finish(sim::Status::Ok, out);
-            // Nothing yet: look again when a reply becomes readable, at the deadline, or when another
-            // connection changes the printer (the loop looks at every waiting request each round).
-            auto at = w.deadline;
-            if (auto ready = printer.nextReadyAt(); ready && *ready > now) at = std::min(at, *ready);
-            return at;
+        if (now >= w.deadline) return finish(sim::Status::TimedOut, "the printer is busy");
+        return std::min(w.deadline, printer.busyUntil());
+    }
+    case sim::Op::Read: {
+        if (now < w.startAt) return w.startAt;
+        // Whatever is readable now; then the read ends, as it would after an interval of silence.
+        // The interval time-out needs no wait here: a reply is readable whole or not at all.
+        const std::size_t max = std::min<std::size_t>(sim::getU32(w.payload, 0), sim::kMaxPayload);
+        std::string out;
+        for (std::string more; out.size() < max && !(more = printer.take(max - out.size(), c.statusTaken)).empty();) {
+            out += more;
         }
-        case sim::Op::DeviceId: {
-            if (now < w.startAt) return w.startAt;
-            return finish(sim::Status::Ok, printer.deviceId().substr(0, sim::getU32(w.payload, 0)));
-        }
-        default:
-            return finish(sim::Status::BadRequest, "unknown or short request");
+        if (!out.empty() || now >= w.deadline) return finish(sim::Status::Ok, out);
+        // Nothing yet: look again when a reply becomes readable, at the deadline, or when another
+        // connection changes the printer (the loop looks at every waiting request each round).
+        auto at = w.deadline;
+        if (auto ready = printer.nextReadyAt(); ready && *ready > now) at = std::min(at, *ready);
+        return at;
+    }
+    case sim::Op::DeviceId: {
+        if (now < w.startAt) return w.startAt;
+        return finish(sim::Status::Ok, printer.deviceId().substr(0, sim::getU32(w.payload, 0)));
+    }
+    default: return finish(sim::Status::BadRequest, "unknown or short request");
     }
 }
 
@@ -492,10 +488,7 @@ void Server::Loop::closeConnection(Connection& c)
 }
 
 Server::Server() = default;
-Server::~Server()
-{
-    stop();
-}
+Server::~Server() { stop(); }
 
 std::string Server::socketPath(const std::string& port)
 {

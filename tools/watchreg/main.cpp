@@ -327,8 +327,7 @@ int add(Store& store, const Command& command)
     if (command.valueName) {
         std::uint32_t size = 0;
         bool exists = key.query(*command.valueName, {}, &size) == Status::Ok;
-        if (exists && !command.force &&
-            !confirm("Value " + valueLabel(*command.valueName) + " exists, overwrite")) {
+        if (exists && !command.force && !confirm("Value " + valueLabel(*command.valueName) + " exists, overwrite")) {
             return fail(kNotFound, "Value " + valueLabel(*command.valueName) + " exists; add /f to overwrite it.");
         }
         status = key.set(*command.valueName, type, data);

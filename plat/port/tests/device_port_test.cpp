@@ -2,8 +2,8 @@
 // /dev/usb/lp* path is the same code: open, poll-bounded reads and writes, the usblp device-ID request.
 
 #include <fcntl.h>
-#include <poll.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <termios.h>

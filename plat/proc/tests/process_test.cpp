@@ -1,5 +1,5 @@
-#include "plat/proc/instance_lock.h"
 #include "plat/proc/process.h"
+#include "plat/proc/instance_lock.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -47,7 +47,8 @@ TEST(Process, TheShowRequestReachesTheChild)
 {
     testsupport::TempRoot root;
     const auto out = root.path() / "show";
-    auto started = proc::start("/bin/sh", {"-c", "printf %s \"$KESTREL_SHOW\" > '" + out.string() + "'"}, proc::Show::Hidden);
+    auto started =
+        proc::start("/bin/sh", {"-c", "printf %s \"$KESTREL_SHOW\" > '" + out.string() + "'"}, proc::Show::Hidden);
     ASSERT_TRUE(started.ok());
     proc::Process p = started.value();
     ASSERT_TRUE(p.waitForExit(std::chrono::seconds(20)));

@@ -353,7 +353,8 @@ TEST(RegistryFile, ADatabaseOfSomethingElseIsRefused)
     }
     std::filesystem::copy_file(root.path() / "scratch.db", file);
     // Make it someone else's: clear our schema version but keep tables.
-    ASSERT_EQ(std::system(("sqlite3 '" + file.string() + "' 'PRAGMA user_version=0; CREATE TABLE notes(x);'").c_str()), 0);
+    ASSERT_EQ(std::system(("sqlite3 '" + file.string() + "' 'PRAGMA user_version=0; CREATE TABLE notes(x);'").c_str()),
+              0);
     auto opened = Store::open(file);
     ASSERT_FALSE(opened.ok());
     EXPECT_NE(opened.error().detail.find("not a registry store"), std::string::npos) << opened.error().detail;
@@ -381,8 +382,8 @@ TEST_F(Registry, OneShotGetAndSetActLikeOpenQueryOrSetAndClose)
     create(Root::LocalMachine, "Yes\\Key");
     EXPECT_EQ(store->getValue(Root::LocalMachine, "yes\\key", "V", buffer, &size), Status::NotFound);
     const std::uint32_t v = 9;
-    ASSERT_EQ(store->setValue(Root::LocalMachine, "YES\\KEY", "v", ValueType::Dword,
-                              std::as_bytes(std::span(&v, 1)), Store::Flush::No),
+    ASSERT_EQ(store->setValue(Root::LocalMachine, "YES\\KEY", "v", ValueType::Dword, std::as_bytes(std::span(&v, 1)),
+                              Store::Flush::No),
               Status::Ok);
     ValueType type{};
     ASSERT_EQ(store->getValue(Root::LocalMachine, "Yes\\Key", "V", buffer, &size, &type), Status::Ok);

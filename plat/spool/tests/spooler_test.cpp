@@ -19,7 +19,8 @@ protected:
         ASSERT_TRUE(opened.ok()) << opened.error().detail;
         spooler = std::move(opened).value();
         ASSERT_TRUE(spooler->addMonitor({"VELTA Language Monitor 01", "KMON01.DLL"}).ok());
-        ASSERT_TRUE(spooler->addDriver({"VELTA PG-03", "C:\\WINDOWS\\SYSTEM\\KDRV01.DRV", "VELTA Language Monitor 01"}).ok());
+        ASSERT_TRUE(
+            spooler->addDriver({"VELTA PG-03", "C:\\WINDOWS\\SYSTEM\\KDRV01.DRV", "VELTA Language Monitor 01"}).ok());
         ASSERT_TRUE(spooler->addPort("LPT1:", std::nullopt).ok());
         ASSERT_TRUE(spooler->addPort("\\\\SERVER\\QUEUE", std::nullopt).ok());
     }
@@ -58,7 +59,8 @@ TEST_F(EmbeddedSpooler, RefusesWhatDoesNotFitAndChangesNothing)
     EXPECT_EQ(code(spooler->addPrinter({"Other", "LPT1:", "VELTA PG-99"})), static_cast<int>(Failure::NotFound));
     EXPECT_EQ(code(spooler->addPrinter({"Other", "LPT7:", "VELTA PG-03"})), static_cast<int>(Failure::NotFound));
     EXPECT_EQ(code(spooler->addPrinter({"Bad\\Name", "LPT1:", "VELTA PG-03"})), static_cast<int>(Failure::Invalid));
-    EXPECT_EQ(code(spooler->addPrinter({std::string(198, 'p'), "LPT1:", "VELTA PG-03"})), static_cast<int>(Failure::Invalid));
+    EXPECT_EQ(code(spooler->addPrinter({std::string(198, 'p'), "LPT1:", "VELTA PG-03"})),
+              static_cast<int>(Failure::Invalid));
     EXPECT_EQ(code(spooler->setPort("Office", "COM9:")), static_cast<int>(Failure::NotFound));
     EXPECT_EQ(code(spooler->setDriver("Nobody", "VELTA PG-03")), static_cast<int>(Failure::NotFound));
     EXPECT_EQ(code(spooler->deletePrinter("Nobody")), static_cast<int>(Failure::NotFound));
@@ -85,8 +87,9 @@ TEST_F(EmbeddedSpooler, PrinterDataLivesUnderThePrintersDriverDataKey)
     ASSERT_TRUE(spooler->addPrinter({"Office", "LPT1:", "VELTA PG-03", 0, 0, 0, -3}).ok());
     EXPECT_EQ(spooler->printer("Office").value().quality, -3);
     const std::string blob = "VLPrinterInfo";
-    ASSERT_TRUE(spooler->setPrinterData("Office", "VLDeviceID", plat::registry::ValueType::Binary,
-                                        std::as_bytes(std::span(blob.data(), blob.size())))
+    ASSERT_TRUE(spooler
+                    ->setPrinterData("Office", "VLDeviceID", plat::registry::ValueType::Binary,
+                                     std::as_bytes(std::span(blob.data(), blob.size())))
                     .ok());
     auto data = spooler->printerData("Office", "vldeviceid");
     ASSERT_TRUE(data.ok());

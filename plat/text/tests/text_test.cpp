@@ -25,7 +25,10 @@ const CutCase kCuts[] = {
     {"a cut right after a character keeps it", "ab\xEF\xBD\xB9", 5, 5},
     {"a cut inside a two-byte character goes before it", "\xC3\xA9\xC3\xA9", 3, 2},
     {"a cut inside a four-byte character goes before it", "x\xF0\x9D\x84\x9E", 4, 1},
-    {"a stray continuation byte counts as a character", "a\x80" "b", 2, 2},
+    {"a stray continuation byte counts as a character",
+     "a\x80"
+     "b",
+     2, 2},
     {"a sequence cut short by the text's end counts byte by byte", "a\xEF\xBD", 2, 2},
     {"limit zero gives nothing", "abc", 0, 0},
 };
@@ -40,7 +43,8 @@ TEST_P(CutAtBoundary, NeverSplitsACharacter)
 
 INSTANTIATE_TEST_SUITE_P(Text, CutAtBoundary, ::testing::ValuesIn(kCuts), [](const auto& info) {
     std::string name = info.param.name;
-    for (char& ch : name) if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
     return name;
 });
 
@@ -56,7 +60,10 @@ TEST(Text, LeadBytesAreTheStartsOfMultiByteCharacters)
     EXPECT_TRUE(isLeadByte(0xF0));
     EXPECT_FALSE(isLeadByte(0xF5));
     EXPECT_EQ(characterLength("\xEF\xBD\xB9"), 3u);
-    EXPECT_EQ(characterLength("\xEF" "A"), 1u) << "a malformed sequence is one byte at a time";
+    EXPECT_EQ(characterLength("\xEF"
+                              "A"),
+              1u)
+        << "a malformed sequence is one byte at a time";
 }
 
 TEST(Text, CopyBoundedTerminatesAndKeepsCharactersWhole)

@@ -49,7 +49,10 @@ TEST_F(Spoolctl, SetsUpPrintersPortsAndJobs)
     ASSERT_EQ(spoolctl({"add-port", "LPT2:", "--device", "/dev/usb/lp0"}).exitCode, 0);
     EXPECT_EQ(plat::port::portTarget("LPT2:"), "device:/dev/usb/lp0");
     EXPECT_EQ(plat::port::portTarget("LPT1:"), std::nullopt) << "vprinter maps simulated ports itself";
-    ASSERT_EQ(spoolctl({"add-printer", "Office PG-03", "--driver", "VELTA PG-03", "--port", "LPT1:", "--quality", "600"}).exitCode, 0);
+    ASSERT_EQ(
+        spoolctl({"add-printer", "Office PG-03", "--driver", "VELTA PG-03", "--port", "LPT1:", "--quality", "600"})
+            .exitCode,
+        0);
     ASSERT_EQ(spoolctl({"submit", "Office PG-03", "--count", "3"}).exitCode, 0);
     ASSERT_EQ(spoolctl({"finish", "Office PG-03"}).exitCode, 0);
     ASSERT_EQ(spoolctl({"set-port", "Office PG-03", "LPT2:"}).exitCode, 0);

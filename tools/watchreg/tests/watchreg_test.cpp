@@ -34,7 +34,8 @@ TEST_F(Watchreg, AFlushedAddIsReadByAnotherProcessAtOnce)
     ASSERT_EQ(added.exitCode, 0) << added.err;
     auto queried = watchreg({"query", kNotify, "/v", "kswexitflag"});
     ASSERT_EQ(queried.exitCode, 0) << queried.err;
-    EXPECT_NE(queried.out.find("HKEY_CURRENT_USER\\Software\\VELTA\\VELTA Kestrel\\KswList\\Notify"), std::string::npos);
+    EXPECT_NE(queried.out.find("HKEY_CURRENT_USER\\Software\\VELTA\\VELTA Kestrel\\KswList\\Notify"),
+              std::string::npos);
     EXPECT_NE(queried.out.find("    KswExitFlag    REG_DWORD    1\n"), std::string::npos) << queried.out;
 }
 
@@ -131,7 +132,9 @@ TEST_F(Watchreg, DeleteRemovesAValueOrAWholeKey)
 
 TEST_F(Watchreg, ADamagedStoreIsReportedNotReplaced)
 {
-    { std::ofstream(plat::registryFile()) << std::string(5000, 'x'); }
+    {
+        std::ofstream(plat::registryFile()) << std::string(5000, 'x');
+    }
     auto run = watchreg({"query", "HKLM\\K"});
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("registry.db"), std::string::npos) << run.err;

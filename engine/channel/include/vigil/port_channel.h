@@ -39,19 +39,19 @@ public:
 };
 
 struct ChannelTiming {
-    plat::port::Timeouts timeouts;                    // 200 ms interval, 5000 ms read, 3000 ms write
-    std::chrono::milliseconds retryPause{500};        // between write and read attempts
-    std::chrono::milliseconds openRetryPause{3000};   // between opens of a read with retries
-    std::chrono::milliseconds deviceIdPause{200};     // between device-ID attempts
+    plat::port::Timeouts timeouts;                   // 200 ms interval, 5000 ms read, 3000 ms write
+    std::chrono::milliseconds retryPause{500};       // between write and read attempts
+    std::chrono::milliseconds openRetryPause{3000};  // between opens of a read with retries
+    std::chrono::milliseconds deviceIdPause{200};    // between device-ID attempts
 };
 
 // Opens a port by name; the interrupt (possibly none) is to cut the port's waits short.
-using PortOpener = std::function<plat::Result<std::unique_ptr<plat::port::Port>>(std::string_view,
-                                                                                 const plat::port::Interrupt*)>;
+using PortOpener =
+    std::function<plat::Result<std::unique_ptr<plat::port::Port>>(std::string_view, const plat::port::Interrupt*)>;
 
 class PortChannel {
 public:
-    static constexpr std::size_t kReadBuffer = 2048;     // a read asks for at most 2047 bytes
+    static constexpr std::size_t kReadBuffer = 2048;  // a read asks for at most 2047 bytes
     static constexpr std::size_t kDeviceIdBuffer = 1024;
 
     // `interrupt`, when given, must outlive the channel.
