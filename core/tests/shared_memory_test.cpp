@@ -17,6 +17,7 @@
 
 #include "plat/base/message_box.h"
 #include "plat/base/system_root.h"
+#include "testsupport/message_boxes.h"
 #include "testsupport/temp_root.h"
 #include "watchcore.h"
 
@@ -24,27 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Records the boxes the library shows instead of showing them.
-class Boxes {
-public:
-    Boxes()
-    {
-        plat::setMessageBoxHandler([this](const plat::MessageBox& box) {
-            std::lock_guard lock(m_mutex);
-            m_texts.push_back(box.text);
-        });
-    }
-    ~Boxes() { plat::setMessageBoxHandler({}); }
-    std::vector<std::string> taken()
-    {
-        std::lock_guard lock(m_mutex);
-        return std::exchange(m_texts, {});
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_texts;
-};
+using Boxes = testsupport::MessageBoxes;
 
 void writeFile(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
 
@@ -114,7 +95,7 @@ TEST_F(SharedMemoryFile, RefusesEveryNameThatIsNotABareNameInTmp)
     };
     for (const std::string& name : cases) {
         EXPECT_EQ(hSharedMemoryCreateFile(name.c_str(), 1), 0) << "name \"" << name << "\"";
-        EXPECT_EQ(boxes.taken(), std::vector<std::string>{kCreateFileBox}) << "name \"" << name << "\"";
+        EXPECT_EQ(boxes.takenTexts(), std::vector<std::string>{kCreateFileBox}) << "name \"" << name << "\"";
     }
     EXPECT_EQ(hSharedMemoryCreateFile(nullptr, 1), 0);
     EXPECT_EQ(fileBytes(outside), "precious");
@@ -138,7 +119,7 @@ TEST_F(SharedMemoryFile, KeepsTheDataOfAFileItOpensAgain)
     EXPECT_EQ(fSharedMemoryReadAccess(view, record, kRecord), 1);
     EXPECT_EQ(fSharedMemoryReadAccess(view, record, kRecord + 1), 0);
     EXPECT_EQ(fSharedMemoryServerClose(view, mapping, handle, 1), 1);
-    EXPECT_TRUE(boxes.taken().empty());
+    EXPECT_TRUE(boxes.takenTexts().empty());
 }
 
 TEST_F(SharedMemoryFile, MakesItsFilePrivateWhateverTheUmask)
@@ -167,14 +148,14 @@ TEST_F(SharedMemoryFile, FollowsNoLinkAndOpensNothingButAFile)
     EXPECT_EQ(hSharedMemoryCreateFile("WTCHF2", 1), 0);
     fs::create_directory(plat::tmpDir() / "WTCHF3");
     EXPECT_EQ(hSharedMemoryCreateFile("WTCHF3", 1), 0);
-    EXPECT_EQ(boxes.taken().size(), 3u);
+    EXPECT_EQ(boxes.takenTexts().size(), 3u);
 }
 
 TEST_F(SharedMemoryFile, WithoutTheFileFlagTouchesNothing)
 {
     EXPECT_EQ(hSharedMemoryCreateFile("../../x", 0), kWatchcoreNoFile);
     EXPECT_TRUE(fs::is_empty(plat::tmpDir()));
-    EXPECT_TRUE(boxes.taken().empty());
+    EXPECT_TRUE(boxes.takenTexts().empty());
 }
 
 // ---- Handles: checked, never trusted -------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "plat/base/message_box.h"
+#include "testsupport/message_boxes.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_root.h"
 #include "watchcore.h"
@@ -20,27 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Records the boxes the library shows instead of showing them.
-class Boxes {
-public:
-    Boxes()
-    {
-        plat::setMessageBoxHandler([this](const plat::MessageBox& box) {
-            std::lock_guard lock(m_mutex);
-            m_boxes.push_back(box);
-        });
-    }
-    ~Boxes() { plat::setMessageBoxHandler({}); }
-    std::vector<plat::MessageBox> taken()
-    {
-        std::lock_guard lock(m_mutex);
-        return std::exchange(m_boxes, {});
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<plat::MessageBox> m_boxes;
-};
+using Boxes = testsupport::MessageBoxes;
 
 std::string fileBytes(const fs::path& file)
 {
