@@ -74,29 +74,13 @@ struct Fitted {
     int cardSlots = 0;            // page printers: option card slots
 };
 
+// The model numbers, in the order of the table.
+// clang-format off
 enum class Code : std::uint32_t {
-    PG03,
-    PG01,
-    IJ03,
-    IJ09,
-    IJ06,
-    IJ10,
-    DM02,
-    DM04,
-    PG05,
-    IJ01,
-    IJ02,
-    IJ04,
-    DM01,
-    IJ08,
-    IJ07,
-    IJ05,
-    IJ12,
-    IJ11,
-    PG04,
-    PG02,
-    PG06,
+    PG03, PG01, IJ03, IJ09, IJ06, IJ10, DM02, DM04, PG05, IJ01, IJ02,
+    IJ04, DM01, IJ08, IJ07, IJ05, IJ12, IJ11, PG04, PG02, PG06,
 };
+// clang-format on
 
 struct Model {
     Code code;
