@@ -20,7 +20,9 @@ Model row(Code code, const char* shortName, const char* name, Family family, Dri
     return Model{code, shortName, name, family, group, driverFile, monitor, informationFile};
 }
 
-const std::array<Model, kModelCount> kModels = [] {
+// Built on first use, so a static initialiser elsewhere that asks for a model finds the table made.
+std::array<Model, kModelCount> makeModels()
+{
     using G = DriverGroup;
     std::array<Model, kModelCount> m{{
         row(PG03, "PG-03", "VELTA PG-03", kPage, G::Page, "KDRV01.DRV", "KMON01.DLL", "PG03.DAT"),
@@ -71,7 +73,13 @@ const std::array<Model, kModelCount> kModels = [] {
     at(IJ11).coverOpenPicture = 8;
     for (Code c : {DM02, DM04}) at(c).raisedPaperWidth = true;
     return m;
-}();
+}
+
+const std::array<Model, kModelCount>& models()
+{
+    static const std::array<Model, kModelCount> table = makeModels();
+    return table;
+}
 
 bool sameIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -86,7 +94,7 @@ bool sameIgnoringCase(std::string_view a, std::string_view b)
 template <class Field>
 const Model* find(std::string_view wanted, Field field)
 {
-    for (const Model& m : kModels) {
+    for (const Model& m : models()) {
         if (sameIgnoringCase(m.*field, wanted)) return &m;
     }
     return nullptr;
@@ -109,11 +117,11 @@ std::uint16_t Model::pictureCount() const
     return static_cast<std::uint16_t>(countsOf(family).pictures + extraPictures);
 }
 
-std::span<const Model, kModelCount> all() { return kModels; }
+std::span<const Model, kModelCount> all() { return models(); }
 
-const Model& model(Code code) { return kModels[static_cast<std::size_t>(code)]; }
+const Model& model(Code code) { return models()[static_cast<std::size_t>(code)]; }
 
-const Model* byNumber(std::uint32_t number) { return number < kModelCount ? &kModels[number] : nullptr; }
+const Model* byNumber(std::uint32_t number) { return number < kModelCount ? &models()[number] : nullptr; }
 
 const Model* byName(std::string_view driverName) { return find(driverName, &Model::name); }
 
@@ -121,7 +129,7 @@ const Model* byShortName(std::string_view shortName) { return find(shortName, &M
 
 const Model* byNamePrefix(std::string_view text)
 {
-    for (const Model& m : kModels) {
+    for (const Model& m : models()) {
         if (text.starts_with(m.name)) return &m;
     }
     return nullptr;
