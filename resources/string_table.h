@@ -1,8 +1,9 @@
 #pragma once
 // The numbered texts of the windows. Each table is a UTF-8 data file compiled into the program: one line
 // per text, the number, a tab, then the text. In the text \x1e and \x1f stand for the two control
-// characters around a mnemonic pair, \r \n \t for the line-break and tab characters, \\ for a backslash,
-// and any other \xHH (not \x00) for that byte; everything else is taken as it stands (trailing spaces included). A text
+// characters around a mnemonic pair, \r \n \t for the line-break and tab characters, \\ for a backslash
+// and any other \xHH (not \x00) for that byte; everything else is taken as it stands. The data files
+// write a text's trailing spaces as \x20 so that no line ends in whitespace an editor might drop. A text
 // of one single space is an empty text. A line that cannot be read is reported to the trace hook and
 // skipped, so a damaged table loses that text only.
 
