@@ -112,7 +112,8 @@ TEST(StringTables, EveryTableLoadsWithoutABadLine)
     const std::set<std::string> expected{
         "main_window.txt",   "status_page.txt",         "status_page_rom.txt",     "status_impact.txt",
         "status_inkjet.txt", "status_inkjet_11000.txt", "status_inkjet_11300.txt", "status_inkjet_11600.txt",
-        "ink_names.txt",     "paper_sizes.txt",         "paper_sources.txt",       "ink_guide.txt"};
+        "ink_names.txt",     "paper_sizes.txt",         "paper_sources.txt",       "ink_guide.txt",
+        "alert_names.txt",   "alert_sounds.txt",        "info_categories.txt",     "info_details.txt"};
     EXPECT_EQ(names, expected);
 }
 
@@ -270,4 +271,43 @@ TEST(StringTables, InkGuideKeepsLineBreaksAndSpaces)
               "１．［インクメンテナンス］スイッチ  \r\n    （黒の場合：上側、カラーの場合\r\n     "
               "：下側)を３秒間押したままにし  "
               "\r\n     ます。");
+}
+
+TEST(StringTables, AlertTypesOfEachFamily)
+{
+    const StringTable names = table("alert_names.txt");
+    const StringTable sounds = table("alert_sounds.txt");
+    // Rows 0..count-1 of each family, and nothing past them.
+    const int counts[3] = {10, 7, 9};
+    for (int family = 0; family < 3; ++family) {
+        for (int row = 0; row <= counts[family]; ++row) {
+            const bool inside = row < counts[family];
+            EXPECT_EQ(names.contains(15000 + 100 * family + row), inside) << family << " " << row;
+            EXPECT_EQ(sounds.contains(15300 + 100 * family + row), inside) << family << " " << row;
+        }
+    }
+    EXPECT_EQ(names.text(15003), "用紙残量少");
+    EXPECT_EQ(sounds.text(15303), "04PPRFEW.WAV");
+    EXPECT_EQ(names.text(15105), "通信エラー");
+    EXPECT_EQ(sounds.text(15406), "12ERROR.WAV");
+    EXPECT_EQ(names.text(15205), "インク切れ");
+    EXPECT_EQ(sounds.text(15506), "09INKFEW.WAV");
+}
+
+TEST(StringTables, InformationPageKeepsItsSpaces)
+{
+    const StringTable categories = table("info_categories.txt");
+    EXPECT_EQ(categories.size(), 10u);
+    EXPECT_EQ(categories.text(16000), "解像度");
+    EXPECT_EQ(categories.text(16009), "ｵﾌﾟｼｮﾝﾌｫﾝﾄの装着情報");
+
+    const StringTable details = table("info_details.txt");
+    EXPECT_EQ(details.text(16100), "サポートされていません。");
+    EXPECT_EQ(details.text(16102), "ｽﾛｯﾄA　");
+    EXPECT_EQ(details.text(16112), "認識できないﾌｫﾝﾄ");
+    EXPECT_EQ(details.text(16201), "ｽﾛｯﾄ1  ");
+    EXPECT_EQ(details.text(16205), " ｷﾛﾊﾞｲﾄ");
+    EXPECT_EQ(details.text(16206), "用紙トレイ　  ");
+    EXPECT_EQ(details.text(16213), "(B)　");
+    EXPECT_EQ(details.text(16200), std::nullopt);
 }
