@@ -1,0 +1,143 @@
+#include "resources/string_table.h"
+
+#include <QFile>
+#include <QString>
+
+#include <charconv>
+
+#include "plat/base/trace.h"
+#include "plat/base/utf8.h"
+
+namespace kestrel {
+namespace {
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Turns the escapes of a stored text into bytes; nothing when an escape is broken.
+std::optional<std::string> unescape(std::string_view in)
+{
+    std::string out;
+    out.reserve(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        if (in[i] != '\\') {
+            out.push_back(in[i]);
+            continue;
+        }
+        if (++i == in.size()) {
+            return std::nullopt;
+        }
+        switch (in[i]) {
+        case '\\': out.push_back('\\'); break;
+        case 'r': out.push_back('\r'); break;
+        case 'n': out.push_back('\n'); break;
+        case 't': out.push_back('\t'); break;
+        case 'x': {
+            if (in.size() - i < 3) {  // two hex digits must follow
+                return std::nullopt;
+            }
+            const int high = hexDigit(in[i + 1]);
+            const int low = hexDigit(in[i + 2]);
+            // A NUL would cut the text short wherever it is used as a C string.
+            if (high < 0 || low < 0 || (high == 0 && low == 0)) {
+                return std::nullopt;
+            }
+            out.push_back(static_cast<char>(high * 16 + low));
+            i += 2;
+            break;
+        }
+        default: return std::nullopt;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+StringTable StringTable::parse(std::string_view bytes, std::string_view name)
+{
+    StringTable table;
+    // A byte-order mark from an editor is not part of the first number.
+    if (bytes.starts_with("\xEF\xBB\xBF")) {
+        bytes.remove_prefix(3);
+    }
+    int lineNumber = 0;
+    auto reject = [&](std::string_view why) {
+        ++table.badLines_;
+        plat::trace(std::string(name) + ":" + std::to_string(lineNumber) + ": " + std::string(why));
+    };
+    while (!bytes.empty()) {
+        ++lineNumber;
+        const std::size_t end = bytes.find('\n');
+        std::string_view line = bytes.substr(0, end);
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string_view::npos) {
+            reject("no tab");
+            continue;
+        }
+        const std::string_view digits = line.substr(0, tab);
+        int number = 0;
+        const auto [rest, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (digits.empty() || error != std::errc() || rest != digits.data() + digits.size() || number < 0) {
+            reject("not a number");
+            continue;
+        }
+        std::optional<std::string> text = unescape(line.substr(tab + 1));
+        if (!text) {
+            reject("broken escape");
+            continue;
+        }
+        if (!plat::isValidUtf8(*text)) {
+            reject("not UTF-8");
+            continue;
+        }
+        if (!table.texts_.emplace(number, std::move(*text)).second) {
+            reject("number " + std::to_string(number) + " again");
+        }
+    }
+    return table;
+}
+
+StringTable StringTable::load(std::string_view resourcePath)
+{
+    const QString path = QString::fromUtf8(resourcePath.data(), static_cast<qsizetype>(resourcePath.size()));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        plat::trace("string table " + std::string(resourcePath) + " not found");
+        return {};
+    }
+    const QByteArray bytes = file.readAll();
+    return parse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), resourcePath);
+}
+
+std::optional<std::string> StringTable::text(int number) const
+{
+    const auto found = texts_.find(number);
+    if (found == texts_.end()) {
+        return std::nullopt;
+    }
+    if (found->second == " ") {
+        return std::string();
+    }
+    return found->second;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,43 @@
+#pragma once
+// The numbered texts of the windows. Each table is a UTF-8 data file compiled into the program: one line
+// per text, the number, a tab, then the text. In the text \x1e and \x1f stand for the two control
+// characters around a mnemonic pair, \r \n \t for the line-break and tab characters, \\ for a backslash
+// and any other \xHH (not \x00) for that byte; everything else is taken as it stands. The data files
+// write a text's trailing spaces as \x20 so that no line ends in whitespace an editor might drop. A text
+// of one single space is an empty text. A line that cannot be read is reported to the trace hook and
+// skipped, so a damaged table loses that text only.
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+class StringTable {
+public:
+    StringTable() = default;
+
+    // Reads the table from a data file's bytes; `name` only labels trace texts.
+    static StringTable parse(std::string_view bytes, std::string_view name = "strings");
+
+    // Reads the table from a compiled-in resource, e.g. ":/strings/status_page.txt". A missing resource
+    // gives an empty table (reported to the trace hook).
+    static StringTable load(std::string_view resourcePath);
+
+    // The UTF-8 text of `number`: empty for a single-space text, nothing when the table lacks it.
+    std::optional<std::string> text(int number) const;
+
+    bool contains(int number) const { return texts_.contains(number); }
+    std::size_t size() const { return texts_.size(); }
+    // Lines that were skipped because they could not be read (no tab, bad number, bad escape,
+    // not UTF-8, a number seen before).
+    int badLines() const { return badLines_; }
+
+private:
+    std::map<int, std::string> texts_;  // as stored: a single space stays a single space
+    int badLines_ = 0;
+};
+
+}  // namespace kestrel
