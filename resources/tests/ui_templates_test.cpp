@@ -225,14 +225,18 @@ private slots:
         const auto leaves = leafControls(root.get());
         for (QWidget* w : leaves) {
             if (w->minimumSize() == w->maximumSize()) continue;  // pictures and bars keep their nominal size
-            QVERIFY2(w->width() >= w->minimumSizeHint().width() && w->height() >= w->minimumSizeHint().height(),
+            // As the layouts see it: an explicit minimum wins over the widget's own hint.
+            const QSize hint = w->minimumSizeHint();
+            const QSize needed(w->minimumWidth() > 0 ? w->minimumWidth() : hint.width(),
+                               w->minimumHeight() > 0 ? w->minimumHeight() : hint.height());
+            QVERIFY2(w->width() >= needed.width() && w->height() >= needed.height(),
                      qPrintable(QStringLiteral("%1: %2 is squeezed (%3x%4 < %5x%6)")
                                     .arg(t.number)
                                     .arg(w->objectName())
                                     .arg(w->width())
                                     .arg(w->height())
-                                    .arg(w->minimumSizeHint().width())
-                                    .arg(w->minimumSizeHint().height())));
+                                    .arg(needed.width())
+                                    .arg(needed.height())));
         }
         for (size_t i = 0; i < leaves.size(); ++i) {
             for (size_t j = i + 1; j < leaves.size(); ++j) {
