@@ -1,6 +1,7 @@
 #include "facts/models.h"
 
 #include <cctype>
+#include <utility>
 
 namespace facts {
 namespace {
@@ -72,6 +73,14 @@ std::array<Model, kModelCount> makeModels()
     at(DM01).extraPictures = 1;
     at(IJ11).coverOpenPicture = 8;
     for (Code c : {DM02, DM04}) at(c).raisedPaperWidth = true;
+
+    // Models of one body share their pictures.
+    constexpr std::pair<Code, std::uint16_t> kPictureSets[] = {
+        {PG03, 400}, {PG04, 400}, {PG01, 410}, {PG02, 410}, {IJ03, 420}, {IJ04, 420}, {IJ09, 430},
+        {IJ08, 430}, {IJ06, 440}, {IJ10, 450}, {DM02, 460}, {DM04, 470}, {PG05, 480}, {PG06, 480},
+        {IJ01, 490}, {IJ02, 490}, {DM01, 500}, {IJ07, 510}, {IJ05, 520}, {IJ12, 530}, {IJ11, 540},
+    };
+    for (auto [c, set] : kPictureSets) at(c).pictureSet = set;
     return m;
 }
 

@@ -104,6 +104,7 @@ struct Model {
     std::uint16_t coverOpenPicture = 0;     // a cover-open picture of its own, 0 for the family's
     std::uint16_t extraPictures = 0;        // pictures beyond the family's count
     bool raisedPaperWidth = false;          // reports the continuous paper width 255 higher
+    std::uint16_t pictureSet = 0;           // the first picture of the model's picture set (400, 410, ...)
 
     std::uint32_t number() const { return static_cast<std::uint32_t>(code); }
     EngineFamily engineFamily() const { return engineFamilyOf(family); }

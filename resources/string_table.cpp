@@ -128,6 +128,22 @@ StringTable StringTable::load(std::string_view resourcePath)
     return parse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), resourcePath);
 }
 
+StringTable StringTable::loadAll(std::initializer_list<std::string_view> resourcePaths)
+{
+    StringTable all;
+    for (std::string_view path : resourcePaths) {
+        StringTable one = load(path);
+        all.badLines_ += one.badLines_;
+        for (auto& [number, text] : one.texts_) {
+            if (!all.texts_.try_emplace(number, std::move(text)).second) {
+                plat::trace("string " + std::to_string(number) + " of " + std::string(path) + " is held twice");
+                ++all.badLines_;
+            }
+        }
+    }
+    return all;
+}
+
 std::optional<std::string> StringTable::text(int number) const
 {
     const auto found = texts_.find(number);
@@ -138,6 +154,38 @@ std::optional<std::string> StringTable::text(int number) const
         return std::string();
     }
     return found->second;
+}
+
+QString displayText(std::string_view stored, bool caption)
+{
+    std::string out;
+    out.reserve(stored.size() + 2);
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const char c = stored[i];
+        if (c == '\x1e') {
+            if (i + 1 == stored.size()) break;
+            // The Latin letter is the mnemonic; the katakana letter up to the closing mark is dropped.
+            if (caption) out += '&';
+            out += stored[i + 1];
+            const std::size_t close = stored.find('\x1f', i + 2);
+            if (close == std::string_view::npos) {
+                ++i;
+                continue;
+            }
+            std::size_t end = close + 1;  // one character follows the mark: the katakana letter
+            if (end < stored.size() && stored[end] != ')') {
+                ++end;
+                while (end < stored.size() && (static_cast<unsigned char>(stored[end]) & 0xC0) == 0x80) ++end;
+            }
+            i = end - 1;
+            continue;
+        }
+        if (c == '\x1f') continue;
+        if (c == '\r' && i + 1 < stored.size() && stored[i + 1] == '\n') continue;
+        if (c == '&' && caption) out += '&';
+        out += c;
+    }
+    return QString::fromUtf8(out.data(), static_cast<qsizetype>(out.size()));
 }
 
 }  // namespace kestrel

@@ -8,10 +8,13 @@
 // skipped, so a damaged table loses that text only.
 
 #include <cstddef>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <QString>
 
 namespace kestrel {
 
@@ -26,6 +29,10 @@ public:
     // gives an empty table (reported to the trace hook).
     static StringTable load(std::string_view resourcePath);
 
+    // Reads several compiled-in tables as one; a number that two tables hold keeps the first one's text
+    // and counts as a bad line.
+    static StringTable loadAll(std::initializer_list<std::string_view> resourcePaths);
+
     // The UTF-8 text of `number`: empty for a single-space text, nothing when the table lacks it.
     std::optional<std::string> text(int number) const;
 
@@ -39,5 +46,10 @@ private:
     std::map<int, std::string> texts_;  // as stored: a single space stays a single space
     int badLines_ = 0;
 };
+
+// A stored text as a widget shows it. "\r\n" becomes a line break. For a caption (a button, a label with
+// a buddy, a menu item) a mnemonic pair "\x1eA\x1fﾊ" becomes Qt's "&A", the letter the user presses with
+// Alt, and any other '&' is doubled so that it shows as it stands; elsewhere the pair becomes "A".
+QString displayText(std::string_view stored, bool caption = false);
 
 }  // namespace kestrel

@@ -6,46 +6,16 @@
 #include <string>
 
 #include "facts/models.h"
+#include "facts/paper_block.h"
 #include "facts/store_names.h"
 #include "registry_store.h"
 
 namespace watchcore {
 namespace {
 
-constexpr int kUnknownPaperSize = 152;
+constexpr int kUnknownPaperSize = facts::paper::kUnknownSize;
+using namespace facts::paper;  // the paper block's words
 
-// Paper block words.
-enum PaperWord : int {
-    kTrayValid = 1,
-    kTrayBand = 2,
-    kTrayLevel = 3,
-    kTraySize = 4,
-    kCassetteCount = 6,
-    kCassetteValid = 7,
-    kCassetteBand = 11,
-    kCassetteLevel = 15,
-    kCassetteSize = 19,
-    kTonerValid = 28,
-    kTonerBand = 29,
-    kTonerLevel = 30,
-    kPhotoValid = 58,
-    kPhotoBand = 60,
-    kPhotoLevel = 62,
-    kBinSize = 83,
-    kPaperWidth = 97,
-    kTractorKind = 99,
-    kColorCount = 38,
-    kColorValid = 39,
-    kColorBand = 41,
-    kColorLevel = 43,
-    kColorWarning = 45,
-    kBlackCount = 47,
-    kBlackValid = 48,
-    kBlackBand = 50,
-    kBlackLevel = 52,
-    kBlackWarning = 54,
-    kInkColourIndex = 56,
-};
 // Information block words (page printers).
 enum InformationWord : int {
     kDuplex = 33,

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -63,6 +64,25 @@ TEST(Models, CountsFollowTheFamilyWithTheOneModelThatHasAPictureMore)
     EXPECT_EQ(model(Code::DM01).pictureCount(), 7);
     EXPECT_EQ(model(Code::IJ09).pictureCount(), 9);
     for (Family f : {Family::Page, Family::Impact, Family::Inkjet}) EXPECT_LE(countsOf(f).alertTypes, kAlertSlots);
+}
+
+TEST(Models, PictureSetsAreSharedOnlyByModelsOfOneFamilyAndNeverOverlap)
+{
+    std::map<int, const Model*> sets;
+    for (const Model& m : all()) {
+        ASSERT_EQ(m.pictureSet % 10, 0) << m.shortName;
+        ASSERT_GE(m.pictureSet, 400) << m.shortName;
+        ASSERT_LE(m.pictureSet, 540) << m.shortName;
+        EXPECT_LE(m.pictureCount(), 10) << m.shortName << ": the set runs into the next";
+        auto [it, fresh] = sets.emplace(m.pictureSet, &m);
+        if (!fresh) {
+            EXPECT_EQ(it->second->family, m.family) << m.shortName;
+            EXPECT_EQ(it->second->pictureCount(), m.pictureCount()) << m.shortName;
+        }
+    }
+    EXPECT_EQ(sets.size(), 15u);
+    EXPECT_EQ(model(Code::PG06).pictureSet, 480);
+    EXPECT_EQ(model(Code::DM01).pictureSet, 500);
 }
 
 TEST(Models, EngineRulesKeyOnTheDriverNameExactly)

@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string_view>
 
 namespace plat {
 namespace {
@@ -28,9 +30,14 @@ void messageBox(const std::string& caption, const std::string& text, void* owner
         current({caption, text, owner});
         return;
     }
+    // Set for programs run by tests and scripts, where nobody is there to close a box.
+    static const bool toStderr = [] {
+        const char* where = std::getenv("KESTREL_MESSAGE_BOXES");
+        return where != nullptr && std::string_view(where) == "stderr";
+    }();
     using Hook = void (*)(const char*, const char*, void*);
     static const auto hook = reinterpret_cast<Hook>(::dlsym(RTLD_DEFAULT, "kestrelMessageBoxHook"));
-    if (hook != nullptr) {
+    if (hook != nullptr && !toStderr) {
         hook(caption.c_str(), text.c_str(), owner);
         return;
     }

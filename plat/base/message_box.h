@@ -8,7 +8,7 @@
 //    and exports it (CMake ENABLE_EXPORTS). Every library of the process finds it at run time, so a
 //    box asked for inside libwatchcore.so or libvigil.so reaches the program's GUI thread although
 //    each of them carries its own copy of this layer;
-// 3. stderr.
+// 3. stderr; also instead of the hook when the environment says KESTREL_MESSAGE_BOXES=stderr.
 
 #include <functional>
 #include <string>

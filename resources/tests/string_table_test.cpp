@@ -311,3 +311,19 @@ TEST(StringTables, InformationPageKeepsItsSpaces)
     EXPECT_EQ(details.text(16213), "(B)　");
     EXPECT_EQ(details.text(16200), std::nullopt);
 }
+
+TEST(DisplayText, MnemonicPairsBecomeQtMnemonicsOnCaptionsOnly)
+{
+    using kestrel::displayText;
+    EXPECT_EQ(displayText("ﾊﾞｰｼﾞｮﾝ情報 (\x1e"
+                          "A\x1fﾊ)...",
+                          true),
+              QString::fromUtf8("ﾊﾞｰｼﾞｮﾝ情報 (&A)..."));
+    EXPECT_EQ(displayText("ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(\x1eT\x1fﾄ)...", false), QString::fromUtf8("ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(T)..."));
+    EXPECT_EQ(displayText("A & B", true), QStringLiteral("A && B"));
+    EXPECT_EQ(displayText("A & B", false), QStringLiteral("A & B"));
+    EXPECT_EQ(displayText("one\r\ntwo"), QStringLiteral("one\ntwo"));
+    // A pair cut short keeps what there is and never reads beyond the text.
+    EXPECT_EQ(displayText("(\x1eX", true), QStringLiteral("(&X"));
+    EXPECT_EQ(displayText("\x1e", true), QString());
+}

@@ -1,0 +1,408 @@
+#include "panel.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "facts/models.h"
+#include "facts/store_names.h"
+#include "plat/base/trace.h"
+#include "vigil.h"
+#include "watchcore.h"
+
+namespace watchpanel {
+
+namespace {
+
+namespace value = facts::value;
+
+// What a communication or other failure reported by the engine shows, per family: picture, message,
+// alert.
+struct FailureView {
+    std::uint16_t picture, message, alert;
+};
+constexpr FailureView kCommunicationFailure[] = {{2, 1, 8}, {1, 1, 5}, {1, 1, 7}};
+constexpr FailureView kOtherFailure[] = {{6, 0, 9}, {5, 0, 6}, {7, 0, 8}};
+
+// The family the window is laid out for: the entry's, or when that is out of range the model's.
+facts::Family displayFamily(const PrinterEntry& entry)
+{
+    if (auto family = facts::familyOf(entry.PrinterFamily)) return *family;
+    const facts::Model* model = facts::byNumber(entry.ModelCode);
+    plat::trace("watchpanel: family " + std::to_string(entry.PrinterFamily) + " is unknown, using " +
+                (model != nullptr ? "the model's" : "the page printers'"));
+    return model != nullptr ? model->family : facts::Family::Page;
+}
+
+}  // namespace
+
+std::uint32_t connectionKind(const PrinterEntry& entry)
+{
+    if (entry.NetworkPort == 0) return 1;
+    switch (entry.NetworkKind) {
+    case 1: return 3;
+    case 2: return entry.NetworkResolved == 1 ? 5 : 2;
+    case 3: return 4;
+    default: return 3;  // a network path the engine does not monitor
+    }
+}
+
+// ---- EntryAccess ----------------------------------------------------------------------------------
+
+bool EntryAccess::attach(int slot)
+{
+    char name[32] = {};
+    if (fSharedMemoryCreateMapName(name, slot) == 0) return false;
+    m_mapping = hSharedMemoryOpenFileMapping(name);
+    if (m_mapping == 0) return false;
+    m_view = lpvSharedMemoryMapViewFile(m_mapping);
+    if (m_view == nullptr) {
+        fSharedMemoryClientClose(nullptr, m_mapping);
+        m_mapping = 0;
+        return false;
+    }
+    return true;
+}
+
+void EntryAccess::detach()
+{
+    if (m_view == nullptr && m_mapping == 0) return;
+    fSharedMemoryClientClose(m_view, m_mapping);
+    m_view = nullptr;
+    m_mapping = 0;
+}
+
+bool EntryAccess::read(PrinterEntry& entry)
+{
+    if (m_view == nullptr || fSharedMemoryReadAccess(m_view, &entry, sizeof entry) == 0) return false;
+    m_base = entry;
+    return true;
+}
+
+bool EntryAccess::write(const PrinterEntry& entry)
+{
+    if (m_view == nullptr) return false;
+    // The list program writes its requests into the same record between our read and our write; a
+    // request we did not touch keeps its current value instead of the one we read.
+    PrinterEntry merged = entry, current{};
+    if (fSharedMemoryReadAccess(m_view, &current, sizeof current) != 0) {
+        auto keep = [&](auto PrinterEntry::*field) {
+            if (entry.*field == m_base.*field) merged.*field = current.*field;
+        };
+        keep(&PrinterEntry::ReadyAck);
+        keep(&PrinterEntry::CloseRequest);
+        keep(&PrinterEntry::HideRequest);
+        keep(&PrinterEntry::ForegroundRequest);
+        keep(&PrinterEntry::StatusRedraw);
+        keep(&PrinterEntry::JobWindowRequest);
+        keep(&PrinterEntry::JobCount);
+    }
+    if (fSharedMemoryWriteAccess(m_view, &merged, sizeof merged) == 0) return false;
+    m_base = merged;
+    return true;
+}
+
+// ---- Panel ----------------------------------------------------------------------------------------
+
+Panel::~Panel() { shutdown(); }
+
+bool Panel::readEntry()
+{
+    if (!m_access.read(m_entry)) return false;
+    m_printer = std::string(fieldText(m_entry.PrinterName));
+    return true;
+}
+
+bool Panel::write(PrinterEntry& entry)
+{
+    if (!m_access.write(entry)) return false;
+    return m_access.read(m_entry);
+}
+
+void Panel::report(std::uint32_t state)
+{
+    if (!readEntry()) return;
+    PrinterEntry entry = m_entry;
+    entry.EngineStateReport = state;
+    entry.MonitorActive = 0;
+    entry.MonitorRunning = 0;
+    write(entry);
+}
+
+bool Panel::attach()
+{
+    if (!m_access.attach(m_slot) || !readEntry()) {
+        plat::trace("watchpanel: slot " + std::to_string(m_slot) + " cannot be attached");
+        return false;
+    }
+    m_family = displayFamily(m_entry);
+    return true;
+}
+
+void Panel::failInitialisation() { report(value::kCannotMonitor); }
+
+void Panel::redrawNow()
+{
+    if (!readEntry()) return;
+    PrinterEntry entry = m_entry;
+    entry.StatusRedraw = 1;
+    if (write(entry)) refresh();
+}
+
+bool Panel::checkConnection()
+{
+    PrinterEntry entry = m_entry;
+    if (fCheckConnectStatus(&entry) == 0 || !write(entry)) {
+        report(value::kCannotMonitor);
+        return false;
+    }
+    return true;
+}
+
+bool Panel::start()
+{
+    if (!readEntry()) return false;
+    PrinterEntry entry = m_entry;
+    const facts::Family family = m_family;
+    const facts::FamilyCounts counts = facts::countsOf(family);
+    const facts::Model* model = facts::byNumber(entry.ModelCode);
+    entry.AlertCategoryCount = counts.alertTypes;
+    entry.PictureCount = model != nullptr && model->family == family ? model->pictureCount() : counts.pictures;
+    entry.MessageIndex = 2;
+    entry.MessageCount = counts.messages;
+    entry.PrinterState = 0;
+    entry.PictureIndex = 0;
+    entry.MessageFlag = 0;
+    entry.AlertCategory = 0;
+    entry.SizeCheckFlag = 0;
+    entry.OptionBits = 0;
+    entry.EngineStateReport = 0;
+    entry.PanelReady = 1;
+    const bool written = write(entry);
+
+    presetEquipment(entry.ModelCode, m_paper, m_information);
+    m_informationCategories = family == facts::Family::Page ? 10 : 0;
+    m_driverBlock[0] = 0;
+    m_driverBlock[1] = 0;
+    m_engineReady = false;
+    startEngine(entry);
+    if (written) return true;
+
+    // The engine's verdict on the printer, when it has one, tells the list program why.
+    std::uint32_t flag = 0;
+    if (fGetRegistoryPrinterStFlag(m_printer.c_str(), &flag) != 0 &&
+        (flag == value::kCannotMonitor || flag == 5 || flag == value::kPortChanged)) {
+        report(flag);
+    }
+    return false;
+}
+
+void Panel::clearStoreFlags()
+{
+    fSetRegistoryStRealThreadExistFlag(m_printer.c_str(), 0);
+    fSetRegistoryVigilExistFlag(m_printer.c_str(), 0);
+    fSetRegistoryDisplayFlag(m_printer.c_str(), 0);
+}
+
+void Panel::startEngine(const PrinterEntry& entry)
+{
+    clearStoreFlags();
+    const std::string port(fieldText(entry.PortName)), original(fieldText(entry.OriginalPortName)),
+        model(fieldText(entry.ModelFullName));
+    CreateVigilmonInitialize(port.c_str(), original.c_str(), m_printer.c_str(), model.c_str(),
+                             static_cast<std::uint32_t>(facts::engineFamilyOf(m_family)), connectionKind(entry),
+                             static_cast<std::uint32_t>(::getpid()));
+    m_engineStarted = true;
+}
+
+bool Panel::exitRequested(PrinterEntry& entry)
+{
+    if (entry.CloseRequest == 0) return false;
+    entry.MonitorActive = 0;
+    entry.MonitorRunning = 0;
+    entry.ReadyAck = 1;
+    write(entry);
+    return true;
+}
+
+void Panel::statusTick()
+{
+    if (m_ended || !readEntry()) return;
+    PrinterEntry entry = m_entry;
+    if (!m_engineReady) {
+        std::uint32_t exists = 0;
+        if (fGetRegistoryVigilExistFlag(m_printer.c_str(), &exists) != 0 && exists == 1) {
+            m_engineReady = true;
+            entry.ReadyAck = 1;
+            entry.MonitorActive = 1;
+            entry.MonitorRunning = 1;
+            entry.JobCount = 0;
+            m_lastReply[0] = '\0';
+            if (!write(entry)) return;
+            entry = m_entry;
+        }
+        if (exitRequested(entry)) {
+            m_ended = true;
+            return m_view.end();
+        }
+        applyPrinterStatusFlag();
+        applyDisplayRules();
+        return;
+    }
+    if (!m_firstRefreshDone) {
+        m_firstRefreshDone = true;
+        refresh();
+        m_view.loadSettings();
+        if (!readEntry()) return;
+        entry = m_entry;
+    }
+    if (exitRequested(entry)) {
+        m_ended = true;
+        return m_view.end();
+    }
+    applyPrinterStatusFlag();
+    applyRetryRule();
+    applyDisplayRules();
+    refresh();
+    serveJobWindowRequest();
+}
+
+void Panel::driverConfigTick()
+{
+    if (!m_engineReady || !readEntry()) return;
+    fUpDateDriverConfig(&m_entry, m_paper, m_information, m_lastReply, m_driverBlock, 1);
+}
+
+bool Panel::refresh()
+{
+    if (!readEntry()) return false;
+    PrinterEntry entry = m_entry;
+    if (entry.StatusRedraw != 0) {
+        m_view.redraw(entry);
+        entry.StatusRedraw = 0;
+    } else {
+        const int result = iGetStatus(&entry, m_paper, m_information, m_lastReply);
+        if (result == 2) return true;
+        if (result != 1) return false;
+        m_view.redraw(entry);
+    }
+    if (!write(entry)) return false;
+    fUpDateDriverConfig(&entry, m_paper, m_information, m_lastReply, m_driverBlock, 0);
+    return true;
+}
+
+void Panel::applyPrinterStatusFlag()
+{
+    std::uint32_t flag = 0;
+    if (fGetRegistoryPrinterStFlag(m_printer.c_str(), &flag) == 0) return;
+    const FailureView* views = nullptr;
+    if (flag == value::kCommFailure || flag == value::kCommFailureAgain || flag == 7 || flag == 8) {
+        views = kCommunicationFailure;
+    } else if (flag == 4 || flag == value::kPrinterGone) {
+        views = kOtherFailure;
+    } else {
+        return;
+    }
+    if (!readEntry()) return;
+    PrinterEntry entry = m_entry;
+    const FailureView& shown = views[static_cast<int>(m_family)];
+    entry.PrinterState = 2;
+    entry.PictureIndex = shown.picture;
+    entry.MessageIndex = shown.message;
+    entry.AlertCategory = shown.alert;
+    entry.StatusRedraw = 1;
+    if (write(entry)) refresh();
+}
+
+void Panel::applyRetryRule()
+{
+    if (GetExecRtryFlag() != 2 || !readEntry()) return;
+    plat::trace("watchpanel: the engine asks to start monitoring again");
+    startEngine(m_entry);
+    m_engineReady = false;
+}
+
+void Panel::showAtTabZero(PrinterEntry& entry, bool activate)
+{
+    m_view.selectStatusPage();
+    if (activate) m_view.bringToFront();
+    entry.StatusRedraw = 1;
+    entry.HideRequest = 0;
+    write(entry);
+    refresh();
+    m_view.loadSettings();
+    m_view.showWindow(activate);
+    m_shown = true;
+}
+
+void Panel::applyDisplayRules()
+{
+    if (m_inDisplayRules || !readEntry()) return;
+    m_inDisplayRules = true;
+    PrinterEntry entry = m_entry;
+    std::uint32_t display = 0;
+    if (fGetRegistoryDisplayFlag(m_printer.c_str(), &display) != 0 && display == 1) {
+        showAtTabZero(entry, true);
+        fSetRegistoryDisplayFlag(m_printer.c_str(), 0);
+    } else if (entry.HideRequest != 0) {
+        if (m_shown) m_view.hideWindow();
+        m_shown = false;
+    } else if (!m_shown) {
+        // A reported engine failure stays on the page; anything else is read afresh.
+        static constexpr std::uint32_t kKeep[] = {1, 2, 4, 7, 8, 9};
+        if (std::find(std::begin(kKeep), std::end(kKeep), entry.EngineStateReport) == std::end(kKeep)) {
+            m_lastReply[0] = '\0';
+        }
+        showAtTabZero(entry, false);
+    } else if (entry.ForegroundRequest != 0) {
+        entry.ForegroundRequest = 0;
+        write(entry);
+        m_view.bringToFront();
+    }
+    m_inDisplayRules = false;
+}
+
+void Panel::serveJobWindowRequest()
+{
+    if (!readEntry() || m_entry.JobWindowRequest == 0) return;
+    PrinterEntry entry = m_entry;
+    entry.JobWindowRequest = 0;
+    write(entry);
+    // The queue window arrives with the tools page.
+    plat::trace("watchpanel: job window requested for " + m_printer);
+}
+
+void Panel::closePressed()
+{
+    if (!readEntry()) return;
+    PrinterEntry entry = m_entry;
+    entry.HideRequest = 1;
+    write(entry);
+}
+
+void Panel::foregroundRequested()
+{
+    if (!readEntry()) return;
+    PrinterEntry entry = m_entry;
+    entry.ForegroundRequest = 1;
+    write(entry);
+    applyDisplayRules();
+}
+
+void Panel::shutdown()
+{
+    if (m_shutDown) return;
+    m_shutDown = true;
+    if (m_engineStarted) {
+        if (readEntry()) {
+            fUpDateDriverConfig(&m_entry, m_paper, m_information, m_lastReply, m_driverBlock, 2);
+            if (m_entry.NetworkPort == 1 && m_entry.NetworkKind == 2) NetwareLinkEnd();
+        }
+        DeleteStThreads();
+        clearStoreFlags();
+    }
+    m_access.detach();
+}
+
+}  // namespace watchpanel

@@ -1,0 +1,133 @@
+#pragma once
+// The detail program's state and rules, without a window: attaching to the printer's slot, starting and
+// restarting the engine, the status timer's tick (readiness, the printer status flag, the retry rule,
+// the display rules, the status refresh) and the shutdown order. What the user sees goes through
+// PanelView, which the window implements and tests may fake.
+
+#include <cstdint>
+#include <string>
+
+#include "facts/models.h"
+#include "printer_entry.h"
+#include "status_page.h"
+
+namespace watchpanel {
+
+class PanelView {
+public:
+    virtual ~PanelView() = default;
+    // Redraws the status page for `entry` (picture, texts, paper, levels).
+    virtual void redraw(const PrinterEntry& entry) = 0;
+    // Selects tab 0 and the status page, its paper rows set up for the current paper block.
+    virtual void selectStatusPage() = 0;
+    // Loads the settings page's values from the store.
+    virtual void loadSettings() = 0;
+    // Shows the window; `activate` when the user asked for it (the window then takes the focus).
+    virtual void showWindow(bool activate) = 0;
+    virtual void hideWindow() = 0;
+    virtual void bringToFront() = 0;
+    // Ends the program's main window; the program then ends.
+    virtual void end() = 0;
+};
+
+// The slot's record, read and written whole. A write keeps what the list program requested since our
+// read: a request field we left as we read it takes the slot's current value.
+class EntryAccess {
+public:
+    EntryAccess() = default;
+    ~EntryAccess() { detach(); }
+    EntryAccess(const EntryAccess&) = delete;
+    EntryAccess& operator=(const EntryAccess&) = delete;
+
+    bool attach(int slot);
+    void detach();
+    bool attached() const { return m_view != nullptr; }
+
+    bool read(PrinterEntry& entry);
+    bool write(const PrinterEntry& entry);
+
+private:
+    intptr_t m_mapping = 0;
+    void* m_view = nullptr;
+    PrinterEntry m_base{};  // the record as last read or written
+};
+
+class Panel {
+public:
+    Panel(int slot, PanelView& view) : m_slot(slot), m_view(view) {}
+    ~Panel();
+    Panel(const Panel&) = delete;
+    Panel& operator=(const Panel&) = delete;
+
+    // Main dialog set-up, before and after the pages exist. False ends the program; the entry then
+    // reports why as far as it can be written.
+    bool attach();
+    bool checkConnection();
+    // Tells the list program that this printer cannot be monitored.
+    void failInitialisation();
+    // Sets the entry's detail fields, presets the paper rows and starts the engine; on failure copies
+    // the engine's verdict into the entry.
+    bool start();
+
+    // The status timer and the driver-configuration timer.
+    void statusTick();
+    void driverConfigTick();
+
+    // The status page was selected: redraw it from the entry at once.
+    void redrawNow();
+    // The user pressed "閉じる", Esc or the window's close button: hide, keep running.
+    void closePressed();
+    // A tray double-click: bring the window up through the open rules.
+    void foregroundRequested();
+
+    // Runs the shutdown order once; the destructor runs it when nobody did.
+    void shutdown();
+
+    // What the window shows, read through these.
+    const std::string& printerName() const { return m_printer; }
+    // The family the window is laid out for: the entry's, or when that is out of range the model's.
+    facts::Family family() const { return m_family; }
+    const PrinterEntry& lastEntry() const { return m_entry; }
+    const std::int32_t* paper() const { return m_paper; }
+    const std::int32_t* information() const { return m_information; }
+    int informationCategories() const { return m_informationCategories; }
+    bool engineReady() const { return m_engineReady; }
+    bool shown() const { return m_shown; }
+    int explanation() const { return m_driverBlock[1]; }
+    // The status page redraw reports the explanation of the message it showed.
+    void setExplanation(int number) { m_driverBlock[1] = number; }
+    // Reads the entry into lastEntry(); false when the slot cannot be read.
+    bool readEntry();
+
+private:
+    bool write(PrinterEntry& entry);
+    void startEngine(const PrinterEntry& entry);
+    void clearStoreFlags();
+    bool exitRequested(PrinterEntry& entry);
+    bool refresh();
+    void applyPrinterStatusFlag();
+    void applyRetryRule();
+    void applyDisplayRules();
+    void serveJobWindowRequest();
+    void report(std::uint32_t state);
+    void showAtTabZero(PrinterEntry& entry, bool activate);
+
+    int m_slot;
+    PanelView& m_view;
+    facts::Family m_family = facts::Family::Page;
+    EntryAccess m_access;
+    PrinterEntry m_entry{};
+    std::string m_printer;
+    std::int32_t m_paper[kPaperWords] = {};
+    std::int32_t m_information[kInformationWords] = {};
+    char m_lastReply[1024] = {};
+    std::intptr_t m_driverBlock[2] = {};  // heap, explanation string; opaque to the driver update
+    int m_informationCategories = 0;
+    bool m_engineStarted = false, m_engineReady = false, m_firstRefreshDone = false;
+    bool m_shown = false, m_inDisplayRules = false, m_ended = false, m_shutDown = false;
+};
+
+// The engine's connection kind for the entry's port.
+std::uint32_t connectionKind(const PrinterEntry& entry);
+
+}  // namespace watchpanel

@@ -1,0 +1,76 @@
+#pragma once
+// What the status page shows for a printer: its picture, the status message, the recommended action and
+// the explanation behind the troubleshooting button, the paper sources and the paper, toner and ink
+// levels. Everything here turns the entry and the paper block into changes to numbered controls; the
+// window applies them, so this part is tested without a window.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "printer_entry.h"
+
+namespace watchpanel {
+
+inline constexpr int kPaperWords = 128;
+inline constexpr int kInformationWords = 64;
+
+// One change to one control of the page, which is found by its number.
+struct ControlChange {
+    enum class Kind { Visible, Enabled, Text, Picture };
+    int control = 0;
+    Kind kind = Kind::Text;
+    bool on = false;   // Visible, Enabled
+    std::string text;  // Text (UTF-8, mnemonic pairs kept)
+    int picture = 0;   // Picture: its resource number
+
+    bool operator==(const ControlChange&) const = default;
+};
+using Changes = std::vector<ControlChange>;
+
+ControlChange visible(int control, bool on);
+ControlChange enabled(int control, bool on);
+ControlChange text(int control, std::string value);
+ControlChange picture(int control, int number);
+
+// The first string of the status message table of a family and model number; nothing for a family
+// that has no table.
+std::optional<int> messageBase(std::uint32_t family, std::uint32_t model);
+
+// The status page's picture, message, action, troubleshooting and ink-guide buttons. A message or
+// picture index out of range, an unknown model or family, or a missing text leaves that control as it
+// was. `explanation` receives the explanation's string number when the texts change.
+Changes statusChanges(const PrinterEntry& entry, const std::int32_t* paper, int* explanation = nullptr);
+
+// Which paper, toner and ink controls the page shows; set each time the status page is selected.
+Changes paperVisibility(std::uint32_t family, const std::int32_t* paper);
+// The paper-source labels and values. Applied in order; a control the page lacks ends the step.
+Changes paperTexts(const PrinterEntry& entry, const std::int32_t* paper);
+// The level pictures; a level outside the pictures' range leaves the old picture.
+Changes levelPictures(std::uint32_t family, const std::int32_t* paper);
+
+// Clears the paper and information blocks to their start values and presets the equipment the model
+// has, so the page shows the right rows before the printer has answered.
+void presetEquipment(std::uint32_t model, std::int32_t* paper, std::int32_t* information);
+
+// The longest prefix of `text` that fits `width` together with "...", never splitting a character;
+// `text` itself when it fits. `measure` gives a text's width in the control's font.
+using Measure = std::function<int(std::string_view)>;
+std::string shortened(std::string_view text, int width, const Measure& measure);
+// The output destination: the port, or for a resolved network path "original(port)"; broken into two
+// lines, the second shortened, when it is wider than `width`.
+std::string outputDestination(const PrinterEntry& entry, int width, const Measure& measure);
+
+// A text field of the entry up to its terminating zero, or the whole field when it has none.
+template <std::size_t N>
+std::string_view fieldText(const char (&field)[N])
+{
+    std::size_t n = 0;
+    while (n < N && field[n] != '\0') ++n;
+    return {field, n};
+}
+
+}  // namespace watchpanel
