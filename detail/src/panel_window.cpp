@@ -1,0 +1,493 @@
+#include "panel_window.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDialog>
+#include <QFile>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QUiLoader>
+#include <QWindow>
+#include <map>
+
+#include "facts/paper_block.h"
+#include "ink_guide.h"
+#include "plat/base/trace.h"
+#include "resources/help.h"
+#include "resources/pictures.h"
+#include "resources/string_table.h"
+#include "texts.h"
+#include "watchcore_events.h"
+
+#ifndef KESTREL_VERSION
+#define KESTREL_VERSION "0.0.0"
+#endif
+
+namespace watchpanel {
+
+namespace {
+
+constexpr int kPlaceholder = 1202;
+constexpr uint32_t kCommandBase = 1;
+constexpr const char* kTemplates = ":/ui/";
+constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the GUI thread
+
+constexpr const char* kTroubleshootingCaption = "ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(\x1eT\x1fﾄ)...";
+constexpr const char* kInkGuideCaption = "交換の手順(\x1e" "C\x1fｺ)...";
+constexpr int kAboutItem = 10000;
+
+// Page templates and help contexts per family; the page kind is the section category.
+struct PageSet {
+    const char* status;
+    int statusHelp;
+    const char* tools;
+};
+constexpr PageSet kPageSets[] = {{"#1300", 1001, "#1800"}, {"#1400", 4001, "#1900"}, {"#1500", 3001, "#2000"}};
+constexpr int kPageHelp[] = {0, 2001, 6001, 5001};
+
+// The version strings of the About box, compiled into the program.
+const std::map<QString, QString>& versionStrings()
+{
+    static const std::map<QString, QString> strings = {
+        {"CompanyName", "VELTA"},
+        {"FileDescription", QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ詳細ｳｨﾝﾄﾞｳ")},
+        {"FileVersion", KESTREL_VERSION},
+        {"LegalCopyright", "Copyright (C) 2026 VELTA"},
+        {"LegalTrademarks", QString::fromUtf8("ｹｽﾄﾚﾙ")},
+    };
+    return strings;
+}
+
+// Controls answered by F1, per status page template; every other control is not.
+int controlHelp(facts::Family family, int control)
+{
+    static const std::map<int, int> common = {{1304, 1101}, {1302, 1102}, {1303, 1103}, {1305, 1104},
+                                              {1306, 1105}, {1307, 1106}, {1308, 1107}, {1328, 1109},
+                                              {1324, 1109}, {1325, 1110}, {1327, 1110}};
+    switch (family) {
+    case facts::Family::Page: {
+        if (control == 1309 || control == 1310 || (control >= 1315 && control <= 1318)) return 1108;
+        auto it = common.find(control);
+        return it == common.end() ? 0 : it->second;
+    }
+    case facts::Family::Impact:
+        if (control == 1305) return 4104;
+        if (control == 1309 || control == 1310 || (control >= 1315 && control <= 1318)) return 4108;
+        break;
+    case facts::Family::Inkjet:
+        if (control == 1305) return 3104;
+        if (control == 1501 || control == 1502) return 3108;
+        break;
+    }
+    if (control >= 1302 && control <= 1308) return common.at(control) - 1100 + (family == facts::Family::Impact ? 4100 : 3100);
+    return 0;
+}
+
+std::unique_ptr<QWidget> loadTemplate(int number, QWidget* parent)
+{
+    QFile file(QStringLiteral(":/ui/%1.ui").arg(number));
+    if (!file.open(QIODevice::ReadOnly)) {
+        plat::trace("watchpanel: template " + std::to_string(number) + " is missing");
+        return nullptr;
+    }
+    QUiLoader loader;
+    return std::unique_ptr<QWidget>(loader.load(&file, parent));
+}
+
+template <class W = QWidget>
+W* numbered(const QWidget* root, int number)
+{
+    return root == nullptr ? nullptr : root->findChild<W*>(QStringLiteral("c%1").arg(number));
+}
+
+QString fromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+void setControlText(QWidget* w, const std::string& value)
+{
+    const QString shown = kestrel::displayText(value);
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) {
+        edit->setPlainText(shown);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(shown);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setText(kestrel::displayText(value, true));
+    } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+        group->setTitle(shown);
+    }
+}
+
+}  // namespace
+
+QString windowTitle(const std::string& printer, const QString& dialogTitle)
+{
+    return fromUtf8(printer) + dialogTitle.left(30);
+}
+
+PanelWindow::PanelWindow(int slot) : m_panel(slot, *this)
+{
+    m_statusTimer.setTimerType(Qt::CoarseTimer);
+    m_driverTimer.setTimerType(Qt::VeryCoarseTimer);
+    connect(&m_statusTimer, &QTimer::timeout, this, [this] { m_panel.statusTick(); });
+    connect(&m_driverTimer, &QTimer::timeout, this, [this] { m_panel.driverConfigTick(); });
+}
+
+PanelWindow::~PanelWindow()
+{
+    m_statusTimer.stop();
+    m_driverTimer.stop();
+    m_panel.shutdown();
+    if (m_sectionMade) fDeleteDlgSection(&m_section);
+    m_dialog.reset();
+}
+
+bool PanelWindow::start()
+{
+    auto loaded = loadTemplate(1200, nullptr);
+    m_dialog.reset(qobject_cast<QDialog*>(loaded.get()));
+    if (m_dialog == nullptr) return false;
+    loaded.release();
+    m_dialog->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                             Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    m_dialog->setWindowIcon(kestrel::icon(100));
+    m_dialog->installEventFilter(this);
+    // The About item of the window menu: the dialog's context menu here.
+    auto* about = new QAction(kestrel::displayText(text(kAboutItem).value_or(""), true), m_dialog.get());
+    connect(about, &QAction::triggered, this, &PanelWindow::openAbout);
+    m_dialog->addAction(about);
+    m_dialog->setContextMenuPolicy(Qt::ActionsContextMenu);
+    if (auto* close = numbered<QPushButton>(m_dialog.get(), 2)) {
+        connect(close, &QPushButton::clicked, this, [this] { m_panel.closePressed(); });
+    }
+    if (auto* help = numbered<QPushButton>(m_dialog.get(), 57670)) {
+        connect(help, &QPushButton::clicked, this, [this] { kestrel::openHelp(m_helpContext); });
+    }
+
+    if (!m_panel.attach()) return false;
+    if (!buildTabs() || !buildPages()) {
+        m_panel.failInitialisation();
+        return false;
+    }
+    if (!m_panel.checkConnection()) return false;
+
+    const QString ownTitle = m_dialog->windowTitle();
+    if (!m_panel.start()) return false;
+    m_dialog->setWindowTitle(windowTitle(m_panel.printerName(), ownTitle));
+
+    const PrinterEntry& entry = m_panel.lastEntry();
+    m_statusTimer.start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer1Period)));
+    m_driverTimer.start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer2Period)));
+    return true;
+}
+
+bool PanelWindow::buildTabs()
+{
+    m_tabs = numbered<QTabWidget>(m_dialog.get(), 1201);
+    if (m_tabs == nullptr) return false;
+    const bool four = m_panel.family() == facts::Family::Page;
+    m_tabPages = four ? std::vector<int>{0, 1, 2, 3} : std::vector<int>{0, 2, 3};
+    static constexpr int kIcons[] = {700, 701, 702, 703};
+    const int textBase = four ? 10010 : 10020, tipBase = four ? 10030 : 10040;
+    for (int i = 0; i < static_cast<int>(m_tabPages.size()); ++i) {
+        auto* page = new QWidget(m_tabs);
+        page->setMaximumHeight(0);
+        const int tab = m_tabs->addTab(page, kestrel::icon(kIcons[m_tabPages[i]]),
+                                       kestrel::displayText(text(textBase + i).value_or(""), true));
+        if (auto tip = text(tipBase + i)) m_tabs->setTabToolTip(tab, fromUtf8(*tip));
+    }
+    m_tabs->setCurrentIndex(0);
+    m_tabs->tabBar()->installEventFilter(this);
+    m_tabs->installEventFilter(this);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &PanelWindow::tabChanged);
+    return true;
+}
+
+bool PanelWindow::buildPages()
+{
+    if (fInitDlgSection(&m_section, kCommandBase, m_dialog.get(), kPlaceholder, nullptr) == 0) return false;
+    m_sectionMade = true;
+    fSetDlgSectionThreshold(&m_section, 1, 1);
+    const PageSet& set = kPageSets[static_cast<int>(m_panel.family())];
+    for (int kind : m_tabPages) {
+        const char* name = kind == 0 ? set.status : kind == 1 ? "#1600" : kind == 2 ? "#1700" : set.tools;
+        if (iAddDlgSectionCategory(&m_section, kTemplates, name, kind, 1, 0) == 0) return false;
+    }
+    m_helpContext = set.statusHelp;
+    if (fSelectDlgSectionCategory(&m_section, 0) == 0) return false;
+    m_tabs->setFocus();
+    return true;
+}
+
+int PanelWindow::currentPage() const
+{
+    const int tab = m_tabs == nullptr ? -1 : m_tabs->currentIndex();
+    return tab < 0 || tab >= static_cast<int>(m_tabPages.size()) ? -1 : m_tabPages[tab];
+}
+
+void PanelWindow::tabChanged(int index)
+{
+    if (m_switching || index < 0 || index >= static_cast<int>(m_tabPages.size())) return;
+    selectPage(m_tabPages[index]);
+    if (m_tabPages[index] == 0) m_panel.redrawNow();
+}
+
+void PanelWindow::selectPage(int kind)
+{
+    fSelectDlgSectionCategory(&m_section, kind);
+    m_helpContext = kind == 0 ? kPageSets[static_cast<int>(m_panel.family())].statusHelp : kPageHelp[kind];
+    if (kind != 0) return;
+    // The section list gives a page its template texts again when it is shown.
+    if (auto* trouble = numbered<QPushButton>(m_dialog.get(), 1308)) {
+        trouble->setText(kestrel::displayText(kTroubleshootingCaption, true));
+    }
+    if (auto* guide = numbered<QPushButton>(m_dialog.get(), 1339)) {
+        guide->setText(kestrel::displayText(kInkGuideCaption, true));
+    }
+    if (m_panel.readEntry()) fillHeader(m_dialog.get(), m_panel.lastEntry());
+    applyChanges(paperVisibility(static_cast<std::uint32_t>(m_panel.family()), m_panel.paper()), false);
+}
+
+void PanelWindow::selectStatusPage()
+{
+    {
+        const QSignalBlocker quiet(m_tabs);
+        m_switching = true;
+        m_tabs->setCurrentIndex(0);
+        m_switching = false;
+    }
+    selectPage(0);
+}
+
+void PanelWindow::pageCreated(int kind)
+{
+    if (kind != 0) return;
+    if (auto* trouble = numbered<QPushButton>(m_dialog.get(), 1308)) {
+        connect(trouble, &QPushButton::clicked, this, &PanelWindow::openTroubleshooting);
+    }
+    if (auto* guide = numbered<QPushButton>(m_dialog.get(), 1339)) {
+        connect(guide, &QPushButton::clicked, this, &PanelWindow::openInkGuide);
+    }
+    for (int n : {1302, 1303, 1304}) {
+        if (auto* label = numbered<QLabel>(m_dialog.get(), n)) label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+}
+
+void PanelWindow::fillHeader(QWidget* root, const PrinterEntry& entry)
+{
+    if (auto* icon = numbered<QLabel>(root, 1301)) {
+        const QIcon shown = kestrel::icon(entry.NetworkPort != 0 ? 711 : 710);
+        if (!shown.isNull()) icon->setPixmap(shown.pixmap(icon->maximumSize().boundedTo(QSize(32, 32))));
+    }
+    auto measureIn = [](QLabel* label) {
+        return [metrics = QFontMetrics(label->font())](std::string_view s) {
+            return metrics.horizontalAdvance(fromUtf8(s));
+        };
+    };
+    auto widthOf = [](QLabel* label) { return std::max(label->contentsRect().width(), label->minimumWidth()); };
+    if (auto* name = numbered<QLabel>(root, 1302)) {
+        name->setText(fromUtf8(shortened(fieldText(entry.PrinterName), widthOf(name), measureIn(name))));
+        name->setToolTip(fromUtf8(fieldText(entry.PrinterName)));
+    }
+    if (auto* model = numbered<QLabel>(root, 1303)) model->setText(fromUtf8(fieldText(entry.ModelName)));
+    if (auto* destination = numbered<QLabel>(root, 1304)) {
+        destination->setText(fromUtf8(outputDestination(entry, widthOf(destination), measureIn(destination))));
+    }
+}
+
+QWidget* PanelWindow::control(int number) const { return numbered(m_dialog.get(), number); }
+
+void PanelWindow::applyChanges(const Changes& changes, bool stopAtMissing)
+{
+    const qreal ratio = m_dialog->devicePixelRatioF();
+    for (const ControlChange& change : changes) {
+        QWidget* w = control(change.control);
+        if (w == nullptr) {
+            if (stopAtMissing) return;
+            continue;
+        }
+        switch (change.kind) {
+        case ControlChange::Kind::Visible: w->setVisible(change.on); break;
+        case ControlChange::Kind::Enabled: w->setEnabled(change.on); break;
+        case ControlChange::Kind::Text: setControlText(w, change.text); break;
+        case ControlChange::Kind::Picture:
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                const QPixmap pixmap = kestrel::picture(change.picture, ratio);
+                if (!pixmap.isNull()) {
+                    label->setPixmap(pixmap);
+                    label->setProperty("kestrelPicture", change.picture);
+                }
+            }
+            break;
+        }
+    }
+}
+
+void PanelWindow::redraw(const PrinterEntry& entry)
+{
+    if (currentPage() != 0) return;
+    int explanation = 0;
+    const auto family = static_cast<std::uint32_t>(m_panel.family());
+    PrinterEntry shown = entry;
+    shown.PrinterFamily = family;
+    const Changes status = statusChanges(shown, m_panel.paper(), &explanation);
+    applyChanges(status, false);
+    if (explanation != 0) m_panel.setExplanation(explanation);
+    applyChanges(paperTexts(shown, m_panel.paper()), true);
+    applyChanges(levelPictures(family, m_panel.paper()), false);
+    describeLevels();
+    // The picture says what the message says, for those who cannot see it.
+    if (auto* picture = control(1305)) {
+        if (auto* message = numbered<QPlainTextEdit>(m_dialog.get(), 1306)) {
+            picture->setAccessibleDescription(message->toPlainText());
+        }
+    }
+}
+
+void PanelWindow::describeLevels()
+{
+    // Screen readers read a level as "n of m" from the picture it shows.
+    static const std::pair<int, int> kBars[] = {{1320, 200}, {1321, 200}, {1322, 200}, {1323, 200},
+                                                {1324, 200}, {1327, 200}, {1501, 210}, {1502, 220}};
+    for (auto [number, first] : kBars) {
+        QWidget* w = control(number);
+        if (w == nullptr || !w->property("kestrelPicture").isValid()) continue;
+        const int band = w->property("kestrelPicture").toInt() - first;
+        const int full = first == 200 ? 4 : 5;
+        w->setAccessibleDescription(QString::fromUtf8("残量 %1/%2").arg(band).arg(full));
+    }
+}
+
+void PanelWindow::showWindow(bool activate)
+{
+    m_dialog->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    if (m_dialog->isMinimized()) m_dialog->showNormal();
+    m_dialog->show();
+    if (activate) bringToFront();
+}
+
+void PanelWindow::hideWindow() { m_dialog->hide(); }
+
+void PanelWindow::bringToFront()
+{
+    m_dialog->raise();
+    m_dialog->activateWindow();
+}
+
+void PanelWindow::end()
+{
+    if (m_ended) return;
+    m_ended = true;
+    m_statusTimer.stop();
+    m_driverTimer.stop();
+    // A box or dialog the user left open must not keep the program alive.
+    for (QDialog* open : m_dialog->findChildren<QDialog*>()) open->reject();
+    m_dialog->hide();
+    emit ended();
+}
+
+void PanelWindow::openTroubleshooting()
+{
+    if (!m_panel.readEntry()) return;
+    auto box = loadTemplate(2100, m_dialog.get());
+    auto* dialog = qobject_cast<QDialog*>(box.get());
+    if (dialog == nullptr) return;
+    dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    fillHeader(dialog, m_panel.lastEntry());
+    if (auto* explanation = numbered<QPlainTextEdit>(dialog, 2101)) {
+        explanation->setPlainText(kestrel::displayText(text(m_panel.explanation()).value_or("")));
+    }
+    if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    dialog->exec();
+}
+
+void PanelWindow::openInkGuide()
+{
+    if (!m_panel.readEntry()) return;
+    showInkGuide(m_dialog.get(), std::string(fieldText(m_panel.lastEntry().ModelFullName)));
+}
+
+void PanelWindow::openAbout()
+{
+    auto box = loadTemplate(1000, m_dialog.get());
+    auto* dialog = qobject_cast<QDialog*>(box.get());
+    if (dialog == nullptr) return;
+    dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    for (int n = 1001; n <= 1005; ++n) {
+        auto* label = numbered<QLabel>(dialog, n);
+        if (label == nullptr) continue;
+        auto it = versionStrings().find(label->text());
+        if (it != versionStrings().end()) label->setText(it->second);
+        if (n == 1005) {
+            QFont bold = label->font();
+            bold.setBold(true);
+            bold.setPointSize(8);
+            label->setFont(bold);
+        }
+    }
+    if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    dialog->exec();
+}
+
+void PanelWindow::contextHelp()
+{
+    QWidget* focus = m_dialog->focusWidget();
+    bool numberedName = false;
+    const int number = focus == nullptr ? 0 : focus->objectName().mid(1).toInt(&numberedName);
+    if (!numberedName) return;
+    const int context = currentPage() == 0 ? controlHelp(m_panel.family(), number) : 0;
+    if (context != 0) kestrel::openHelp(context);
+}
+
+bool PanelWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_dialog.get()) {
+        if (event->type() == WatchcoreCommandEvent::kType) {
+            const auto* command = static_cast<WatchcoreCommandEvent*>(event);
+            if ((command->wParam & 0xFFFF) == kCommandBase && (command->wParam >> 16) == 1) {
+                pageCreated(static_cast<int>(command->lParam));
+            }
+            return true;
+        }
+        if (event->type() == QEvent::Close) {
+            // The caption's close button hides the window like "閉じる"; only the list program ends it.
+            if (!m_ended) {
+                event->ignore();
+                m_panel.closePressed();
+                return true;
+            }
+            return false;
+        }
+    }
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == m_dialog.get() && key->key() == Qt::Key_Escape) {
+            m_panel.closePressed();
+            return true;
+        }
+        if (watched == m_dialog.get() && key->key() == Qt::Key_F1) {
+            contextHelp();
+            return true;
+        }
+        const bool onTabs = m_tabs != nullptr && (watched == m_tabs || watched == m_tabs->tabBar());
+        const bool ctrlTab = key->modifiers().testFlag(Qt::ControlModifier) &&
+                             (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab);
+        if (onTabs && ctrlTab) {
+            const int count = m_tabs->count(), current = m_tabs->currentIndex();
+            if (count == 0 || current < 0) {
+                QApplication::beep();
+                return true;
+            }
+            const bool back = key->key() == Qt::Key_Backtab || key->modifiers().testFlag(Qt::ShiftModifier);
+            m_tabs->setCurrentIndex((current + (back ? count - 1 : 1)) % count);
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace watchpanel

@@ -1,0 +1,83 @@
+#pragma once
+// The detail window: the main dialog of template 1200 with its tabs, the pages the section list creates
+// over the placeholder, and the two timers. It shows what Panel decides and passes the user's actions
+// back to it; nothing here waits on a port or a process.
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "panel.h"
+#include "watchcore.h"
+
+class QDialog;
+class QTabWidget;
+class QWidget;
+
+namespace watchpanel {
+
+class PanelWindow : public QObject, public PanelView {
+    Q_OBJECT
+public:
+    explicit PanelWindow(int slot);
+    ~PanelWindow() override;
+
+    // Builds the window, attaches to the slot and starts the engine and the timers. False when the
+    // program is to end at once (the slot then says why, as far as it can be written).
+    bool start();
+
+    QDialog* dialog() const { return m_dialog.get(); }
+    Panel& panel() { return m_panel; }
+    // The page kind of the current tab: 0 status, 1 information, 2 settings, 3 tools.
+    int currentPage() const;
+    int helpContext() const { return m_helpContext; }
+
+    // PanelView
+    void redraw(const PrinterEntry& entry) override;
+    void selectStatusPage() override;
+    void loadSettings() override {}
+    void showWindow(bool activate) override;
+    void hideWindow() override;
+    void bringToFront() override;
+    void end() override;
+
+signals:
+    // The window has ended; the program ends with it.
+    void ended();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool buildTabs();
+    bool buildPages();
+    void tabChanged(int index);
+    void selectPage(int kind);
+    void pageCreated(int kind);
+    void fillHeader(QWidget* root, const PrinterEntry& entry);
+    void applyChanges(const Changes& changes, bool stopAtMissing);
+    void describeLevels();
+    void openTroubleshooting();
+    void openInkGuide();
+    void openAbout();
+    void contextHelp();
+    QWidget* control(int number) const;
+
+    Panel m_panel;
+    std::unique_ptr<QDialog> m_dialog;
+    QTabWidget* m_tabs = nullptr;
+    DlgSection m_section{};
+    bool m_sectionMade = false;
+    std::vector<int> m_tabPages;  // page kind per tab
+    int m_helpContext = 0;
+    bool m_switching = false;
+    bool m_ended = false;
+    QTimer m_statusTimer, m_driverTimer;
+};
+
+// The window title: the printer's name and the dialog's own title, of which at most 30 characters.
+QString windowTitle(const std::string& printer, const QString& dialogTitle);
+
+}  // namespace watchpanel
