@@ -455,6 +455,7 @@ QPixmap render(int number, qreal ratio)
 
     QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
+    if (image.isNull()) return {};  // a scale too large to allocate
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
