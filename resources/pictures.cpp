@@ -24,12 +24,17 @@ const QColor kOff(0x9a, 0xa3, 0xab);
 const QColor kOutline(0x56, 0x60, 0x6a);
 const QColor kGuide(0x1f, 0x6f, 0xd1);  // the arrows of the guide steps
 
+// How often a drawing was asked for that is missing or does not parse: a picture that needed one is not
+// given out half drawn.
+int missingDrawings = 0;
+
 // The drawings are parsed once and kept for the life of the program.
 QSvgRenderer& drawing(const QString& name)
 {
     static QHash<QString, std::shared_ptr<QSvgRenderer>> cache;
     auto& slot = cache[name];
     if (!slot) slot = std::make_shared<QSvgRenderer>(QStringLiteral(":/pictures/") + name + QStringLiteral(".svg"));
+    if (!slot->isValid()) ++missingDrawings;
     return *slot;
 }
 
@@ -456,6 +461,7 @@ QPixmap render(int number, qreal ratio)
     QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
     if (image.isNull()) return {};  // a scale too large to allocate
+    const int missingBefore = missingDrawings;
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -480,6 +486,7 @@ QPixmap render(int number, qreal ratio)
         svg.render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
     }
     p.end();
+    if (missingDrawings != missingBefore) return {};
     return QPixmap::fromImage(std::move(image));
 }
 
@@ -510,13 +517,15 @@ QPixmap picture(int number, qreal devicePixelRatio)
 QIcon icon(int number)
 {
     if (!isIcon(number)) return {};
+    QSvgRenderer& svg = drawing(QStringLiteral("icons/") + QString::number(number));
+    if (!svg.isValid()) return {};
     QIcon result;
     for (int side : {16, 32}) {
         QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
-        drawing(QStringLiteral("icons/") + QString::number(number)).render(&p, QRectF(0, 0, side, side));
+        svg.render(&p, QRectF(0, 0, side, side));
         p.end();
         result.addPixmap(QPixmap::fromImage(std::move(image)));
     }
