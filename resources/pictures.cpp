@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <optional>
 
 // Every picture is composed at paint time from small vector drawings: a body per printer family plus the
 // marks of its state, a cartridge outline filled to its level, a guide scene plus the action of its step.
