@@ -1,0 +1,77 @@
+// watchpanel.exe SLOT: the detail window of the printer in the list program's shared slot SLOT. It stays
+// resident while the printer is monitored; the list program shows it, hides it and ends it through the
+// slot.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "panel_window.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: watchpanel.exe SLOT\n"
+    "The detail window of the printer in the list program's shared slot SLOT (0..19). The list program\n"
+    "starts one per monitored printer; it stays resident until the list program ends it.\n"
+    "No slot, or a negative one: ends at once without a window.\n";
+
+// The slot: the first blank-separated token of the first argument, a decimal number. Nothing when
+// there is no token or it is not a number.
+std::optional<int> slotArgument(int argc, char** argv)
+{
+    if (argc < 2) return std::nullopt;
+    const std::string arg(argv[1]);
+    const std::size_t begin = arg.find_first_not_of(" \t");
+    if (begin == std::string::npos) return std::nullopt;
+    const std::string token = arg.substr(begin, arg.find_first_of(" \t", begin) - begin);
+    try {
+        std::size_t used = 0;
+        const int slot = std::stoi(token, &used, 10);
+        if (used == token.size()) return slot;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+// SIGTERM (the list program's last resort) ends the window cleanly, stopping the engine first.
+int terminationPipe[2] = {-1, -1};
+void onTerminate(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(terminationPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const std::optional<int> slot = slotArgument(argc, argv);
+    if (!slot || *slot < 0) return 0;
+
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);  // "閉じる" only hides; the list program ends us
+
+    watchpanel::PanelWindow window(*slot);
+    QObject::connect(&window, &watchpanel::PanelWindow::ended, &app, &QApplication::quit, Qt::QueuedConnection);
+
+    if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &window, &watchpanel::PanelWindow::end);
+        std::signal(SIGTERM, onTerminate);
+    }
+
+    if (!window.start()) return 1;
+    return app.exec();
+}

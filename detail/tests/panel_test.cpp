@@ -1,0 +1,346 @@
+// The detail window on a simulated printer, end to end: a slot made by the list program's slot module,
+// the engine of libvigil.so reading vprinter, and the window's widgets, slot and store checked as the
+// state changes. Each test runs in its own process (the engine keeps one printer per process) and its
+// own system root.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "facts/models.h"
+#include "facts/store_names.h"
+#include "panel_window.h"
+#include "plat/registry/registry.h"
+#include "slot_table.h"
+#include "testsupport/run_program.h"
+#include "testsupport/simulator.h"
+#include "testsupport/temp_root.h"
+#include "watchcore.h"
+
+using namespace watchpanel;
+
+namespace {
+
+constexpr const char* kPrinters = R"({"printers": [
+    {"port": "LPT1:", "model": "PG-03"},
+    {"port": "LPT2:", "model": "IJ-09"},
+    {"port": "LPT3:", "model": "DM-02"}]})";
+
+// Waits, with the event loop running, until `condition` holds; false after a generous bound.
+bool eventually(const std::function<bool()>& condition)
+{
+    return QTest::qWaitFor(condition, 30000);
+}
+
+class PanelTest : public testsupport::RootTest {
+protected:
+    void SetUp() override
+    {
+        ::setenv("KESTREL_ENGINE_TIME_SCALE", "0.02", 1);
+        ::setenv("KESTREL_MESSAGE_BOXES", "stderr", 1);
+        ASSERT_TRUE(sim.ready()) << sim.output();
+    }
+
+    // The spooler's printer, its store prepared as the list program prepares it, and its slot.
+    void addPrinter(const std::string& name, const std::string& port, facts::Code code)
+    {
+        using namespace plat::registry;
+        const facts::Model& model = facts::model(code);
+        Store& store = *Store::forCurrentRoot().value();
+        const std::string key = std::string(facts::key::kPrinters) + "\\" + name;
+        Key made;
+        ASSERT_EQ(store.createKey(Root::LocalMachine, key, "", made), Status::Ok);
+        auto setString = [&](const std::string& valueName, const std::string& text) {
+            ASSERT_EQ(store.setValue(Root::LocalMachine, key, valueName, ValueType::String,
+                                     std::as_bytes(std::span(text.c_str(), text.size() + 1))),
+                      Status::Ok);
+        };
+        setString("Port", port);
+        setString("Printer Driver", model.name);
+
+        ASSERT_TRUE(slots.createSlot());
+        PrinterInfo2 printer{};
+        printer.pPrinterName = const_cast<char*>(name.c_str());
+        printer.pPortName = const_cast<char*>(port.c_str());
+        printer.pDriverName = const_cast<char*>(model.name);
+        ModelTableEntry row{};
+        std::strncpy(row.ModelName, model.name, sizeof row.ModelName - 1);
+        std::strncpy(row.ShortModelName, model.shortName, sizeof row.ShortModelName - 1);
+        std::strncpy(row.InformationFile, model.informationFile, sizeof row.InformationFile - 1);
+        ASSERT_TRUE(watchlist::initialiseRecord(slots.view(0), 0, printer, row));
+        PrinterEntry e = entry();
+        ASSERT_EQ(fInitRegistory(&e), 1);
+        // The engine reads every 40 ms and retries after 100 ms.
+        const std::string monitor = key + std::string(facts::key::kEngineStore);
+        for (auto [valueName, value] : {std::pair{"GetRealTimeStatusTime", 40u}, {"StRetryTime", 100u}}) {
+            ASSERT_EQ(store.setValue(Root::LocalMachine, monitor, valueName, ValueType::Dword,
+                                     std::as_bytes(std::span(&value, 1))),
+                      Status::Ok);
+        }
+        m_printer = name;
+    }
+
+    PrinterEntry entry() const
+    {
+        PrinterEntry e{};
+        EXPECT_EQ(fSharedMemoryReadAccess(slots.view(0), &e, sizeof e), 1);
+        return e;
+    }
+    void change(const std::function<void(PrinterEntry&)>& edit)
+    {
+        PrinterEntry e = entry();
+        edit(e);
+        ASSERT_EQ(fSharedMemoryWriteAccess(slots.view(0), &e, sizeof e), 1);
+    }
+    std::uint32_t store(const char* valueName) const
+    {
+        std::uint32_t v = 0xFFFFFFFF, size = 0;
+        plat::registry::Store::forCurrentRoot().value()->getValue(
+            plat::registry::Root::LocalMachine,
+            std::string(facts::key::kPrinters) + "\\" + m_printer + std::string(facts::key::kEngineStore), valueName,
+            std::as_writable_bytes(std::span(&v, 1)), &size);
+        return v;
+    }
+
+    // Starts the window on slot 0 and waits until the engine is ready.
+    void startWindow()
+    {
+        window = std::make_unique<PanelWindow>(0);
+        ASSERT_TRUE(window->start());
+        ASSERT_TRUE(eventually([&] { return entry().ReadyAck == 1; })) << "the engine never became ready";
+    }
+
+    QString textOf(int control) const
+    {
+        QWidget* w = window->dialog()->findChild<QWidget*>(QStringLiteral("c%1").arg(control));
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) return edit->toPlainText();
+        if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+        if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
+        return QStringLiteral("<no control c%1>").arg(control);
+    }
+    int pictureOf(int control) const
+    {
+        QWidget* w = window->dialog()->findChild<QWidget*>(QStringLiteral("c%1").arg(control));
+        return w == nullptr ? -1 : w->property("kestrelPicture").toInt();
+    }
+    bool pageShows(const char* message) const { return textOf(1306) == QString::fromUtf8(message); }
+    QTabWidget* tabs() const { return window->dialog()->findChild<QTabWidget*>("c1201"); }
+
+    testsupport::Simulator sim{VPRINTER_PROGRAM, kPrinters};
+    watchlist::SlotTable slots;
+    std::unique_ptr<PanelWindow> window;
+    std::string m_printer;
+};
+
+}  // namespace
+
+TEST_F(PanelTest, APagePrinterBecomesReadyAndFollowsItsCover)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    startWindow();
+    const PrinterEntry ready = entry();
+    EXPECT_EQ(ready.MonitorActive, 1u);
+    EXPECT_EQ(ready.PanelReady, 1u);
+    EXPECT_EQ(ready.MonitorRunning, 1u);
+    EXPECT_EQ(window->dialog()->windowTitle(), QString::fromUtf8("Officeのｹｽﾄﾚﾙ"));
+    ASSERT_EQ(tabs()->count(), 4);
+    EXPECT_EQ(tabs()->tabText(1), QString::fromUtf8("ﾌﾟﾘﾝﾀ情報"));
+    EXPECT_FALSE(tabs()->tabIcon(0).isNull());
+
+    ASSERT_TRUE(eventually([&] { return pageShows("印刷できます。") && pictureOf(1305) == 400; }));
+    EXPECT_TRUE(eventually([&] { return pictureOf(1324) >= 200; })) << "the toner level shows";
+    EXPECT_EQ(textOf(1302), "Office");
+    EXPECT_EQ(textOf(1304), "LPT1:");
+
+    sim.must("LPT1:", "cover-open");
+    EXPECT_TRUE(eventually([&] { return pageShows("プリンタカバーが開いています。"); }));
+    EXPECT_EQ(textOf(1307), QString::fromUtf8("プリンタカバーを閉じてください。"));
+    EXPECT_EQ(pictureOf(1305), 401);
+    EXPECT_EQ(entry().MessageIndex, 26);
+    EXPECT_TRUE(window->dialog()->findChild<QPushButton*>("c1308")->isEnabled());
+    EXPECT_EQ(window->dialog()->findChild<QWidget*>("c1306")->accessibleName(), QString::fromUtf8("ステータスメッセージ"));
+}
+
+TEST_F(PanelTest, AnImpactPrinterHasThreeTabsAndShowsItsJam)
+{
+    addPrinter("Forms", "LPT3:", facts::Code::DM02);
+    startWindow();
+    ASSERT_EQ(tabs()->count(), 3);
+    EXPECT_EQ(tabs()->tabText(1), QString::fromUtf8("環境設定"));
+    ASSERT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
+    EXPECT_EQ(textOf(1401), QString::fromUtf8("ﾌﾟｯｼｭﾄﾗｸﾀ"));
+
+    sim.must("LPT3:", "jam");
+    EXPECT_TRUE(eventually([&] { return pageShows("紙づまりです。"); }));
+    EXPECT_EQ(pictureOf(1305), 463);
+    EXPECT_EQ(entry().PrinterState, 2u);
+}
+
+TEST_F(PanelTest, AnInkjetShowsItsInkAndNamesTheEmptyCartridge)
+{
+    addPrinter("Photo", "LPT2:", facts::Code::IJ09);
+    startWindow();
+    sim.must("LPT2:", "ink black=60 color=60");
+    ASSERT_TRUE(eventually([&] { return pictureOf(1502) == 224 && pictureOf(1501) == 214; }))
+        << pictureOf(1501) << " " << pictureOf(1502);
+
+    sim.must("LPT2:", "ink black=0 color=60");
+    sim.must("LPT2:", "ink-out");
+    EXPECT_TRUE(eventually([&] { return textOf(1306).endsWith(QString::fromUtf8("がありません。")); }))
+        << textOf(1306).toStdString();
+    EXPECT_EQ(entry().MessageIndex, 12);
+    EXPECT_FALSE(window->dialog()->findChild<QPushButton*>("c1339")->isEnabled()) << "IJ-09 has no guide";
+}
+
+TEST_F(PanelTest, CloseHidesAndTheListsShowRequestBringsItBackOnTheStatusTab)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    change([](PrinterEntry& e) { e.HideRequest = 0; });
+    startWindow();
+    ASSERT_TRUE(eventually([&] { return window->dialog()->isVisible(); }));
+    tabs()->setCurrentIndex(2);
+    EXPECT_EQ(window->currentPage(), 2);
+
+    QTest::mouseClick(window->dialog()->findChild<QPushButton*>("c2"), Qt::LeftButton);
+    EXPECT_EQ(entry().HideRequest, 1u);
+    ASSERT_TRUE(eventually([&] { return !window->dialog()->isVisible(); }));
+    EXPECT_EQ(entry().MonitorActive, 1u) << "closing the window does not stop monitoring";
+
+    ASSERT_TRUE(watchlist::requestShow(slots.view(0)));
+    ASSERT_TRUE(eventually([&] { return window->dialog()->isVisible(); }));
+    EXPECT_EQ(tabs()->currentIndex(), 0);
+    EXPECT_EQ(window->currentPage(), 0);
+    EXPECT_TRUE(eventually([&] { return entry().ForegroundRequest == 0; }));
+}
+
+TEST_F(PanelTest, TheCloseRequestEndsTheProgramAndClearsTheStoreFlags)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    startWindow();
+    EXPECT_EQ(store("VigilExistFlag"), 1u);
+    bool ended = false;
+    QObject::connect(window.get(), &PanelWindow::ended, [&] { ended = true; });
+    ASSERT_TRUE(watchlist::requestClose(slots.view(0)));
+    ASSERT_TRUE(eventually([&] { return ended; }));
+    window.reset();
+    const PrinterEntry after = entry();
+    EXPECT_EQ(after.MonitorActive, 0u);
+    EXPECT_EQ(after.MonitorRunning, 0u);
+    EXPECT_EQ(after.ReadyAck, 1u);
+    EXPECT_EQ(store("VigilExistFlag"), 0u);
+    EXPECT_EQ(store("StRealThreadExistFlag"), 0u);
+}
+
+TEST_F(PanelTest, AnUnreachablePrinterIsReportedAndTheEngineRestartsUntilItAnswers)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    startWindow();
+    ASSERT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
+    sim.must("LPT1:", "unplug");
+    ASSERT_TRUE(eventually([&] { return pageShows("通信エラーが発生しました。"); }));
+    EXPECT_EQ(pictureOf(1305), 402);
+    EXPECT_EQ(entry().AlertCategory, 8);
+    // The engine gives up and asks to be started again; the window restarts it until the printer is back.
+    sim.must("LPT1:", "plug");
+    EXPECT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
+    EXPECT_TRUE(window->panel().engineReady());
+}
+
+TEST_F(PanelTest, BadRecordsShowWhatTheyCanAndNeverCrash)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    change([](PrinterEntry& e) {
+        e.HideRequest = 0;
+        e.ModelCode = 77;    // no such model
+        e.PrinterFamily = 9;  // no such family
+        std::memset(e.ModelName, 'M', sizeof e.ModelName);  // no terminating zero
+        e.PanelTimer1Period = 0;  // would spin
+    });
+    window = std::make_unique<PanelWindow>(0);
+    ASSERT_TRUE(window->start());
+    ASSERT_EQ(tabs()->count(), 4) << "laid out as a page printer, the model being unknown too";
+    EXPECT_EQ(textOf(1303), QString(32, 'M'));
+    ASSERT_TRUE(eventually([&] { return entry().ReadyAck == 1; }));
+
+    // Indexes out of range leave the page as it was.
+    ASSERT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
+    change([](PrinterEntry& e) {
+        e.MessageIndex = 500;
+        e.PictureIndex = 500;
+        e.StatusRedraw = 1;
+    });
+    ASSERT_TRUE(eventually([&] { return entry().StatusRedraw == 0; }));
+    EXPECT_TRUE(pageShows("印刷できます。"));
+}
+
+// ---- The program itself --------------------------------------------------------------------------
+
+namespace {
+
+testsupport::ProgramRun runPanel(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> argv{WATCHPANEL_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return testsupport::runProgram(argv);
+}
+
+}  // namespace
+
+TEST_F(PanelTest, WithoutAUsableSlotTheProgramEndsAtOnceWithoutAWindow)
+{
+    EXPECT_EQ(runPanel({}).exitCode, 0);
+    EXPECT_EQ(runPanel({"-1"}).exitCode, 0);
+    EXPECT_EQ(runPanel({"not-a-number"}).exitCode, 0);
+    const testsupport::ProgramRun missing = runPanel({"3"});
+    EXPECT_EQ(missing.exitCode, 1) << "no slot 3: it gives up, it does not crash";
+}
+
+TEST_F(PanelTest, APortTheEngineCannotServeIsReportedToTheList)
+{
+    addPrinter("Nowhere", "FILE:", facts::Code::PG03);
+    const testsupport::ProgramRun run = runPanel({"0"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const PrinterEntry e = entry();
+    EXPECT_EQ(e.EngineStateReport, 3u);
+    EXPECT_EQ(e.MonitorActive, 0u);
+    EXPECT_EQ(e.MonitorRunning, 0u);
+}
+
+TEST_F(PanelTest, TheProgramAcknowledgesReadinessAndEndsOnTheCloseRequest)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(WATCHPANEL_PROGRAM, WATCHPANEL_PROGRAM, "0", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_TRUE(testsupport::waitUntil([&] { return entry().ReadyAck == 1 && entry().MonitorActive == 1; }));
+    EXPECT_EQ(store("VigilExistFlag"), 1u);
+    ASSERT_TRUE(watchlist::requestClose(slots.view(0)));
+    int status = -1;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(entry().MonitorActive, 0u);
+    EXPECT_EQ(store("VigilExistFlag"), 0u);
+}
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
