@@ -290,3 +290,37 @@ WATCHCORE_API int32_t iGetDlgSectionCurrentID(const DlgSection* list);
 // -1 without a list.
 WATCHCORE_API int32_t iGetDlgSectionCount(const DlgSection* list);
 WATCHCORE_API void* lpvGetDlgSectionData(const DlgSection* list);
+
+// ---- Window environments and list-box tab stops ---------------------------------------------------------
+// The list window's placement ("KswList\Env", current user), read and written in field order.
+struct ListEnviron {
+    int32_t viewMode, top, left, width, height;
+};
+// A printer's detail-window settings (\StEnviron; the status interval lives in \Vigilmon). The arrays
+// always hold 11 slots, whatever alertCount says.
+struct DetailEnviron {
+    uint32_t hideFlag, statusInterval, topMostFlag, printOpenFlag, errorOpenFlag, sizeCheckFlag, monitorFlag,
+        selectIcon, alertCount;
+    uint32_t alertTypes[11];
+    uint32_t soundTypes[11];
+    char* soundNames[11];  // from the caller's heap, or null
+};
+// Stops at the first value it cannot read and returns 0; the fields before it are set, the rest untouched.
+WATCHCORE_API int32_t fGetListEnviron(ListEnviron* record);
+// Creates the key if needed; stops at the first value it cannot write with 0.
+WATCHCORE_API int32_t fSetListEnviron(const ListEnviron* record);
+// Every field gets a value: what is stored, or its fallback (and the result is 0). Sound names of at
+// most 1023 bytes are copied into blocks of `heap` (the caller frees them); a name that is missing,
+// longer or cannot be allocated is null.
+WATCHCORE_API int32_t fGetDetailEnviron(const char* printer, DetailEnviron* record, plat::Heap* heap);
+// Creates \StEnviron if needed and writes every field (a null sound name as ""), then the size-check
+// flag as \Vigilmon "PaperCheckFlag"; stops at the first value it cannot write with 0.
+WATCHCORE_API int32_t fSetDetailEnviron(const char* printer, const DetailEnviron* record);
+// `listBox` is a QListWidget (or any QAbstractItemView over a list model). Multiplies the caller's stops
+// by 4 in place (average character widths to dialog units) and draws each line's tab-separated fields
+// at them: no stops, a tab every 32 dialog units; one, a tab every stops[0]. 0 for anything but a list
+// view, and, with the array untouched, for stops that would not fit 32 bits.
+WATCHCORE_API int32_t fSetListBoxTabStops(QWidget* listBox, int32_t* stops, int32_t count);
+// Field `column` (from 1, as fGetTabStopString counts) of row `line` into `output`; 0 when there is no
+// such row or the field with its terminating zero does not fit `size` bytes (output untouched).
+WATCHCORE_API int32_t fGetListBoxTabStops(QWidget* listBox, int32_t line, uint32_t column, char* output, uint32_t size);
