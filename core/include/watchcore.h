@@ -237,3 +237,90 @@ WATCHCORE_API int32_t fUpDateDriverConfig(PrinterEntry* entry, int32_t* paper, i
                                           const char* lastReply, void* driverBlock, uint32_t mode);
 // 1 when the printer's extended reply ("GapStrings") asks for a print-head gap adjustment.
 WATCHCORE_API int32_t fCheckNeedGapSetting(const char* printer);
+
+// ---- Dialog section lists --------------------------------------------------------------------------
+// A page is the widget tree of a Designer template, created inside the host window over its placeholder
+// control. `instance` is the resource folder that holds the templates (":/ui/"); template "#1300" is the
+// file "<instance>1300.ui". Controls are found by object name "c<number>". Only the host's thread.
+// The host hears of created and destroyed pages through WatchcoreCommandEvent (watchcore_events.h).
+// The list owns its category array, the templates and the pages' widgets; the host must outlive the
+// list's use of it (fDeleteDlgSection before the host goes). A category pointer stays valid only until
+// the next add or delete.
+struct DlgSectionCategory {
+    int32_t id;
+    uint32_t flags;         // 1: pruning may destroy its widgets; 2: create them when added
+    const char* instance;   // the list's own copy of the caller's text
+    char templateName[16];  // "#1300"
+    intptr_t userValue;
+    void* loadedTemplate;  // the template's bytes (owned by the list)
+    int32_t controlCount;  // controls named c<number> in the template
+    QWidget* page;         // the page's widget tree inside the host, null while it does not exist
+    void* reserved;        // free for the implementation (e.g. the template texts to restore)
+};
+struct DlgSection {
+    uint32_t commandBase;
+    QWidget* host;
+    int32_t placeholder;  // control number of the placeholder ("c1202")
+    int32_t count, live, upperMark, lowerMark, current;
+    void* userData;
+    DlgSectionCategory* categories;  // count elements, or null
+};
+// 0 without a list or a host, or when the host has no placeholder control of that number.
+WATCHCORE_API int32_t fInitDlgSection(DlgSection* list, uint32_t commandBase, QWidget* host, int32_t placeholder,
+                                      void* userData);
+// Pruning destroys the widgets of pages that are neither current nor kept (flags without 1) while more
+// than upperMark pages are alive, down to lowerMark; a lowerMark of 0 or less turns it off. Prunes now.
+WATCHCORE_API int32_t fSetDlgSectionThreshold(DlgSection* list, int32_t lowerMark, int32_t upperMark);
+// The new category count, or 0 (no list, no instance, a name that is not "#<number>", no such template).
+WATCHCORE_API int32_t iAddDlgSectionCategory(DlgSection* list, const char* instance, const char* templateName,
+                                             int32_t id, uint32_t flags, intptr_t userValue);
+// Hides the current page (its texts emptied) and shows page `id` (its template texts put back), creating
+// its widgets when needed. 1, also when `id` is already current; 0 when `id` is missing or its widgets
+// cannot be made, and `id` is current all the same (no page is shown then).
+WATCHCORE_API int32_t fSelectDlgSectionCategory(DlgSection* list, int32_t id);
+// Creates the widgets (hidden) of a category of this list; 1 when they exist afterwards or did before.
+WATCHCORE_API int32_t fUseDlgSectionCategory(DlgSection* list, DlgSectionCategory* category);
+// Destroys the category's widgets (no notification) and removes it; the new count, or -1 when missing.
+WATCHCORE_API int32_t iDeleteDlgSectionCategory(DlgSection* list, int32_t id);
+// Destroys every page and template (no notification) and empties the list.
+WATCHCORE_API int32_t fDeleteDlgSection(DlgSection* list);
+WATCHCORE_API DlgSectionCategory* pseccatGetDlgSectionCategory(DlgSection* list, int32_t id);
+// -1 without a list (and when no category is current).
+WATCHCORE_API int32_t iGetDlgSectionCurrentID(const DlgSection* list);
+// -1 without a list.
+WATCHCORE_API int32_t iGetDlgSectionCount(const DlgSection* list);
+WATCHCORE_API void* lpvGetDlgSectionData(const DlgSection* list);
+
+// ---- Window environments and list-box tab stops ---------------------------------------------------------
+// The list window's placement ("KswList\Env", current user), read and written in field order.
+struct ListEnviron {
+    int32_t viewMode, top, left, width, height;
+};
+// A printer's detail-window settings (\StEnviron; the status interval lives in \Vigilmon). The arrays
+// always hold 11 slots, whatever alertCount says.
+struct DetailEnviron {
+    uint32_t hideFlag, statusInterval, topMostFlag, printOpenFlag, errorOpenFlag, sizeCheckFlag, monitorFlag,
+        selectIcon, alertCount;
+    uint32_t alertTypes[11];
+    uint32_t soundTypes[11];
+    char* soundNames[11];  // from the caller's heap, or null
+};
+// Stops at the first value it cannot read and returns 0; the fields before it are set, the rest untouched.
+WATCHCORE_API int32_t fGetListEnviron(ListEnviron* record);
+// Creates the key if needed; stops at the first value it cannot write with 0.
+WATCHCORE_API int32_t fSetListEnviron(const ListEnviron* record);
+// Every field gets a value: what is stored, or its fallback (and the result is 0). Sound names of at
+// most 1023 bytes are copied into blocks of `heap` (the caller frees them); a name that is missing,
+// longer or cannot be allocated is null.
+WATCHCORE_API int32_t fGetDetailEnviron(const char* printer, DetailEnviron* record, plat::Heap* heap);
+// Creates \StEnviron if needed and writes every field (a null sound name as ""), then the size-check
+// flag as \Vigilmon "PaperCheckFlag"; stops at the first value it cannot write with 0.
+WATCHCORE_API int32_t fSetDetailEnviron(const char* printer, const DetailEnviron* record);
+// `listBox` is a QListWidget (or any QAbstractItemView over a list model). Multiplies the caller's stops
+// by 4 in place (average character widths to dialog units) and draws each line's tab-separated fields
+// at them: no stops, a tab every 32 dialog units; one, a tab every stops[0]. 0 for anything but a list
+// view, and, with the array untouched, for stops that would not fit 32 bits.
+WATCHCORE_API int32_t fSetListBoxTabStops(QWidget* listBox, int32_t* stops, int32_t count);
+// Field `column` (from 1, as fGetTabStopString counts) of row `line` into `output`; 0 when there is no
+// such row or the field with its terminating zero does not fit `size` bytes (output untouched).
+WATCHCORE_API int32_t fGetListBoxTabStops(QWidget* listBox, int32_t line, uint32_t column, char* output, uint32_t size);
