@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QFontMetrics>
@@ -178,6 +179,7 @@ bool PanelWindow::start()
     const QString ownTitle = m_dialog->windowTitle();
     if (!m_panel.start()) return false;
     m_dialog->setWindowTitle(windowTitle(m_panel.printerName(), ownTitle));
+    selectPage(0);  // the header and the paper rows of the model, before the printer first answers
 
     const PrinterEntry& entry = m_panel.lastEntry();
     m_statusTimer.start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer1Period)));

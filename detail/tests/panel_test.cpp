@@ -59,18 +59,18 @@ protected:
         using namespace plat::registry;
         const facts::Model& model = facts::model(code);
         Store& store = *Store::forCurrentRoot().value();
-        const std::string key = std::string(facts::key::kPrinters) + "\\" + name;
+        const std::string key = std::string(facts::key::kPrinters) + name;
         Key made;
         ASSERT_EQ(store.createKey(Root::LocalMachine, key, "", made), Status::Ok);
         auto setString = [&](const std::string& valueName, const std::string& text) {
             ASSERT_EQ(store.setValue(Root::LocalMachine, key, valueName, ValueType::String,
-                                     std::as_bytes(std::span(text.c_str(), text.size() + 1))),
+                                     std::as_bytes(std::span(text.c_str(), text.size() + 1)), Store::Flush::No),
                       Status::Ok);
         };
         setString("Port", port);
         setString("Printer Driver", model.name);
 
-        ASSERT_TRUE(slots.createSlot());
+        ASSERT_TRUE(slotTable.createSlot());
         PrinterInfo2 printer{};
         printer.pPrinterName = const_cast<char*>(name.c_str());
         printer.pPortName = const_cast<char*>(port.c_str());
@@ -79,14 +79,14 @@ protected:
         std::strncpy(row.ModelName, model.name, sizeof row.ModelName - 1);
         std::strncpy(row.ShortModelName, model.shortName, sizeof row.ShortModelName - 1);
         std::strncpy(row.InformationFile, model.informationFile, sizeof row.InformationFile - 1);
-        ASSERT_TRUE(watchlist::initialiseRecord(slots.view(0), 0, printer, row));
+        ASSERT_TRUE(watchlist::initialiseRecord(slotTable.view(0), 0, printer, row));
         PrinterEntry e = entry();
         ASSERT_EQ(fInitRegistory(&e), 1);
         // The engine reads every 40 ms and retries after 100 ms.
         const std::string monitor = key + std::string(facts::key::kEngineStore);
         for (auto [valueName, value] : {std::pair{"GetRealTimeStatusTime", 40u}, {"StRetryTime", 100u}}) {
             ASSERT_EQ(store.setValue(Root::LocalMachine, monitor, valueName, ValueType::Dword,
-                                     std::as_bytes(std::span(&value, 1))),
+                                     std::as_bytes(std::span(&value, 1)), Store::Flush::No),
                       Status::Ok);
         }
         m_printer = name;
@@ -95,21 +95,21 @@ protected:
     PrinterEntry entry() const
     {
         PrinterEntry e{};
-        EXPECT_EQ(fSharedMemoryReadAccess(slots.view(0), &e, sizeof e), 1);
+        EXPECT_EQ(fSharedMemoryReadAccess(slotTable.view(0), &e, sizeof e), 1);
         return e;
     }
     void change(const std::function<void(PrinterEntry&)>& edit)
     {
         PrinterEntry e = entry();
         edit(e);
-        ASSERT_EQ(fSharedMemoryWriteAccess(slots.view(0), &e, sizeof e), 1);
+        ASSERT_EQ(fSharedMemoryWriteAccess(slotTable.view(0), &e, sizeof e), 1);
     }
     std::uint32_t store(const char* valueName) const
     {
         std::uint32_t v = 0xFFFFFFFF, size = 0;
         plat::registry::Store::forCurrentRoot().value()->getValue(
             plat::registry::Root::LocalMachine,
-            std::string(facts::key::kPrinters) + "\\" + m_printer + std::string(facts::key::kEngineStore), valueName,
+            std::string(facts::key::kPrinters) + m_printer + std::string(facts::key::kEngineStore), valueName,
             std::as_writable_bytes(std::span(&v, 1)), &size);
         return v;
     }
@@ -139,7 +139,7 @@ protected:
     QTabWidget* tabs() const { return window->dialog()->findChild<QTabWidget*>("c1201"); }
 
     testsupport::Simulator sim{VPRINTER_PROGRAM, kPrinters};
-    watchlist::SlotTable slots;
+    watchlist::SlotTable slotTable;
     std::unique_ptr<PanelWindow> window;
     std::string m_printer;
 };
@@ -218,7 +218,7 @@ TEST_F(PanelTest, CloseHidesAndTheListsShowRequestBringsItBackOnTheStatusTab)
     ASSERT_TRUE(eventually([&] { return !window->dialog()->isVisible(); }));
     EXPECT_EQ(entry().MonitorActive, 1u) << "closing the window does not stop monitoring";
 
-    ASSERT_TRUE(watchlist::requestShow(slots.view(0)));
+    ASSERT_TRUE(watchlist::requestShow(slotTable.view(0)));
     ASSERT_TRUE(eventually([&] { return window->dialog()->isVisible(); }));
     EXPECT_EQ(tabs()->currentIndex(), 0);
     EXPECT_EQ(window->currentPage(), 0);
@@ -232,7 +232,7 @@ TEST_F(PanelTest, TheCloseRequestEndsTheProgramAndClearsTheStoreFlags)
     EXPECT_EQ(store("VigilExistFlag"), 1u);
     bool ended = false;
     QObject::connect(window.get(), &PanelWindow::ended, [&] { ended = true; });
-    ASSERT_TRUE(watchlist::requestClose(slots.view(0)));
+    ASSERT_TRUE(watchlist::requestClose(slotTable.view(0)));
     ASSERT_TRUE(eventually([&] { return ended; }));
     window.reset();
     const PrinterEntry after = entry();
@@ -329,7 +329,7 @@ TEST_F(PanelTest, TheProgramAcknowledgesReadinessAndEndsOnTheCloseRequest)
     }
     ASSERT_TRUE(testsupport::waitUntil([&] { return entry().ReadyAck == 1 && entry().MonitorActive == 1; }));
     EXPECT_EQ(store("VigilExistFlag"), 1u);
-    ASSERT_TRUE(watchlist::requestClose(slots.view(0)));
+    ASSERT_TRUE(watchlist::requestClose(slotTable.view(0)));
     int status = -1;
     ASSERT_TRUE(testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
