@@ -277,6 +277,12 @@ void PanelWindow::pageCreated(int kind)
     for (int n : {1302, 1303, 1304}) {
         if (auto* label = numbered<QLabel>(m_dialog.get(), n)) label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
+    // The paper, toner and photoconductor groups carry their icons.
+    for (auto [n, icon] : {std::pair{1310, 720}, {1329, 721}, {1326, 722}}) {
+        auto* label = numbered<QLabel>(m_dialog.get(), n);
+        const QIcon shown = kestrel::icon(icon);
+        if (label != nullptr && !shown.isNull()) label->setPixmap(shown.pixmap(16, 16));
+    }
 }
 
 void PanelWindow::fillHeader(QWidget* root, const PrinterEntry& entry)

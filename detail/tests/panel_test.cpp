@@ -10,17 +10,22 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "facts/models.h"
 #include "facts/store_names.h"
+#include "plat/base/message_box.h"
 #include "panel_window.h"
 #include "plat/registry/registry.h"
 #include "slot_table.h"
@@ -283,6 +288,54 @@ TEST_F(PanelTest, BadRecordsShowWhatTheyCanAndNeverCrash)
     });
     ASSERT_TRUE(eventually([&] { return entry().StatusRedraw == 0; }));
     EXPECT_TRUE(pageShows("印刷できます。"));
+}
+
+TEST_F(PanelTest, KeysWalkTheTabsAroundAndTroubleshootingExplains)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    startWindow();
+    QTabBar* bar = tabs()->tabBar();
+    tabs()->setCurrentIndex(3);
+    QTest::keyClick(bar, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(tabs()->currentIndex(), 0) << "after the last comes the first";
+    QTest::keyClick(bar, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(tabs()->currentIndex(), 3) << "before the first comes the last";
+    QTest::keyClick(bar, Qt::Key_Tab, Qt::ControlModifier);
+    ASSERT_EQ(window->currentPage(), 0);
+    EXPECT_EQ(window->helpContext(), 1001);
+
+    sim.must("LPT1:", "cover-open");
+    ASSERT_TRUE(eventually([&] { return pageShows("プリンタカバーが開いています。"); }));
+    auto* trouble = window->dialog()->findChild<QPushButton*>("c1308");
+    EXPECT_EQ(trouble->text(), QString::fromUtf8("ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(&T)..."));
+    QString explanation, name;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr) return;
+        if (auto* text = box->findChild<QPlainTextEdit*>("c2101")) explanation = text->toPlainText();
+        if (auto* label = box->findChild<QLabel*>("c1302")) name = label->text();
+        box->close();
+    });
+    QTest::mouseClick(trouble, Qt::LeftButton);
+    EXPECT_EQ(explanation, QString::fromUtf8("プリンタカバーを閉じると、エラー状態が自動的に解除されます。"));
+    EXPECT_EQ(name, "Office");
+}
+
+TEST_F(PanelTest, MessageBoxesAskedForOnOtherThreadsAreShownByTheGuiThread)
+{
+    ::unsetenv("KESTREL_MESSAGE_BOXES");
+    std::thread asker([] { plat::messageBox("エラー", "from an engine thread"); });
+    asker.join();  // the asking thread goes on at once; the box waits for the GUI thread
+    QMessageBox* shown = nullptr;
+    ASSERT_TRUE(eventually([&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) shown = box;
+        }
+        return shown != nullptr;
+    }));
+    EXPECT_EQ(shown->text(), "from an engine thread");
+    EXPECT_EQ(shown->thread(), QApplication::instance()->thread());
+    shown->done(0);
 }
 
 // ---- The program itself --------------------------------------------------------------------------
