@@ -243,8 +243,8 @@ WATCHCORE_API int32_t fCheckNeedGapSetting(const char* printer);
 // control. `instance` is the resource folder that holds the templates (":/ui/"); template "#1300" is the
 // file "<instance>1300.ui". Controls are found by object name "c<number>". Only the host's thread.
 // The host hears of created and destroyed pages through WatchcoreCommandEvent (watchcore_events.h).
-// The list owns its category array, the templates and the pages' widgets; the host must outlive the
-// list's use of it (fDeleteDlgSection before the host goes). A category pointer stays valid only until
+// The list owns its category array, the templates and the pages' widgets. Once the host is gone (and
+// its pages with it) only the two delete calls may be used. A category pointer stays valid only until
 // the next add or delete.
 struct DlgSectionCategory {
     int32_t id;

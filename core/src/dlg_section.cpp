@@ -65,11 +65,15 @@ bool isControlName(QStringView name)
     return true;
 }
 
-// Widgets are only ever touched on the thread that owns them.
-bool onHostThread(const DlgSection* list)
+// Widgets live on the application's GUI thread and are touched only there. Asked of the application,
+// not of the host, so a list can still be emptied after its host is gone.
+bool onGuiThread()
 {
-    return list->host != nullptr && list->host->thread() == QThread::currentThread();
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && app->thread() == QThread::currentThread();
 }
+
+bool onHostThread(const DlgSection* list) { return list->host != nullptr && onGuiThread(); }
 
 QWidget* placeholderOf(const DlgSection* list)
 {
@@ -307,7 +311,7 @@ void freeCategory(DlgSection* list, DlgSectionCategory& category)
 
 int32_t fInitDlgSection(DlgSection* list, uint32_t commandBase, QWidget* host, int32_t placeholder, void* userData)
 {
-    if (list == nullptr || host == nullptr || host->thread() != QThread::currentThread()) return 0;
+    if (list == nullptr || host == nullptr || !onGuiThread()) return 0;
     if (host->findChild<QWidget*>(controlName(placeholder)) == nullptr) return 0;
     *list = DlgSection{};
     list->commandBase = commandBase;
@@ -402,7 +406,7 @@ int32_t iDeleteDlgSectionCategory(DlgSection* list, int32_t id)
 {
     if (list == nullptr) return -1;
     DlgSectionCategory* category = find(list, id);
-    if (category == nullptr || !onHostThread(list)) return -1;
+    if (category == nullptr || !onGuiThread()) return -1;
     if (list->current == id) list->current = kNoCategory;
     freeCategory(list, *category);
 
@@ -420,7 +424,7 @@ int32_t iDeleteDlgSectionCategory(DlgSection* list, int32_t id)
 
 int32_t fDeleteDlgSection(DlgSection* list)
 {
-    if (list == nullptr || (list->count > 0 && !onHostThread(list))) return 0;
+    if (list == nullptr || (list->count > 0 && !onGuiThread())) return 0;
     for (int32_t i = 0; i < list->count; ++i) freeCategory(list, list->categories[i]);
     std::free(list->categories);
     list->categories = nullptr;

@@ -116,7 +116,7 @@ private slots:
     {
         QCOMPARE(fDeleteDlgSection(&list), 1);
         QCOMPARE(list.categories, nullptr);
-        QCOMPARE(host->findChild<QWidget*>("page"), nullptr);
+        if (host) QCOMPARE(host->findChild<QWidget*>("page"), nullptr);
         host.reset();
     }
 
@@ -223,6 +223,17 @@ private slots:
         QCOMPARE(controlOf<QGroupBox>(0, "c104")->title(), QString("Paper"));
         QCOMPARE(controlOf<QLineEdit>(0, "c105")->text(), QString("0"));
         QVERIFY(!picture->pixmap().isNull());  // no template text: it keeps its picture
+    }
+
+    void pagesThatWentWithTheirHostAreNotDestroyedAgain()
+    {
+        addThree();
+        QCOMPARE(fSelectDlgSectionCategory(&list, 0), 1);
+        QCOMPARE(fUseDlgSectionCategory(&list, &list.categories[1]), 1);
+        host.reset();
+        QCOMPARE(iDeleteDlgSectionCategory(&list, 1), 2);
+        QCOMPARE(list.live, 1);
+        QCOMPARE(fDeleteDlgSection(&list), 1);
     }
 
     void realTemplatesInTheMainDialog()
