@@ -43,7 +43,8 @@ PRINTER      the spooler's printer name; its driver must be one of the models
 --seconds N  end after N seconds (1 to 86400); without it, run until SIGINT or SIGTERM, or until
              standard input closes when it is not a terminal
 --measure    measure watchpanel.exe from the moment the printer is monitored to the end, and print
-             cpu_percent=... (of one core) wakeups_per_s=... (context switches) pss_mb=... (at the end)
+             cpu_percent=... (of one core) wakeups_per_s=... (context switches) pss_mb=... (at the end);
+             a line before it gives RSS, the private and the anonymous memory for comparison
 
 Makes slot 0 of the system root ($KESTREL_ROOT) for the printer, prepares its store and starts
 watchpanel.exe 0 from this program's folder. Prints a line per change it sees in the slot's record:
@@ -236,16 +237,25 @@ std::optional<Sample> sample(pid_t pid)
     return s;
 }
 
-// PSS of the whole process in kB.
-std::optional<long> pssKb(pid_t pid)
+// The memory figures of the whole process, in kB. PSS charges each shared page to its users in equal
+// parts, so it moves with what else maps the same libraries; the private part does not.
+struct Memory {
+    long pss = 0, rss = 0, privateKb = 0, anonymous = 0;
+};
+
+std::optional<Memory> memoryOf(pid_t pid)
 {
     auto rollup = readFile("/proc/" + std::to_string(pid) + "/smaps_rollup");
     if (!rollup) return std::nullopt;
     const std::size_t header = rollup->find('\n');  // the first line is the address range
-    return field(header == std::string::npos ? *rollup : rollup->substr(header + 1), "Pss");
+    const std::string text = header == std::string::npos ? *rollup : rollup->substr(header + 1);
+    const auto pss = field(text, "Pss"), rss = field(text, "Rss"), clean = field(text, "Private_Clean"),
+               dirty = field(text, "Private_Dirty"), anonymous = field(text, "Anonymous");
+    if (!pss || !rss || !clean || !dirty || !anonymous) return std::nullopt;
+    return Memory{*pss, *rss, *clean + *dirty, *anonymous};
 }
 
-void printMeasurement(const Sample& before, const Sample& after, long pss)
+void printMeasurement(const Sample& before, const Sample& after, const Memory& memory)
 {
     const double wall = std::chrono::duration<double>(after.when - before.when).count();
     // A thread that started meanwhile counts whole; one that ended meanwhile is lost with its status.
@@ -254,10 +264,12 @@ void printMeasurement(const Sample& before, const Sample& after, long pss)
         const auto earlier = before.switches.find(tid);
         switches += count - (earlier != before.switches.end() ? earlier->second : 0);
     }
-    std::printf("kestrel-panel: measured %.1f s, %zu threads\n", wall, after.switches.size());
+    auto mb = [](long kb) { return static_cast<double>(kb) / 1024.0; };
+    std::printf("kestrel-panel: measured %.1f s, %zu threads; rss_mb=%.1f private_mb=%.1f anonymous_mb=%.1f\n", wall,
+                after.switches.size(), mb(memory.rss), mb(memory.privateKb), mb(memory.anonymous));
     std::printf("cpu_percent=%.3f wakeups_per_s=%.2f pss_mb=%.1f\n",
                 100.0 * (after.cpuSeconds - before.cpuSeconds) / wall, static_cast<double>(switches) / wall,
-                static_cast<double>(pss) / 1024.0);
+                mb(memory.pss));
 }
 
 // ---- Signals and the end of the run --------------------------------------------------------------
@@ -420,9 +432,9 @@ int main(int argc, char** argv)
     bool measured = !options->measure;
     if (options->measure && before) {
         const std::optional<Sample> after = sample(panel.pid());
-        const std::optional<long> pss = pssKb(panel.pid());
-        if (after && pss) {
-            printMeasurement(*before, *after, *pss);
+        const std::optional<Memory> memory = memoryOf(panel.pid());
+        if (after && memory) {
+            printMeasurement(*before, *after, *memory);
             measured = true;
         }
     }
