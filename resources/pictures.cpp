@@ -108,21 +108,20 @@ QColor lightOf(State state)
     switch (state) {
     case State::Ready: return kGreen;
     case State::NoLink: return kOff;
-    case State::Jam:
-    case State::Error: return kRed;
-    default: return kAmber;
+    case State::Toner: return kAmber;
+    default: return kRed;
     }
 }
 
 // The badge in the top right corner says how serious the state is before one looks at the details.
+// Every state drawn here stops the printer except the toner's, which also stands for toner running low.
 const char* badgeOf(State state)
 {
     switch (state) {
     case State::Ready: return nullptr;
     case State::NoLink: return "marks/nolink";
-    case State::Jam:
-    case State::Error: return "marks/error";
-    default: return "marks/warning";
+    case State::Toner: return "marks/warning";
+    default: return "marks/error";
     }
 }
 

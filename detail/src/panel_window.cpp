@@ -40,7 +40,9 @@ constexpr const char* kTemplates = ":/ui/";
 constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the GUI thread
 
 constexpr const char* kTroubleshootingCaption = "ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(\x1eT\x1fﾄ)...";
-constexpr const char* kInkGuideCaption = "交換の手順(\x1e" "C\x1fｺ)...";
+constexpr const char* kInkGuideCaption =
+    "交換の手順(\x1e"
+    "C\x1fｺ)...";
 constexpr int kAboutItem = 10000;
 
 // Page templates and help contexts per family; the page kind is the section category.
@@ -86,7 +88,8 @@ int controlHelp(facts::Family family, int control)
         if (control == 1501 || control == 1502) return 3108;
         break;
     }
-    if (control >= 1302 && control <= 1308) return common.at(control) - 1100 + (family == facts::Family::Impact ? 4100 : 3100);
+    if (control >= 1302 && control <= 1308)
+        return common.at(control) - 1100 + (family == facts::Family::Impact ? 4100 : 3100);
     return 0;
 }
 
@@ -275,7 +278,8 @@ void PanelWindow::pageCreated(int kind)
         connect(guide, &QPushButton::clicked, this, &PanelWindow::openInkGuide);
     }
     for (int n : {1302, 1303, 1304}) {
-        if (auto* label = numbered<QLabel>(m_dialog.get(), n)) label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        if (auto* label = numbered<QLabel>(m_dialog.get(), n))
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
     // The paper, toner and photoconductor groups carry their icons.
     for (auto [n, icon] : {std::pair{1310, 720}, {1329, 721}, {1326, 722}}) {

@@ -214,7 +214,8 @@ Changes paperTexts(const PrinterEntry& entry, const std::int32_t* paper)
         if (tractor) {
             const int width = paper[kPaperWidth];
             std::string value(kUnknown);
-            if (width != 0) value = text(kContinuousPaper).value_or("") + " " + std::to_string(width) + std::string(kInches);
+            if (width != 0)
+                value = text(kContinuousPaper).value_or("") + " " + std::to_string(width) + std::string(kInches);
             changes.push_back(text(1315, value));
         }
         if (paper[kManualFeedExists] != 0) setSizeName(changes, 1319, paper[kManualFeedSize]);
@@ -249,8 +250,8 @@ void presetEquipment(std::uint32_t model, std::int32_t* paper, std::int32_t* inf
 {
     std::fill(paper, paper + kPaperWords, 0);
     std::fill(information, information + kInformationWords, 0);
-    for (int w : {int{kTraySize}, kCassetteSize + 0, kCassetteSize + 1, kCassetteSize + 2, kManualFeedSize + 0, kBinSize + 0,
-                  kBinSize + 1, kBinSize + 2}) {
+    for (int w : {int{kTraySize}, kCassetteSize + 0, kCassetteSize + 1, kCassetteSize + 2, kManualFeedSize + 0,
+                  kBinSize + 0, kBinSize + 1, kBinSize + 2}) {
         paper[w] = kUnknownSize;
     }
     // The information block's words: the ten categories' present flags, then the slot counts.

@@ -25,8 +25,8 @@
 
 #include "facts/models.h"
 #include "facts/store_names.h"
-#include "plat/base/message_box.h"
 #include "panel_window.h"
+#include "plat/base/message_box.h"
 #include "plat/registry/registry.h"
 #include "slot_table.h"
 #include "testsupport/run_program.h"
@@ -44,10 +44,7 @@ constexpr const char* kPrinters = R"({"printers": [
     {"port": "LPT3:", "model": "DM-02"}]})";
 
 // Waits, with the event loop running, until `condition` holds; false after a generous bound.
-bool eventually(const std::function<bool()>& condition)
-{
-    return QTest::qWaitFor(condition, 30000);
-}
+bool eventually(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }
 
 class PanelTest : public testsupport::RootTest {
 protected:
@@ -175,7 +172,8 @@ TEST_F(PanelTest, APagePrinterBecomesReadyAndFollowsItsCover)
     EXPECT_EQ(pictureOf(1305), 401);
     EXPECT_EQ(entry().MessageIndex, 26);
     EXPECT_TRUE(window->dialog()->findChild<QPushButton*>("c1308")->isEnabled());
-    EXPECT_EQ(window->dialog()->findChild<QWidget*>("c1306")->accessibleName(), QString::fromUtf8("ステータスメッセージ"));
+    EXPECT_EQ(window->dialog()->findChild<QWidget*>("c1306")->accessibleName(),
+              QString::fromUtf8("ステータスメッセージ"));
 }
 
 TEST_F(PanelTest, AnImpactPrinterHasThreeTabsAndShowsItsJam)
@@ -268,10 +266,10 @@ TEST_F(PanelTest, BadRecordsShowWhatTheyCanAndNeverCrash)
     addPrinter("Office", "LPT1:", facts::Code::PG03);
     change([](PrinterEntry& e) {
         e.HideRequest = 0;
-        e.ModelCode = 77;    // no such model
-        e.PrinterFamily = 9;  // no such family
+        e.ModelCode = 77;                                   // no such model
+        e.PrinterFamily = 9;                                // no such family
         std::memset(e.ModelName, 'M', sizeof e.ModelName);  // no terminating zero
-        e.PanelTimer1Period = 0;  // would spin
+        e.PanelTimer1Period = 0;                            // would spin
     });
     window = std::make_unique<PanelWindow>(0);
     ASSERT_TRUE(window->start());
@@ -293,6 +291,7 @@ TEST_F(PanelTest, BadRecordsShowWhatTheyCanAndNeverCrash)
 TEST_F(PanelTest, KeysWalkTheTabsAroundAndTroubleshootingExplains)
 {
     addPrinter("Office", "LPT1:", facts::Code::PG03);
+    change([](PrinterEntry& e) { e.HideRequest = 0; });
     startWindow();
     QTabBar* bar = tabs()->tabBar();
     tabs()->setCurrentIndex(3);
@@ -309,13 +308,18 @@ TEST_F(PanelTest, KeysWalkTheTabsAroundAndTroubleshootingExplains)
     auto* trouble = window->dialog()->findChild<QPushButton*>("c1308");
     EXPECT_EQ(trouble->text(), QString::fromUtf8("ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(&T)..."));
     QString explanation, name;
-    QTimer::singleShot(0, [&] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (box == nullptr) return;
-        if (auto* text = box->findChild<QPlainTextEdit*>("c2101")) explanation = text->toPlainText();
-        if (auto* label = box->findChild<QLabel*>("c1302")) name = label->text();
-        box->close();
+    // The dialog is modal: look at it from inside its own event loop, then close it.
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* text = w->findChild<QPlainTextEdit*>("c2101");
+            if (text == nullptr || !w->isVisible()) continue;
+            explanation = text->toPlainText();
+            if (auto* label = w->findChild<QLabel*>("c1302")) name = label->text();
+            w->close();
+        }
     });
+    look.start(20);
     QTest::mouseClick(trouble, Qt::LeftButton);
     EXPECT_EQ(explanation, QString::fromUtf8("プリンタカバーを閉じると、エラー状態が自動的に解除されます。"));
     EXPECT_EQ(name, "Office");
@@ -326,16 +330,23 @@ TEST_F(PanelTest, MessageBoxesAskedForOnOtherThreadsAreShownByTheGuiThread)
     ::unsetenv("KESTREL_MESSAGE_BOXES");
     std::thread asker([] { plat::messageBox("エラー", "from an engine thread"); });
     asker.join();  // the asking thread goes on at once; the box waits for the GUI thread
-    QMessageBox* shown = nullptr;
-    ASSERT_TRUE(eventually([&] {
+    // The box runs its own event loop: look at it from a timer inside that loop, then close it.
+    QString text;
+    bool onGuiThread = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) shown = box;
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box == nullptr || !box->isVisible()) continue;
+            text = box->text();
+            onGuiThread = box->thread() == QApplication::instance()->thread();
+            box->done(0);
         }
-        return shown != nullptr;
-    }));
-    EXPECT_EQ(shown->text(), "from an engine thread");
-    EXPECT_EQ(shown->thread(), QApplication::instance()->thread());
-    shown->done(0);
+    });
+    look.start(20);
+    ASSERT_TRUE(eventually([&] { return !text.isEmpty(); }));
+    EXPECT_EQ(text, "from an engine thread");
+    EXPECT_TRUE(onGuiThread);
 }
 
 // ---- The program itself --------------------------------------------------------------------------

@@ -21,7 +21,7 @@ void show(const QString& caption, const QString& text, QPointer<QWidget> owner)
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void kestrelMessageBoxHook(const char* caption, const char* text,
-                                                                              void* owner)
+                                                                             void* owner)
 {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (app == nullptr) {
@@ -31,5 +31,6 @@ extern "C" __attribute__((visibility("default"))) void kestrelMessageBoxHook(con
     const QString c = QString::fromUtf8(caption), t = QString::fromUtf8(text);
     QPointer<QWidget> parent(static_cast<QWidget*>(owner));
     if (QThread::currentThread() == app->thread()) return show(c, t, parent);
-    QMetaObject::invokeMethod(app, [c, t, parent] { show(c, t, parent); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [c, t, parent] { show(c, t, parent); }, Qt::QueuedConnection);
 }

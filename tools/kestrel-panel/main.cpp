@@ -25,6 +25,7 @@
 #include "plat/proc/process.h"
 #include "plat/shm/shm.h"
 #include "slot_table.h"
+#include "status_page.h"
 #include "watchcore.h"
 
 namespace {
@@ -321,6 +322,12 @@ void reportChanges(const PrinterEntry& e, Seen& seen)
         seen.status = status;
         std::printf("kestrel-panel: status level %u message %u picture %u\n", e.PrinterState,
                     static_cast<unsigned>(e.MessageIndex), static_cast<unsigned>(e.PictureIndex));
+        // What the status page says about it (the ink a message may name lives in the window only).
+        const std::int32_t paper[watchpanel::kPaperWords] = {};
+        for (const watchpanel::ControlChange& c : watchpanel::statusChanges(e, paper)) {
+            if (c.kind != watchpanel::ControlChange::Kind::Text || c.text.empty()) continue;
+            std::printf("kestrel-panel:   %s: %s\n", c.control == 1306 ? "status" : "action", c.text.c_str());
+        }
     }
 }
 
