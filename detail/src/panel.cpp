@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "facts/models.h"
 #include "facts/store_names.h"
@@ -75,12 +76,10 @@ void EntryAccess::detach()
 
 bool EntryAccess::read(PrinterEntry& entry)
 {
-    if (m_view == nullptr || fSharedMemoryReadAccess(m_view, &entry, sizeof entry) == 0) return false;
-    m_base = entry;
-    return true;
+    return m_view != nullptr && fSharedMemoryReadAccess(m_view, &entry, sizeof entry) != 0;
 }
 
-bool EntryAccess::write(const PrinterEntry& entry)
+bool EntryAccess::write(const PrinterEntry& base, const PrinterEntry& entry)
 {
     if (m_view == nullptr) return false;
     // The list program writes its requests into the same record between our read and our write; a
@@ -88,7 +87,7 @@ bool EntryAccess::write(const PrinterEntry& entry)
     PrinterEntry merged = entry, current{};
     if (fSharedMemoryReadAccess(m_view, &current, sizeof current) != 0) {
         auto keep = [&](auto PrinterEntry::*field) {
-            if (entry.*field == m_base.*field) merged.*field = current.*field;
+            if (entry.*field == base.*field) merged.*field = current.*field;
         };
         keep(&PrinterEntry::ReadyAck);
         keep(&PrinterEntry::CloseRequest);
@@ -98,9 +97,7 @@ bool EntryAccess::write(const PrinterEntry& entry)
         keep(&PrinterEntry::JobWindowRequest);
         keep(&PrinterEntry::JobCount);
     }
-    if (fSharedMemoryWriteAccess(m_view, &merged, sizeof merged) == 0) return false;
-    m_base = merged;
-    return true;
+    return fSharedMemoryWriteAccess(m_view, &merged, sizeof merged) != 0;
 }
 
 // ---- Panel ----------------------------------------------------------------------------------------
@@ -114,20 +111,29 @@ bool Panel::readEntry()
     return true;
 }
 
-bool Panel::write(PrinterEntry& entry)
+bool Panel::write(const PrinterEntry& base, const PrinterEntry& entry)
 {
-    if (!m_access.write(entry)) return false;
-    return m_access.read(m_entry);
+    if (!m_access.write(base, entry)) return false;
+    readEntry();
+    return true;
+}
+
+bool Panel::update(const std::function<void(PrinterEntry&)>& change)
+{
+    if (!readEntry()) return false;
+    const PrinterEntry base = m_entry;
+    PrinterEntry entry = base;
+    change(entry);
+    return write(base, entry);
 }
 
 void Panel::report(std::uint32_t state)
 {
-    if (!readEntry()) return;
-    PrinterEntry entry = m_entry;
-    entry.EngineStateReport = state;
-    entry.MonitorActive = 0;
-    entry.MonitorRunning = 0;
-    write(entry);
+    update([state](PrinterEntry& e) {
+        e.EngineStateReport = state;
+        e.MonitorActive = 0;
+        e.MonitorRunning = 0;
+    });
 }
 
 bool Panel::attach()
@@ -144,16 +150,13 @@ void Panel::failInitialisation() { report(value::kCannotMonitor); }
 
 void Panel::redrawNow()
 {
-    if (!readEntry()) return;
-    PrinterEntry entry = m_entry;
-    entry.StatusRedraw = 1;
-    if (write(entry)) refresh();
+    if (update([](PrinterEntry& e) { e.StatusRedraw = 1; })) refresh();
 }
 
 bool Panel::checkConnection()
 {
-    PrinterEntry entry = m_entry;
-    if (fCheckConnectStatus(&entry) == 0 || !write(entry)) {
+    bool served = false;
+    if (!update([&served](PrinterEntry& e) { served = fCheckConnectStatus(&e) != 0; }) || !served) {
         report(value::kCannotMonitor);
         return false;
     }
@@ -162,24 +165,25 @@ bool Panel::checkConnection()
 
 bool Panel::start()
 {
-    if (!readEntry()) return false;
-    PrinterEntry entry = m_entry;
     const facts::Family family = m_family;
-    const facts::FamilyCounts counts = facts::countsOf(family);
-    const facts::Model* model = facts::byNumber(entry.ModelCode);
-    entry.AlertCategoryCount = counts.alertTypes;
-    entry.PictureCount = model != nullptr && model->family == family ? model->pictureCount() : counts.pictures;
-    entry.MessageIndex = 2;
-    entry.MessageCount = counts.messages;
-    entry.PrinterState = 0;
-    entry.PictureIndex = 0;
-    entry.MessageFlag = 0;
-    entry.AlertCategory = 0;
-    entry.SizeCheckFlag = 0;
-    entry.OptionBits = 0;
-    entry.EngineStateReport = 0;
-    entry.PanelReady = 1;
-    const bool written = write(entry);
+    const bool written = update([family](PrinterEntry& e) {
+        const facts::FamilyCounts counts = facts::countsOf(family);
+        const facts::Model* model = facts::byNumber(e.ModelCode);
+        e.AlertCategoryCount = counts.alertTypes;
+        e.PictureCount = model != nullptr && model->family == family ? model->pictureCount() : counts.pictures;
+        e.MessageIndex = 2;
+        e.MessageCount = counts.messages;
+        e.PrinterState = 0;
+        e.PictureIndex = 0;
+        e.MessageFlag = 0;
+        e.AlertCategory = 0;
+        e.SizeCheckFlag = 0;
+        e.OptionBits = 0;
+        e.EngineStateReport = 0;
+        e.PanelReady = 1;
+    });
+    if (!written && !readEntry()) return false;
+    const PrinterEntry& entry = m_entry;
 
     presetEquipment(entry.ModelCode, m_paper, m_information);
     m_informationCategories = family == facts::Family::Page ? 10 : 0;
@@ -216,33 +220,34 @@ void Panel::startEngine(const PrinterEntry& entry)
     m_engineStarted = true;
 }
 
-bool Panel::exitRequested(PrinterEntry& entry)
+bool Panel::exitRequested()
 {
-    if (entry.CloseRequest == 0) return false;
-    entry.MonitorActive = 0;
-    entry.MonitorRunning = 0;
-    entry.ReadyAck = 1;
-    write(entry);
+    if (!readEntry() || m_entry.CloseRequest == 0) return false;
+    update([](PrinterEntry& e) {
+        e.MonitorActive = 0;
+        e.MonitorRunning = 0;
+        e.ReadyAck = 1;
+    });
     return true;
 }
 
 void Panel::statusTick()
 {
     if (m_ended || !readEntry()) return;
-    PrinterEntry entry = m_entry;
     if (!m_engineReady) {
         std::uint32_t exists = 0;
         if (fGetRegistoryVigilExistFlag(m_printer.c_str(), &exists) != 0 && exists == 1) {
             m_engineReady = true;
-            entry.ReadyAck = 1;
-            entry.MonitorActive = 1;
-            entry.MonitorRunning = 1;
-            entry.JobCount = 0;
             m_lastReply[0] = '\0';
-            if (!write(entry)) return;
-            entry = m_entry;
+            const bool written = update([](PrinterEntry& e) {
+                e.ReadyAck = 1;
+                e.MonitorActive = 1;
+                e.MonitorRunning = 1;
+                e.JobCount = 0;
+            });
+            if (!written) return;
         }
-        if (exitRequested(entry)) {
+        if (exitRequested()) {
             m_ended = true;
             return m_view.end();
         }
@@ -254,10 +259,8 @@ void Panel::statusTick()
         m_firstRefreshDone = true;
         refresh();
         m_view.loadSettings();
-        if (!readEntry()) return;
-        entry = m_entry;
     }
-    if (exitRequested(entry)) {
+    if (exitRequested()) {
         m_ended = true;
         return m_view.end();
     }
@@ -277,7 +280,8 @@ void Panel::driverConfigTick()
 bool Panel::refresh()
 {
     if (!readEntry()) return false;
-    PrinterEntry entry = m_entry;
+    const PrinterEntry base = m_entry;
+    PrinterEntry entry = base;
     if (entry.StatusRedraw != 0) {
         m_view.redraw(entry);
         entry.StatusRedraw = 0;
@@ -287,7 +291,7 @@ bool Panel::refresh()
         if (result != 1) return false;
         m_view.redraw(entry);
     }
-    if (!write(entry)) return false;
+    if (!write(base, entry)) return false;
     fUpDateDriverConfig(&entry, m_paper, m_information, m_lastReply, m_driverBlock, 0);
     return true;
 }
@@ -304,15 +308,15 @@ void Panel::applyPrinterStatusFlag()
     } else {
         return;
     }
-    if (!readEntry()) return;
-    PrinterEntry entry = m_entry;
     const FailureView& shown = views[static_cast<int>(m_family)];
-    entry.PrinterState = 2;
-    entry.PictureIndex = shown.picture;
-    entry.MessageIndex = shown.message;
-    entry.AlertCategory = shown.alert;
-    entry.StatusRedraw = 1;
-    if (write(entry)) refresh();
+    const bool written = update([&shown](PrinterEntry& e) {
+        e.PrinterState = 2;
+        e.PictureIndex = shown.picture;
+        e.MessageIndex = shown.message;
+        e.AlertCategory = shown.alert;
+        e.StatusRedraw = 1;
+    });
+    if (written) refresh();
 }
 
 void Panel::applyRetryRule()
@@ -323,13 +327,14 @@ void Panel::applyRetryRule()
     m_engineReady = false;
 }
 
-void Panel::showAtTabZero(PrinterEntry& entry, bool activate)
+void Panel::showAtTabZero(bool activate)
 {
+    update([](PrinterEntry& e) {
+        e.StatusRedraw = 1;
+        e.HideRequest = 0;
+    });
     m_view.selectStatusPage();
     if (activate) m_view.bringToFront();
-    entry.StatusRedraw = 1;
-    entry.HideRequest = 0;
-    write(entry);
     refresh();
     m_view.loadSettings();
     m_view.showWindow(activate);
@@ -340,10 +345,10 @@ void Panel::applyDisplayRules()
 {
     if (m_inDisplayRules || !readEntry()) return;
     m_inDisplayRules = true;
-    PrinterEntry entry = m_entry;
+    const PrinterEntry entry = m_entry;
     std::uint32_t display = 0;
     if (fGetRegistoryDisplayFlag(m_printer.c_str(), &display) != 0 && display == 1) {
-        showAtTabZero(entry, true);
+        showAtTabZero(true);
         fSetRegistoryDisplayFlag(m_printer.c_str(), 0);
     } else if (entry.HideRequest != 0) {
         if (m_shown) m_view.hideWindow();
@@ -354,10 +359,9 @@ void Panel::applyDisplayRules()
         if (std::find(std::begin(kKeep), std::end(kKeep), entry.EngineStateReport) == std::end(kKeep)) {
             m_lastReply[0] = '\0';
         }
-        showAtTabZero(entry, false);
+        showAtTabZero(false);
     } else if (entry.ForegroundRequest != 0) {
-        entry.ForegroundRequest = 0;
-        write(entry);
+        update([](PrinterEntry& e) { e.ForegroundRequest = 0; });
         m_view.bringToFront();
     }
     m_inDisplayRules = false;
@@ -366,27 +370,19 @@ void Panel::applyDisplayRules()
 void Panel::serveJobWindowRequest()
 {
     if (!readEntry() || m_entry.JobWindowRequest == 0) return;
-    PrinterEntry entry = m_entry;
-    entry.JobWindowRequest = 0;
-    write(entry);
+    update([](PrinterEntry& e) { e.JobWindowRequest = 0; });
     // The queue window arrives with the tools page.
     plat::trace("watchpanel: job window requested for " + m_printer);
 }
 
 void Panel::closePressed()
 {
-    if (!readEntry()) return;
-    PrinterEntry entry = m_entry;
-    entry.HideRequest = 1;
-    write(entry);
+    update([](PrinterEntry& e) { e.HideRequest = 1; });
 }
 
 void Panel::foregroundRequested()
 {
-    if (!readEntry()) return;
-    PrinterEntry entry = m_entry;
-    entry.ForegroundRequest = 1;
-    write(entry);
+    update([](PrinterEntry& e) { e.ForegroundRequest = 1; });
     applyDisplayRules();
 }
 

@@ -5,6 +5,7 @@
 // PanelView, which the window implements and tests may fake.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "facts/models.h"
@@ -30,8 +31,9 @@ public:
     virtual void end() = 0;
 };
 
-// The slot's record, read and written whole. A write keeps what the list program requested since our
-// read: a request field we left as we read it takes the slot's current value.
+// The slot's record, read and written whole. A write keeps what the list program requested since the
+// read it started from (`base`): a request field left as it was in `base` takes the slot's current
+// value.
 class EntryAccess {
 public:
     EntryAccess() = default;
@@ -44,12 +46,11 @@ public:
     bool attached() const { return m_view != nullptr; }
 
     bool read(PrinterEntry& entry);
-    bool write(const PrinterEntry& entry);
+    bool write(const PrinterEntry& base, const PrinterEntry& entry);
 
 private:
     intptr_t m_mapping = 0;
     void* m_view = nullptr;
-    PrinterEntry m_base{};  // the record as last read or written
 };
 
 class Panel {
@@ -100,17 +101,20 @@ public:
     bool readEntry();
 
 private:
-    bool write(PrinterEntry& entry);
+    // Writes `entry`, changed from `base`, and reads the slot back into lastEntry().
+    bool write(const PrinterEntry& base, const PrinterEntry& entry);
+    // Reads the entry, lets `change` edit a copy and writes it back.
+    bool update(const std::function<void(PrinterEntry&)>& change);
     void startEngine(const PrinterEntry& entry);
     void clearStoreFlags();
-    bool exitRequested(PrinterEntry& entry);
+    bool exitRequested();
     bool refresh();
     void applyPrinterStatusFlag();
     void applyRetryRule();
     void applyDisplayRules();
     void serveJobWindowRequest();
     void report(std::uint32_t state);
-    void showAtTabZero(PrinterEntry& entry, bool activate);
+    void showAtTabZero(bool activate);
 
     int m_slot;
     PanelView& m_view;

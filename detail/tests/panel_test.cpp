@@ -288,6 +288,24 @@ TEST_F(PanelTest, BadRecordsShowWhatTheyCanAndNeverCrash)
     EXPECT_TRUE(pageShows("印刷できます。"));
 }
 
+TEST_F(PanelTest, AWriteKeepsWhatTheListRequestedMeanwhile)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    EntryAccess access;
+    ASSERT_TRUE(access.attach(0));
+    PrinterEntry base{};
+    ASSERT_TRUE(access.read(base));
+    ASSERT_TRUE(watchlist::requestClose(slotTable.view(0)));  // between our read and our write
+    PrinterEntry mine = base;
+    mine.HideRequest = 0;
+    mine.PictureIndex = 3;
+    ASSERT_TRUE(access.write(base, mine));
+    const PrinterEntry now = entry();
+    EXPECT_EQ(now.CloseRequest, 1u) << "the close request survives";
+    EXPECT_EQ(now.HideRequest, 0u) << "what we changed is written";
+    EXPECT_EQ(now.PictureIndex, 3);
+}
+
 TEST_F(PanelTest, KeysWalkTheTabsAroundAndTroubleshootingExplains)
 {
     addPrinter("Office", "LPT1:", facts::Code::PG03);
