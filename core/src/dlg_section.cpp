@@ -18,7 +18,6 @@
 #include <QPointer>
 #include <QTextEdit>
 #include <QThread>
-#include <QUiLoader>
 #include <QVBoxLayout>
 #include <QXmlStreamReader>
 #include <cstdlib>
@@ -28,6 +27,7 @@
 #include <vector>
 
 #include "plat/base/trace.h"
+#include "plat/gui/form_loader.h"
 #include "watchcore.h"
 #include "watchcore_events.h"
 
@@ -270,11 +270,11 @@ bool createWidgets(DlgSection* list, DlgSectionCategory& category)
     QBuffer buffer;
     buffer.setData(state->bytes);
     if (!buffer.open(QIODevice::ReadOnly)) return false;
-    QUiLoader loader;
-    QWidget* page = loader.load(&buffer, placeholder);
+    QString error;
+    QWidget* page = plat::gui::loadForm(&buffer, placeholder, &error);
     if (page == nullptr) {
         plat::trace("section list: template " + std::string(category.templateName) +
-                    " cannot be made: " + loader.errorString().toStdString());
+                    " cannot be made: " + error.toStdString());
         return false;
     }
     if (page->isWindow()) page->setWindowFlags(Qt::Widget);  // a dialog template still becomes a page

@@ -1,11 +1,9 @@
 #include "ink_guide.h"
 
-#include <QFile>
 #include <QIcon>
 #include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QUiLoader>
 
 #include <array>
 #include <memory>
@@ -13,6 +11,7 @@
 #include "plat/base/trace.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
+#include "templates.h"
 
 namespace watchpanel {
 namespace {
@@ -76,9 +75,7 @@ bool InkGuide::back()
 
 InkGuideDialog::InkGuideDialog(const std::string& driverName, QWidget* owner) : QDialog(owner), guide_(driverName)
 {
-    QFile file(QStringLiteral(":/ui/2400.ui"));
-    QUiLoader loader;
-    std::unique_ptr<QWidget> form(file.open(QIODevice::ReadOnly) ? loader.load(&file) : nullptr);
+    std::unique_ptr<QWidget> form = loadTemplate(2400);
     if (!form || !form->layout()) {
         // Without its template the dialog stays empty; Esc and the caption still close it.
         plat::trace("ink guide: window template 2400 does not load");

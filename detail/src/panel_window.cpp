@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -13,7 +12,6 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QUiLoader>
 #include <QWindow>
 #include <map>
 
@@ -23,6 +21,7 @@
 #include "resources/help.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
+#include "templates.h"
 #include "texts.h"
 #include "watchcore_events.h"
 
@@ -91,17 +90,6 @@ int controlHelp(facts::Family family, int control)
     if (control >= 1302 && control <= 1308)
         return common.at(control) - 1100 + (family == facts::Family::Impact ? 4100 : 3100);
     return 0;
-}
-
-std::unique_ptr<QWidget> loadTemplate(int number, QWidget* parent)
-{
-    QFile file(QStringLiteral(":/ui/%1.ui").arg(number));
-    if (!file.open(QIODevice::ReadOnly)) {
-        plat::trace("watchpanel: template " + std::to_string(number) + " is missing");
-        return nullptr;
-    }
-    QUiLoader loader;
-    return std::unique_ptr<QWidget>(loader.load(&file, parent));
 }
 
 template <class W = QWidget>
