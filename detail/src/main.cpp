@@ -8,12 +8,11 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
 #include "panel_window.h"
+#include "plat/base/command_line.h"
 
 namespace {
 
@@ -53,10 +52,7 @@ void onTerminate(int)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    if (plat::printHelpIfAsked(plat::argumentsOf(argc, argv), kUsage)) return 0;
     const std::optional<int> slot = slotArgument(argc, argv);
     if (!slot || *slot < 0) return 0;
 

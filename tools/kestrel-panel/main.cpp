@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "facts/models.h"
+#include "plat/base/command_line.h"
 #include "plat/heap/heap.h"
 #include "plat/proc/process.h"
 #include "plat/shm/shm.h"
@@ -335,12 +336,7 @@ void reportChanges(const PrinterEntry& e, Seen& seen)
 
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
-    }
+    if (plat::printHelpIfAsked(plat::argumentsOf(argc, argv), kHelp)) return 0;
     std::string why;
     const std::optional<Options> options = parse(argc, argv, why);
     if (!options) return usage(why);
