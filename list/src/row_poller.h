@@ -1,0 +1,46 @@
+#pragma once
+// Keeps the monitoring, printer-state and job columns of every monitorable item current from the
+// slots the detail programs fill and from the spooler, and reacts to what they report: a printer the
+// spooler no longer knows or a detail program reporting a changed printer set (state 5 or 6) rebuilds
+// the list; state 3, or a second printer on a local port already monitored, makes the item one that
+// cannot be monitored and asks its detail program to close. Runs on the window's thread, never while
+// a rebuild runs.
+
+#include <functional>
+
+#include "list_rows.h"
+#include "slot_table.h"
+
+namespace watchlist {
+
+class RowPoller {
+public:
+    // `rebuild` stops every detail program and rebuilds the list; the poller asks for it at most once
+    // per tick and does no further item in that tick.
+    RowPoller(ListRows& items, SlotTable& slots, std::function<void()> rebuild)
+        : m_items(items), m_slots(slots), m_rebuild(std::move(rebuild))
+    {
+    }
+
+    // One tick of timer 1 (monitoring column), 2 (printer-state column) or 3 (network job counts);
+    // every tick also checks each printer's presence and port.
+    void tick(int timer);
+    // The spooler's printers or jobs changed: every monitorable item's job count is read again.
+    void spoolerChanged();
+
+private:
+    bool record(int slot, PrinterEntry& entry) const;
+    bool checkPresence(int slot, int position);
+    void checkPort(int slot, int position);
+    void monitoringColumn(int slot, int position, Row& row);
+    void printerStateColumn(int slot, int position, Row& row);
+    void refreshJobs(int slot, int position, Row& row);
+    void askRebuild();
+
+    ListRows& m_items;
+    SlotTable& m_slots;
+    std::function<void()> m_rebuild;
+    bool m_rebuildAsked = false;
+};
+
+}  // namespace watchlist
