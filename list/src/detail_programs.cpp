@@ -1,6 +1,6 @@
 #include "detail_programs.h"
 
-#include <thread>
+#include <utility>
 
 #include "plat/base/trace.h"
 
@@ -29,18 +29,21 @@ bool DetailPrograms::running(int slot)
 
 void DetailPrograms::stopAll(SlotTable& slots, std::chrono::milliseconds bound)
 {
-    std::lock_guard lock(m_mutex);
+    // Taken out of the table first, so that nobody asking whether a program runs waits for the stop.
+    std::array<plat::proc::Process, kSlotCount> stopping;
+    {
+        std::lock_guard lock(m_mutex);
+        std::swap(stopping, m_processes);
+    }
     for (int k = 0; k < kSlotCount; ++k) {
-        plat::proc::Process& process = m_processes[static_cast<std::size_t>(k)];
+        plat::proc::Process& process = stopping[static_cast<std::size_t>(k)];
         if (process.valid() && process.isRunning()) requestClose(slots.view(k));
     }
-    for (plat::proc::Process& process : m_processes) {
-        if (!process.valid()) continue;
-        if (!process.waitForExit(bound)) {
+    for (plat::proc::Process& process : stopping) {
+        if (process.valid() && !process.waitForExit(bound)) {
             plat::trace("detail program " + std::to_string(process.pid()) + " did not end; terminating it");
             process.terminate(1);
         }
-        process = plat::proc::Process();
     }
 }
 

@@ -23,7 +23,7 @@ public:
 
     // Asks every running detail program to close through its slot, gives each up to `bound` to end
     // (the waits add up), then terminates those still running with exit code 1 and forgets them all.
-    void stopAll(SlotTable& slots, std::chrono::milliseconds bound = std::chrono::seconds(15));
+    void stopAll(SlotTable& slotTable, std::chrono::milliseconds bound = std::chrono::seconds(15));
 
 private:
     std::string m_program;

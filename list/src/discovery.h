@@ -54,8 +54,8 @@ struct Build {
 };
 
 // Runs one build: reads the spooler's printer and driver lists, the model table and the port list,
-// and makes the rows. `slots` must be empty. More printers than slots: the first monitorable printers
+// and makes the rows. `slotTable` must be empty. More printers than slots: the first monitorable printers
 // get the slots and the rest are rows that cannot be monitored.
-Build buildRows(SlotTable& slots, DetailStarter& starter);
+Build buildRows(SlotTable& slotTable, DetailStarter& starter);
 
 }  // namespace watchlist

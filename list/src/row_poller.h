@@ -17,8 +17,8 @@ class RowPoller {
 public:
     // `rebuild` stops every detail program and rebuilds the list; the poller asks for it at most once
     // per tick and does no further item in that tick.
-    RowPoller(ListRows& items, SlotTable& slots, std::function<void()> rebuild)
-        : m_items(items), m_slots(slots), m_rebuild(std::move(rebuild))
+    RowPoller(ListRows& items, SlotTable& slotTable, std::function<void()> rebuild)
+        : m_items(items), m_slots(slotTable), m_rebuild(std::move(rebuild))
     {
     }
 
