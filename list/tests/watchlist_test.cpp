@@ -1,0 +1,179 @@
+// watchlist.exe as its users run it: on an embedded spooler with printers on vprinter, started as a
+// process offscreen, watched through the store's flags, the slots and its child processes.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testsupport/run_program.h"
+#include "testsupport/simulator.h"
+#include "testsupport/temp_root.h"
+#include "watchcore.h"
+
+namespace {
+
+constexpr const char* kPrinters = R"({"printers": [
+    {"port": "LPT1:", "model": "PG-03"},
+    {"port": "LPT2:", "model": "IJ-09"}]})";
+
+// The processes whose parent is `parent`.
+std::set<pid_t> childrenOf(pid_t parent)
+{
+    std::set<pid_t> children;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return children;
+    while (dirent* entry = ::readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0) continue;
+        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // pid (comm) state ppid ...: the command may hold blanks, so read after the last ')'.
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent && state != 'Z') {
+            children.insert(pid);
+        }
+    }
+    ::closedir(proc);
+    return children;
+}
+
+class WatchlistTest : public testsupport::RootTest {
+protected:
+    void SetUp() override
+    {
+        ::setenv("KESTREL_ENGINE_TIME_SCALE", "0.02", 1);
+        ::setenv("KESTREL_MESSAGE_BOXES", "stderr", 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ASSERT_TRUE(sim.ready()) << sim.output();
+        spoolctl({"install-models"});
+        for (const char* port : {"LPT1:", "LPT2:"}) spoolctl({"add-port", port, "--sim"});
+        spoolctl({"add-printer", "Office", "--driver", "VELTA PG-03", "--port", "LPT1:"});
+        spoolctl({"add-printer", "Photo", "--driver", "VELTA IJ-09", "--port", "LPT2:"});
+    }
+    void TearDown() override
+    {
+        for (pid_t pid : lists) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
+    void spoolctl(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), SPOOLCTL_PROGRAM);
+        const auto run = testsupport::runProgram(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+    }
+    pid_t startList(const char* option = nullptr)
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(WATCHLIST_PROGRAM, WATCHLIST_PROGRAM, option, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        lists.push_back(pid);
+        return pid;
+    }
+    // Waits for the list's end; its exit status, or -1 when it did not end in the bound.
+    int waitForEnd(pid_t pid)
+    {
+        int status = -1;
+        if (!testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) return -1;
+        std::erase(lists, pid);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    static std::uint32_t runFlag()
+    {
+        std::uint32_t flag = 99;
+        fGetRegistoryKswListRunFlag(&flag);
+        return flag;
+    }
+    // The names in the slots the list holds open now.
+    static std::set<std::string> monitoredNames()
+    {
+        std::set<std::string> names;
+        for (int slot = 0; slot < 20; ++slot) {
+            char name[32] = {};
+            fSharedMemoryCreateMapName(name, slot);
+            const intptr_t mapping = hSharedMemoryOpenFileMapping(name);
+            if (mapping == 0) break;
+            void* view = lpvSharedMemoryMapViewFile(mapping);
+            PrinterEntry e{};
+            if (view != nullptr && fSharedMemoryReadAccess(view, &e, sizeof e) == 1) names.insert(e.PrinterName);
+            fSharedMemoryClientClose(view, mapping);
+        }
+        return names;
+    }
+    static std::uint32_t monitorActive(int slot)
+    {
+        char name[32] = {};
+        fSharedMemoryCreateMapName(name, slot);
+        const intptr_t mapping = hSharedMemoryOpenFileMapping(name);
+        if (mapping == 0) return 99;
+        void* view = lpvSharedMemoryMapViewFile(mapping);
+        PrinterEntry e{};
+        if (view != nullptr) fSharedMemoryReadAccess(view, &e, sizeof e);
+        fSharedMemoryClientClose(view, mapping);
+        return e.MonitorActive;
+    }
+
+    testsupport::Simulator sim{VPRINTER_PROGRAM, kPrinters};
+    std::vector<pid_t> lists;
+};
+
+}  // namespace
+
+TEST_F(WatchlistTest, OneInstanceRunsItsFlagsFollowTheBuildAndTheExitRequestEndsEverything)
+{
+    const pid_t list = startList();
+    ASSERT_TRUE(testsupport::waitUntil([] { return runFlag() == 2; })) << "the first build completes";
+    ASSERT_TRUE(testsupport::waitUntil([] { return monitorActive(0) == 1 && monitorActive(1) == 1; }));
+    EXPECT_EQ(monitoredNames(), (std::set<std::string>{"Office", "Photo"}));
+    const std::set<pid_t> details = childrenOf(list);
+    EXPECT_EQ(details.size(), 2u) << "one detail program per monitorable printer";
+
+    const pid_t second = startList();
+    EXPECT_EQ(waitForEnd(second), 0) << "a second instance ends at once";
+    EXPECT_EQ(runFlag(), 0u) << "and leaves the flag at 0, as it always did";
+    EXPECT_EQ(::kill(list, 0), 0) << "the first one runs on";
+
+    ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+    EXPECT_EQ(waitForEnd(list), 0);
+    for (pid_t pid : details) EXPECT_NE(::kill(pid, 0), 0) << "detail program " << pid << " has ended";
+    EXPECT_EQ(runFlag(), 0u);
+    std::uint32_t exitFlag = 99;
+    fGetRegistoryKswExitFlag(&exitFlag);
+    EXPECT_EQ(exitFlag, 0u) << "the request was taken";
+}
+
+TEST_F(WatchlistTest, APrinterRemovedFromTheSpoolerLeavesTheList)
+{
+    const pid_t list = startList("/d");
+    ASSERT_TRUE(testsupport::waitUntil([] { return runFlag() == 2 && monitorActive(1) == 1; }));
+    spoolctl({"delete-printer", "Office"});
+    EXPECT_TRUE(testsupport::waitUntil([] { return runFlag() == 2 && monitoredNames() == std::set<std::string>{"Photo"}; }));
+    ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+    EXPECT_EQ(waitForEnd(list), 0);
+}
+
+TEST_F(WatchlistTest, ADetailProgramKilledOutrightDoesNotHangTheList)
+{
+    const pid_t list = startList();
+    ASSERT_TRUE(testsupport::waitUntil([] { return runFlag() == 2 && monitorActive(0) == 1; }));
+    for (pid_t pid : childrenOf(list)) ::kill(pid, SIGKILL);
+    ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+    EXPECT_EQ(waitForEnd(list), 0) << "the list ends although nobody answers its close requests";
+}
