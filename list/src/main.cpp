@@ -65,6 +65,8 @@ int main(int argc, char** argv)
             QObject::connect(notifier, &QSocketNotifier::activated, &program, &watchlist::ListProgram::close);
             std::signal(SIGTERM, onTerminate);
         }
+        // The desktop session ends: close as the user would, detail programs first.
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &program, &watchlist::ListProgram::close);
         if (program.start()) status = app.exec();
     }
     fSetRegistoryKswListRunFlag(0);
