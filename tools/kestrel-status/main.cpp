@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -24,6 +25,7 @@
 
 #include "list_rows.h"
 #include "plat/base/command_line.h"
+#include "plat/base/system_root.h"
 #include "plat/heap/heap.h"
 #include "plat/shm/shm.h"
 #include "slot_table.h"
@@ -58,7 +60,7 @@ and "jobs" are null while the printer is not monitored; an empty text is null.
 
 --watch lines: a printer whose columns or texts changed, was added or went away, and a changed run
 flag. As text:
-  Office: モニタしています | 印刷できません | 0 jobs | カバーが開いています
+  Office: モニタしています | 印刷できません | jobs 0 | プリンタカバーが開いています。
   Office: gone
   list program: running
 With --json each line is a JSON object: the printer as above, {"name": "Office", "gone": true}, or
@@ -138,8 +140,6 @@ struct Printer {
     std::optional<long> level;
     std::optional<std::string> message, action, explanation;
     std::optional<long> alert;
-
-    bool operator==(const Printer&) const = default;
 };
 
 struct Snapshot {
@@ -237,6 +237,10 @@ Printer describe(const std::string& name, int row, const std::optional<std::pair
 std::optional<Snapshot> read()
 {
     Snapshot snapshot;
+    // Without a store nothing has run in this root: no printers, no list program. Opening the store
+    // would make one, and this program makes nothing.
+    std::error_code error;
+    if (!std::filesystem::exists(plat::registryFile(), error)) return snapshot;
     snapshot.listRunning = readRunFlag();
 
     std::vector<std::pair<int, PrinterEntry>> records;
@@ -359,14 +363,12 @@ void printTable(const Snapshot& s)
     }
 }
 
-void printChange(const Printer& p, bool json)
+// A printer's watch line: all of it in JSON, the table's columns as text.
+std::string changeLine(const Printer& p, bool json)
 {
-    if (json) {
-        printJsonLine(toJson(p));
-        return;
-    }
-    std::printf("%s: %s | %s | %s jobs | %s\n", p.name.c_str(), p.monitoring.c_str(), orDash(p.state).c_str(),
-                orDash(p.jobs).c_str(), orDash(p.message).c_str());
+    if (json) return toJson(p).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return p.name + ": " + p.monitoring + " | " + orDash(p.state) + " | jobs " + orDash(p.jobs) + " | " +
+           orDash(p.message);
 }
 
 void printGone(const std::string& name, bool json)
@@ -401,7 +403,9 @@ void printChanges(const Snapshot& before, const Snapshot& after, bool json)
     for (const Printer& p : before.printers) old.emplace(p.name, &p);
     for (const Printer& p : after.printers) {
         const auto it = old.find(p.name);
-        if (it == old.end() || !(*it->second == p)) printChange(p, json);
+        // Only what the line shows counts: a row number that moved is no news in the text lines.
+        const std::string line = changeLine(p, json);
+        if (it == old.end() || changeLine(*it->second, json) != line) std::puts(line.c_str());
         if (it != old.end()) old.erase(it);
     }
     for (const Printer& p : before.printers) {

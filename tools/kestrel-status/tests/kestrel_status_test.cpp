@@ -328,6 +328,16 @@ TEST_F(KestrelStatus, WatchPrintsALineWhenARecordChangesAndEndsOnSigterm)
     EXPECT_EQ(watch.errors(), "");
 }
 
+TEST(KestrelStatusFreshRoot, ReportsNothingAndMakesNoStore)
+{
+    testsupport::TempRoot root;
+    const auto run = testsupport::runProgram({KESTREL_STATUS_PROGRAM, "--json"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out, "{\"list_running\":0,\"printers\":[]}\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_FALSE(std::filesystem::exists(root.path() / "registry.db"));
+}
+
 TEST(KestrelStatusUsage, RefusesWhatItDoesNotKnow)
 {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"--interval", "100"},
