@@ -1,0 +1,355 @@
+// kestrel-status against a spooler set up with spoolctl and slots made as the list program makes them,
+// their records written as the detail programs would. Each test has its own system root; the program
+// runs as a process of its own, as scripts run it.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "facts/models.h"
+#include "facts/store_names.h"
+#include "plat/registry/registry.h"
+#include "slot_table.h"
+#include "testsupport/run_program.h"
+#include "testsupport/temp_root.h"
+#include "watchcore.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+// A page printer's reply as the engine stores it: "STATUS CODE=" and 102 field characters with the
+// status code at 4, the paper levels given and "0" elsewhere.
+std::string pageReply(const std::string& code)
+{
+    std::string fields(102, '0');
+    fields.replace(4, 4, code);
+    for (std::size_t at : {60, 62, 64}) fields.replace(at, 2, "64");
+    return "@KJL STATUS CODE=" + fields + "\r\n";
+}
+
+class KestrelStatus : public testsupport::RootTest {
+protected:
+    void SetUp() override
+    {
+        spoolctl({"install-models"});
+        spoolctl({"add-port", "LPT1:", "--sim"});
+        spoolctl({"add-printer", "Office", "--driver", "VELTA PG-03", "--port", "LPT1:"});
+        spoolctl({"add-printer", "Nowhere", "--driver", "VELTA PG-03", "--port", "FILE:"});
+        ASSERT_EQ(fCreateRegistoryNotifySubKey(), 1);
+    }
+
+    void spoolctl(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), SPOOLCTL_PROGRAM);
+        const auto run = testsupport::runProgram(args);
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    }
+
+    // Slot 0 for "Office" with its record and store, as the list program's discovery makes them.
+    void monitorOffice()
+    {
+        const facts::Model& model = facts::model(facts::Code::PG03);
+        ASSERT_TRUE(slots.createSlot());
+        PrinterInfo2 printer{};
+        printer.pPrinterName = const_cast<char*>("Office");
+        printer.pPortName = const_cast<char*>("LPT1:");
+        printer.pDriverName = const_cast<char*>(model.name);
+        ModelTableEntry row{};
+        std::strncpy(row.ModelName, model.name, sizeof row.ModelName - 1);
+        std::strncpy(row.ShortModelName, model.shortName, sizeof row.ShortModelName - 1);
+        std::strncpy(row.InformationFile, model.informationFile, sizeof row.InformationFile - 1);
+        ASSERT_TRUE(watchlist::initialiseRecord(slots.view(0), 0, printer, row));
+        const PrinterEntry e = record();
+        ASSERT_EQ(fInitRegistory(&e), 1);
+    }
+
+    PrinterEntry record() const
+    {
+        PrinterEntry e{};
+        EXPECT_EQ(fSharedMemoryReadAccess(slots.view(0), &e, sizeof e), 1);
+        return e;
+    }
+    void detail(const std::function<void(PrinterEntry&)>& change)
+    {
+        PrinterEntry e = record();
+        change(e);
+        ASSERT_EQ(fSharedMemoryWriteAccess(slots.view(0), &e, sizeof e), 1);
+    }
+
+    // The engine's latest status reply for "Office", written as the engine writes it: no final zero.
+    void engineReply(const std::string& reply)
+    {
+        using namespace plat::registry;
+        const std::string key = std::string(facts::key::kPrinters) + "Office" + std::string(facts::key::kEngineStore);
+        ASSERT_EQ(Store::forCurrentRoot().value()->setValue(
+                      Root::LocalMachine, key, "RealTimeStatusStrings", ValueType::String,
+                      std::as_bytes(std::span(reply.data(), reply.size())), Store::Flush::Yes),
+                  Status::Ok);
+    }
+
+    testsupport::ProgramRun status(std::vector<std::string> args = {"--json"})
+    {
+        args.insert(args.begin(), KESTREL_STATUS_PROGRAM);
+        return testsupport::runProgram(args);
+    }
+    // The printers of a --json run, after checking that the run was clean.
+    json printers(const testsupport::ProgramRun& run, std::uint32_t listRunning)
+    {
+        EXPECT_EQ(run.err, "") << "nothing on stderr, missing slots included";
+        const json doc = json::parse(run.out, nullptr, false);
+        EXPECT_FALSE(doc.is_discarded()) << run.out;
+        if (doc.is_discarded()) return json::array();
+        EXPECT_EQ(doc.at("list_running"), listRunning);
+        return doc.at("printers");
+    }
+
+    watchlist::SlotTable slots;
+};
+
+// The program running in the background, its output going to files the test reads while it runs.
+class Background {
+public:
+    Background(const std::vector<std::string>& arguments, const std::filesystem::path& folder)
+        : m_out(folder / "status.out"), m_err(folder / "status.err")
+    {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<std::string> argv{KESTREL_STATUS_PROGRAM};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        if (::posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Background()
+    {
+        if (m_pid > 0 && !m_exitCode) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    bool started() const { return m_pid > 0; }
+    std::string output() const { return read(m_out); }
+    std::string errors() const { return read(m_err); }
+    // The whole lines written so far; a line still being written is not one yet.
+    std::vector<std::string> lines() const
+    {
+        std::vector<std::string> all;
+        std::string text = output();
+        const std::size_t end = text.rfind('\n');
+        text.resize(end == std::string::npos ? 0 : end + 1);
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) all.push_back(line);
+        return all;
+    }
+    void stop(int signal) { ::kill(m_pid, signal); }
+    bool finished()
+    {
+        return testsupport::waitUntil([&] {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) != m_pid) return false;
+            m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return true;
+        });
+    }
+    int exitCode() const { return m_exitCode.value_or(-2); }
+
+private:
+    static std::string read(const std::filesystem::path& file)
+    {
+        std::ifstream in(file);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::filesystem::path m_out, m_err;
+    pid_t m_pid = -1;
+    std::optional<int> m_exitCode;
+};
+
+}  // namespace
+
+TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
+{
+    monitorOffice();
+    ASSERT_EQ(fSetRegistoryKswListRunFlag(2), 1);
+
+    // Before its detail program reports: not monitoring, no state and no jobs, the record's status.
+    auto run = status();
+    EXPECT_EQ(run.exitCode, 0);
+    json list = printers(run, 2);
+    ASSERT_EQ(list.size(), 2u) << run.out;
+    EXPECT_EQ(list[0].at("name"), "Office");
+    EXPECT_EQ(list[0].at("row"), 0);
+    EXPECT_EQ(list[0].at("slot"), 0);
+    EXPECT_EQ(list[0].at("monitoring"), "モニタしていません");
+    EXPECT_TRUE(list[0].at("state").is_null());
+    EXPECT_TRUE(list[0].at("jobs").is_null());
+    EXPECT_EQ(list[0].at("level"), record().PrinterState);
+    EXPECT_EQ(list[0].at("alert"), record().AlertCategory);
+
+    EXPECT_EQ(list[1], json::parse(R"({"name": "Nowhere", "row": 1, "slot": null, "monitoring": "モニタできません",
+        "state": null, "jobs": null, "level": null, "message": null, "action": null, "explanation": null,
+        "alert": null})"));
+
+    detail([](PrinterEntry& e) {
+        e.MonitorActive = 1;
+        e.PrinterState = 1;
+        e.JobCount = 2;
+    });
+    run = status();
+    list = printers(run, 2);
+    ASSERT_EQ(list.size(), 2u) << run.out;
+    EXPECT_EQ(list[0].at("monitoring"), "モニタしています");
+    EXPECT_EQ(list[0].at("state"), "印刷可能又は印刷中です(警告)");
+    EXPECT_EQ(list[0].at("jobs"), 2);
+    EXPECT_EQ(list[0].at("level"), 1);
+
+    const auto table = status({});
+    EXPECT_EQ(table.exitCode, 0);
+    EXPECT_NE(table.out.find("list program: running\n"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("Office   モニタしています  印刷可能又は印刷中です(警告)  2 "), std::string::npos)
+        << "columns padded by their width on a terminal:\n"
+        << table.out;
+
+    // A detail program that cannot monitor its printer turns the row as the list turns it.
+    detail([](PrinterEntry& e) { e.EngineStateReport = 3; });
+    list = printers(status(), 2);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].at("monitoring"), "モニタできません");
+    EXPECT_EQ(list[0].at("slot"), 0);
+    EXPECT_TRUE(list[0].at("state").is_null());
+    EXPECT_TRUE(list[0].at("jobs").is_null());
+}
+
+TEST_F(KestrelStatus, ExitsWithThreeWhileTheListProgramIsNotRunningAndStillPrints)
+{
+    auto run = status();  // no flag stored at all
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(printers(run, 0).size(), 2u);
+
+    ASSERT_EQ(fSetRegistoryKswListRunFlag(1), 1);
+    EXPECT_EQ(status().exitCode, 0) << "building its list counts as running";
+    ASSERT_EQ(fSetRegistoryKswListRunFlag(0), 1);
+    run = status({});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.out.find("list program: not running\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Nowhere"), std::string::npos);
+}
+
+TEST_F(KestrelStatus, TheStoredReplyGivesTheStatusPageTextsAndNothingIsChanged)
+{
+    monitorOffice();
+    ASSERT_EQ(fSetRegistoryKswListRunFlag(2), 1);
+    // As the detail program starts monitoring: the family's tables and the first status.
+    detail([](PrinterEntry& e) {
+        const facts::FamilyCounts counts = facts::countsOf(facts::Family::Page);
+        e.MonitorActive = 1;
+        e.MessageCount = counts.messages;
+        e.PictureCount = counts.pictures;
+        e.MessageIndex = 2;
+        e.PrinterState = 0;
+        e.AlertCategory = 0;
+    });
+    engineReply(pageReply("0FA2"));  // cover open
+    const PrinterEntry before = record();
+
+    json list = printers(status(), 2);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].at("message"), "プリンタカバーが開いています。");
+    EXPECT_EQ(list[0].at("action"), "プリンタカバーを閉じてください。");
+    EXPECT_EQ(list[0].at("explanation"), "プリンタカバーを閉じると、エラー状態が自動的に解除されます。");
+    EXPECT_EQ(list[0].at("level"), 2);
+    EXPECT_EQ(list[0].at("alert"), 5);
+    EXPECT_EQ(list[0].at("state"), "印刷可能又は印刷中です") << "the column is the record's, as the list shows it";
+
+    const PrinterEntry after = record();
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "the record is only read";
+    char reply[1024] = "";
+    ASSERT_EQ(fGetRegistoryRealTimeStatusStrings("Office", reply, sizeof reply), 1);
+    EXPECT_EQ(std::string(reply), pageReply("0FA2"));
+
+    // A reply that cannot be decoded leaves the record's own status.
+    engineReply("garbage");
+    list = printers(status(), 2);
+    EXPECT_EQ(list[0].at("level"), 0);
+    EXPECT_EQ(list[0].at("alert"), 0);
+    EXPECT_EQ(list[0].at("message"), "印刷できます。");
+}
+
+TEST_F(KestrelStatus, WatchPrintsALineWhenARecordChangesAndEndsOnSigterm)
+{
+    monitorOffice();
+    ASSERT_EQ(fSetRegistoryKswListRunFlag(2), 1);
+    detail([](PrinterEntry& e) {
+        e.MonitorActive = 1;
+        e.JobCount = 2;
+    });
+    Background watch({"--json", "--watch", "--interval", "20"}, root.path());
+    ASSERT_TRUE(watch.started());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return watch.lines().size() == 1; })) << watch.output();
+    EXPECT_EQ(json::parse(watch.lines()[0]).at("printers").size(), 2u);
+
+    detail([](PrinterEntry& e) { e.JobCount = 5; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return watch.lines().size() == 2; })) << watch.output();
+    const json line = json::parse(watch.lines()[1]);
+    EXPECT_EQ(line.at("name"), "Office");
+    EXPECT_EQ(line.at("jobs"), 5);
+
+    spoolctl({"delete-printer", "Nowhere"});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return watch.lines().size() == 3; })) << watch.output();
+    EXPECT_EQ(json::parse(watch.lines()[2]), json::parse(R"({"name": "Nowhere", "gone": true})"));
+
+    watch.stop(SIGTERM);
+    ASSERT_TRUE(watch.finished());
+    EXPECT_EQ(watch.exitCode(), 0);
+    EXPECT_EQ(watch.lines().size(), 3u) << "nothing printed while nothing changed:\n" << watch.output();
+    EXPECT_EQ(watch.errors(), "");
+}
+
+TEST(KestrelStatusFreshRoot, ReportsNothingAndMakesNoStore)
+{
+    testsupport::TempRoot root;
+    const auto run = testsupport::runProgram({KESTREL_STATUS_PROGRAM, "--json"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out, "{\"list_running\":0,\"printers\":[]}\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_FALSE(std::filesystem::exists(root.path() / "registry.db"));
+}
+
+TEST(KestrelStatusUsage, RefusesWhatItDoesNotKnow)
+{
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--interval", "100"},
+                                                 {"--watch", "--interval", "5"},
+                                                 {"--watch", "--interval"},
+                                                 {"--bogus"},
+                                                 {"Office"}}) {
+        std::vector<std::string> argv{KESTREL_STATUS_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto run = testsupport::runProgram(argv);
+        EXPECT_EQ(run.exitCode, 2) << args[0];
+        EXPECT_NE(run.err.find("kestrel-status --help"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
