@@ -1,0 +1,228 @@
+// The list window over hand-made items: which commands it offers when, what its requests carry, the
+// sort by a header click, the view modes and the environment they persist through.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+#include <cstdlib>
+
+#include "list_window.h"
+#include "testsupport/temp_root.h"
+
+using namespace watchlist;
+
+namespace {
+
+Row row(int number, std::string name, bool monitorable, int jobs = -1)
+{
+    Row r;
+    r.row = number;
+    r.slot = monitorable ? static_cast<std::uint16_t>(number) : kNoSlot;
+    r.name = std::move(name);
+    r.state = monitorable ? MonitorState::NotMonitoring : MonitorState::CannotMonitor;
+    r.jobCount = jobs;
+    return r;
+}
+
+class ListWindowTest : public testsupport::RootTest {
+protected:
+    void SetUp() override
+    {
+        ::setenv("KESTREL_MESSAGE_BOXES", "stderr", 1);
+        items.reset(
+            {row(0, "Alpha", true, 2), row(1, "Bravo", false), row(2, "Charlie", true, 10), row(3, "Delta", true, -1)});
+        for (int p = 0; p < items.count(); ++p) {
+            const int jobs = items.rows()[static_cast<std::size_t>(p)].jobCount;
+            items.setText(p, 3, std::to_string(jobs));
+        }
+        window = std::make_unique<ListWindow>(items);
+    }
+
+    QAction* command(int number) const { return window->findChild<QAction*>(QStringLiteral("command%1").arg(number)); }
+    QAbstractItemView* view() const
+    {
+        return window->findChild<QAbstractItemView*>(window->viewMode() == 3 ? "details" : "list");
+    }
+    void select(std::initializer_list<int> positions)
+    {
+        QAbstractItemView* v = view();
+        v->selectionModel()->clearSelection();
+        for (int p : positions)
+            v->selectionModel()->select(v->model()->index(p, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QString shownText(int position, int column) const
+    {
+        return view()->model()->index(position, column).data().toString();
+    }
+    void pressEnter()
+    {
+        view()->setFocus();
+        QTest::keyClick(view(), Qt::Key_Return);
+    }
+
+    ListRows items;
+    std::unique_ptr<ListWindow> window;
+};
+
+TEST_F(ListWindowTest, CommandsNeedASelectionAndNoRebuild)
+{
+    QAction* detail = command(500);
+    QAction* jobs = command(501);
+    QAction* refresh = command(509);
+    ASSERT_TRUE(detail && jobs && refresh);
+    EXPECT_FALSE(detail->isEnabled());
+    EXPECT_FALSE(jobs->isEnabled());
+    EXPECT_TRUE(refresh->isEnabled());
+
+    select({0});
+    EXPECT_TRUE(detail->isEnabled());
+    EXPECT_TRUE(jobs->isEnabled());
+
+    window->setBuilding(true, true);
+    EXPECT_FALSE(detail->isEnabled());
+    EXPECT_FALSE(jobs->isEnabled());
+    EXPECT_FALSE(refresh->isEnabled());
+    QSignalSpy refreshes(window.get(), &ListWindow::refreshRequested);
+    refresh->trigger();
+    EXPECT_EQ(refreshes.count(), 0);
+
+    window->setBuilding(false, true);
+    EXPECT_TRUE(detail->isEnabled());
+    EXPECT_TRUE(refresh->isEnabled());
+    refresh->trigger();
+    EXPECT_EQ(refreshes.count(), 1);
+
+    // A reset of the items drops the selection and the commands follow.
+    items.reset({row(0, "Echo", true)});
+    EXPECT_FALSE(detail->isEnabled());
+}
+
+TEST_F(ListWindowTest, RequestsCarryOnlyMonitorableItems)
+{
+    QSignalSpy shows(window.get(), &ListWindow::showRequested);
+    QSignalSpy jobWindows(window.get(), &ListWindow::jobWindowRequested);
+
+    select({1});  // Bravo cannot be monitored
+    pressEnter();
+    command(500)->trigger();
+    EXPECT_EQ(shows.count(), 0);
+
+    select({0, 2});
+    command(500)->trigger();
+    ASSERT_EQ(shows.count(), 1);
+    EXPECT_EQ(shows.takeFirst().at(0).value<std::vector<int>>(), (std::vector<int>{0, 2}));
+
+    select({0, 1, 2});
+    pressEnter();
+    ASSERT_EQ(shows.count(), 1);
+    EXPECT_EQ(shows.takeFirst().at(0).value<std::vector<int>>(), (std::vector<int>{0, 2}));
+    command(501)->trigger();
+    ASSERT_EQ(jobWindows.count(), 1);
+    EXPECT_EQ(jobWindows.takeFirst().at(0).value<std::vector<int>>(), (std::vector<int>{0, 2}));
+
+    // While the list is rebuilt its positions may name the wrong printer.
+    window->setBuilding(true, true);
+    pressEnter();
+    EXPECT_EQ(shows.count(), 0);
+}
+
+TEST_F(ListWindowTest, CloseWaitsForTheController)
+{
+    QSignalSpy closes(window.get(), &ListWindow::closeRequested);
+    window->show();
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    command(57665)->trigger();
+    EXPECT_EQ(closes.count(), 2);
+    window->closeNow();
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(ListWindowTest, HeaderClickSortsAsTextAndChangesReachTheirItems)
+{
+    window->setViewMode(3);
+    window->show();
+    auto* details = window->findChild<QTreeView*>("details");
+    ASSERT_NE(details, nullptr);
+    select({0});  // Alpha, 2 jobs
+    QHeaderView* header = details->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(3) + 10, header->height() / 2));
+
+    // "-1" first (Bravo and Delta, equal, by name), then "10" before "2": compared as text.
+    EXPECT_EQ(shownText(0, 0), "Bravo");
+    EXPECT_EQ(shownText(1, 0), "Delta");
+    EXPECT_EQ(shownText(2, 0), "Charlie");
+    EXPECT_EQ(shownText(3, 0), "Alpha");
+    EXPECT_EQ(window->selectedPositions(), std::vector<int>{3});  // the selection followed Alpha
+
+    // The poller changes Charlie's item by its new position; the view shows it there.
+    items.setText(2, 1, "changed");
+    EXPECT_EQ(shownText(2, 1), "changed");
+    EXPECT_EQ(shownText(2, 0), "Charlie");
+
+    // Clicking again keeps the order: it is always ascending.
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(3) + 10, header->height() / 2));
+    EXPECT_EQ(shownText(3, 0), "Alpha");
+    EXPECT_FALSE(header->isSortIndicatorShown());
+}
+
+TEST_F(ListWindowTest, ModesKeepTheSelectionAndPersist)
+{
+    EXPECT_EQ(window->viewMode(), 0);
+    EXPECT_EQ(window->size(), QSize(620, 340));
+    window->restoreEnvironment();  // nothing stored yet
+    EXPECT_EQ(window->viewMode(), 0);
+    EXPECT_EQ(window->size(), QSize(620, 340));
+
+    select({2, 3});
+    for (int mode : {3, 1, 2, 0, 3}) {
+        window->setViewMode(mode);
+        EXPECT_EQ(window->viewMode(), mode);
+        EXPECT_EQ(window->selectedPositions(), (std::vector<int>{2, 3})) << mode;
+        EXPECT_TRUE(command(502 + mode)->isChecked());
+    }
+    command(503)->trigger();
+    EXPECT_EQ(window->viewMode(), 1);
+
+    window->setGeometry(40, 50, 500, 300);
+    window->storeEnvironment();
+    ListWindow second(items);
+    second.restoreEnvironment();
+    EXPECT_EQ(second.viewMode(), 1);
+    EXPECT_EQ(second.geometry(), QRect(40, 50, 500, 300));
+}
+
+TEST_F(ListWindowTest, InitialisingDialogOnlyWhenNotQuiet)
+{
+    window->show();
+    auto dialogShown = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "dialog1200" && w->isVisible()) return true;
+        return false;
+    };
+    window->setBuilding(true, true);
+    EXPECT_FALSE(dialogShown());
+    window->setBuilding(true, false);
+    EXPECT_TRUE(dialogShown());
+    window->setBuilding(false, false);
+    EXPECT_FALSE(dialogShown());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
