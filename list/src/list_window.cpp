@@ -197,6 +197,7 @@ struct ListWindow::Private : QObject {
         action->setToolTip(promptTip(command));
         const QIcon picture = kestrel::icon(command);
         if (!picture.isNull()) action->setIcon(picture);
+        action->setIconVisibleInMenu(false);  // the menus show their check and radio marks plainly
         menu->addAction(action);
         commands[command] = action;
         return action;

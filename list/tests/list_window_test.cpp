@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
@@ -215,6 +217,45 @@ TEST_F(ListWindowTest, InitialisingDialogOnlyWhenNotQuiet)
     EXPECT_TRUE(dialogShown());
     window->setBuilding(false, false);
     EXPECT_FALSE(dialogShown());
+}
+
+// Not a check: with KESTREL_LIST_SHOTS=folder it writes the window in each mode, its menus opened and the
+// initialising dialog as PNGs to look at.
+TEST_F(ListWindowTest, Shots)
+{
+    const QString folder = qEnvironmentVariable("KESTREL_LIST_SHOTS");
+    if (folder.isEmpty()) GTEST_SKIP() << "set KESTREL_LIST_SHOTS to write the pictures";
+    std::vector<Row> rows = {row(0, "EP-Laser 3100", true, 0), row(1, "Office Inkjet 560", true, 12),
+                             row(2, "Generic Text Only", false), row(3, "Warehouse Dot 24", true, 2),
+                             row(4, "Plotter on network", true, -1)};
+    rows[1].network = rows[4].network = true;
+    items.reset(std::move(rows));
+    items.setText(0, 1, "モニタしています");
+    items.setText(0, 2, "印刷可能です");
+    items.setText(0, 3, "0");
+    items.setText(1, 3, "12");
+    items.setText(3, 3, "2");
+    window->show();
+    select({1});
+    for (int mode = 0; mode < 4; ++mode) {
+        window->setViewMode(mode);
+        QApplication::processEvents();
+        ASSERT_TRUE(window->grab().save(folder + QStringLiteral("/list_mode%1.png").arg(mode)));
+    }
+    int index = 0;
+    for (QMenu* menu : window->menuBar()->findChildren<QMenu*>()) {
+        menu->popup(window->mapToGlobal(QPoint(10, 10)));
+        QApplication::processEvents();
+        ASSERT_TRUE(menu->grab().save(folder + QStringLiteral("/list_menu%1.png").arg(index++)));
+        menu->hide();
+    }
+    window->setBuilding(true, false);
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == "dialog1200" && w->isVisible()) {
+            ASSERT_TRUE(w->grab().save(folder + "/list_initialising.png"));
+        }
+    }
+    window->setBuilding(false, false);
 }
 
 }  // namespace
