@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -129,9 +130,28 @@ TEST_F(ListWindowTest, RequestsCarryOnlyMonitorableItems)
     ASSERT_EQ(jobWindows.count(), 1);
     EXPECT_EQ(jobWindows.takeFirst().at(0).value<std::vector<int>>(), (std::vector<int>{0, 2}));
 
+    // A double click shows the item under the mouse, if it can be monitored.
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QApplication::processEvents();  // the icons are laid out
+    auto doubleClick = [this](int position) {
+        QAbstractItemView* v = view();
+        const QPoint at = v->visualRect(v->model()->index(position, 0)).center();
+        // The view takes a double click only on the item the button went down on.
+        QTest::mousePress(v->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(v->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, at);
+    };
+    doubleClick(1);
+    EXPECT_EQ(shows.count(), 0);
+    doubleClick(3);
+    ASSERT_EQ(shows.count(), 1);
+    EXPECT_EQ(shows.takeFirst().at(0).value<std::vector<int>>(), std::vector<int>{3});
+
     // While the list is rebuilt its positions may name the wrong printer.
     window->setBuilding(true, true);
     pressEnter();
+    doubleClick(3);
     EXPECT_EQ(shows.count(), 0);
 }
 
@@ -165,8 +185,12 @@ TEST_F(ListWindowTest, HeaderClickSortsAsTextAndChangesReachTheirItems)
     EXPECT_EQ(shownText(3, 0), "Alpha");
     EXPECT_EQ(window->selectedPositions(), std::vector<int>{3});  // the selection followed Alpha
 
-    // The poller changes Charlie's item by its new position; the view shows it there.
+    // The poller changes Charlie's item by its new position; the view is told about that row only.
+    QSignalSpy changes(details->model(), &QAbstractItemModel::dataChanged);
     items.setText(2, 1, "changed");
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes.at(0).at(0).toModelIndex().row(), 2);
+    EXPECT_EQ(changes.at(0).at(1).toModelIndex().row(), 2);
     EXPECT_EQ(shownText(2, 1), "changed");
     EXPECT_EQ(shownText(2, 0), "Charlie");
 
@@ -201,6 +225,15 @@ TEST_F(ListWindowTest, ModesKeepTheSelectionAndPersist)
     second.restoreEnvironment();
     EXPECT_EQ(second.viewMode(), 1);
     EXPECT_EQ(second.geometry(), QRect(40, 50, 500, 300));
+
+    // Maximised, the normal placement is what is kept.
+    second.show();
+    second.showMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.isMaximized(); }, 5000));
+    second.storeEnvironment();
+    ListWindow third(items);
+    third.restoreEnvironment();
+    EXPECT_EQ(third.geometry(), QRect(40, 50, 500, 300));
 }
 
 TEST_F(ListWindowTest, InitialisingDialogOnlyWhenNotQuiet)
@@ -217,6 +250,24 @@ TEST_F(ListWindowTest, InitialisingDialogOnlyWhenNotQuiet)
     EXPECT_TRUE(dialogShown());
     window->setBuilding(false, false);
     EXPECT_FALSE(dialogShown());
+}
+
+// The picture turns while the dialog shows and stands still while it is hidden.
+TEST_F(ListWindowTest, InitialisingPictureTurns)
+{
+    window->show();
+    window->setBuilding(true, false);
+    QLabel* picture = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "dialog1200") picture = w->findChild<QLabel*>("c1201");
+    ASSERT_NE(picture, nullptr);
+    const QImage first = picture->pixmap().toImage();
+    ASSERT_FALSE(first.isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picture->pixmap().toImage() != first; }, 10000));
+    window->setBuilding(false, false);
+    const QImage stopped = picture->pixmap().toImage();
+    QTest::qWait(450);  // two ticks' time: a running animation would have moved
+    EXPECT_EQ(picture->pixmap().toImage(), stopped);
 }
 
 // Not a check: with KESTREL_LIST_SHOTS=folder it writes the window in each mode, its menus opened and the
