@@ -434,7 +434,8 @@ ListWindow::ListWindow(ListRows& items, QWidget* parent)
     toolBarShown->setCheckable(true);
     toolBarShown->setChecked(true);
     connect(toolBarShown, &QAction::toggled, toolBar, &QToolBar::setVisible);
-    connect(toolBar, &QToolBar::visibilityChanged, toolBarShown, &QAction::setChecked);
+    // The View menu alone shows and hides the bars: the frame's own bar menu would bypass its marks.
+    setContextMenuPolicy(Qt::NoContextMenu);
 
     QStatusBar* status = statusBar();
     status->setAccessibleName(text(kStatusBarName));

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolBar>
 #include <QTreeView>
 #include <cstdlib>
 
@@ -218,6 +219,17 @@ TEST_F(ListWindowTest, ModesKeepTheSelectionAndPersist)
     }
     command(503)->trigger();
     EXPECT_EQ(window->viewMode(), 1);
+
+    // The toolbar follows its View item, and comes back with the window after a hide.
+    auto* toolBar = window->findChild<QToolBar*>("toolBar");
+    window->show();
+    command(59392)->trigger();
+    EXPECT_FALSE(toolBar->isVisible());
+    command(59392)->trigger();
+    window->hide();
+    window->show();
+    EXPECT_TRUE(command(59392)->isChecked());
+    EXPECT_TRUE(toolBar->isVisible());
 
     window->setGeometry(40, 50, 500, 300);
     window->storeEnvironment();
