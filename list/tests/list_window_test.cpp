@@ -6,12 +6,14 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <cstdlib>
@@ -312,6 +314,13 @@ TEST_F(ListWindowTest, Shots)
         ASSERT_TRUE(menu->grab().save(folder + QStringLiteral("/list_menu%1.png").arg(index++)));
         menu->hide();
     }
+    QTimer::singleShot(0, [folder] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            box->grab().save(folder + "/list_version.png");
+            box->accept();
+        }
+    });
+    command(57664)->trigger();
     window->setBuilding(true, false);
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->objectName() == "dialog1200" && w->isVisible()) {
