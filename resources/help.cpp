@@ -19,9 +19,10 @@ QUrl helpUrl(int context)
     return url;
 }
 
-bool openHelp(int context)
+namespace {
+
+bool openPage(const QUrl& url)
 {
-    const QUrl url = helpUrl(context);
     // Checked here because a launcher handed a missing file often reports success and shows nothing.
     if (!QFileInfo(url.toLocalFile()).isFile()) {
         plat::trace("help: no page at " + url.toLocalFile().toStdString());
@@ -32,6 +33,17 @@ bool openHelp(int context)
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool openHelp(int context) { return openPage(helpUrl(context)); }
+
+bool openHelp(const QString& anchor)
+{
+    QUrl url = helpUrl(0);
+    url.setFragment(anchor);
+    return openPage(url);
 }
 
 }  // namespace kestrel

@@ -12,5 +12,7 @@ QUrl helpUrl(int context);
 // Opens it in the desktop's browser without waiting (QDesktopServices); false, and a trace text, when
 // the page is missing or no browser takes it.
 bool openHelp(int context);
+// The same for a named anchor of the pages (the list window's help is "list").
+bool openHelp(const QString& anchor);
 
 }  // namespace kestrel

@@ -447,9 +447,17 @@ void drawGuide(QPainter& p, const GuideStep& step)
 
 // ---------------------------------------------------------------------------------------------------------
 
-constexpr int kIcons[] = {100, 700, 701, 702, 703, 710, 711, 720, 721, 722};
+constexpr int kIcons[] = {100, 128, 130, 131, 137, 138, 139, 140, 141, 142, 143, 144,  145,
+                          146, 147, 700, 701, 702, 703, 710, 711, 720, 721, 722, 57667};
+// The list's toolbar icons share their numbers with printer pictures (the commands' numbers), so they are
+// icons only: picture() keeps drawing the printers.
+constexpr int kToolbarIcons[] = {500, 501, 502, 503, 504, 505};
 
 bool isIcon(int number) { return std::find(std::begin(kIcons), std::end(kIcons), number) != std::end(kIcons); }
+bool isToolbarIcon(int number)
+{
+    return std::find(std::begin(kToolbarIcons), std::end(kToolbarIcons), number) != std::end(kToolbarIcons);
+}
 
 QPixmap render(int number, qreal ratio)
 {
@@ -497,7 +505,7 @@ QSize pictureSize(int number)
     if (number >= 210 && number <= 215) return kColourCartridgeSize;
     if (number >= 220 && number <= 225) return kBlackCartridgeSize;
     if (guideStep(number)) return kGuideSize;
-    if (number == 100) return {32, 32};
+    if (number == 100 || number == 128 || (number >= 137 && number <= 147)) return {32, 32};
     if (isIcon(number)) return {16, 16};
     return {};
 }
@@ -514,7 +522,7 @@ QPixmap picture(int number, qreal devicePixelRatio)
 
 QIcon icon(int number)
 {
-    if (!isIcon(number)) return {};
+    if (!isIcon(number) && !isToolbarIcon(number)) return {};
     QSvgRenderer& svg = drawing(QStringLiteral("icons/") + QString::number(number));
     if (!svg.isValid()) return {};
     QIcon result;

@@ -44,7 +44,10 @@ const std::vector<Range> kPrinterSets = {{400, 406}, {410, 416}, {420, 428}, {43
                                          {500, 506}, {510, 518}, {520, 528}, {530, 538}, {540, 548}};
 const std::vector<Range> kOtherRanges = {{200, 204}, {210, 215}, {220, 225}, {900, 903},
                                          {910, 913}, {914, 917}, {918, 922}};
-const std::vector<int> kIcons = {100, 700, 701, 702, 703, 710, 711, 720, 721, 722};
+const std::vector<int> kIcons = {100, 128, 130, 131, 137, 138, 139, 140, 141, 142, 143, 144,  145,
+                                 146, 147, 700, 701, 702, 703, 710, 711, 720, 721, 722, 57667};
+// Icons only: their numbers are printer pictures' too.
+const std::vector<int> kToolbarIcons = {500, 501, 502, 503, 504, 505};
 
 std::vector<int> allNumbers()
 {
@@ -103,18 +106,34 @@ TEST(Pictures, EveryNumberDrawsAtItsNominalSizeForEachScale)
 TEST(Pictures, UnknownNumbersDrawNothing)
 {
     for (int number :
-         {399, 407, 417, 429, 466, 476, 487, 507, 549, 199, 205, 216, 226, 899, 904, 923, 0, -1, 704, 101}) {
+         {399, 407, 417, 429, 466, 476, 487, 507, 549, 199, 205, 216, 226, 899, 904, 923, 0, -1, 704, 101, 129, 148}) {
         EXPECT_FALSE(kestrel::pictureSize(number).isValid()) << number;
         EXPECT_TRUE(kestrel::picture(number).isNull()) << number;
         EXPECT_TRUE(kestrel::picture(number, 2.0).isNull()) << number;
     }
     EXPECT_TRUE(kestrel::icon(400).isNull());
     EXPECT_TRUE(kestrel::icon(0).isNull());
+    EXPECT_TRUE(kestrel::icon(129).isNull());
+    EXPECT_TRUE(kestrel::icon(148).isNull());
+    EXPECT_TRUE(kestrel::icon(506).isNull());
+}
+
+// The initialising animation moves: no two frames alike, and a toolbar number still draws its printer.
+TEST(Pictures, AnimationFramesDifferAndToolbarNumbersKeepTheirPrinters)
+{
+    for (int a = 137; a <= 147; ++a) {
+        EXPECT_EQ(kestrel::pictureSize(a), QSize(32, 32));
+        for (int b = a + 1; b <= 147; ++b) EXPECT_NE(imageOf(a), imageOf(b)) << a << " looks like " << b;
+    }
+    EXPECT_EQ(kestrel::pictureSize(500), QSize(109, 86));
+    EXPECT_EQ(kestrel::pictureSize(130), QSize(16, 16));
 }
 
 TEST(Pictures, IconsComeInBothSizes)
 {
-    for (int number : kIcons) {
+    std::vector<int> numbers = kIcons;
+    numbers.insert(numbers.end(), kToolbarIcons.begin(), kToolbarIcons.end());
+    for (int number : numbers) {
         const QIcon icon = kestrel::icon(number);
         ASSERT_FALSE(icon.isNull()) << number;
         const QList<QSize> sizes = icon.availableSizes();
