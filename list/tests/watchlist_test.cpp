@@ -164,7 +164,8 @@ TEST_F(WatchlistTest, APrinterRemovedFromTheSpoolerLeavesTheList)
     const pid_t list = startList("/d");
     ASSERT_TRUE(testsupport::waitUntil([] { return runFlag() == 2 && monitorActive(1) == 1; }));
     spoolctl({"delete-printer", "Office"});
-    EXPECT_TRUE(testsupport::waitUntil([] { return runFlag() == 2 && monitoredNames() == std::set<std::string>{"Photo"}; }));
+    EXPECT_TRUE(
+        testsupport::waitUntil([] { return runFlag() == 2 && monitoredNames() == std::set<std::string>{"Photo"}; }));
     ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
     EXPECT_EQ(waitForEnd(list), 0);
 }
@@ -176,4 +177,40 @@ TEST_F(WatchlistTest, ADetailProgramKilledOutrightDoesNotHangTheList)
     for (pid_t pid : childrenOf(list)) ::kill(pid, SIGKILL);
     ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
     EXPECT_EQ(waitForEnd(list), 0) << "the list ends although nobody answers its close requests";
+}
+
+TEST_F(WatchlistTest, AQuietStartHonoursAPendingExitRequestAndAPlainStartClearsIt)
+{
+    ASSERT_EQ(fCreateRegistoryNotifySubKey(), 1);
+    ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+    EXPECT_EQ(waitForEnd(startList("/d")), 0) << "the pending request closes it";
+
+    ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+    const pid_t list = startList();
+    ASSERT_TRUE(testsupport::waitUntil([] { return runFlag() == 2; })) << "a plain start clears the request";
+    std::uint32_t exitFlag = 99;
+    fGetRegistoryKswExitFlag(&exitFlag);
+    EXPECT_EQ(exitFlag, 0u);
+    ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+    EXPECT_EQ(waitForEnd(list), 0);
+}
+
+TEST_F(WatchlistTest, KestrelStatusShowsWhatTheRunningListShows)
+{
+    const pid_t list = startList("/d");
+    ASSERT_TRUE(
+        testsupport::waitUntil([] { return runFlag() == 2 && monitorActive(0) == 1 && monitorActive(1) == 1; }));
+    sim.must("LPT1:", "cover-open");
+    std::string out;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        out = testsupport::runProgram({KESTREL_STATUS_PROGRAM, "--json"}).out;
+        return out.find("プリンタカバーが開いています。") != std::string::npos;
+    })) << out;
+    EXPECT_NE(out.find(R"("list_running":2)"), std::string::npos) << out;
+    EXPECT_NE(out.find(R"("name":"Office","row":0,"slot":0,"monitoring":"モニタしています")"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find(R"("name":"Photo","row":1,"slot":1)"), std::string::npos) << out;
+    ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+    EXPECT_EQ(waitForEnd(list), 0);
+    EXPECT_EQ(testsupport::runProgram({KESTREL_STATUS_PROGRAM}).exitCode, 3) << "the list has ended";
 }
