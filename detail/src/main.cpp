@@ -2,17 +2,13 @@
 // resident while the printer is monitored; the list program shows it, hides it and ends it through the
 // slot.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <optional>
 #include <string>
 
 #include "panel_window.h"
 #include "plat/base/command_line.h"
+#include "plat/gui/termination.h"
 
 namespace {
 
@@ -40,14 +36,6 @@ std::optional<int> slotArgument(int argc, char** argv)
     return std::nullopt;
 }
 
-// SIGTERM (the list program's last resort) ends the window cleanly, stopping the engine first.
-int terminationPipe[2] = {-1, -1};
-void onTerminate(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] auto written = ::write(terminationPipe[1], &byte, 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -61,12 +49,8 @@ int main(int argc, char** argv)
 
     watchpanel::PanelWindow window(*slot);
     QObject::connect(&window, &watchpanel::PanelWindow::ended, &app, &QApplication::quit, Qt::QueuedConnection);
-
-    if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &window, &watchpanel::PanelWindow::end);
-        std::signal(SIGTERM, onTerminate);
-    }
+    // SIGTERM (the list program's last resort) ends the window cleanly, the engine stopped first.
+    plat::gui::onTermination(&app, [&window] { window.end(); });
 
     if (!window.start()) return 1;
     return app.exec();

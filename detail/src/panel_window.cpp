@@ -21,13 +21,10 @@
 #include "resources/help.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
+#include "resources/version.h"
 #include "templates.h"
 #include "texts.h"
 #include "watchcore_events.h"
-
-#ifndef KESTREL_VERSION
-#define KESTREL_VERSION "0.0.0"
-#endif
 
 namespace watchpanel {
 
@@ -52,19 +49,6 @@ struct PageSet {
 };
 constexpr PageSet kPageSets[] = {{"#1300", 1001, "#1800"}, {"#1400", 4001, "#1900"}, {"#1500", 3001, "#2000"}};
 constexpr int kPageHelp[] = {0, 2001, 6001, 5001};
-
-// The version strings of the About box, compiled into the program.
-const std::map<QString, QString>& versionStrings()
-{
-    static const std::map<QString, QString> strings = {
-        {"CompanyName", "VELTA"},
-        {"FileDescription", QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ詳細ｳｨﾝﾄﾞｳ")},
-        {"FileVersion", KESTREL_VERSION},
-        {"LegalCopyright", "Copyright (C) 2026 VELTA"},
-        {"LegalTrademarks", QString::fromUtf8("ｹｽﾄﾚﾙ")},
-    };
-    return strings;
-}
 
 // Controls answered by F1, per status page template; every other control is not.
 int controlHelp(facts::Family family, int control)
@@ -420,8 +404,8 @@ void PanelWindow::openAbout()
     for (int n = 1001; n <= 1005; ++n) {
         auto* label = numbered<QLabel>(dialog, n);
         if (label == nullptr) continue;
-        auto it = versionStrings().find(label->text());
-        if (it != versionStrings().end()) label->setText(it->second);
+        if (auto value = kestrel::versionString(label->text(), QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ詳細ｳｨﾝﾄﾞｳ")))
+            label->setText(*value);
         if (n == 1005) {
             QFont bold = label->font();
             bold.setBold(true);

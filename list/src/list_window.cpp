@@ -28,11 +28,8 @@
 #include "resources/help.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
+#include "resources/version.h"
 #include "watchcore.h"
-
-#ifndef KESTREL_VERSION
-#define KESTREL_VERSION "0.0.0"
-#endif
 
 namespace watchlist {
 
@@ -73,17 +70,6 @@ QString statusPrompt(int command) { return text(command).section(QLatin1Char('\n
 QString promptTip(int command) { return text(command).section(QLatin1Char('\n'), 1); }
 
 // The version strings of the version dialog, compiled into the program.
-const std::map<QString, QString>& versionStrings()
-{
-    static const std::map<QString, QString> strings = {
-        {"CompanyName", "VELTA"},
-        {"FileDescription", QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ一覧")},
-        {"FileVersion", KESTREL_VERSION},
-        {"LegalCopyright", "Copyright (C) 2026 VELTA"},
-        {"LegalTrademarks", QString::fromUtf8("ｹｽﾄﾚﾙ")},
-    };
-    return strings;
-}
 
 std::unique_ptr<QWidget> loadTemplate(const QString& path, QWidget* parent)
 {
@@ -319,8 +305,8 @@ struct ListWindow::Private : QObject {
         for (int n = 1101; n <= 1105; ++n) {
             auto* label = numbered<QLabel>(dialog, n);
             if (label == nullptr) continue;
-            const auto it = versionStrings().find(label->text());
-            if (it != versionStrings().end() && !it->second.isEmpty()) label->setText(it->second);
+            if (auto value = kestrel::versionString(label->text(), QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ一覧")))
+                label->setText(*value);
             if (n == 1105) {
                 QFont bold = label->font();
                 bold.setBold(true);

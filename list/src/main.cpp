@@ -3,16 +3,12 @@
 // all when it closes. /d: quiet start (no initialising dialog at the first build, a pending exit
 // request is honoured).
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <string>
 
 #include "list_program.h"
 #include "plat/base/command_line.h"
+#include "plat/gui/termination.h"
 #include "plat/proc/instance_lock.h"
 #include "watchcore.h"
 
@@ -24,13 +20,6 @@ constexpr const char* kUsage =
     "One instance runs per system root ($KESTREL_ROOT); a second one ends at once.\n"
     "  /d, -d   quiet start: no initialising dialog at the first build; a pending exit request\n"
     "           (KswExitFlag 1) closes the program at its first timer tick\n";
-
-int terminationPipe[2] = {-1, -1};
-void onTerminate(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] auto written = ::write(terminationPipe[1], &byte, 1);
-}
 
 }  // namespace
 
@@ -60,11 +49,7 @@ int main(int argc, char** argv)
     {
         watchlist::ListProgram program(directory, quiet);
         QObject::connect(&program, &watchlist::ListProgram::ended, &app, &QApplication::quit, Qt::QueuedConnection);
-        if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-            auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, &app);
-            QObject::connect(notifier, &QSocketNotifier::activated, &program, &watchlist::ListProgram::close);
-            std::signal(SIGTERM, onTerminate);
-        }
+        plat::gui::onTermination(&app, [&program] { program.close(); });
         // The desktop session ends: close as the user would, detail programs first.
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &program, &watchlist::ListProgram::close);
         if (program.start()) status = app.exec();

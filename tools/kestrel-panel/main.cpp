@@ -87,20 +87,9 @@ std::optional<Options> parse(int argc, char** argv, std::string& why)
         } else if (arg == "--measure") {
             options.measure = true;
         } else if (arg == "--seconds") {
-            if (i + 1 >= argc) {
-                why = "--seconds needs a number.";
-                return std::nullopt;
-            }
-            const std::string value = argv[++i];
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > kMaxSeconds) {
-                why = "--seconds takes a whole number from 1 to " + std::to_string(kMaxSeconds) + ", not \"" + value +
-                      "\".";
-                return std::nullopt;
-            }
-            options.seconds = n;
+            const auto n = plat::numberOption(argc, argv, i, 1, kMaxSeconds, why);
+            if (!n) return std::nullopt;
+            options.seconds = *n;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
             why = "Unknown option \"" + arg + "\".";
             return std::nullopt;

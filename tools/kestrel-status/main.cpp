@@ -97,20 +97,9 @@ std::optional<Options> parse(int argc, char** argv, std::string& why)
         } else if (arg == "--watch") {
             options.watch = true;
         } else if (arg == "--interval") {
-            if (i + 1 >= argc) {
-                why = "--interval needs a number of milliseconds.";
-                return std::nullopt;
-            }
-            const std::string value = argv[++i];
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || n < kMinIntervalMs || n > kMaxIntervalMs) {
-                why = "--interval takes a whole number from " + std::to_string(kMinIntervalMs) + " to " +
-                      std::to_string(kMaxIntervalMs) + ", not \"" + value + "\".";
-                return std::nullopt;
-            }
-            options.intervalMs = n;
+            const auto n = plat::numberOption(argc, argv, i, kMinIntervalMs, kMaxIntervalMs, why);
+            if (!n) return std::nullopt;
+            options.intervalMs = *n;
             intervalGiven = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             why = "Unknown option \"" + arg + "\".";

@@ -1,0 +1,13 @@
+#pragma once
+// The version strings of the About boxes, compiled into the programs.
+
+#include <QString>
+#include <optional>
+
+namespace kestrel {
+
+// The value of a version key ("CompanyName", "FileDescription", "FileVersion", "LegalCopyright",
+// "LegalTrademarks"); `description` is the program's own FileDescription. Nothing for another key.
+std::optional<QString> versionString(const QString& key, const QString& description);
+
+}  // namespace kestrel
