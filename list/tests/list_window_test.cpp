@@ -290,8 +290,8 @@ TEST_F(ListWindowTest, Shots)
 {
     const QString folder = qEnvironmentVariable("KESTREL_LIST_SHOTS");
     if (folder.isEmpty()) GTEST_SKIP() << "set KESTREL_LIST_SHOTS to write the pictures";
-    std::vector<Row> rows = {row(0, "EP-Laser 3100", true, 0), row(1, "Office Inkjet 560", true, 12),
-                             row(2, "Generic Text Only", false), row(3, "Warehouse Dot 24", true, 2),
+    std::vector<Row> rows = {row(0, "Office PG-03", true, 0), row(1, "Photo IJ-09", true, 12),
+                             row(2, "Text only", false), row(3, "Forms DM-02", true, 2),
                              row(4, "Plotter on network", true, -1)};
     rows[1].network = rows[4].network = true;
     items.reset(std::move(rows));
