@@ -21,7 +21,7 @@
 #include "resources/help.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
-#include "resources/version.h"
+#include "resources/version_fields.h"
 #include "templates.h"
 #include "texts.h"
 #include "watchcore_events.h"
@@ -401,18 +401,7 @@ void PanelWindow::openAbout()
     auto* dialog = qobject_cast<QDialog*>(box.get());
     if (dialog == nullptr) return;
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    for (int n = 1001; n <= 1005; ++n) {
-        auto* label = numbered<QLabel>(dialog, n);
-        if (label == nullptr) continue;
-        if (auto value = kestrel::versionString(label->text(), QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ詳細ｳｨﾝﾄﾞｳ")))
-            label->setText(*value);
-        if (n == 1005) {
-            QFont bold = label->font();
-            bold.setBold(true);
-            bold.setPointSize(8);
-            label->setFont(bold);
-        }
-    }
+    kestrel::fillVersionFields(dialog, 1001, QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ詳細ｳｨﾝﾄﾞｳ"));
     if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     dialog->exec();
 }

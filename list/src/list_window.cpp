@@ -28,7 +28,7 @@
 #include "resources/help.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
-#include "resources/version.h"
+#include "resources/version_fields.h"
 #include "watchcore.h"
 
 namespace watchlist {
@@ -302,18 +302,7 @@ struct ListWindow::Private : QObject {
         dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
         if (auto* picture = numbered<QLabel>(dialog, kCaption))
             picture->setPixmap(kestrel::icon(kCaption).pixmap(32, 32));
-        for (int n = 1101; n <= 1105; ++n) {
-            auto* label = numbered<QLabel>(dialog, n);
-            if (label == nullptr) continue;
-            if (auto value = kestrel::versionString(label->text(), QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ一覧")))
-                label->setText(*value);
-            if (n == 1105) {
-                QFont bold = label->font();
-                bold.setBold(true);
-                bold.setPointSize(8);
-                label->setFont(bold);
-            }
-        }
+        kestrel::fillVersionFields(dialog, 1101, QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ一覧"));
         if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
         dialog->exec();
     }
