@@ -195,7 +195,7 @@ struct Store::Impl {
     // The file or its folder cannot be written: reads work, every change is refused with ReadOnly.
     bool readOnly = false;
     Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues, deleteSubtreeValues,
-        deleteSubtreeKeys, begin, commit, rollback, getByPath, setByPath;
+        deleteSubtreeKeys, begin, beginRead, commit, rollback, getByPath, setByPath;
 
     ~Impl()
     {
@@ -204,11 +204,11 @@ struct Store::Impl {
         sqlite3_close(db);
     }
 
-    std::array<Statement*, 14> statements()
+    std::array<Statement*, 15> statements()
     {
-        return {&findKey,     &insertKey,  &queryValue,          &setValue,          &deleteValue,
-                &listSubKeys, &listValues, &deleteSubtreeValues, &deleteSubtreeKeys, &begin,
-                &commit,      &rollback,   &getByPath,           &setByPath};
+        return {&findKey,    &insertKey,           &queryValue,        &setValue, &deleteValue, &listSubKeys,
+                &listValues, &deleteSubtreeValues, &deleteSubtreeKeys, &begin,    &beginRead,   &commit,
+                &rollback,   &getByPath,           &setByPath};
     }
 
     Status storeError(std::string_view what)
@@ -246,6 +246,7 @@ struct Store::Impl {
                               "WHERE root=?1 AND path=?2 "
                               "ON CONFLICT(key, name) DO UPDATE SET type=excluded.type, data=excluded.data");
         begin = Statement(db, "BEGIN IMMEDIATE");
+        beginRead = Statement(db, "BEGIN");  // deferred: its first read fixes the snapshot
         commit = Statement(db, "COMMIT");
         rollback = Statement(db, "ROLLBACK");
         const auto all = statements();
@@ -296,9 +297,16 @@ struct Store::Impl {
     Status inTransaction(Body&& body)
     {
         // A read-only store runs the body as it is: its reads work, its first change says ReadOnly.
-        if (transactionDepth > 0 || readOnly) return body();
-        int rc = begin.step();
-        begin.reset();
+        if (readOnly) return body();
+        return inTransaction(begin, body);
+    }
+
+    template <class Body>
+    Status inTransaction(Statement& start, Body&& body)
+    {
+        if (transactionDepth > 0) return body();
+        int rc = start.step();
+        start.reset();
         if (rc != SQLITE_DONE) return storeError("begin");
         ++transactionDepth;
         Status status = body();
@@ -602,6 +610,12 @@ Status Store::atomically(const std::function<Status()>& body)
 {
     std::lock_guard lock(m->mutex);
     return m->inTransaction(body);
+}
+
+Status Store::readConsistently(const std::function<Status()>& body)
+{
+    std::lock_guard lock(m->mutex);
+    return m->inTransaction(m->beginRead, body);
 }
 
 Status Store::getValue(Root root, std::string_view path, std::string_view name, std::span<std::byte> buffer,

@@ -130,6 +130,10 @@ public:
     // Runs `body`, which uses this store's calls on this thread, as one transaction: other processes
     // see all of its changes or none, and none at all unless it returns Ok.
     Status atomically(const std::function<Status()>& body);
+    // Runs `body`, which only reads through this store's calls on this thread, against one snapshot:
+    // a change another process commits meanwhile is seen whole after it or not at all. Works on a
+    // read-only store too.
+    Status readConsistently(const std::function<Status()>& body);
 
     // Open, one query, close, as one call: what Key::query() gives, NotFound when the key or the value
     // is missing. The cheap path for code that reads one value per access.

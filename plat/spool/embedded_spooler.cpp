@@ -70,28 +70,24 @@ public:
 
     Result<std::vector<Printer>> printers() override
     {
-        Key key;
-        Status status = m_store.openKey(Root::LocalMachine, kPrintersKey, registry::Query, key);
-        if (status == Status::NotFound) return std::vector<Printer>{};
-        if (status != Status::Ok) return storeFailure(status);
-        auto names = key.subKeys();
-        if (!names) return failure(Failure::StoreError, names.error().detail);
-        std::vector<std::pair<std::uint32_t, Printer>> ordered;
-        for (const auto& name : names.value()) {
-            auto p = read(name);
-            if (p) ordered.emplace_back(dword(kPrintersKey + "\\" + name, "Order").value_or(0), std::move(p).value());
-        }
-        std::stable_sort(ordered.begin(), ordered.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::vector<Printer> list;
-        for (auto& [order, printer] : ordered) list.push_back(std::move(printer));
-        return list;
+        // One snapshot: a printer added or deleted meanwhile is listed whole, in its place, or not at all.
+        std::optional<Result<std::vector<Printer>>> result;
+        m_store.readConsistently([&] {
+            result = readPrinters();
+            return Status::Ok;
+        });
+        return std::move(*result);
     }
 
     Result<Printer> printer(std::string_view name) override
     {
         if (!validName(name)) return failure(Failure::NotFound, "no printer \"" + std::string(name) + "\"");
-        return read(std::string(name));
+        std::optional<Result<Printer>> result;
+        m_store.readConsistently([&] {
+            result = read(std::string(name));
+            return Status::Ok;
+        });
+        return std::move(*result);
     }
 
     Result<std::vector<Driver>> drivers() override
@@ -336,6 +332,26 @@ private:
         });
         if (refused) return *refused;
         return done;
+    }
+
+    Result<std::vector<Printer>> readPrinters()
+    {
+        Key key;
+        Status status = m_store.openKey(Root::LocalMachine, kPrintersKey, registry::Query, key);
+        if (status == Status::NotFound) return std::vector<Printer>{};
+        if (status != Status::Ok) return storeFailure(status);
+        auto names = key.subKeys();
+        if (!names) return failure(Failure::StoreError, names.error().detail);
+        std::vector<std::pair<std::uint32_t, Printer>> ordered;
+        for (const auto& name : names.value()) {
+            auto p = read(name);
+            if (p) ordered.emplace_back(dword(kPrintersKey + "\\" + name, "Order").value_or(0), std::move(p).value());
+        }
+        std::stable_sort(ordered.begin(), ordered.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<Printer> list;
+        for (auto& [order, printer] : ordered) list.push_back(std::move(printer));
+        return list;
     }
 
     Result<Printer> read(const std::string& name)

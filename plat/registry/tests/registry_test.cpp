@@ -226,6 +226,33 @@ TEST_F(Registry, ASetIsVisibleToAnotherProcessAtOnce)
     EXPECT_EQ(exitCodeOf(reader), 0);
 }
 
+TEST_F(Registry, AConsistentReadSeesNoChangeCommittedWhileItRuns)
+{
+    create(Root::LocalMachine, "Printers\\Nowhere").setDword("Order", 2);
+    const auto order = [&]() -> std::uint32_t {
+        Key key;
+        return store->openKey(Root::LocalMachine, "Printers\\Nowhere", Query, key) == Status::Ok ? dword(key, "Order")
+                                                                                                 : 0;
+    };
+    std::uint32_t first = 0, second = 0;
+    Status inside = Status::Ok;
+    const Status status = store->readConsistently([&] {
+        first = order();
+        // Another process deletes the printer between two reads of this one.
+        pid_t deleter = forkWithStore([](Store& other) {
+            return other.deleteKey(Root::LocalMachine, "Printers\\Nowhere") == Status::Ok ? 0 : 1;
+        });
+        if (exitCodeOf(deleter) != 0) inside = Status::StoreError;
+        second = order();
+        return Status::Ok;
+    });
+    EXPECT_EQ(status, Status::Ok);
+    EXPECT_EQ(inside, Status::Ok) << "the other process could change the store meanwhile";
+    EXPECT_EQ(first, 2u);
+    EXPECT_EQ(second, 2u) << "the second read saw the deletion";
+    EXPECT_EQ(order(), 0u) << "after the read the deletion shows";
+}
+
 TEST_F(Registry, AFlushedSetSurvivesKillOfTheWriter)
 {
     int ready[2];
