@@ -14,10 +14,12 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "plat/base/system_root.h"
 #include "plat/base/trace.h"
+#include "plat/registry/change_counters.h"
 
 // Layout of the store file. Keys are rows with their full path; values hang off a key's id. The NOCASE
 // collation gives the case rule for paths and names, and the path order lets a key's whole subtree be
@@ -41,6 +43,11 @@ constexpr auto kBusyWait = std::chrono::seconds(30);
 constexpr int kLogCheckpointPages = 1000;
 // What the log file is cut back to when it starts over, in case it ever grew past the pages above.
 constexpr int kLogSizeLimitBytes = 4 * 1024 * 1024;
+// The processes poll the same few values many times a second; a value read before is taken again
+// without a store read while the change counters say no process changed it. Kept at most this long,
+// in case a writer died between its commit and its bump.
+constexpr auto kCachedReadLife = std::chrono::seconds(5);
+constexpr std::size_t kCachedReadsMax = 4096;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE keys(
@@ -194,6 +201,23 @@ struct Store::Impl {
     int transactionDepth = 0;  // guarded by mutex
     // The file or its folder cannot be written: reads work, every change is refused with ReadOnly.
     bool readOnly = false;
+    // Null for a read-only store, or where the counters cannot be mapped: then every read asks the store.
+    std::unique_ptr<ChangeCounters> counters;
+    struct CachedId {
+        std::uint32_t keys;
+        std::int64_t id;
+        std::chrono::steady_clock::time_point readAt;
+    };
+    struct CachedValue {
+        std::uint32_t keys, values;
+        std::chrono::steady_clock::time_point readAt;
+        bool found;
+        ValueType type;
+        std::vector<std::byte> data;
+    };
+    std::unordered_map<std::string, CachedId> cachedIds;        // by root and path
+    std::unordered_map<std::string, CachedValue> cachedValues;  // by key id and value name
+    std::vector<std::int64_t> changedInTransaction;             // key ids; 0 for a key made or deleted
     Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues, deleteSubtreeValues,
         deleteSubtreeKeys, begin, beginRead, commit, rollback, getByPath, setByPath;
 
@@ -256,14 +280,84 @@ struct Store::Impl {
     // Copies the (type, data) row `statement` has just stepped to, as a query does.
     static Status copyOut(Statement& statement, std::span<std::byte> buffer, std::uint32_t* size, ValueType* type)
     {
-        const auto length = static_cast<std::uint32_t>(sqlite3_column_bytes(statement.get(), 1));
-        const void* data = sqlite3_column_blob(statement.get(), 1);
-        if (size != nullptr) *size = length;
-        if (type != nullptr) *type = static_cast<ValueType>(sqlite3_column_int(statement.get(), 0));
+        const auto* data = static_cast<const std::byte*>(sqlite3_column_blob(statement.get(), 1));
+        return copyOut(static_cast<ValueType>(sqlite3_column_int(statement.get(), 0)),
+                       std::span(data, static_cast<std::size_t>(sqlite3_column_bytes(statement.get(), 1))), buffer,
+                       size, type);
+    }
+
+    static Status copyOut(ValueType valueType, std::span<const std::byte> data, std::span<std::byte> buffer,
+                          std::uint32_t* size, ValueType* type)
+    {
+        if (size != nullptr) *size = static_cast<std::uint32_t>(data.size());
+        if (type != nullptr) *type = valueType;
         if (buffer.data() == nullptr) return Status::Ok;
-        if (length > buffer.size()) return Status::MoreData;
-        if (length > 0) std::memcpy(buffer.data(), data, length);
+        if (data.size() > buffer.size()) return Status::MoreData;
+        if (!data.empty()) std::memcpy(buffer.data(), data.data(), data.size());
         return Status::Ok;
+    }
+
+    static bool fresh(std::chrono::steady_clock::time_point readAt)
+    {
+        return std::chrono::steady_clock::now() - readAt < kCachedReadLife;
+    }
+
+    // keyId(), taken from an earlier read while no key was made or deleted since.
+    std::int64_t cachedKeyId(Root root, const std::string& path)
+    {
+        if (!counters || transactionDepth > 0) return keyId(root, path);
+        const std::uint32_t keys = counters->keys();  // before the read, so that a change after it shows
+        std::string cacheKey = std::to_string(static_cast<int>(root)) + '\\' + path;
+        if (auto it = cachedIds.find(cacheKey);
+            it != cachedIds.end() && it->second.keys == keys && fresh(it->second.readAt))
+            return it->second.id;
+        const std::int64_t id = keyId(root, path);
+        if (id >= 0) {
+            if (cachedIds.size() >= kCachedReadsMax) cachedIds.clear();
+            cachedIds[std::move(cacheKey)] = {keys, id, std::chrono::steady_clock::now()};
+        }
+        return id;
+    }
+
+    // A value query of key `id`, taken from an earlier read while its change counter stands still.
+    Status cachedQuery(std::int64_t id, std::string_view name, std::span<std::byte> buffer, std::uint32_t* size,
+                       ValueType* type)
+    {
+        const std::uint32_t keys = counters->keys();
+        const std::uint32_t values = counters->valuesOf(id);
+        std::string cacheKey = std::to_string(id) + '\\' + std::string(name);
+        auto it = cachedValues.find(cacheKey);
+        if (it == cachedValues.end() || it->second.keys != keys || it->second.values != values ||
+            !fresh(it->second.readAt)) {
+            ResetOnExit done{queryValue};
+            queryValue.bind(1, id).bind(2, name);
+            const int rc = queryValue.step();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) return storeError("query value");
+            CachedValue read{keys, values, std::chrono::steady_clock::now(), rc == SQLITE_ROW, ValueType{}, {}};
+            if (read.found) {
+                read.type = static_cast<ValueType>(sqlite3_column_int(queryValue.get(), 0));
+                const auto* data = static_cast<const std::byte*>(sqlite3_column_blob(queryValue.get(), 1));
+                read.data.assign(data, data + sqlite3_column_bytes(queryValue.get(), 1));
+            }
+            if (cachedValues.size() >= kCachedReadsMax) cachedValues.clear();
+            it = cachedValues.insert_or_assign(std::move(cacheKey), std::move(read)).first;
+        }
+        if (!it->second.found) return Status::NotFound;
+        return copyOut(it->second.type, it->second.data, buffer, size, type);
+    }
+
+    // Tells the other processes, once the change is committed, that key `id` changed (0: keys were made
+    // or deleted).
+    void changed(std::int64_t id)
+    {
+        if (!counters) return;
+        if (transactionDepth > 0) {
+            changedInTransaction.push_back(id);
+        } else if (id == 0) {
+            counters->keysChanged();
+        } else {
+            counters->valuesChanged(id);
+        }
     }
 
     // Every set is already committed to the store's write-ahead log; syncing that log makes the
@@ -314,11 +408,14 @@ struct Store::Impl {
         if (status == Status::Ok) {
             rc = commit.step();
             commit.reset();
-            if (rc == SQLITE_DONE) return Status::Ok;
-            status = storeError("commit");
+            if (rc != SQLITE_DONE) status = storeError("commit");
         }
-        rollback.step();
-        rollback.reset();
+        if (status != Status::Ok) {
+            rollback.step();
+            rollback.reset();
+        }
+        // A bump for a rolled-back change only costs the others a read.
+        for (std::int64_t id : std::exchange(changedInTransaction, {})) changed(id);
         return status;
     }
 };
@@ -432,6 +529,7 @@ Result<std::unique_ptr<Store::Impl>> openConnection(const std::filesystem::path&
     if (impl->readOnly) {
         trace("registry: " + file.string() + " cannot be written; it is open for reading only");
     } else {
+        impl->counters = ChangeCounters::open(file.string() + "-changes");
         impl->exec("PRAGMA synchronous=NORMAL");
         impl->exec(("PRAGMA journal_size_limit=" + std::to_string(kLogSizeLimitBytes)).c_str());
         sqlite3_wal_hook(impl->db, checkpointWhenLarge, nullptr);
@@ -547,7 +645,7 @@ Status Store::createKey(Root root, std::string_view path, std::string_view class
     std::string normal;
     if (!normalisePath(path, normal)) return Status::InvalidArgument;
     std::lock_guard lock(m->mutex);
-    std::int64_t id = m->keyId(root, normal);
+    std::int64_t id = m->cachedKeyId(root, normal);
     if (id < 0) return m->storeError("open key");
     bool made = false;
     if (id == 0) {
@@ -566,6 +664,7 @@ Status Store::createKey(Root root, std::string_view path, std::string_view class
             return id > 0 ? Status::Ok : m->storeError("create key");
         });
         if (status != Status::Ok) return status;
+        if (made) m->changed(0);
     }
     if (created != nullptr) *created = made;
     out.m_store = this;
@@ -580,7 +679,7 @@ Status Store::openKey(Root root, std::string_view path, unsigned access, Key& ou
     std::string normal;
     if (!normalisePath(path, normal) || (access & QueryAndSet) == 0) return Status::InvalidArgument;
     std::lock_guard lock(m->mutex);
-    std::int64_t id = m->keyId(root, normal);
+    std::int64_t id = m->cachedKeyId(root, normal);
     if (id < 0) return m->storeError("open key");
     if (id == 0) return Status::NotFound;
     out.m_store = this;
@@ -602,7 +701,9 @@ Status Store::deleteKey(Root root, std::string_view path)
             s->bind(1, static_cast<std::int64_t>(root)).bind(2, normal).bind(3, low).bind(4, high);
             if (s->step() != SQLITE_DONE) return m->storeError("delete key");
         }
-        return sqlite3_changes(m->db) > 0 ? Status::Ok : Status::NotFound;
+        if (sqlite3_changes(m->db) == 0) return Status::NotFound;
+        m->changed(0);
+        return Status::Ok;
     });
 }
 
@@ -624,6 +725,12 @@ Status Store::getValue(Root root, std::string_view path, std::string_view name, 
     std::string normal;
     if (!normalisePath(path, normal)) return Status::InvalidArgument;
     std::lock_guard lock(m->mutex);
+    if (m->counters && m->transactionDepth == 0) {
+        const std::int64_t id = m->cachedKeyId(root, normal);
+        if (id < 0) return m->storeError("query value");
+        if (id == 0) return Status::NotFound;
+        return m->cachedQuery(id, name, buffer, size, type);
+    }
     ResetOnExit done{m->getByPath};
     m->getByPath.bind(1, static_cast<std::int64_t>(root)).bind(2, normal).bind(3, name);
     int rc = m->getByPath.step();
@@ -649,6 +756,7 @@ Status Store::setValue(Root root, std::string_view path, std::string_view name, 
         .bindBlob(5, data);
     if (m->setByPath.step() != SQLITE_DONE) return m->storeError("set value");
     if (sqlite3_changes(m->db) == 0) return Status::NotFound;  // no such key
+    if (m->counters) m->changed(m->cachedKeyId(root, normal));
     return flush == Flush::Yes ? m->syncLog() : Status::Ok;
 }
 
@@ -700,7 +808,9 @@ Status Key::set(std::string_view name, ValueType type, std::span<const std::byte
     m.setValue.bind(1, m_id).bind(2, name).bind(3, static_cast<std::int64_t>(type)).bindBlob(4, data);
     if (m.setValue.step() != SQLITE_DONE) return m.storeError("set value");
     // No row written means the key was deleted after it was opened.
-    return sqlite3_changes(m.db) > 0 ? Status::Ok : Status::NotFound;
+    if (sqlite3_changes(m.db) == 0) return Status::NotFound;
+    m.changed(m_id);
+    return Status::Ok;
 }
 
 Status Key::setDword(std::string_view name, std::uint32_t value)
@@ -728,7 +838,9 @@ Status Key::deleteValue(std::string_view name)
     ResetOnExit done{m.deleteValue};
     m.deleteValue.bind(1, m_id).bind(2, name);
     if (m.deleteValue.step() != SQLITE_DONE) return m.storeError("delete value");
-    return sqlite3_changes(m.db) > 0 ? Status::Ok : Status::NotFound;
+    if (sqlite3_changes(m.db) == 0) return Status::NotFound;
+    m.changed(m_id);
+    return Status::Ok;
 }
 
 Result<std::vector<std::string>> Key::subKeys() const

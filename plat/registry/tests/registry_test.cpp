@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,92 @@ TEST_F(Registry, AConsistentReadSeesNoChangeCommittedWhileItRuns)
     EXPECT_EQ(first, 2u);
     EXPECT_EQ(second, 2u) << "the second read saw the deletion";
     EXPECT_EQ(order(), 0u) << "after the read the deletion shows";
+}
+
+TEST_F(Registry, AValueReadBeforeFollowsEveryChangeAnotherProcessMakes)
+{
+    create(Root::LocalMachine, "Printers\\Office").setDword("Jobs", 1);
+    const auto jobs = [&]() -> std::optional<std::uint32_t> {
+        std::uint32_t v = 0, size = 0;
+        const Status status = store->getValue(Root::LocalMachine, "Printers\\Office", "Jobs",
+                                              std::as_writable_bytes(std::span(&v, 1)), &size);
+        if (status != Status::Ok) return std::nullopt;
+        return v;
+    };
+    const auto inChild = [](auto change) { return exitCodeOf(forkWithStore(change)); };
+    ASSERT_EQ(jobs(), 1u);
+    ASSERT_EQ(jobs(), 1u);
+
+    EXPECT_EQ(inChild([](Store& other) {
+                  const std::uint32_t two = 2;
+                  return other.setValue(Root::LocalMachine, "Printers\\Office", "Jobs", ValueType::Dword,
+                                        std::as_bytes(std::span(&two, 1)), Store::Flush::No) == Status::Ok
+                             ? 0
+                             : 1;
+              }),
+              0);
+    EXPECT_EQ(jobs(), 2u) << "a set through the store's path";
+
+    EXPECT_EQ(inChild([](Store& other) {
+                  Key k;
+                  if (other.openKey(Root::LocalMachine, "printers\\office", Set, k) != Status::Ok) return 1;
+                  return other.atomically([&] { return k.setDword("JOBS", 3); }) == Status::Ok ? 0 : 2;
+              }),
+              0);
+    EXPECT_EQ(jobs(), 3u) << "a set through a key, in a transaction, in other letter case";
+
+    EXPECT_EQ(inChild([](Store& other) {
+                  Key k;
+                  if (other.openKey(Root::LocalMachine, "Printers\\Office", Set, k) != Status::Ok) return 1;
+                  return k.deleteValue("Jobs") == Status::Ok ? 0 : 2;
+              }),
+              0);
+    EXPECT_EQ(jobs(), std::nullopt) << "a deleted value";
+
+    EXPECT_EQ(inChild([](Store& other) {
+                  Key k;
+                  if (other.createKey(Root::LocalMachine, "Printers\\Office", "", k) != Status::Ok) return 1;
+                  return k.setDword("Jobs", 4) == Status::Ok ? 0 : 2;
+              }),
+              0);
+    EXPECT_EQ(jobs(), 4u);
+
+    EXPECT_EQ(inChild([](Store& other) {
+                  Key k;
+                  if (other.deleteKey(Root::LocalMachine, "Printers\\Office") != Status::Ok) return 1;
+                  if (other.createKey(Root::LocalMachine, "Printers\\Office", "", k) != Status::Ok) return 2;
+                  return k.setDword("Jobs", 5) == Status::Ok ? 0 : 3;
+              }),
+              0);
+    EXPECT_EQ(jobs(), 5u) << "a key deleted and made again under another id";
+    Key key;
+    ASSERT_EQ(store->openKey(Root::LocalMachine, "Printers\\Office", Query, key), Status::Ok);
+    EXPECT_EQ(dword(key, "Jobs"), 5u);
+
+    EXPECT_EQ(
+        inChild([](Store& other) { return other.deleteKey(Root::LocalMachine, "Printers") == Status::Ok ? 0 : 1; }), 0);
+    EXPECT_EQ(jobs(), std::nullopt) << "a deleted parent";
+    EXPECT_EQ(store->openKey(Root::LocalMachine, "Printers\\Office", Query, key), Status::NotFound);
+}
+
+TEST_F(Registry, AValueReadAgainKeepsTheSizeAndShortBufferRules)
+{
+    const std::string text = "Office PG-03";
+    create(Root::LocalMachine, "K").set("Name", ValueType::String, bytes(text));
+    for (int round = 0; round < 2; ++round) {
+        std::uint32_t size = 0;
+        ValueType type{};
+        EXPECT_EQ(store->getValue(Root::LocalMachine, "K", "Name", {}, &size, &type), Status::Ok);
+        EXPECT_EQ(size, text.size());
+        EXPECT_EQ(type, ValueType::String);
+        std::array<std::byte, 4> small{};
+        EXPECT_EQ(store->getValue(Root::LocalMachine, "K", "Name", small, &size), Status::MoreData);
+        EXPECT_EQ(size, text.size());
+        std::array<std::byte, 32> room{};
+        EXPECT_EQ(store->getValue(Root::LocalMachine, "K", "Name", room, &size), Status::Ok);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(room.data()), size), text);
+        EXPECT_EQ(store->getValue(Root::LocalMachine, "K", "Missing", room, &size), Status::NotFound);
+    }
 }
 
 TEST_F(Registry, AFlushedSetSurvivesKillOfTheWriter)
