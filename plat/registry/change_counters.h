@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 namespace plat::registry {
 
 // Counters in a small file that every process of a store maps: a writer bumps them after its change is
-// committed, and a reader that saw a counter unchanged since its last read of a value may keep that
-// value without asking the store again. Keys share counters by id (a collision only costs a read).
+// committed, and a reader that saw a counter unchanged since its last read may keep what it read
+// without asking the store again. Keys and values share counters by hash (a collision costs a read).
 class ChangeCounters {
 public:
     // Maps `file`, making it (user-only) where it is missing; nothing when it cannot be mapped.
@@ -20,9 +21,11 @@ public:
     // Bumped when a key is made or deleted: key ids and every key's values may have changed.
     std::uint32_t keys() const;
     void keysChanged();
-    // Bumped when a value of key `id` is set or deleted.
+    // Bumped when value `name` of key `id` is set or deleted: one counter for the key's values as a
+    // whole and one for the value.
     std::uint32_t valuesOf(std::int64_t id) const;
-    void valuesChanged(std::int64_t id);
+    std::uint32_t valueOf(std::int64_t id, std::string_view name) const;
+    void valueChanged(std::int64_t id, std::string_view name);
 
 private:
     explicit ChangeCounters(std::uint32_t* words) : m_words(words) {}

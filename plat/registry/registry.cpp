@@ -215,9 +215,16 @@ struct Store::Impl {
         ValueType type;
         std::vector<std::byte> data;
     };
-    std::unordered_map<std::string, CachedId> cachedIds;        // by root and path
-    std::unordered_map<std::string, CachedValue> cachedValues;  // by key id and value name
-    std::vector<std::int64_t> changedInTransaction;             // key ids; 0 for a key made or deleted
+    struct CachedListing {
+        std::uint32_t keys, values;
+        std::chrono::steady_clock::time_point readAt;
+        std::vector<Key::Value> list;
+    };
+    std::unordered_map<std::string, CachedId> cachedIds;          // by root and path
+    std::unordered_map<std::string, CachedValue> cachedValues;    // by key id and value name
+    std::unordered_map<std::int64_t, CachedListing> cachedLists;  // by key id
+    // Key id and value name of each change; id 0 for a key made or deleted.
+    std::vector<std::pair<std::int64_t, std::string>> changedInTransaction;
     Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues, deleteSubtreeValues,
         deleteSubtreeKeys, begin, beginRead, commit, rollback, getByPath, setByPath;
 
@@ -302,6 +309,28 @@ struct Store::Impl {
         return std::chrono::steady_clock::now() - readAt < kCachedReadLife;
     }
 
+    // Every value of key `id`, in name order.
+    Result<std::vector<Key::Value>> listValuesOf(std::int64_t id)
+    {
+        std::vector<Key::Value> values;
+        ResetOnExit done{listValues};
+        listValues.bind(1, id);
+        int rc;
+        while ((rc = listValues.step()) == SQLITE_ROW) {
+            sqlite3_stmt* row = listValues.get();
+            Key::Value value;
+            value.name = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
+            value.type = static_cast<ValueType>(sqlite3_column_int(row, 1));
+            const auto* data = static_cast<const std::byte*>(sqlite3_column_blob(row, 2));
+            value.data.assign(data, data + sqlite3_column_bytes(row, 2));
+            values.push_back(std::move(value));
+        }
+        if (rc != SQLITE_DONE) {
+            return Error{static_cast<int>(storeError("list values")), describe(Status::StoreError)};
+        }
+        return values;
+    }
+
     // keyId(), taken from an earlier read while no key was made or deleted since.
     std::int64_t cachedKeyId(Root root, const std::string& path)
     {
@@ -324,7 +353,7 @@ struct Store::Impl {
                        ValueType* type)
     {
         const std::uint32_t keys = counters->keys();
-        const std::uint32_t values = counters->valuesOf(id);
+        const std::uint32_t values = counters->valueOf(id, name);
         std::string cacheKey = std::to_string(id) + '\\' + std::string(name);
         auto it = cachedValues.find(cacheKey);
         if (it == cachedValues.end() || it->second.keys != keys || it->second.values != values ||
@@ -346,17 +375,17 @@ struct Store::Impl {
         return copyOut(it->second.type, it->second.data, buffer, size, type);
     }
 
-    // Tells the other processes, once the change is committed, that key `id` changed (0: keys were made
-    // or deleted).
-    void changed(std::int64_t id)
+    // Tells the other processes, once the change is committed, that value `name` of key `id` changed
+    // (id 0: keys were made or deleted).
+    void changed(std::int64_t id, std::string_view name = {})
     {
         if (!counters) return;
         if (transactionDepth > 0) {
-            changedInTransaction.push_back(id);
+            changedInTransaction.emplace_back(id, name);
         } else if (id == 0) {
             counters->keysChanged();
         } else {
-            counters->valuesChanged(id);
+            counters->valueChanged(id, name);
         }
     }
 
@@ -415,7 +444,7 @@ struct Store::Impl {
             rollback.reset();
         }
         // A bump for a rolled-back change only costs the others a read.
-        for (std::int64_t id : std::exchange(changedInTransaction, {})) changed(id);
+        for (const auto& [id, name] : std::exchange(changedInTransaction, {})) changed(id, name);
         return status;
     }
 };
@@ -756,7 +785,7 @@ Status Store::setValue(Root root, std::string_view path, std::string_view name, 
         .bindBlob(5, data);
     if (m->setByPath.step() != SQLITE_DONE) return m->storeError("set value");
     if (sqlite3_changes(m->db) == 0) return Status::NotFound;  // no such key
-    if (m->counters) m->changed(m->cachedKeyId(root, normal));
+    if (m->counters) m->changed(m->cachedKeyId(root, normal), name);
     return flush == Flush::Yes ? m->syncLog() : Status::Ok;
 }
 
@@ -809,7 +838,7 @@ Status Key::set(std::string_view name, ValueType type, std::span<const std::byte
     if (m.setValue.step() != SQLITE_DONE) return m.storeError("set value");
     // No row written means the key was deleted after it was opened.
     if (sqlite3_changes(m.db) == 0) return Status::NotFound;
-    m.changed(m_id);
+    m.changed(m_id, name);
     return Status::Ok;
 }
 
@@ -839,7 +868,7 @@ Status Key::deleteValue(std::string_view name)
     m.deleteValue.bind(1, m_id).bind(2, name);
     if (m.deleteValue.step() != SQLITE_DONE) return m.storeError("delete value");
     if (sqlite3_changes(m.db) == 0) return Status::NotFound;
-    m.changed(m_id);
+    m.changed(m_id, name);
     return Status::Ok;
 }
 
@@ -882,23 +911,18 @@ Result<std::vector<Key::Value>> Key::values() const
     if (!isOpen()) return Error{static_cast<int>(Status::InvalidArgument), describe(Status::InvalidArgument)};
     auto& m = *m_store->m;
     std::lock_guard lock(m.mutex);
-    std::vector<Value> values;
-    ResetOnExit done{m.listValues};
-    m.listValues.bind(1, m_id);
-    int rc;
-    while ((rc = m.listValues.step()) == SQLITE_ROW) {
-        sqlite3_stmt* row = m.listValues.get();
-        Value value;
-        value.name = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
-        value.type = static_cast<ValueType>(sqlite3_column_int(row, 1));
-        const auto* data = static_cast<const std::byte*>(sqlite3_column_blob(row, 2));
-        value.data.assign(data, data + sqlite3_column_bytes(row, 2));
-        values.push_back(std::move(value));
+    if (!m.counters || m.transactionDepth > 0) return m.listValuesOf(m_id);
+    const std::uint32_t keys = m.counters->keys(), values = m.counters->valuesOf(m_id);
+    if (auto it = m.cachedLists.find(m_id); it != m.cachedLists.end() && it->second.keys == keys &&
+                                            it->second.values == values && Store::Impl::fresh(it->second.readAt)) {
+        return it->second.list;
     }
-    if (rc != SQLITE_DONE) {
-        return Error{static_cast<int>(m.storeError("list values")), describe(Status::StoreError)};
+    auto list = m.listValuesOf(m_id);
+    if (list) {
+        if (m.cachedLists.size() >= kCachedReadsMax) m.cachedLists.clear();
+        m.cachedLists[m_id] = {keys, values, std::chrono::steady_clock::now(), list.value()};
     }
-    return values;
+    return list;
 }
 
 }  // namespace plat::registry

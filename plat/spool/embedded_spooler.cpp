@@ -82,12 +82,7 @@ public:
     Result<Printer> printer(std::string_view name) override
     {
         if (!validName(name)) return failure(Failure::NotFound, "no printer \"" + std::string(name) + "\"");
-        std::optional<Result<Printer>> result;
-        m_store.readConsistently([&] {
-            result = read(std::string(name));
-            return Status::Ok;
-        });
-        return std::move(*result);
+        return read(std::string(name));
     }
 
     Result<std::vector<Driver>> drivers() override
@@ -354,19 +349,42 @@ private:
         return list;
     }
 
+    // One listing of the printer's key, so that its fields are read at one moment.
     Result<Printer> read(const std::string& name)
     {
-        const std::string key = kPrintersKey + "\\" + name;
-        auto driver = text(key, value::kPrinterDriver);
-        if (!driver) return failure(Failure::NotFound, "no printer \"" + name + "\"");
+        const auto missing = [&] { return failure(Failure::NotFound, "no printer \"" + name + "\""); };
+        Key key;
+        if (m_store.openKey(Root::LocalMachine, kPrintersKey + "\\" + name, registry::Query, key) != Status::Ok)
+            return missing();
+        const auto values = key.values();
+        if (!values) return missing();
+        const auto find = [&](std::string_view wanted) -> const Key::Value* {
+            for (const Key::Value& v : values.value())
+                if (text::equalWholeIgnoringCase(v.name, wanted)) return &v;
+            return nullptr;
+        };
+        const auto textOf = [&](std::string_view wanted) -> std::optional<std::string> {
+            const Key::Value* v = find(wanted);
+            if (v == nullptr) return std::nullopt;
+            const auto* chars = reinterpret_cast<const char*>(v->data.data());
+            return std::string(chars, strnlen(chars, v->data.size()));
+        };
+        const auto dwordOf = [&](std::string_view wanted) -> std::uint32_t {
+            const Key::Value* v = find(wanted);
+            std::uint32_t value = 0;
+            if (v != nullptr && v->data.size() == sizeof value) std::memcpy(&value, v->data.data(), sizeof value);
+            return value;
+        };
+        const std::optional<std::string> driver = textOf(value::kPrinterDriver);
+        if (!driver) return missing();
         Printer p;
         p.name = name;
         p.driver = *driver;
-        p.port = text(key, value::kPrinterPort).value_or("");
-        p.jobs = dword(key, "Jobs").value_or(0);
-        p.status = dword(key, "Status").value_or(0);
-        p.attributes = dword(key, "Attributes").value_or(0);
-        p.quality = static_cast<std::int32_t>(dword(key, "Default Print Quality").value_or(0));
+        p.port = textOf(value::kPrinterPort).value_or("");
+        p.jobs = dwordOf("Jobs");
+        p.status = dwordOf("Status");
+        p.attributes = dwordOf("Attributes");
+        p.quality = static_cast<std::int32_t>(dwordOf("Default Print Quality"));
         return p;
     }
 
