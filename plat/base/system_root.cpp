@@ -88,6 +88,16 @@ void makePrivate(const fs::path& path)
 
 fs::path systemRoot() { return madeFolder(rootFromEnvironment()); }
 
+std::string rootEnvironment()
+{
+    std::string names;
+    for (const char* variable : {"KESTREL_ROOT", "XDG_DATA_HOME", "HOME"}) {
+        const char* value = std::getenv(variable);
+        names.append(value != nullptr ? value : "").push_back('\0');
+    }
+    return names;
+}
+
 fs::path registryFile() { return systemRoot() / "registry.db"; }
 
 fs::path windowsDir()

@@ -16,10 +16,14 @@
 // narrowed to its owner's bits the first time a process uses it.
 
 #include <filesystem>
+#include <string>
 
 namespace plat {
 
 std::filesystem::path systemRoot();
+// The environment that names the root, as one text: equal texts name the same root. Cheap, and makes
+// no folder; for code that keeps something per root and asks many times a second.
+std::string rootEnvironment();
 std::filesystem::path registryFile();  // systemRoot()/registry.db (the folder is made, not the file)
 std::filesystem::path windowsDir();    // with its media/, system/ and RCTOOL/ folders
 std::filesystem::path runDir();

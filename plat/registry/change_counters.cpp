@@ -23,7 +23,8 @@ std::size_t valueWord(std::int64_t id, std::string_view name)
     // FNV-1a over the id and the name in the store's case rule (ASCII letters fold).
     std::uint64_t hash = 14695981039346656037ull;
     const auto mix = [&](unsigned char c) { hash = (hash ^ c) * 1099511628211ull; };
-    for (int shift = 0; shift < 64; shift += 8) mix(static_cast<unsigned char>(static_cast<std::uint64_t>(id) >> shift));
+    for (int shift = 0; shift < 64; shift += 8)
+        mix(static_cast<unsigned char>(static_cast<std::uint64_t>(id) >> shift));
     for (char c : name) mix(static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
     return 1 + kKeyCounters + hash % kValueCounters;
 }
@@ -37,10 +38,10 @@ std::unique_ptr<ChangeCounters> ChangeCounters::open(const std::filesystem::path
 {
     const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return nullptr;
-    struct stat info{};
+    struct stat info {};
     // Growing a short file only adds zeros, so two processes making it at once agree.
-    bool sized = ::fstat(fd, &info) == 0 && (static_cast<std::size_t>(info.st_size) >= kBytes ||
-                                             ::ftruncate(fd, static_cast<off_t>(kBytes)) == 0);
+    bool sized = ::fstat(fd, &info) == 0 &&
+                 (static_cast<std::size_t>(info.st_size) >= kBytes || ::ftruncate(fd, static_cast<off_t>(kBytes)) == 0);
     void* words = sized ? ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     ::close(fd);
     if (words == MAP_FAILED) return nullptr;

@@ -375,6 +375,15 @@ struct Store::Impl {
         return copyOut(it->second.type, it->second.data, buffer, size, type);
     }
 
+    // Whether the value is known to hold exactly this, from a read no change has made stale since.
+    bool knownToHold(std::int64_t id, std::string_view name, ValueType type, std::span<const std::byte> data)
+    {
+        const auto it = cachedValues.find(std::to_string(id) + '\\' + std::string(name));
+        return it != cachedValues.end() && it->second.found && it->second.keys == counters->keys() &&
+               it->second.values == counters->valueOf(id, name) && fresh(it->second.readAt) &&
+               it->second.type == type && std::ranges::equal(it->second.data, data);
+    }
+
     // Tells the other processes, once the change is committed, that value `name` of key `id` changed
     // (id 0: keys were made or deleted).
     void changed(std::int64_t id, std::string_view name = {})
@@ -655,9 +664,17 @@ Result<Store*> Store::forCurrentRoot()
     // still use them while static objects are torn down at exit. SQLite recovers its log at next open.
     static std::mutex mutex;
     static auto* stores = new std::map<std::filesystem::path, Store*>();
+    // Asked many times a second: while the environment names the same root, so is the store.
+    thread_local std::string lastEnvironment;
+    thread_local Store* last = nullptr;
+    std::string environment = rootEnvironment();
+    if (last != nullptr && environment == lastEnvironment) return last;
     const std::filesystem::path file = registryFile();
     std::lock_guard lock(mutex);
-    if (auto it = stores->find(file); it != stores->end()) return it->second;
+    if (auto it = stores->find(file); it != stores->end()) {
+        lastEnvironment = std::move(environment);
+        return last = it->second;
+    }
     auto opened = open(file);
     if (!opened) {
         trace(opened.error().detail);
@@ -665,7 +682,8 @@ Result<Store*> Store::forCurrentRoot()
     }
     Store* store = opened.value().release();
     stores->emplace(file, store);
-    return store;
+    lastEnvironment = std::move(environment);
+    return last = store;
 }
 
 Status Store::createKey(Root root, std::string_view path, std::string_view className, Key& out, bool* created)
@@ -777,6 +795,12 @@ Status Store::setValue(Root root, std::string_view path, std::string_view name, 
     }
     std::lock_guard lock(m->mutex);
     if (m->readOnly) return Status::ReadOnly;
+    // The engines set the same flags and replies over and over; a set that changes nothing is left
+    // out, with its flush: whoever set the value before made it as durable as it asked.
+    if (m->counters && m->transactionDepth == 0) {
+        const std::int64_t id = m->cachedKeyId(root, normal);
+        if (id > 0 && m->knownToHold(id, name, type, data)) return Status::Ok;
+    }
     ResetOnExit done{m->setByPath};
     m->setByPath.bind(1, static_cast<std::int64_t>(root))
         .bind(2, normal)

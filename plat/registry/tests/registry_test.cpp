@@ -320,6 +320,28 @@ TEST_F(Registry, AValueReadBeforeFollowsEveryChangeAnotherProcessMakes)
     EXPECT_EQ(store->openKey(Root::LocalMachine, "Printers\\Office", Query, key), Status::NotFound);
 }
 
+TEST_F(Registry, ASetOfTheValueThisProcessReadIsMadeOnceAnotherProcessChangedIt)
+{
+    create(Root::LocalMachine, "Engine");
+    const auto set = [&](Store& to, std::uint32_t v) {
+        return to.setValue(Root::LocalMachine, "Engine", "Flag", ValueType::Dword, std::as_bytes(std::span(&v, 1)),
+                           Store::Flush::Yes);
+    };
+    const auto flag = [&] {
+        std::uint32_t v = 0, size = 0;
+        EXPECT_EQ(
+            store->getValue(Root::LocalMachine, "Engine", "Flag", std::as_writable_bytes(std::span(&v, 1)), &size),
+            Status::Ok);
+        return v;
+    };
+    ASSERT_EQ(set(*store, 1), Status::Ok);
+    ASSERT_EQ(flag(), 1u);
+    ASSERT_EQ(set(*store, 1), Status::Ok);
+    ASSERT_EQ(exitCodeOf(forkWithStore([&](Store& other) { return set(other, 2) == Status::Ok ? 0 : 1; })), 0);
+    ASSERT_EQ(set(*store, 1), Status::Ok);
+    EXPECT_EQ(flag(), 1u) << "the set after the other process's was left out";
+}
+
 TEST_F(Registry, AValueReadAgainKeepsTheSizeAndShortBufferRules)
 {
     const std::string text = "Office PG-03";
