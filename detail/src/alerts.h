@@ -1,0 +1,69 @@
+#pragma once
+// How the detail program tells the user about a change without being asked: the alert rule (which
+// sound a status change plays), the open rules (when the hidden window shows itself and hides again)
+// and the settings both follow, as the settings page edits them and the store keeps them.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "facts/models.h"
+#include "printer_entry.h"
+
+namespace watchpanel {
+
+inline constexpr int kAlertSlots = 11;
+
+struct AlertSetting {
+    bool enabled = true;
+    bool hasSound = true;
+    std::string path;  // empty: no sound
+};
+
+// A printer's detail environment as the program holds it.
+struct DetailSettings {
+    bool hide = true;
+    std::uint32_t intervalMs = 5000;
+    bool topMost = false, openWhenPrinting = false, openOnError = true, sizeCheck = false, monitor = true;
+    int iconSet = 0;
+    int alertCount = kAlertSlots;
+    std::array<AlertSetting, kAlertSlots> alerts{};
+    bool applyPending = false;  // in memory only: the settings page had unapplied changes when left
+};
+
+// The family's alert types, in list order: their names and default sound file names.
+int alertTypeCount(facts::Family family);
+std::string alertTypeName(facts::Family family, int row);
+std::string defaultSoundFile(facts::Family family, int row);  // empty: the type has no sound
+// Every alert type of the family on with its default sound from the root's media folder, except the
+// page printers' "paper low", which is off.
+void applyAlertDefaults(facts::Family family, DetailSettings& settings);
+
+// The stored environment of `printer`; what the store cannot give comes from its fallbacks with the
+// family's alert defaults, and is stored at once.
+DetailSettings loadDetailSettings(const std::string& printer, facts::Family family);
+bool storeDetailSettings(const std::string& printer, const DetailSettings& settings);
+
+// The alert rule's memory, for the life of the process.
+class AlertRule {
+public:
+    // The sound to play for the entry's status, if its alert type is on and is new since the last
+    // alert that was on; nothing otherwise.
+    std::optional<std::string> soundFor(const PrinterEntry& entry, const DetailSettings& settings);
+
+private:
+    std::uint16_t m_previous = 0;
+};
+
+// The open rules' memory: whether the window was opened only because printing started.
+class OpenRules {
+public:
+    // Applies the rules to `entry` (its hide request); true when it changed.
+    bool apply(PrinterEntry& entry, bool forced);
+
+private:
+    bool m_openedForPrinting = false;
+};
+
+}  // namespace watchpanel
