@@ -56,13 +56,17 @@ private:
     std::uint16_t m_previous = 0;
 };
 
-// The open rules' memory: whether the window was opened only because printing started.
+// The open rules' memory: what the window last opened for, and whether it opened only because
+// printing started.
 class OpenRules {
 public:
-    // Applies the rules to `entry` (its hide request); true when it changed.
+    // Applies the rules to `entry` (its hide request); true when it changed. Forced (a double click
+    // on the tray icon) always opens.
     bool apply(PrinterEntry& entry, bool forced);
 
 private:
+    int m_errorOpenedFor = -1;  // the warning or error message the window opened for
+    bool m_printing = false;
     bool m_openedForPrinting = false;
 };
 
