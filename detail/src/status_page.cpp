@@ -139,6 +139,14 @@ Changes statusChanges(const PrinterEntry& entry, const std::int32_t* paper, int*
     return changes;
 }
 
+std::optional<std::string> statusMessage(const PrinterEntry& entry, const std::int32_t* paper)
+{
+    for (const ControlChange& c : statusChanges(entry, paper)) {
+        if (c.kind == ControlChange::Kind::Text && c.control == 1306) return c.text;
+    }
+    return std::nullopt;
+}
+
 Changes paperVisibility(std::uint32_t family, const std::int32_t* paper)
 {
     Changes changes;

@@ -44,6 +44,9 @@ std::optional<int> messageBase(std::uint32_t family, std::uint32_t model);
 // picture index out of range, an unknown model or family, or a missing text leaves that control as it
 // was. `explanation` receives the explanation's string number when the texts change.
 Changes statusChanges(const PrinterEntry& entry, const std::int32_t* paper, int* explanation = nullptr);
+// The status message as the page shows it (control 1306), ink name filled in; nothing when the page
+// would leave it as it was.
+std::optional<std::string> statusMessage(const PrinterEntry& entry, const std::int32_t* paper);
 
 // Which paper, toner and ink controls the page shows; set each time the status page is selected.
 Changes paperVisibility(std::uint32_t family, const std::int32_t* paper);
