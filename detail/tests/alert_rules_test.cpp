@@ -14,7 +14,8 @@ namespace {
 DetailSettings pageDefaults()
 {
     DetailSettings settings;
-    for (int row = 0; row < kAlertSlots; ++row) settings.alerts[row] = {true, true, "/media/" + std::to_string(row) + ".WAV"};
+    for (int row = 0; row < kAlertSlots; ++row)
+        settings.alerts[row] = {true, true, "/media/" + std::to_string(row) + ".WAV"};
     settings.alerts[3].enabled = false;
     return settings;
 }

@@ -172,11 +172,12 @@ void Engine::clearRunFlags()
 
 std::string Engine::keyPath(EngineKey key) const
 {
-    Session s = session();
+    // Only the one path: every store access of every loop asks for it.
+    std::lock_guard lock(m_sessionMutex);
     switch (key) {
-    case EngineKey::Printer: return s.printerKey;
-    case EngineKey::DriverData: return s.driverDataKey;
-    case EngineKey::Store: return s.storeKey;
+    case EngineKey::Printer: return m_session.printerKey;
+    case EngineKey::DriverData: return m_session.driverDataKey;
+    case EngineKey::Store: return m_session.storeKey;
     }
     return {};
 }

@@ -88,9 +88,10 @@ void makePrivate(const fs::path& path)
 
 fs::path systemRoot() { return madeFolder(rootFromEnvironment()); }
 
-std::string rootEnvironment()
+const std::string& rootEnvironment()
 {
-    std::string names;
+    thread_local std::string names;  // rebuilt in place: no allocation once it has grown
+    names.clear();
     for (const char* variable : {"KESTREL_ROOT", "XDG_DATA_HOME", "HOME"}) {
         const char* value = std::getenv(variable);
         names.append(value != nullptr ? value : "").push_back('\0');

@@ -22,8 +22,9 @@ namespace plat {
 
 std::filesystem::path systemRoot();
 // The environment that names the root, as one text: equal texts name the same root. Cheap, and makes
-// no folder; for code that keeps something per root and asks many times a second.
-std::string rootEnvironment();
+// no folder; for code that keeps something per root and asks many times a second. The text is the
+// calling thread's, valid until its next call.
+const std::string& rootEnvironment();
 std::filesystem::path registryFile();  // systemRoot()/registry.db (the folder is made, not the file)
 std::filesystem::path windowsDir();    // with its media/, system/ and RCTOOL/ folders
 std::filesystem::path runDir();

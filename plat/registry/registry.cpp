@@ -223,6 +223,7 @@ struct Store::Impl {
     std::unordered_map<std::string, CachedId> cachedIds;          // by root and path
     std::unordered_map<std::string, CachedValue> cachedValues;    // by key id and value name
     std::unordered_map<std::int64_t, CachedListing> cachedLists;  // by key id
+    std::string cacheKey;                                         // built for each lookup, kept for its room
     // Key id and value name of each change; id 0 for a key made or deleted.
     std::vector<std::pair<std::int64_t, std::string>> changedInTransaction;
     Statement findKey, insertKey, queryValue, setValue, deleteValue, listSubKeys, listValues, deleteSubtreeValues,
@@ -331,19 +332,24 @@ struct Store::Impl {
         return values;
     }
 
+    void valueCacheKey(std::int64_t id, std::string_view name)
+    {
+        cacheKey.assign(reinterpret_cast<const char*>(&id), sizeof id).append(name);
+    }
+
     // keyId(), taken from an earlier read while no key was made or deleted since.
     std::int64_t cachedKeyId(Root root, const std::string& path)
     {
         if (!counters || transactionDepth > 0) return keyId(root, path);
         const std::uint32_t keys = counters->keys();  // before the read, so that a change after it shows
-        std::string cacheKey = std::to_string(static_cast<int>(root)) + '\\' + path;
+        cacheKey.assign(1, static_cast<char>('0' + static_cast<int>(root))).append(path);
         if (auto it = cachedIds.find(cacheKey);
             it != cachedIds.end() && it->second.keys == keys && fresh(it->second.readAt))
             return it->second.id;
         const std::int64_t id = keyId(root, path);
         if (id >= 0) {
             if (cachedIds.size() >= kCachedReadsMax) cachedIds.clear();
-            cachedIds[std::move(cacheKey)] = {keys, id, std::chrono::steady_clock::now()};
+            cachedIds[cacheKey] = {keys, id, std::chrono::steady_clock::now()};
         }
         return id;
     }
@@ -354,7 +360,7 @@ struct Store::Impl {
     {
         const std::uint32_t keys = counters->keys();
         const std::uint32_t values = counters->valueOf(id, name);
-        std::string cacheKey = std::to_string(id) + '\\' + std::string(name);
+        valueCacheKey(id, name);
         auto it = cachedValues.find(cacheKey);
         if (it == cachedValues.end() || it->second.keys != keys || it->second.values != values ||
             !fresh(it->second.readAt)) {
@@ -369,7 +375,7 @@ struct Store::Impl {
                 read.data.assign(data, data + sqlite3_column_bytes(queryValue.get(), 1));
             }
             if (cachedValues.size() >= kCachedReadsMax) cachedValues.clear();
-            it = cachedValues.insert_or_assign(std::move(cacheKey), std::move(read)).first;
+            it = cachedValues.insert_or_assign(cacheKey, std::move(read)).first;
         }
         if (!it->second.found) return Status::NotFound;
         return copyOut(it->second.type, it->second.data, buffer, size, type);
@@ -378,7 +384,8 @@ struct Store::Impl {
     // Whether the value is known to hold exactly this, from a read no change has made stale since.
     bool knownToHold(std::int64_t id, std::string_view name, ValueType type, std::span<const std::byte> data)
     {
-        const auto it = cachedValues.find(std::to_string(id) + '\\' + std::string(name));
+        valueCacheKey(id, name);
+        const auto it = cachedValues.find(cacheKey);
         return it != cachedValues.end() && it->second.found && it->second.keys == counters->keys() &&
                it->second.values == counters->valueOf(id, name) && fresh(it->second.readAt) &&
                it->second.type == type && std::ranges::equal(it->second.data, data);
@@ -667,12 +674,12 @@ Result<Store*> Store::forCurrentRoot()
     // Asked many times a second: while the environment names the same root, so is the store.
     thread_local std::string lastEnvironment;
     thread_local Store* last = nullptr;
-    std::string environment = rootEnvironment();
+    const std::string& environment = rootEnvironment();
     if (last != nullptr && environment == lastEnvironment) return last;
     const std::filesystem::path file = registryFile();
     std::lock_guard lock(mutex);
     if (auto it = stores->find(file); it != stores->end()) {
-        lastEnvironment = std::move(environment);
+        lastEnvironment = environment;
         return last = it->second;
     }
     auto opened = open(file);
@@ -682,7 +689,7 @@ Result<Store*> Store::forCurrentRoot()
     }
     Store* store = opened.value().release();
     stores->emplace(file, store);
-    lastEnvironment = std::move(environment);
+    lastEnvironment = environment;
     return last = store;
 }
 
