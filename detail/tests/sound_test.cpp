@@ -381,4 +381,36 @@ TEST_F(DesktopSound, ANewPlayEndsTheRunningOne)
     EXPECT_EQ(ends, 2);
 }
 
+TEST_F(DesktopSound, AWaveFileTheOutputCannotTakeIsRefusedOrEndsAtOnce)
+{
+    // A compressed format with a header of the right shape: the reader takes it, the output may not.
+    const fs::path file = root.path() / "adpcm.wav";
+    writeFile(file, riff(chunk("fmt ", fmtBody(1, 22050, 4, 2)) + chunk("data", std::string(512, '\x11'))));
+    if (sound->play(file.string())) {
+        ASSERT_TRUE(processUntil([&] { return ends > 0; }));
+        EXPECT_FALSE(sound->playing());
+    }
+    QCoreApplication::processEvents();
+    EXPECT_LE(ends, 1);
+    EXPECT_FALSE(sound->playing());
+}
+
+TEST_F(DesktopSound, TheEndNoticeMayStartTheNextPlay)
+{
+    installDefaultSounds();
+    const fs::path media = plat::windowsDir() / "media";
+    if (!sound->play((media / "12ERROR.WAV").string())) GTEST_SKIP() << "no sound device on this machine";
+    bool restarted = false;
+    sound->onFinished([&] {
+        ++ends;
+        if (ends == 1) restarted = sound->play((media / "02STOP.WAV").string());
+    });
+    sound->stop();
+    EXPECT_EQ(ends, 1);
+    EXPECT_TRUE(restarted);
+    EXPECT_TRUE(sound->playing());
+    ASSERT_TRUE(processUntil([&] { return ends == 2; }));
+    EXPECT_FALSE(sound->playing());
+}
+
 }  // namespace
