@@ -4,10 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUiLoader>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +27,7 @@
 #include "plat/heap/heap.h"
 #include "plat/registry/registry.h"
 #include "settings_page.h"
+#include "settings_widget.h"
 #include "sound.h"
 #include "testsupport/temp_root.h"
 #include "watchcore.h"
@@ -695,6 +706,221 @@ TEST_F(SettingsRules, AnAlertSoundEndingDoesNotTouchTheTestButtons)
     const Controls before = page.controls();
     host.fakeSound.finish();
     EXPECT_EQ(page.controls(), before);
+}
+
+// ---- The page's widgets ------------------------------------------------------------------------------------
+
+std::unique_ptr<QWidget> loadPage()
+{
+    QFile file(QStringLiteral(":/ui/1700.ui"));
+    if (!file.open(QIODevice::ReadOnly)) return nullptr;
+    QUiLoader loader;
+    std::unique_ptr<QWidget> page(loader.load(&file));
+    if (page) {
+        page->resize(page->sizeHint());
+        page->show();
+    }
+    return page;
+}
+
+template <class W = QWidget>
+W* numbered(QWidget* page, int number)
+{
+    return page->findChild<W*>(QStringLiteral("c%1").arg(number));
+}
+
+class SettingsWidgets : public SettingsRules {
+protected:
+    void SetUp() override
+    {
+        SettingsRules::SetUp();
+        page = loadPage();
+        ASSERT_TRUE(page);
+        widget = std::make_unique<SettingsWidget>(host);
+        host.fakeSound.onFinished([this] { widget->soundFinished(); });
+        widget->attach(page.get());
+        widget->loadFromStore();
+        widget->pageSelected();
+        list = numbered<QTreeWidget>(page.get(), sc::kAlertList);
+        ASSERT_NE(list, nullptr);
+    }
+
+    void clickCheckMark(int row)
+    {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, SettingsWidget::checkMarkArea(list, row).center());
+    }
+    void clickLabel(int row)
+    {
+        const QRect cell = list->visualRect(list->model()->index(row, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(cell.right() - 4, cell.center().y()));
+    }
+    bool checked(int row) { return list->topLevelItem(row)->checkState(0) == Qt::Checked; }
+    bool enabled(int number) { return numbered(page.get(), number)->isEnabled(); }
+    void click(int number) { QTest::mouseClick(numbered(page.get(), number), Qt::LeftButton); }
+
+    FakeHost host;
+    std::unique_ptr<QWidget> page;
+    std::unique_ptr<SettingsWidget> widget;
+    QTreeWidget* list = nullptr;
+};
+
+TEST_F(SettingsWidgets, TheTemplateShowsThePageWithMnemonicCaptions)
+{
+    EXPECT_EQ(numbered<QPushButton>(page.get(), sc::kApply)->text(), QString::fromUtf8("更新(&P)"));
+    EXPECT_EQ(numbered<QPushButton>(page.get(), sc::kBrowse)->text(), QString::fromUtf8("参照(&B)..."));
+    EXPECT_EQ(numbered<QLabel>(page.get(), sc::kSoundLabel)->buddy(), numbered(page.get(), sc::kSoundName));
+    EXPECT_FALSE(enabled(sc::kApply));
+    EXPECT_FALSE(enabled(sc::kSoundName));
+    EXPECT_FALSE(enabled(sc::kStop));
+    auto* slider = numbered<QSlider>(page.get(), sc::kInterval);
+    EXPECT_EQ(slider->minimum(), 2);
+    EXPECT_EQ(slider->maximum(), 10);
+    EXPECT_EQ(slider->value(), 5);
+    ASSERT_EQ(list->topLevelItemCount(), 10);
+    EXPECT_EQ(list->topLevelItem(3)->text(0), QString::fromUtf8("用紙残量少"));
+    EXPECT_EQ(list->topLevelItem(2)->text(1), QStringLiteral("03PPROUT.WAV"));
+    EXPECT_FALSE(checked(3));
+}
+
+TEST_F(SettingsWidgets, ClicksOnTheListToggleOrSelect)
+{
+    clickCheckMark(3);
+    EXPECT_TRUE(checked(3));
+    EXPECT_TRUE(enabled(sc::kApply));
+    EXPECT_EQ(widget->state().controls().selected, -1);  // a check mark click selects nothing
+    EXPECT_FALSE(enabled(sc::kSoundName));
+
+    clickLabel(2);
+    EXPECT_TRUE(checked(2));
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(2));
+    EXPECT_TRUE(enabled(sc::kSoundName));
+    EXPECT_EQ(numbered<QComboBox>(page.get(), sc::kSoundName)->currentText(), QStringLiteral("03PPROUT.WAV"));
+
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_FALSE(checked(2));
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(3));
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(9));
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 2));
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(9));  // below the items: nothing changes
+}
+
+TEST_F(SettingsWidgets, NoSoundInTheListClearsTheAlertTypesSound)
+{
+    clickLabel(1);
+    auto* sounds = numbered<QComboBox>(page.get(), sc::kSoundName);
+    ASSERT_EQ(sounds->itemText(0), QString::fromUtf8(kNoSoundItem));
+    sounds->activated(0);  // as the user's choice
+    EXPECT_EQ(list->topLevelItem(1)->text(1), QString());
+    EXPECT_FALSE(enabled(sc::kPlay));
+    EXPECT_EQ(numbered(page.get(), sc::kFormat)->accessibleDescription(), QString::fromUtf8("ｻｳﾝﾄﾞなし"));
+    click(sc::kApply);
+    EXPECT_FALSE(enabled(sc::kApply));
+    EXPECT_FALSE(loadDetailSettings(kPrinter, Family::Page).alerts[1].hasSound);
+}
+
+TEST_F(SettingsWidgets, ANonRiffFileShowsFormat300)
+{
+    writeFile(plat::windowsDir() / "media" / "text.wav", "plain text, no RIFF form");
+    clickLabel(0);
+    auto* sounds = numbered<QComboBox>(page.get(), sc::kSoundName);
+    const int index = sounds->findText(QStringLiteral("text.wav"));
+    ASSERT_GT(index, 0);
+    sounds->activated(index);
+    EXPECT_EQ(host.picturesAsked.back(), mediaPath("text.wav"));
+    EXPECT_EQ(numbered(page.get(), sc::kFormat)->property("kestrelPicture").toInt(), 300);
+    EXPECT_EQ(numbered(page.get(), sc::kFormat)->accessibleDescription(), QString::fromUtf8("ﾓﾉﾗﾙ 22kHz未満 8ﾋﾞｯﾄ"));
+}
+
+TEST_F(SettingsWidgets, TestButtonsFollowThePlay)
+{
+    clickLabel(0);
+    click(sc::kPlay);
+    EXPECT_FALSE(enabled(sc::kPlay));
+    EXPECT_TRUE(enabled(sc::kStop));
+    click(sc::kStop);
+    EXPECT_TRUE(enabled(sc::kPlay));
+    EXPECT_FALSE(enabled(sc::kStop));
+    click(sc::kPlay);
+    host.fakeSound.finish();
+    EXPECT_TRUE(enabled(sc::kPlay));
+    EXPECT_FALSE(enabled(sc::kStop));
+}
+
+TEST_F(SettingsWidgets, BrowseTakesTheChosenFile)
+{
+    const std::string chosen = (root.path() / "sounds" / "bell.wav").string();
+    writeFile(chosen, "RIFF");
+    clickLabel(4);
+    host.fileChoice = chosen;
+    click(sc::kBrowse);
+    EXPECT_EQ(list->topLevelItem(4)->text(1), QStringLiteral("bell.wav"));
+    auto* sounds = numbered<QComboBox>(page.get(), sc::kSoundName);
+    EXPECT_EQ(sounds->currentText(), QStringLiteral("bell.wav"));
+    EXPECT_EQ(sounds->count(), 2);
+    EXPECT_TRUE(enabled(sc::kApply));
+}
+
+TEST_F(SettingsWidgets, AChangeSurvivesThePageBeingRebuilt)
+{
+    numbered<QSlider>(page.get(), sc::kInterval)->setValue(8);
+    EXPECT_TRUE(enabled(sc::kApply));
+    widget->pageLeft();
+    page = loadPage();  // the section list pruned the page and makes it anew
+    widget->attach(page.get());
+    widget->pageSelected();
+    EXPECT_EQ(numbered<QSlider>(page.get(), sc::kInterval)->value(), 8);
+    EXPECT_TRUE(enabled(sc::kApply));
+    EXPECT_EQ(loadDetailSettings(kPrinter, Family::Page).intervalMs, 5000u);
+}
+
+TEST_F(SettingsWidgets, EveryControlRoundTripsThroughTheStore)
+{
+    numbered<QSlider>(page.get(), sc::kInterval)->setValue(9);
+    for (int number : {sc::kOnTop, sc::kOpenWhenPrinting, sc::kOpenOnError, sc::kSizeCheck}) click(number);
+    host.trayChoice = 5;
+    click(sc::kTrayIcon);
+    clickCheckMark(0);
+    clickCheckMark(3);
+    clickLabel(6);
+    auto* sounds = numbered<QComboBox>(page.get(), sc::kSoundName);
+    sounds->activated(sounds->findText(QStringLiteral("chime.wav")));
+    clickLabel(7);
+    sounds->activated(0);
+    click(sc::kMonitor);
+    click(sc::kApply);
+    EXPECT_FALSE(enabled(sc::kApply));
+
+    FakeHost fresh;
+    auto again = loadPage();
+    SettingsWidget other(fresh);
+    other.attach(again.get());
+    other.loadFromStore();
+    other.pageSelected();
+    EXPECT_EQ(numbered<QSlider>(again.get(), sc::kInterval)->value(), 9);
+    EXPECT_TRUE(numbered<QCheckBox>(again.get(), sc::kOnTop)->isChecked());
+    EXPECT_TRUE(numbered<QCheckBox>(again.get(), sc::kOpenWhenPrinting)->isChecked());
+    EXPECT_FALSE(numbered<QCheckBox>(again.get(), sc::kOpenOnError)->isChecked());
+    EXPECT_TRUE(numbered<QCheckBox>(again.get(), sc::kSizeCheck)->isChecked());
+    EXPECT_FALSE(numbered<QCheckBox>(again.get(), sc::kMonitor)->isChecked());
+    EXPECT_FALSE(numbered(again.get(), sc::kTrayIcon)->isEnabled());
+    EXPECT_EQ(other.state().iconSet(), 5);
+    auto* otherList = numbered<QTreeWidget>(again.get(), sc::kAlertList);
+    EXPECT_EQ(otherList->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(otherList->topLevelItem(3)->checkState(0), Qt::Checked);
+    EXPECT_EQ(otherList->topLevelItem(6)->text(1), QStringLiteral("chime.wav"));
+    EXPECT_EQ(otherList->topLevelItem(7)->text(1), QString());
+    EXPECT_EQ(otherList->topLevelItem(8)->text(1), QStringLiteral("11COMERR.WAV"));
+    for (int row = 0; row < 10; ++row) {
+        EXPECT_EQ(otherList->topLevelItem(row)->checkState(0), list->topLevelItem(row)->checkState(0)) << row;
+        EXPECT_EQ(otherList->topLevelItem(row)->text(1), list->topLevelItem(row)->text(1)) << row;
+    }
+    EXPECT_FALSE(numbered(again.get(), sc::kApply)->isEnabled());
+    EXPECT_EQ(fresh.entry.StatusInterval, 9000u);
+    EXPECT_EQ(fresh.onTop, true);
+    EXPECT_EQ(fresh.trayShown, false);
 }
 
 }  // namespace
