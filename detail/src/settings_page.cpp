@@ -85,6 +85,8 @@ void SettingsPage::selected()
 {
     PrinterEntry entry{};
     if (!m_host.readEntry(entry)) return;
+    // Shown before the first status tick read the store: read it now rather than show bare fallbacks.
+    if (!m_loaded) loadFromStore();
     m_current = true;
     Controls& c = m_controls;
     const bool slowNetwork = entry.NetworkPort == 1 && entry.NetworkKind == 2;
@@ -117,6 +119,7 @@ void SettingsPage::left()
 
 void SettingsPage::loadFromStore()
 {
+    m_loaded = true;
     m_applied = m_host.loadSettings(m_host.printerName(), m_family);
     m_applied.applyPending = false;
     m_record = m_applied;
@@ -404,9 +407,11 @@ void SettingsPage::soundFinished()
 
 void SettingsPage::apply()
 {
+    PrinterEntry entry{};
+    if (!m_host.readEntry(entry)) return;  // the slot cannot be read: the command is ignored
     DetailSettings s = fromControls(m_record);
     s.applyPending = false;
-    if (PrinterEntry entry{}; m_host.readEntry(entry)) s.hide = entry.HideRequest != 0;
+    s.hide = entry.HideRequest != 0;
     putIntoEffect(s);
     m_applied = s;
     m_record = s;

@@ -34,10 +34,11 @@ public:
     virtual bool readEntry(PrinterEntry& entry) = 0;
     // Reads the slot's record, lets `change` edit it and writes it back; false when it cannot.
     virtual bool updateEntry(const std::function<void(PrinterEntry&)>& change) = 0;
-    // The detail window keeps or loses its always-on-top position, without moving or resizing.
+    // The detail window keeps or loses its always-on-top position, without moving or resizing. Called on
+    // every load and each time the page is selected: cheap, and no flicker, when nothing changes.
     virtual void setAlwaysOnTop(bool on) = 0;
-    // Adds (true) or deletes (false) the window's tray icon; the icon and tooltip follow the entry,
-    // which is written before this is called.
+    // Adds (true) or deletes (false) the window's tray icon and refreshes its icon and tooltip from the
+    // entry, which is written before this is called. Called as often as setAlwaysOnTop.
     virtual void setTrayShown(bool shown) = 0;
     // The sound the window plays with; its ends reach the page through SettingsPage::soundFinished().
     virtual Sound& sound() = 0;
@@ -107,7 +108,8 @@ public:
     explicit SettingsPage(SettingsHost& host);
 
     // The page was selected: its set-up for the printer on the entry, then its controls from the
-    // record kept for it. Ignored when the entry cannot be read.
+    // record kept for it (read from the store first if that never happened). Ignored when the entry
+    // cannot be read.
     void selected();
     // Another page was selected: the controls' values become the record kept for the page, with
     // "apply pending" when "更新" was enabled. Nothing is written.
@@ -153,7 +155,7 @@ public:
     void testStop();
     // The host's sound ended (finished or stopped).
     void soundFinished();
-    // "更新".
+    // "更新". Ignored when the entry cannot be read.
     void apply();
 
     // The folder the sound list was filled from ("" when it shows the media folder for no sound).
@@ -182,6 +184,7 @@ private:
     int m_iconSet = 0;
     std::string m_folder;  // the folder the sound list shows, "" for the media folder of no sound
     bool m_current = false;
+    bool m_loaded = false;
     bool m_testPlaying = false;
 };
 

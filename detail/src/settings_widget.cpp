@@ -33,45 +33,19 @@ struct Caption {
     const char* text;
 };
 constexpr Caption kCaptions[] = {
-    {kIntervalGroup,
-     "ｽﾃｰﾀｽ確認の頻度(\x1e"
-     "F\x1fｽ)"},
-    {kWindowGroup,
-     "ｳｲﾝﾄﾞｳ(\x1e"
-     "W\x1fｳ)"},
-    {kMonitor,
-     "ﾓﾆﾀする(\x1e"
-     "M\x1fﾓ)"},
-    {kTrayIcon,
-     "ﾄﾚｲｱｲｺﾝ(\x1e"
-     "I\x1fﾄ)..."},
-    {kSizeCheck,
-     "印刷前の紙ｻｲｽﾞﾁｪｯｸ(\x1e"
-     "S\x1fｻ)"},
-    {kAlertGroup,
-     "ｱﾗｰﾑ通知(\x1e"
-     "A\x1fｱ)"},
-    {kAllOn,
-     "すべて有効(\x1e"
-     "E\x1fﾕ)"},
-    {kAllOff,
-     "すべて無効(\x1e"
-     "V\x1fﾑ)"},
-    {kDefaults,
-     "標準に戻す(\x1e"
-     "D\x1fﾋ)"},
-    {kSoundLabel,
-     "ｻｳﾝﾄﾞ名(\x1e"
-     "N\x1fｻ) :"},
-    {kBrowse,
-     "参照(\x1e"
-     "B\x1fﾘ)..."},
-    {kTestLabel,
-     "ﾃｽﾄ(\x1e"
-     "T\x1fﾃ) :"},
-    {kApply,
-     "更新(\x1e"
-     "P\x1fｺ)"},
+    {kIntervalGroup, "ｽﾃｰﾀｽ確認の頻度(\u001eF\u001fｽ)"},
+    {kWindowGroup, "ｳｲﾝﾄﾞｳ(\u001eW\u001fｳ)"},
+    {kMonitor, "ﾓﾆﾀする(\u001eM\u001fﾓ)"},
+    {kTrayIcon, "ﾄﾚｲｱｲｺﾝ(\u001eI\u001fﾄ)..."},
+    {kSizeCheck, "印刷前の紙ｻｲｽﾞﾁｪｯｸ(\u001eS\u001fｻ)"},
+    {kAlertGroup, "ｱﾗｰﾑ通知(\u001eA\u001fｱ)"},
+    {kAllOn, "すべて有効(\u001eE\u001fﾕ)"},
+    {kAllOff, "すべて無効(\u001eV\u001fﾑ)"},
+    {kDefaults, "標準に戻す(\u001eD\u001fﾋ)"},
+    {kSoundLabel, "ｻｳﾝﾄﾞ名(\u001eN\u001fｻ) :"},
+    {kBrowse, "参照(\u001eB\u001fﾘ)..."},
+    {kTestLabel, "ﾃｽﾄ(\u001eT\u001fﾃ) :"},
+    {kApply, "更新(\u001eP\u001fｺ)"},
 };
 
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }

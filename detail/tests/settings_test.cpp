@@ -36,11 +36,6 @@ using namespace watchpanel;
 using facts::Family;
 namespace sc = watchpanel::settings_control;
 
-// The real format picture comes with the sound module; where it is not linked in, its test is skipped.
-namespace watchpanel {
-int waveFormatPicture(const std::string& path) __attribute__((weak));
-}
-
 namespace {
 
 constexpr const char* kPrinter = "PG-03 Accounts";
@@ -121,8 +116,11 @@ public:
     {
         picturesAsked.push_back(path);
         if (path.empty()) return kNoFilePicture;
-        if (watchpanel::waveFormatPicture != nullptr) return watchpanel::waveFormatPicture(path);
-        return 300;
+#ifdef KESTREL_WAVE_FORMAT
+        return watchpanel::waveFormatPicture(path);
+#else
+        return 300;  // what the reader gives for a file that is not a wave form
+#endif
     }
     DetailSettings loadSettings(const std::string& printer, Family family) override
     {
@@ -329,6 +327,37 @@ TEST_F(SettingsRules, AnUnreadableEntryLeavesThePageAsItWas)
     page.selected();
     EXPECT_FALSE(page.current());
     EXPECT_EQ(page.controls(), before);
+}
+
+TEST_F(SettingsRules, SelectedBeforeAnyLoadReadsTheStoreOnce)
+{
+    DetailSettings stored;
+    applyAlertDefaults(Family::Page, stored);
+    stored.intervalMs = 6000;
+    ASSERT_TRUE(storeDetailSettings(kPrinter, stored));
+    FakeHost host;
+    SettingsPage page(host);
+    page.selected();
+    EXPECT_EQ(host.loads, 1);
+    EXPECT_EQ(page.controls().intervalPosition, 6);
+    page.left();
+    page.selected();
+    EXPECT_EQ(host.loads, 1);
+}
+
+TEST_F(SettingsRules, ApplyIsIgnoredWhileTheEntryCannotBeRead)
+{
+    FakeHost host;
+    SettingsPage page(host);
+    page.loadFromStore();
+    page.selected();
+    page.setOnTop(true);
+    host.entryReadable = false;
+    const int stores = host.stores;
+    page.apply();
+    EXPECT_EQ(host.stores, stores);
+    EXPECT_TRUE(page.controls().applyEnabled);
+    EXPECT_FALSE(page.applied().topMost);
 }
 
 TEST_F(SettingsRules, LoadingFromTheStoreReachesTheEntryTheWindowAndTheTray)
@@ -641,7 +670,9 @@ TEST_F(SettingsRules, FormatPictureComesFromTheHostForTheChosenFile)
 
 TEST_F(SettingsRules, AFileThatIsNotRiffShowsPicture300)
 {
-    if (watchpanel::waveFormatPicture == nullptr) GTEST_SKIP() << "the sound module is not linked in";
+#ifndef KESTREL_WAVE_FORMAT
+    GTEST_SKIP() << "the wave format reader is not built here";
+#endif
     writeFile(plat::windowsDir() / "media" / "text.wav", "this is not a RIFF file at all");
     FakeHost host;
     SettingsPage page(host);
