@@ -1,7 +1,6 @@
 // The family's alert types and their default sounds, and a printer's detail settings between the store
 // (one DetailEnviron record through Watchcore) and the program.
 
-#include <cstring>
 #include <memory>
 
 #include "alerts.h"

@@ -79,6 +79,8 @@ void SettingsWidget::attach(QWidget* page)
     m_page = page;
     m_list = qobject_cast<QTreeWidget*>(control(kAlertList));
     m_sounds = qobject_cast<QComboBox*>(control(kSoundName));
+    m_listObject = nullptr;
+    m_viewportObject = nullptr;
     if (m_list) {
         m_list->setColumnCount(2);
         m_list->setHeaderHidden(true);
@@ -89,6 +91,8 @@ void SettingsWidget::attach(QWidget* page)
         m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_list->installEventFilter(this);
         m_list->viewport()->installEventFilter(this);
+        m_listObject = m_list.data();
+        m_viewportObject = m_list->viewport();
     }
     if (auto* play = qobject_cast<QPushButton*>(control(kPlay))) {
         play->setIcon(play->style()->standardIcon(QStyle::SP_MediaPlay));
@@ -342,15 +346,16 @@ bool SettingsWidget::listMouse(QEvent* event)
 
 bool SettingsWidget::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_list && watched == m_list) {
+    // Compared as plain objects: while the list is being destroyed it is no longer a QTreeWidget.
+    if (watched == m_listObject.data()) {
         if (event->type() == QEvent::KeyPress) return listKey(static_cast<QKeyEvent*>(event)->key());
-        if (event->type() == QEvent::FocusIn) m_list->viewport()->update();
-    } else if (m_list && watched == m_list->viewport()) {
+        if (event->type() == QEvent::FocusIn && m_list) m_list->viewport()->update();
+    } else if (watched == m_viewportObject.data()) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
         case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove: return listMouse(event);
+        case QEvent::MouseMove: return m_list ? listMouse(event) : true;
         default: break;
         }
     }

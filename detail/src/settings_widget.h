@@ -70,6 +70,7 @@ private:
     QPointer<QWidget> m_page;
     QPointer<QTreeWidget> m_list;
     QPointer<QComboBox> m_sounds;
+    QPointer<QObject> m_listObject, m_viewportObject;  // what the event filter watches
 };
 
 // The file-open dialog for a sound ("ｳｪｰﾌﾞﾌｧｲﾙ (*.WAV)", existing files only) over `parent`, starting in
