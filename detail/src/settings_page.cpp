@@ -81,12 +81,21 @@ void SettingsPage::buildList()
     m_controls.selected = -1;
 }
 
+void SettingsPage::followFamily()
+{
+    // The window learns its family when it attaches to the slot, which may be after this was made.
+    if (m_host.family() == m_family) return;
+    m_family = m_host.family();
+    buildList();
+}
+
 void SettingsPage::selected()
 {
     PrinterEntry entry{};
     if (!m_host.readEntry(entry)) return;
     // Shown before the first status tick read the store: read it now rather than show bare fallbacks.
     if (!m_loaded) loadFromStore();
+    followFamily();
     m_current = true;
     Controls& c = m_controls;
     const bool slowNetwork = entry.NetworkPort == 1 && entry.NetworkKind == 2;
@@ -119,6 +128,7 @@ void SettingsPage::left()
 
 void SettingsPage::loadFromStore()
 {
+    followFamily();
     m_loaded = true;
     m_applied = m_host.loadSettings(m_host.printerName(), m_family);
     m_applied.applyPending = false;

@@ -165,6 +165,7 @@ public:
 
 private:
     void buildList();
+    void followFamily();
     // The controls from `settings`.
     void showValues(const DetailSettings& settings);
     // The entry, the window and the tray from `settings`.

@@ -75,7 +75,7 @@ private:
 
 class FakeHost : public SettingsHost {
 public:
-    explicit FakeHost(Family family = Family::Page, int model = 0) : m_family(family)
+    explicit FakeHost(Family family = Family::Page, int model = 0) : family_(family)
     {
         entry.PrinterFamily = static_cast<std::uint32_t>(family);
         entry.ModelCode = static_cast<std::uint32_t>(model);
@@ -83,7 +83,7 @@ public:
     }
 
     std::string printerName() const override { return kPrinter; }
-    Family family() const override { return m_family; }
+    Family family() const override { return family_; }
     bool readEntry(PrinterEntry& out) override
     {
         out = entry;
@@ -133,9 +133,7 @@ public:
     std::vector<std::string> picturesAsked;
     int loads = 0, stores = 0;
     bool storeWorks = true;
-
-private:
-    Family m_family;
+    Family family_;
 };
 
 // ---- The settings between the store and the program ----------------------------------------------------
@@ -223,6 +221,12 @@ TEST_F(SettingsRules, SetUpFollowsTheConnectionAndTheModel)
     EXPECT_EQ(slow->controls().intervalMax, 60);
     EXPECT_EQ(slow->controls().intervalPageStep, 10);
     EXPECT_EQ(slow->controls().intervalPosition, 5);
+
+    FakeHost late(Family::Page, 14);  // the window learns the family after the page was made
+    SettingsPage made(late);
+    late.family_ = Family::Impact;
+    made.selected();
+    EXPECT_EQ(made.controls().alerts.size(), 7u);
 
     for (int model : {2, 3, 4, 5, 9, 10, 11, 13, 14, 15, 16, 17}) {
         FakeHost inkjet(Family::Inkjet, model);
