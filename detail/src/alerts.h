@@ -4,6 +4,7 @@
 // and the settings both follow, as the settings page edits them and the store keeps them.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,8 @@
 namespace watchpanel {
 
 inline constexpr int kAlertSlots = 11;
+// A sound file's path, in bytes; a longer one is refused, never cut into the name of another file.
+inline constexpr std::size_t kMaxSoundPath = 259;
 
 struct AlertSetting {
     bool enabled = true;
@@ -39,6 +42,9 @@ std::string defaultSoundFile(facts::Family family, int row);  // empty: the type
 // Every alert type of the family on with its default sound from the root's media folder, except the
 // page printers' "paper low", which is off.
 void applyAlertDefaults(facts::Family family, DetailSettings& settings);
+// Whether `path` may be kept as a sound: not empty, at most kMaxSoundPath bytes, UTF-8 as the store keeps
+// its texts.
+bool acceptableSoundPath(const std::string& path);
 
 // The stored environment of `printer`; what the store cannot give comes from its fallbacks with the
 // family's alert defaults, and is stored at once.
