@@ -66,8 +66,7 @@ public:
                                                                                    : QPalette::Inactive;
         const bool selected = option.state & QStyle::State_Selected;
         if (selected) painter->fillRect(cell, option.palette.brush(group, QPalette::Highlight));
-        const QIcon icon = qvariant_cast<QIcon>(index.data(Qt::DecorationRole));
-        icon.paint(painter, QRect(cell.topLeft() + kIconOffset, kIconSize));
+        // The focus rectangle goes under the icon: some styles fill it with a tint.
         if (option.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
             focus.QStyleOption::operator=(option);
@@ -78,6 +77,8 @@ public:
             QStyle* style = widget ? widget->style() : nullptr;
             if (style) style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
         }
+        const QIcon icon = qvariant_cast<QIcon>(index.data(Qt::DecorationRole));
+        icon.paint(painter, QRect(cell.topLeft() + kIconOffset, kIconSize));
     }
 
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return kItemSize; }
