@@ -19,6 +19,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -332,6 +333,24 @@ TEST_F(PanelTrayTest, OnlyADoubleClickIsReported)
     EXPECT_EQ(doubleClicks.count(), 1);
 }
 
+// Not a check by default: with KESTREL_TRAY_WAIT=seconds it starts where the desktop has no tray yet and
+// waits that long for the icon to go into one; start a tray (a panel) meanwhile.
+TEST(PanelTrayLive, GoesIntoATrayThatStartsLater)
+{
+    bool given = false;
+    const int seconds = qEnvironmentVariable("KESTREL_TRAY_WAIT").toInt(&given);
+    if (!given || seconds <= 0) GTEST_SKIP() << "set KESTREL_TRAY_WAIT and start a tray while it waits";
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "start the tray after the test";
+    PanelTray tray;
+    tray.setShown(true);
+    tray.update(trayIconNumber(1, 1), QStringLiteral("PG: 用紙残量少"));
+    EXPECT_FALSE(tray.visibleInTray());
+    std::cout << "waiting for a tray" << std::endl;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tray.visibleInTray(); }, seconds * 1000));
+    tray.setShown(false);
+    EXPECT_FALSE(tray.visibleInTray());
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // The chooser
 
@@ -355,6 +374,9 @@ int choose(int current, const std::function<void(Chooser&)>& drive)
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         if (driven || dialog == nullptr || !dialog->isVisible()) return;
         driven = true;
+        // Keys go to the active window only (mnemonics, Escape): wait until the dialog is it.
+        dialog->activateWindow();
+        if (!QTest::qWaitForWindowActive(dialog)) ADD_FAILURE() << "the chooser did not become active";
         Chooser c{dialog, dialog->findChild<QListWidget*>(QStringLiteral("c2204")),
                   dialog->findChild<QPushButton*>(QStringLiteral("c1")),
                   dialog->findChild<QPushButton*>(QStringLiteral("c2"))};
