@@ -213,7 +213,10 @@ int chooseTrayIconSet(QWidget* parent, int current)
 
     QDialog dialog(parent);
     std::unique_ptr<QWidget> form = loadTemplate(2200);
-    if (!form || !form->layout()) return -1;
+    if (!form || !form->layout()) {
+        plat::trace("tray icon chooser: window template 2200 has no layout");
+        return -1;
+    }
     dialog.setWindowTitle(form->windowTitle());
     // Taking the template's layout moves its controls into the dialog; the empty form is then dropped.
     dialog.setLayout(form->layout());
