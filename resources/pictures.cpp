@@ -446,6 +446,47 @@ void drawGuide(QPainter& p, const GuideStep& step)
 }
 
 // ---------------------------------------------------------------------------------------------------------
+// Tray icons and the settings page's pictures
+
+constexpr int kTrayIconFirst = 800;
+constexpr int kTrayIconLast = 826;
+constexpr QSize kWaveFormatSize(32, 32);
+
+bool isTrayIcon(int number) { return number >= kTrayIconFirst && number <= kTrayIconLast; }
+bool isWaveFormat(int number) { return number >= 300 && number <= 311; }
+
+// The set's glyph with the level's badge on top: three pictures of one printer that differ only in the
+// corner, so the level is what the eye catches.
+void drawTrayIcon(QPainter& p, int number, const QRectF& area)
+{
+    const int set = (number - kTrayIconFirst) / 3;
+    const int level = (number - kTrayIconFirst) % 3;
+    drawing(QStringLiteral("tray/set%1").arg(set)).render(&p, area);
+    if (level == 1) drawing(QStringLiteral("tray/warning")).render(&p, area);
+    if (level == 2) drawing(QStringLiteral("tray/error")).render(&p, area);
+}
+
+// Code = 6 for two channels or more, + 4 for a rate above 22050 (+ 2 for exactly 22050), + 1 for more than
+// 8 bits: the speakers show the channels, the bars the rate, the badge the sample size.
+void drawWaveFormat(QPainter& p, int code)
+{
+    const QRectF area(QPointF(0, 0), QSizeF(kWaveFormatSize));
+    const bool stereo = code >= 6;
+    const int rateClass = (code % 6) / 2;  // 0 below 22050, 1 at 22050, 2 above
+    const bool wide = code % 2 == 1;
+    drawing(stereo ? QStringLiteral("settings/wave_stereo") : QStringLiteral("settings/wave_mono")).render(&p, area);
+    for (int i = 0; i < 3; ++i) {
+        const qreal height = 4 + 3 * i;
+        p.setPen(QPen(kOutline, 1));
+        p.setBrush(i <= rateClass ? QColor(0x2f, 0x74, 0xc0) : QColor(Qt::white));
+        p.drawRect(QRectF(1.5 + 4 * i, 30.5 - height, 3, height));
+    }
+    drawing(wide ? QStringLiteral("settings/bits16") : QStringLiteral("settings/bits8")).render(&p, area);
+}
+
+bool isSettingsDrawing(int number) { return number == 112 || number == 113 || number == 114 || number == 312; }
+
+// ---------------------------------------------------------------------------------------------------------
 
 constexpr int kIcons[] = {100, 128, 130, 131, 137, 138, 139, 140, 141, 142, 143, 144,  145,
                           146, 147, 700, 701, 702, 703, 710, 711, 720, 721, 722, 57667};
@@ -487,6 +528,12 @@ QPixmap render(int number, qreal ratio)
         drawCartridge(p, QStringLiteral("levels/cartridge_black"), {{"black", QColor(0x2b, 0x2f, 0x34)}}, number - 220);
     } else if (const GuideStep* step = guideStep(number)) {
         drawGuide(p, *step);
+    } else if (isTrayIcon(number)) {
+        drawTrayIcon(p, number, QRectF(QPointF(0, 0), QSizeF(size)));
+    } else if (isWaveFormat(number)) {
+        drawWaveFormat(p, number - 300);
+    } else if (isSettingsDrawing(number)) {
+        drawing(QStringLiteral("settings/") + QString::number(number)).render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
     } else if (isIcon(number)) {
         QSvgRenderer& svg = drawing(QStringLiteral("icons/") + QString::number(number));
         svg.render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
@@ -505,6 +552,9 @@ QSize pictureSize(int number)
     if (number >= 210 && number <= 215) return kColourCartridgeSize;
     if (number >= 220 && number <= 225) return kBlackCartridgeSize;
     if (guideStep(number)) return kGuideSize;
+    if (isTrayIcon(number)) return {16, 16};
+    if (number == 112 || number == 114) return {32, 16};
+    if (number == 113 || isWaveFormat(number) || number == 312) return kWaveFormatSize;
     if (number == 100 || number == 128 || (number >= 137 && number <= 147)) return {32, 32};
     if (isIcon(number)) return {16, 16};
     return {};
@@ -522,19 +572,22 @@ QPixmap picture(int number, qreal devicePixelRatio)
 
 QIcon icon(int number)
 {
-    if (!isIcon(number) && !isToolbarIcon(number)) return {};
-    QSvgRenderer& svg = drawing(QStringLiteral("icons/") + QString::number(number));
-    if (!svg.isValid()) return {};
+    const bool tray = isTrayIcon(number);
+    if (!tray && !isIcon(number) && !isToolbarIcon(number)) return {};
+    const int missingBefore = missingDrawings;
     QIcon result;
     for (int side : {16, 32}) {
         QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
-        svg.render(&p, QRectF(0, 0, side, side));
+        if (tray) drawTrayIcon(p, number, QRectF(0, 0, side, side));
+        else drawing(QStringLiteral("icons/") + QString::number(number)).render(&p, QRectF(0, 0, side, side));
         p.end();
         result.addPixmap(QPixmap::fromImage(std::move(image)));
     }
+    // An icon that lacks a drawing is not given out half drawn.
+    if (missingDrawings != missingBefore) return {};
     return result;
 }
 

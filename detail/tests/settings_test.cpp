@@ -107,11 +107,7 @@ public:
     {
         picturesAsked.push_back(path);
         if (path.empty()) return kNoFilePicture;
-#ifdef KESTREL_WAVE_FORMAT
         return watchpanel::waveFormatPicture(path);
-#else
-        return 300;  // what the reader gives for a file that is not a wave form
-#endif
     }
     DetailSettings loadSettings(const std::string& printer, Family family) override
     {
