@@ -266,6 +266,7 @@ void Panel::statusTick()
     }
     applyPrinterStatusFlag();
     applyRetryRule();
+    applyOpenRules(false);
     applyDisplayRules();
     refresh();
     serveJobWindowRequest();
@@ -292,6 +293,8 @@ bool Panel::refresh()
         m_view.redraw(entry);
     }
     if (!write(base, entry)) return false;
+    if (auto sound = m_alertRule.soundFor(entry, m_view.settings())) m_view.playAlert(*sound);
+    m_view.updateTray(entry);
     fUpDateDriverConfig(&entry, m_paper, m_information, m_lastReply, m_driverBlock, 0);
     return true;
 }
@@ -383,7 +386,13 @@ void Panel::closePressed()
 void Panel::foregroundRequested()
 {
     update([](PrinterEntry& e) { e.ForegroundRequest = 1; });
+    applyOpenRules(true);
     applyDisplayRules();
+}
+
+void Panel::applyOpenRules(bool forced)
+{
+    update([this, forced](PrinterEntry& e) { m_openRules.apply(e, forced); });
 }
 
 void Panel::shutdown()

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "alerts.h"
 #include "facts/models.h"
 #include "printer_entry.h"
 #include "status_page.h"
@@ -23,6 +24,12 @@ public:
     virtual void selectStatusPage() = 0;
     // Loads the settings page's values from the store.
     virtual void loadSettings() = 0;
+    // The settings as last loaded or applied; the alert rule follows them.
+    virtual const DetailSettings& settings() const = 0;
+    // Plays the sound of an alert that just came up.
+    virtual void playAlert(const std::string& path) = 0;
+    // The tray icon follows the entry: its status level and message.
+    virtual void updateTray(const PrinterEntry& entry) = 0;
     // Shows the window; `activate` when the user asked for it (the window then takes the focus).
     virtual void showWindow(bool activate) = 0;
     virtual void hideWindow() = 0;
@@ -80,6 +87,8 @@ public:
     void closePressed();
     // A tray double-click: bring the window up through the open rules.
     void foregroundRequested();
+    // Reads the entry, lets `change` edit a copy and writes it back.
+    bool update(const std::function<void(PrinterEntry&)>& change);
 
     // Runs the shutdown order once; the destructor runs it when nobody did.
     void shutdown();
@@ -103,8 +112,6 @@ public:
 private:
     // Writes `entry`, changed from `base`, and reads the slot back into lastEntry().
     bool write(const PrinterEntry& base, const PrinterEntry& entry);
-    // Reads the entry, lets `change` edit a copy and writes it back.
-    bool update(const std::function<void(PrinterEntry&)>& change);
     void startEngine(const PrinterEntry& entry);
     void clearStoreFlags();
     bool exitRequested();
@@ -112,6 +119,7 @@ private:
     void applyPrinterStatusFlag();
     void applyRetryRule();
     void applyDisplayRules();
+    void applyOpenRules(bool forced);
     void serveJobWindowRequest();
     void report(std::uint32_t state);
     void showAtTabZero(bool activate);
@@ -127,6 +135,8 @@ private:
     char m_lastReply[1024] = {};
     std::intptr_t m_driverBlock[2] = {};  // heap, explanation string; opaque to the driver update
     int m_informationCategories = 0;
+    AlertRule m_alertRule;
+    OpenRules m_openRules;
     bool m_engineStarted = false, m_engineReady = false, m_firstRefreshDone = false;
     bool m_shown = false, m_inDisplayRules = false, m_ended = false, m_shutDown = false;
 };

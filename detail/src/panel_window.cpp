@@ -40,6 +40,7 @@ constexpr const char* kInkGuideCaption =
     "交換の手順(\x1e"
     "C\x1fｺ)...";
 constexpr int kAboutItem = 10000;
+constexpr int kSettingsPage = 2;
 
 // Page templates and help contexts per family; the page kind is the section category.
 struct PageSet {
@@ -111,6 +112,8 @@ PanelWindow::PanelWindow(int slot) : m_panel(slot, *this)
     m_driverTimer.setTimerType(Qt::VeryCoarseTimer);
     connect(&m_statusTimer, &QTimer::timeout, this, [this] { m_panel.statusTick(); });
     connect(&m_driverTimer, &QTimer::timeout, this, [this] { m_panel.driverConfigTick(); });
+    connect(&m_tray, &PanelTray::doubleClicked, this, [this] { m_panel.foregroundRequested(); });
+    m_sound->onFinished([this] { m_settings.soundFinished(); });
 }
 
 PanelWindow::~PanelWindow()
@@ -145,6 +148,7 @@ bool PanelWindow::start()
     }
 
     if (!m_panel.attach()) return false;
+    installDefaultSounds();
     if (!buildTabs() || !buildPages()) {
         m_panel.failInitialisation();
         return false;
@@ -209,6 +213,8 @@ int PanelWindow::currentPage() const
 void PanelWindow::tabChanged(int index)
 {
     if (m_switching || index < 0 || index >= static_cast<int>(m_tabPages.size())) return;
+    if (iGetDlgSectionCurrentID(&m_section) == kSettingsPage && m_tabPages[index] != kSettingsPage)
+        m_settings.pageLeft();
     selectPage(m_tabPages[index]);
     if (m_tabPages[index] == 0) m_panel.redrawNow();
 }
@@ -217,6 +223,7 @@ void PanelWindow::selectPage(int kind)
 {
     fSelectDlgSectionCategory(&m_section, kind);
     m_helpContext = kind == 0 ? kPageSets[static_cast<int>(m_panel.family())].statusHelp : kPageHelp[kind];
+    if (kind == kSettingsPage) m_settings.pageSelected();
     if (kind != 0) return;
     // The section list gives a page its template texts again when it is shown.
     if (auto* trouble = numbered<QPushButton>(m_dialog.get(), 1308)) {
@@ -242,6 +249,11 @@ void PanelWindow::selectStatusPage()
 
 void PanelWindow::pageCreated(int kind)
 {
+    if (kind == kSettingsPage) {
+        if (DlgSectionCategory* category = pseccatGetDlgSectionCategory(&m_section, kind))
+            m_settings.attach(category->page);
+        return;
+    }
     if (kind != 0) return;
     if (auto* trouble = numbered<QPushButton>(m_dialog.get(), 1308)) {
         connect(trouble, &QPushButton::clicked, this, &PanelWindow::openTroubleshooting);
@@ -461,6 +473,57 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QObject::eventFilter(watched, event);
+}
+
+void PanelWindow::loadSettings() { m_settings.loadFromStore(); }
+
+bool PanelWindow::readEntry(PrinterEntry& entry)
+{
+    if (!m_panel.readEntry()) return false;
+    entry = m_panel.lastEntry();
+    return true;
+}
+
+void PanelWindow::setAlwaysOnTop(bool on)
+{
+    if (m_dialog == nullptr || m_dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
+    // Changing a flag re-creates the native window, which hides it: show it again where it was.
+    const bool visible = m_dialog->isVisible();
+    m_dialog->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (visible) {
+        m_dialog->setAttribute(Qt::WA_ShowWithoutActivating, true);
+        m_dialog->show();
+    }
+}
+
+void PanelWindow::setTrayShown(bool shown)
+{
+    m_tray.setShown(shown);
+    if (m_panel.readEntry()) updateTray(m_panel.lastEntry());
+}
+
+int PanelWindow::chooseTrayIconSet(int current) { return watchpanel::chooseTrayIconSet(m_dialog.get(), current); }
+
+std::optional<std::string> PanelWindow::chooseSoundFile(const std::string& folder)
+{
+    return browseSoundFile(m_dialog.get(), folder);
+}
+
+int PanelWindow::waveFormatPicture(const std::string& path) { return watchpanel::waveFormatPicture(path); }
+
+void PanelWindow::playAlert(const std::string& path)
+{
+    if (m_sound) m_sound->play(path);
+}
+
+void PanelWindow::updateTray(const PrinterEntry& entry)
+{
+    m_tray.setShown(entry.MonitorFlag != 0);
+    if (entry.MessageIndex >= entry.MessageCount) return;
+    const std::optional<std::string> message = statusMessage(entry, m_panel.paper());
+    if (!message) return;
+    m_tray.update(trayIconNumber(entry.SelectIcon, static_cast<int>(entry.PrinterState)),
+                  trayTooltip(m_panel.printerName(), *message));
 }
 
 }  // namespace watchpanel

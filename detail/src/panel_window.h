@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "panel.h"
+#include "settings_widget.h"
+#include "sound.h"
+#include "tray.h"
 #include "watchcore.h"
 
 class QDialog;
@@ -18,7 +21,7 @@ class QWidget;
 
 namespace watchpanel {
 
-class PanelWindow : public QObject, public PanelView {
+class PanelWindow : public QObject, public PanelView, public SettingsHost {
     Q_OBJECT
 public:
     explicit PanelWindow(int slot);
@@ -32,12 +35,29 @@ public:
     Panel& panel() { return m_panel; }
     // The page kind of the current tab: 0 status, 1 information, 2 settings, 3 tools.
     int currentPage() const;
+    PanelTray& tray() { return m_tray; }
+    SettingsWidget& settingsPage() { return m_settings; }
     int helpContext() const { return m_helpContext; }
 
     // PanelView
     void redraw(const PrinterEntry& entry) override;
     void selectStatusPage() override;
-    void loadSettings() override {}
+    void loadSettings() override;
+    const DetailSettings& settings() const override { return m_settings.applied(); }
+    void playAlert(const std::string& path) override;
+    void updateTray(const PrinterEntry& entry) override;
+
+    // SettingsHost
+    std::string printerName() const override { return m_panel.printerName(); }
+    facts::Family family() const override { return m_panel.family(); }
+    bool readEntry(PrinterEntry& entry) override;
+    bool updateEntry(const std::function<void(PrinterEntry&)>& change) override { return m_panel.update(change); }
+    void setAlwaysOnTop(bool on) override;
+    void setTrayShown(bool shown) override;
+    Sound& sound() override { return *m_sound; }
+    int chooseTrayIconSet(int current) override;
+    std::optional<std::string> chooseSoundFile(const std::string& folder) override;
+    int waveFormatPicture(const std::string& path) override;
     void showWindow(bool activate) override;
     void hideWindow() override;
     void bringToFront() override;
@@ -66,6 +86,10 @@ private:
     QWidget* control(int number) const;
 
     Panel m_panel;
+    SettingsWidget m_settings{*this};
+    // After the settings page: a sound that ends as it is destroyed still reports to the page.
+    std::unique_ptr<Sound> m_sound = makeDesktopSound();
+    PanelTray m_tray;
     std::unique_ptr<QDialog> m_dialog;
     QTabWidget* m_tabs = nullptr;
     DlgSection m_section{};
