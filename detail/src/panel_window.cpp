@@ -106,7 +106,7 @@ QString windowTitle(const std::string& printer, const QString& dialogTitle)
     return fromUtf8(printer) + dialogTitle.left(30);
 }
 
-PanelWindow::PanelWindow(int slot) : m_panel(slot, *this)
+PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound) : m_panel(slot, *this), m_sound(std::move(sound))
 {
     m_statusTimer.setTimerType(Qt::CoarseTimer);
     m_driverTimer.setTimerType(Qt::VeryCoarseTimer);

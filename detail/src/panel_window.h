@@ -24,7 +24,8 @@ namespace watchpanel {
 class PanelWindow : public QObject, public PanelView, public SettingsHost {
     Q_OBJECT
 public:
-    explicit PanelWindow(int slot);
+    // `sound` plays the alerts and the settings page's tests; the desktop's by default.
+    explicit PanelWindow(int slot, std::unique_ptr<Sound> sound = makeDesktopSound());
     ~PanelWindow() override;
 
     // Builds the window, attaches to the slot and starts the engine and the timers. False when the
@@ -88,7 +89,7 @@ private:
     Panel m_panel;
     SettingsWidget m_settings{*this};
     // After the settings page: a sound that ends as it is destroyed still reports to the page.
-    std::unique_ptr<Sound> m_sound = makeDesktopSound();
+    std::unique_ptr<Sound> m_sound;
     PanelTray m_tray;
     std::unique_ptr<QDialog> m_dialog;
     QTabWidget* m_tabs = nullptr;

@@ -19,14 +19,17 @@
 #include <QTimer>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "facts/models.h"
 #include "facts/store_names.h"
 #include "panel_window.h"
 #include "plat/base/message_box.h"
+#include "plat/base/system_root.h"
 #include "plat/registry/registry.h"
 #include "slot_table.h"
 #include "testsupport/run_program.h"
@@ -417,6 +420,44 @@ TEST_F(PanelTest, TheProgramAcknowledgesReadinessAndEndsOnTheCloseRequest)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(entry().MonitorActive, 0u);
     EXPECT_EQ(store("VigilExistFlag"), 0u);
+}
+
+// The sounds the window asked for, in order; nothing is played.
+class RecordingSound : public Sound {
+public:
+    bool play(const std::string& path) override
+    {
+        played.push_back(path);
+        return true;
+    }
+    void stop() override {}
+    bool playing() const override { return false; }
+
+    std::vector<std::string> played;
+};
+
+TEST_F(PanelTest, AnAlertPlaysItsDefaultSoundOnceAndAnErrorShowsTheHiddenWindowWithoutTheFocus)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    auto sound = std::make_unique<RecordingSound>();
+    RecordingSound& recorded = *sound;
+    window = std::make_unique<PanelWindow>(0, std::move(sound));
+    ASSERT_TRUE(window->start());
+    ASSERT_TRUE(eventually([&] { return entry().ReadyAck == 1 && pageShows("印刷できます。"); }));
+    EXPECT_TRUE(std::filesystem::exists(plat::windowsDir() / "media" / "03PPROUT.WAV")) << "the default sounds";
+    EXPECT_FALSE(window->dialog()->isVisible()) << "the list starts it hidden";
+
+    sim.must("LPT1:", "paper-out");
+    ASSERT_TRUE(eventually([&] { return entry().AlertCategory == 2 && !recorded.played.empty(); }));
+    EXPECT_TRUE(eventually([&] { return window->dialog()->isVisible(); })) << "opened on the error";
+    EXPECT_TRUE(window->dialog()->testAttribute(Qt::WA_ShowWithoutActivating)) << "without taking the focus";
+
+    // Back to ready: its sound, and between the two none again for the refreshes in paper out.
+    sim.must("LPT1:", "ready");
+    ASSERT_TRUE(eventually([&] { return recorded.played.size() >= 2; }));
+    const std::filesystem::path media = plat::windowsDir() / "media";
+    EXPECT_EQ(recorded.played,
+              (std::vector<std::string>{(media / "03PPROUT.WAV").string(), (media / "01READY.WAV").string()}));
 }
 
 int main(int argc, char** argv)
