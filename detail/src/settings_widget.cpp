@@ -15,6 +15,7 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTreeWidget>
+#include <tuple>
 
 #include "resources/pictures.h"
 #include "resources/string_table.h"
@@ -94,13 +95,19 @@ void SettingsWidget::attach(QWidget* page)
         m_listObject = m_list.data();
         m_viewportObject = m_list->viewport();
     }
-    if (auto* play = qobject_cast<QPushButton*>(control(kPlay))) {
-        play->setIcon(play->style()->standardIcon(QStyle::SP_MediaPlay));
-        play->setIconSize(QSize(16, 16));
-    }
-    if (auto* stop = qobject_cast<QPushButton*>(control(kStop))) {
-        stop->setIcon(stop->style()->standardIcon(QStyle::SP_MediaStop));
-        stop->setIconSize(QSize(16, 16));
+    // Picture 114 holds the play and the stop image side by side; the button greys a disabled one.
+    const QPixmap images = kestrel::picture(114, page->devicePixelRatioF());
+    for (auto [number, half, fallback] :
+         {std::tuple{kPlay, 0, QStyle::SP_MediaPlay}, {kStop, 1, QStyle::SP_MediaStop}}) {
+        auto* button = qobject_cast<QPushButton*>(control(number));
+        if (button == nullptr) continue;
+        const qreal ratio = images.devicePixelRatio();
+        QPixmap image = images.isNull() ? QPixmap()
+                                        : images.copy(QRect(QPoint(qRound(16 * ratio * half), 0),
+                                                            QSize(qRound(16 * ratio), qRound(16 * ratio))));
+        image.setDevicePixelRatio(ratio);
+        button->setIcon(image.isNull() ? button->style()->standardIcon(fallback) : QIcon(image));
+        button->setIconSize(QSize(16, 16));
     }
     connectControls();
     setCaptions();
