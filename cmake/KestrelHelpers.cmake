@@ -2,11 +2,14 @@
 # One test program per module area; every TEST becomes its own CTest case so cases run in parallel,
 # each in its own process (and so in its own system root).
 function(kestrel_add_gtest name)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI_MAIN" "LABEL" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "kestrel_add_gtest(${name}): LABEL is required")
   endif()
   add_executable(${name} ${ARG_SOURCES})
+  if(ARG_GUI_MAIN)  # a QApplication for the whole program
+    target_link_libraries(${name} PRIVATE kestrel_gui_main)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} kestrel_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name}
     PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 120

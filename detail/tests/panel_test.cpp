@@ -459,11 +459,3 @@ TEST_F(PanelTest, AnAlertPlaysItsDefaultSoundOnceAndAnErrorShowsTheHiddenWindowW
     EXPECT_EQ(recorded.played,
               (std::vector<std::string>{(media / "03PPROUT.WAV").string(), (media / "01READY.WAV").string()}));
 }
-
-int main(int argc, char** argv)
-{
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -3,35 +3,14 @@
 
 #include "resources/pictures.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <vector>
 
 namespace {
-
-// QPixmap needs an application object; without a display the offscreen platform serves.
-class GuiEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "resources_pictures_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QGuiApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QGuiApplication> app_;
-};
-
-[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 struct Range {
     int first;
