@@ -2,6 +2,7 @@
 // modal setup dialog for a printer; OK keeps the settings in the printer's driver data, Cancel keeps
 // nothing. The detail program loads it by name at run time, so it is never linked against.
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -73,6 +74,11 @@ extern "C" __attribute__((visibility("default"))) std::int32_t VLSetPrin32(QWidg
                                                                            const char* printer, const char* port)
 {
     if (printer == nullptr || *printer == '\0') return 0;
+    // A dialog needs the host's widget application; without one Qt would abort the host.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        plat::trace("cfgprn32: the calling program has no widget application");
+        return 0;
+    }
     auto opened = plat::spool::embedded();
     if (!opened) {
         plat::trace("cfgprn32: no spooler: " + opened.error().detail);
