@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
+#include <cstdlib>
 
 #include "resources/string_table.h"
 #include "status_page.h"
@@ -29,10 +30,7 @@ void InfoWidget::attach(QWidget* page)
     m_categories = page == nullptr ? nullptr : page->findChild<QListWidget*>(QStringLiteral("c%1").arg(kCategories));
     m_details = page == nullptr ? nullptr : page->findChild<QListWidget*>(QStringLiteral("c%1").arg(kDetails));
     if (page == nullptr) return;
-    if (auto* label = page->findChild<QLabel*>(QStringLiteral("c%1").arg(kListLabel))) {
-        label->setText(kestrel::displayText(kListCaption, true));
-        label->setBuddy(m_categories);
-    }
+    if (auto* label = page->findChild<QLabel*>(QStringLiteral("c%1").arg(kListLabel))) label->setBuddy(m_categories);
     if (m_categories) {
         connect(m_categories, &QListWidget::currentRowChanged, this, &InfoWidget::showCategory);
     }
@@ -41,6 +39,9 @@ void InfoWidget::attach(QWidget* page)
 void InfoWidget::pageSelected()
 {
     if (!m_categories || m_host.informationCategoryCount() == 0) return;
+    // The section list gives a page its template texts again when it shows it.
+    if (auto* label = m_page->findChild<QLabel*>(QStringLiteral("c%1").arg(kListLabel)))
+        label->setText(kestrel::displayText(kListCaption, true));
     {
         const QSignalBlocker quiet(m_categories);
         m_categories->clear();

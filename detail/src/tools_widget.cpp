@@ -48,10 +48,7 @@ void ToolsWidget::attach(QWidget* page)
 {
     m_page = page;
     if (page == nullptr) return;
-    for (const Caption& caption : kCaptions) {
-        if (auto* button = qobject_cast<QAbstractButton*>(control(caption.control)))
-            button->setText(kestrel::displayText(caption.text, true));
-    }
+    setCaptions();
     for (auto [number, icon] : {std::pair{kJobIcon, 723}, {kSetupIcon, 724}, {kHeadIcon, 725}}) {
         auto* label = qobject_cast<QLabel*>(control(number));
         const QIcon shown = kestrel::icon(icon);
@@ -65,7 +62,20 @@ void ToolsWidget::attach(QWidget* page)
         connect(button, &QAbstractButton::clicked, this, &ToolsWidget::moveHead);
 }
 
-void ToolsWidget::pageSelected() { applyEnabling(); }
+void ToolsWidget::setCaptions()
+{
+    for (const Caption& caption : kCaptions) {
+        if (auto* button = qobject_cast<QAbstractButton*>(control(caption.control)))
+            button->setText(kestrel::displayText(caption.text, true));
+    }
+}
+
+void ToolsWidget::pageSelected()
+{
+    // The section list gives a page its template texts again when it shows it.
+    setCaptions();
+    applyEnabling();
+}
 
 void ToolsWidget::applyEnabling()
 {

@@ -44,6 +44,7 @@ signals:
 
 private:
     QWidget* control(int number) const;
+    void setCaptions();
     void applyEnabling();
     void headMoveEnded(std::int32_t result);
 

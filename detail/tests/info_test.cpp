@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QListWidget>
 #include <QTest>
 #include <cstring>
@@ -166,6 +167,10 @@ TEST(InfoPage, TheListsShowTheCategoriesAndTheSelectedOnesLines)
     auto* details = page->findChild<QListWidget*>(QStringLiteral("c%1").arg(ic::kDetails));
     ASSERT_NE(categories, nullptr);
     ASSERT_NE(details, nullptr);
+    auto* label = page->findChild<QLabel*>(QStringLiteral("c%1").arg(ic::kListLabel));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), QString::fromUtf8("情報ﾘｽﾄ(&L) :"));
+    EXPECT_EQ(label->buddy(), categories);
     EXPECT_EQ(categories->count(), 8);
     EXPECT_EQ(categories->currentRow(), 0);
     EXPECT_EQ(texts(details), (QStringList{QString::fromUtf8("はやい"), QString::fromUtf8("きれい")}));
