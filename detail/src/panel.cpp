@@ -373,9 +373,8 @@ void Panel::applyDisplayRules()
 void Panel::serveJobWindowRequest()
 {
     if (!readEntry() || m_entry.JobWindowRequest == 0) return;
-    update([](PrinterEntry& e) { e.JobWindowRequest = 0; });
-    // The queue window arrives with the tools page.
-    plat::trace("watchpanel: job window requested for " + m_printer);
+    if (!update([](PrinterEntry& e) { e.JobWindowRequest = 0; })) return;
+    m_view.openJobWindow();
 }
 
 void Panel::closePressed()

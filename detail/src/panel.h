@@ -34,6 +34,8 @@ public:
     virtual void showWindow(bool activate) = 0;
     virtual void hideWindow() = 0;
     virtual void bringToFront() = 0;
+    // Opens the printer's job window, as the tools page's button does: the list program asked for it.
+    virtual void openJobWindow() = 0;
     // Ends the program's main window; the program then ends.
     virtual void end() = 0;
 };

@@ -17,6 +17,7 @@
 
 #include "facts/paper_block.h"
 #include "ink_guide.h"
+#include "outside_programs.h"
 #include "plat/base/trace.h"
 #include "resources/help.h"
 #include "resources/pictures.h"
@@ -24,6 +25,7 @@
 #include "resources/version_fields.h"
 #include "templates.h"
 #include "texts.h"
+#include "vigil.h"
 #include "watchcore_events.h"
 
 namespace watchpanel {
@@ -40,7 +42,7 @@ constexpr const char* kInkGuideCaption =
     "交換の手順(\x1e"
     "C\x1fｺ)...";
 constexpr int kAboutItem = 10000;
-constexpr int kSettingsPage = 2;
+constexpr int kInformationPage = 1, kSettingsPage = 2, kToolsPage = 3;
 
 // Page templates and help contexts per family; the page kind is the section category.
 struct PageSet {
@@ -120,6 +122,7 @@ PanelWindow::~PanelWindow()
 {
     m_statusTimer.stop();
     m_driverTimer.stop();
+    m_tools.finish();  // the engine stays up until a head move has returned
     m_panel.shutdown();
     if (m_sectionMade) fDeleteDlgSection(&m_section);
     m_dialog.reset();
@@ -224,6 +227,12 @@ void PanelWindow::selectPage(int kind)
     fSelectDlgSectionCategory(&m_section, kind);
     m_helpContext = kind == 0 ? kPageSets[static_cast<int>(m_panel.family())].statusHelp : kPageHelp[kind];
     if (kind == kSettingsPage) m_settings.pageSelected();
+    if (kind == kToolsPage) m_tools.pageSelected();
+    if (kind == kInformationPage) {
+        DlgSectionCategory* category = pseccatGetDlgSectionCategory(&m_section, kind);
+        if (category != nullptr && m_panel.readEntry()) fillHeader(category->page, m_panel.lastEntry());
+        m_info.pageSelected();
+    }
     if (kind != 0) return;
     // The section list gives a page its template texts again when it is shown.
     if (auto* trouble = numbered<QPushButton>(m_dialog.get(), 1308)) {
@@ -249,9 +258,12 @@ void PanelWindow::selectStatusPage()
 
 void PanelWindow::pageCreated(int kind)
 {
-    if (kind == kSettingsPage) {
-        if (DlgSectionCategory* category = pseccatGetDlgSectionCategory(&m_section, kind))
-            m_settings.attach(category->page);
+    if (kind == kSettingsPage || kind == kToolsPage || kind == kInformationPage) {
+        DlgSectionCategory* category = pseccatGetDlgSectionCategory(&m_section, kind);
+        if (category == nullptr) return;
+        if (kind == kSettingsPage) m_settings.attach(category->page);
+        if (kind == kToolsPage) m_tools.attach(category->page);
+        if (kind == kInformationPage) m_info.attach(category->page);
         return;
     }
     if (kind != 0) return;
@@ -510,6 +522,22 @@ std::optional<std::string> PanelWindow::chooseSoundFile(const std::string& folde
 }
 
 int PanelWindow::waveFormatPicture(const std::string& path) { return watchpanel::waveFormatPicture(path); }
+
+void PanelWindow::startJobWindow(const std::string& printer) { watchpanel::openJobWindow(printer); }
+
+void PanelWindow::startPrinterSetup(const std::string& driverFile, const std::string& printer, const std::string& port)
+{
+    openPrinterSetup(m_dialog.get(), driverFile, printer, port);
+}
+
+std::int32_t PanelWindow::moveHead(const std::string& port) { return ActHeadFunc(port.c_str()); }
+
+std::string PanelWindow::icCardName(const std::string& printer, int slot)
+{
+    char name[256] = {};
+    if (fGetRegistoryIcCardNameOnSlot(printer.c_str(), name, 255, static_cast<std::uint32_t>(slot)) == 0) return {};
+    return std::string(name, strnlen(name, sizeof name));
+}
 
 void PanelWindow::playAlert(const std::string& path)
 {

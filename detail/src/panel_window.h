@@ -9,9 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "info_widget.h"
 #include "panel.h"
 #include "settings_widget.h"
 #include "sound.h"
+#include "tools_widget.h"
 #include "tray.h"
 #include "watchcore.h"
 
@@ -21,7 +23,7 @@ class QWidget;
 
 namespace watchpanel {
 
-class PanelWindow : public QObject, public PanelView, public SettingsHost {
+class PanelWindow : public QObject, public PanelView, public SettingsHost, public ToolsHost, public InfoHost {
     Q_OBJECT
 public:
     // `sound` plays the alerts and the settings page's tests; the desktop's by default.
@@ -38,6 +40,8 @@ public:
     int currentPage() const;
     PanelTray& tray() { return m_tray; }
     SettingsWidget& settingsPage() { return m_settings; }
+    ToolsWidget& toolsPage() { return m_tools; }
+    InfoWidget& informationPage() { return m_info; }
     int helpContext() const { return m_helpContext; }
 
     // PanelView
@@ -47,6 +51,7 @@ public:
     const DetailSettings& settings() const override { return m_settings.applied(); }
     void playAlert(const std::string& path) override;
     void updateTray(const PrinterEntry& entry) override;
+    void openJobWindow() override { m_tools.openJobList(); }
 
     // SettingsHost
     std::string printerName() const override { return m_panel.printerName(); }
@@ -59,6 +64,17 @@ public:
     int chooseTrayIconSet(int current) override;
     std::optional<std::string> chooseSoundFile(const std::string& folder) override;
     int waveFormatPicture(const std::string& path) override;
+
+    // ToolsHost
+    void startJobWindow(const std::string& printer) override;
+    void startPrinterSetup(const std::string& driverFile, const std::string& printer, const std::string& port) override;
+    std::int32_t moveHead(const std::string& port) override;
+
+    // InfoHost
+    const std::int32_t* informationBlock() const override { return m_panel.information(); }
+    const std::int32_t* paperBlock() const override { return m_panel.paper(); }
+    int informationCategoryCount() const override { return m_panel.informationCategories(); }
+    std::string icCardName(const std::string& printer, int slot) override;
     void showWindow(bool activate) override;
     void hideWindow() override;
     void bringToFront() override;
@@ -88,6 +104,8 @@ private:
 
     Panel m_panel;
     SettingsWidget m_settings{*this};
+    ToolsWidget m_tools{*this};
+    InfoWidget m_info{*this};
     // After the settings page: a sound that ends as it is destroyed still reports to the page.
     std::unique_ptr<Sound> m_sound;
     PanelTray m_tray;

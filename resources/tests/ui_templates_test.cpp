@@ -38,6 +38,12 @@ std::vector<Control> headerControls()
             {1307, "QPlainTextEdit", true}, {1308, "QPushButton", false}};
 }
 
+std::vector<Control> toolControls()
+{
+    return {{1801, "QGroupBox", false}, {1802, "QLabel", false},      {1803, "QPushButton", false},
+            {1804, "QGroupBox", false}, {1805, "QPushButton", false}, {1806, "QLabel", false}};
+}
+
 std::vector<Control> operator+(std::vector<Control> a, const std::vector<Control>& b)
 {
     a.insert(a.end(), b.begin(), b.end());
@@ -99,7 +105,15 @@ const std::vector<Template>& templates()
                                                  {1503, "QLabel", false},
                                                  {1504, "QLabel", false},
                                                  {1339, "QPushButton", false}}},
-        {1600, "QWidget", "ﾌﾟﾘﾝﾀ情報", {}},
+        {1600, "QWidget", "ﾌﾟﾘﾝﾀ情報",
+         std::vector<Control>{{1301, "QLabel", true},
+                              {1302, "QLabel", true},
+                              {1303, "QLabel", true},
+                              {1304, "QLabel", true},
+                              {1601, "QLabel", false},
+                              {1602, "QListWidget", true},
+                              {1603, "QGroupBox", false},
+                              {1605, "QListWidget", true}}},
         {1700,
          "QWidget",
          "環境設定",
@@ -111,9 +125,11 @@ const std::vector<Template>& templates()
           {1717, "QGroupBox", false},   {1718, "QLabel", false},      {1719, "QComboBox", true},
           {1720, "QPushButton", false}, {1721, "QLabel", true},       {1722, "QLabel", false},
           {1723, "QPushButton", true},  {1724, "QPushButton", true},  {1725, "QPushButton", false}}},
-        {1800, "QWidget", "ﾂｰﾙ", {}},
-        {1900, "QWidget", "ﾂｰﾙ", {}},
-        {2000, "QWidget", "ﾂｰﾙ", {}},
+        {1800, "QWidget", "ﾂｰﾙ", toolControls()},
+        {1900, "QWidget", "ﾂｰﾙ", toolControls()},
+        {2000, "QWidget", "ﾂｰﾙ",
+         toolControls() +
+             std::vector<Control>{{1810, "QGroupBox", false}, {1811, "QLabel", false}, {1812, "QPushButton", false}}},
         {2100,
          "QDialog",
          "ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ",

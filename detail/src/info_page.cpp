@@ -1,0 +1,107 @@
+#include "info_page.h"
+
+#include <algorithm>
+
+#include "status_page.h"
+#include "texts.h"
+
+namespace watchpanel {
+
+namespace {
+
+// Information block words.
+constexpr int kResolutionCount = 10, kDuplex = 33, kCardSlotCount = 34, kCardSlots = 36;
+constexpr int kInterfaceCount = 41, kInterfaceSlots = 43, kMemory = 48;
+// Paper block words.
+constexpr int kTrayExists = 0, kTrayFitted = 1, kTrayLevel = 3, kCassetteCount = 6, kCassetteFitted = 7,
+              kCassetteLevel = 15;
+// A count read from the printer is never trusted beyond the words its slots have in the block.
+constexpr int kMaxCardSlots = kInterfaceCount - kCardSlots, kMaxInterfaceSlots = kMemory - kInterfaceSlots,
+              kMaxCassettes = 3, kMaxResolutions = 16;
+
+constexpr int kNoCardCode = 0, kIcCardCode = 10;
+
+std::string t(int number) { return text(number).value_or(""); }
+// The text of a value the printer reported, from a table of `size` texts at `base`: none for a value
+// outside the table, which would otherwise name a neighbouring table's text.
+std::string t(int base, std::int32_t value, int size)
+{
+    if (value < 0 || value >= size) return {};
+    return t(base + value);
+}
+
+int bounded(std::int32_t count, int most) { return std::clamp<int>(count, 0, most); }
+
+std::vector<std::string> cardLines(int category, const InfoSources& s)
+{
+    const bool icCards = category == 7 || category == 8;
+    const int labelBase = category == 2 || category == 7 ? 16102 : 16212;
+    std::vector<std::string> lines;
+    if (icCards && !(s.readEntry && s.readEntry())) return lines;
+    const int slots = bounded(s.information[kCardSlotCount], kMaxCardSlots);
+    for (int i = 0; i < slots; ++i) {
+        const std::int32_t code = s.information[kCardSlots + i];
+        std::string content;
+        if (icCards) {
+            if (code == kIcCardCode && s.cardName) content = s.cardName(i);
+        } else if (code != kNoCardCode && code != kIcCardCode) {
+            content = t(16103, code, kIcCardCode);
+        }
+        lines.push_back(t(labelBase + i) + (content.empty() ? t(16203) : content));
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> infoCategoryItems(const std::int32_t* information, int count)
+{
+    std::vector<std::string> items;
+    for (int n = 0; n < std::min(count, kInfoCategoryCount); ++n) {
+        if (information[n] != 0) items.push_back(t(16000 + n) + "\t" + std::to_string(n));
+    }
+    return items;
+}
+
+std::vector<std::string> infoDetailLines(int category, const InfoSources& s)
+{
+    std::vector<std::string> lines;
+    if (category < 0 || category > 9 || s.information == nullptr || s.paper == nullptr) return lines;
+    const std::int32_t* info = s.information;
+    const std::int32_t* paper = s.paper;
+    switch (category) {
+    case 0:
+        for (int i = 0; i < bounded(info[kResolutionCount], kMaxResolutions); ++i) lines.push_back(t(16210, i, 2));
+        break;
+    case 1: lines.push_back(t(16100, info[kDuplex], 2)); break;
+    case 3:
+        for (int i = 0; i < bounded(info[kInterfaceCount], kMaxInterfaceSlots); ++i)
+            lines.push_back(t(16201 + i) + t(16203, info[kInterfaceSlots + i], 2));
+        break;
+    case 4: lines.push_back(std::to_string(static_cast<std::int64_t>(info[kMemory]) * 1024) + " " + t(16205)); break;
+    case 5: {
+        if (paper[kTrayExists] != 0) lines.push_back(t(16206) + t(16203, paper[kTrayFitted], 2));
+        const int cassettes = bounded(paper[kCassetteCount], kMaxCassettes);
+        for (int i = 0; i < cassettes; ++i) {
+            const std::string label = cassettes == 1 ? t(16207) + "  " : t(16207) + std::to_string(i + 1) + " ";
+            lines.push_back(label + t(16203, paper[kCassetteFitted + i], 2));
+        }
+        break;
+    }
+    case 6: {
+        auto level = [&](std::int32_t percent) { return t(16208) + std::to_string(percent) + t(16209); };
+        if (paper[kTrayExists] != 0 && paper[kTrayFitted] != 0) lines.push_back(t(16206) + level(paper[kTrayLevel]));
+        const int cassettes = bounded(paper[kCassetteCount], kMaxCassettes);
+        for (int i = 0; i < cassettes; ++i) {
+            if (paper[kCassetteFitted + i] == 0) continue;
+            const std::string label = cassettes == 1 ? t(16207) + "  " : t(16207) + std::to_string(i + 1) + " ";
+            lines.push_back(label + level(paper[kCassetteLevel + i]));
+        }
+        break;
+    }
+    default: lines = cardLines(category, s); break;
+    }
+    return lines;
+}
+
+}  // namespace watchpanel

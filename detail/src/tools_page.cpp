@@ -1,0 +1,53 @@
+#include "tools_page.h"
+
+#include "status_page.h"
+
+namespace watchpanel {
+
+namespace {
+
+// Models whose head the engine cannot move (no such command, or the printer does it itself).
+bool headFixed(std::uint32_t model)
+{
+    switch (model) {
+    case 2:
+    case 9:
+    case 10:
+    case 11:
+    case 14:
+    case 15:
+    case 16:
+    case 17: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+std::string setupDriverFile(std::uint32_t model)
+{
+    static constexpr const char* kFiles[] = {
+        "KDRV01.DRV", "KDRV01.DRV", "KDRV02.DRV", "KDRV03.DRV", "KDRV04.DRV", "KDRV04.DRV", "KDRV05.DRV",
+        "KDRV05.DRV", "KDRV01.DRV", "KDRV06.DRV", "KDRV07.DRV", "KDRV08.DRV", "KDRV09.DRV", "KDRV03.DRV",
+        "KDRV10.DRV", "KDRV11.DRV", "KDRV12.DRV", "KDRV13.DRV", "KDRV01.DRV", "KDRV01.DRV", "KDRV01.DRV"};
+    return model < std::size(kFiles) ? kFiles[model] : "";
+}
+
+ToolsEnabling toolsEnabling(facts::Family family, const PrinterEntry& entry)
+{
+    const std::uint32_t model = entry.ModelCode;
+    ToolsEnabling on;
+    on.printerSetup = !(model <= 1 || model == 8 || model >= 14);
+    // A head that cannot be moved from here is not offered: the model has no such command, or the
+    // printer sits behind a network path the engine does not reach with it.
+    on.headMove = !(family == facts::Family::Inkjet && (headFixed(model) || entry.NetworkPort != 0));
+    return on;
+}
+
+std::optional<std::string> headMovePort(const PrinterEntry& entry)
+{
+    if (entry.NetworkPort != 0 || headFixed(entry.ModelCode)) return std::nullopt;
+    return std::string(fieldText(entry.PortName));
+}
+
+}  // namespace watchpanel
