@@ -482,8 +482,8 @@ std::string Printer::control(const std::vector<std::string>& words, bool& ok)
         std::ostringstream out;
         out << "port " << m_port << "\nmodel " << m_model.shortName << " (" << familyName(m_model.family)
             << ", model number " << m_model.number() << ")\nstatus " << (m_statusEnabled ? "enabled" : "not enabled")
-            << "\nhead actions " << m_headActions << "\ngap settings " << m_gapSettings << " (setting "
-            << m_gapSetting << ")\ndevice id " << m_deviceId << "\nreply " << statusReply();
+            << "\nhead actions " << m_headActions << "\ngap settings " << m_gapSettings << " (setting " << m_gapSetting
+            << ")\ndevice id " << m_deviceId << "\nreply " << statusReply();
         return done(out.str());
     }
     return "unknown command \"" + words[0] + "\"";
