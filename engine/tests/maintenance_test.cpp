@@ -19,6 +19,21 @@ namespace {
 
 constexpr const char* kToolKey = "Software\\VELTA\\VELTA Quill Calibration\\TUNEUP.EXE";
 
+// A stand-in tool's body that ends once the test lets it: when a file "go" appears in its folder. It
+// gives up by itself after a while so that a failed test leaves no process behind.
+constexpr const char* kToolWaitingForGo =
+    "i=0; while [ ! -e go ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done; touch ended";
+
+// Lets a waiting stand-in tool end, and waits until it has, before the test's root goes away.
+struct ToolReleaser {
+    fs::path folder;
+    ~ToolReleaser()
+    {
+        std::ofstream(folder / "go") << "";
+        testsupport::waitUntil([&] { return fs::exists(folder / "ended"); });
+    }
+};
+
 class Maintenance : public EngineTest {
 protected:
     void monitor(const std::string& printer, const std::string& port, const std::string& shortModel)
@@ -30,11 +45,15 @@ protected:
 
     // Holds the port busy as a mailbox command would: the status reads are stopped first (and a read
     // under way has ended) so no pass of theirs rewrites the busy bits meanwhile.
-    void holdPort()
+    void stopStatusReads()
     {
         setDword(storeKey(), "GetRealTimeStatusStartFlag", 0);
         deleteValue(storeKey(), "LanMonExistFlag");
         ASSERT_TRUE(testsupport::waitUntil([&] { return store("LanMonExistFlag") == 0u; }));
+    }
+    void holdPort()
+    {
+        stopStatusReads();
         setDword(storeKey(), "StRealThreadExistFlag", store("StRealThreadExistFlag").value_or(0) | 0x04);
     }
     void releasePort()
@@ -193,6 +212,8 @@ TEST_F(Maintenance, APortBusyForFiveSecondsGivesEightAndLeavesTheStoreAsItWas)
 TEST_F(Maintenance, AHeadMoveThatIsNotWrittenAnswersZeroAndReportsTheCommunicationError)
 {
     monitor("Photo", "LPT2:", "IJ-09");
+    // No status read may be under way when the printer goes: a failing read holds the port.
+    stopStatusReads();
     sim.must("LPT2:", "unplug");
     EXPECT_EQ(ActHeadFunc("LPT2:"), 0);
     EXPECT_EQ(GetInkChangeFlag(), 0u);
@@ -231,8 +252,9 @@ TEST_F(Maintenance, TheEngineWaitsForTheToolToEnd)
     monitor("Photo", "LPT2:", "IJ-09");
     const fs::path folder = root.path() / "tool";
     // The tool ends when the test lets it: it waits for a file to appear.
-    writeTool(folder, "while [ ! -e go ]; do sleep 0.05; done");
+    writeTool(folder, kToolWaitingForGo);
     setToolPath(folder.string());
+    ToolReleaser release{folder};
     const auto before = vigil::engine().gapRunsEnded();
     ASSERT_EQ(ExecGapFunc("LPT2:"), 1);
     ASSERT_TRUE(testsupport::waitUntil([&] { return startedIn(folder).has_value(); }));
@@ -245,6 +267,7 @@ TEST_F(Maintenance, TheEngineWaitsForTheToolToEnd)
 
     std::ofstream(folder / "go") << "";
     ASSERT_TRUE(testsupport::waitUntil([&] { return vigil::engine().gapRunsEnded() == before + 2; }));
+    EXPECT_TRUE(fs::exists(folder / "ended"));
     EXPECT_EQ(GetGapReturnFlag(), 1u);
     EXPECT_EQ(store("StRealThreadExistFlag").value_or(0) & 0x10, 0u);
     EXPECT_EQ(store("GetRealTimeStatusStartFlag"), 1u);
@@ -307,4 +330,21 @@ TEST_F(Maintenance, TheBuiltToolSetsTheGapOfThePrinterWhileTheEngineWaits)
     EXPECT_EQ(runGap("LPT2:"), 1u) << vigil::engine().gapFailure();
     EXPECT_EQ(simCount("LPT2:", "gap-settings"), 1);
     EXPECT_EQ(simCount("LPT2:", "gap-setting"), 7);
+}
+
+TEST_F(Maintenance, AStopOfTheEngineDoesNotWaitForTheUserToCloseTheTool)
+{
+    monitor("Photo", "LPT2:", "IJ-09");
+    const fs::path folder = root.path() / "tool";
+    writeTool(folder, kToolWaitingForGo);
+    setToolPath(folder.string());
+    ToolReleaser release{folder};
+    ASSERT_EQ(ExecGapFunc("LPT2:"), 1);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return startedIn(folder).has_value(); }));
+
+    vigil::engine().deleteStThreads();
+    EXPECT_TRUE(threadsEnd());
+    EXPECT_EQ(store("StRealThreadExistFlag").value_or(0) & 0x10, 0u);
+    EXPECT_EQ(store("VigilExistFlag"), 0u);
+    EXPECT_FALSE(fs::exists(folder / "ended"));
 }
