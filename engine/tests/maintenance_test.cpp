@@ -61,7 +61,8 @@ protected:
         setDword(storeKey(), "StRealThreadExistFlag", store("StRealThreadExistFlag").value_or(0) & ~0x04u);
     }
 
-    // The store values the actions borrow and must give back; a status read's own bit comes and goes.
+    // The store values the actions borrow and must give back; the bits of a status read and of the
+    // start-up come and go on their own.
     struct Flags {
         std::optional<std::uint32_t> busy, startFlag, execFlag, exists, lanMon;
         bool operator==(const Flags&) const = default;
@@ -69,7 +70,7 @@ protected:
     Flags flags() const
     {
         auto busy = store("StRealThreadExistFlag");
-        if (busy) *busy &= ~0x01u;
+        if (busy) *busy &= ~(0x01u | 0x20u);
         return {busy, store("GetRealTimeStatusStartFlag"), store("CommandExecStartFlag"), store("VigilExistFlag"),
                 store("LanMonExistFlag")};
     }
