@@ -107,6 +107,10 @@ public:
     std::uint32_t gapReturn() const { return m_gapReturn; }
     std::uint32_t checkConnectPrinter(std::string_view port, char* queuePath);
     std::uint32_t networkLinkEnd();
+    // Maintenance (maintenance.cpp): the head move for ink replacement, on the caller's thread, and
+    // the gap-adjustment tool, on a thread of its own whose result gapReturn() gives.
+    std::int32_t actHead(std::string_view port);
+    std::int32_t execGap(std::string_view port);
 
     // ---- run flags, as the port channel polls them
     bool realTimeRunning() const override { return m_realTimeRun; }
@@ -117,6 +121,10 @@ public:
     void setNetworkLink(std::unique_ptr<NetworkLink> link);
     // Waits (bounded) until no engine thread runs; true if none does.
     bool waitForThreads(milliseconds bound);
+    // Why the last gap-tool run did not start the tool (empty when it did, or had no reason to).
+    std::string gapFailure() const;
+    // How many runs of the gap thread have ended.
+    std::uint32_t gapRunsEnded() const { return m_gapRunsEnded; }
 
 private:
     // Lifecycle (engine.cpp)
@@ -191,6 +199,24 @@ private:
     std::uint32_t runCommand(const Session& s, const std::function<bool()>& cancelled);
     void portWatchThread();
 
+    // Maintenance (maintenance.cpp)
+    struct Paused {
+        Busy busy;
+        std::uint32_t startFlag, execFlag;
+    };
+    // Marks the action busy and closes the status reads and the mailbox; resume() undoes it.
+    Paused pauseLoops(Busy busy, std::uint64_t generation);
+    void resumeLoops(const Paused& paused);
+    // Tests the busy bits up to 10 times, 500 ms apart, until none of `mask` is set.
+    bool waitPortFree(std::uint32_t mask, std::uint64_t generation);
+    // 1 done, 0 not applicable, 4 not monitoring, 8 busy (the head busy guard is held by the caller).
+    std::int32_t headAction(const Session& s, std::uint64_t generation);
+    void gapThread(std::string port, std::uint64_t generation);
+    std::uint32_t gapRun(const Session& s, std::uint64_t generation);
+    // Starts the tool and waits for its end: false when it did not start.
+    bool runGapTool(const Session& s);
+    void setGapFailure(std::string reason);
+
     // ---- state
     mutable std::mutex m_lock;  // the engine's one lock: see the concurrency notes in engine.cpp
     std::atomic<bool> m_lockReady{false};
@@ -199,6 +225,9 @@ private:
     std::atomic<std::uint32_t> m_realTimeRun{0}, m_commandRun{0}, m_portWatchRun{0}, m_retryRun{0};
     std::atomic<std::uint32_t> m_firstErrorLatch{0}, m_retryState{0}, m_gapReturn{0}, m_inkChange{0};
     std::atomic<std::uint32_t> m_optionCardKnown{0}, m_inkQueryPending{0};
+    std::atomic<std::uint32_t> m_headBusy{0}, m_gapBusy{0}, m_gapRunsEnded{0};
+    mutable std::mutex m_gapFailureMutex;
+    std::string m_gapFailure;                    // guarded by m_gapFailureMutex
     std::atomic<std::uint64_t> m_generation{0};  // a stop moves it on; a start-up of an older one ends
 
     std::atomic<double> m_timeScale{1.0};

@@ -19,9 +19,8 @@ int32_t CreateVigilmonInitialize(const char* port, const char* capturedPort, con
     return 1;
 }
 
-// The maintenance actions answer as not applicable until they are built.
-int32_t ActHeadFunc(const char*) { return 0; }
-int32_t ExecGapFunc(const char*) { return 1; }
+int32_t ActHeadFunc(const char* port) { return vigil::engine().actHead(text(port)); }
+int32_t ExecGapFunc(const char* port) { return vigil::engine().execGap(text(port)); }
 uint32_t GetGapReturnFlag(void) { return vigil::engine().gapReturn(); }
 
 void DeleteStThreads(void) { vigil::engine().deleteStThreads(); }

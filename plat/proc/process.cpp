@@ -71,6 +71,12 @@ void Process::terminate(int code, std::chrono::milliseconds grace)
 
 Result<Process> start(const std::string& program, const std::vector<std::string>& arguments, Show show)
 {
+    return start(program, arguments, show, std::string());
+}
+
+Result<Process> start(const std::string& program, const std::vector<std::string>& arguments, Show show,
+                      const std::string& workingDirectory)
+{
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
         if (std::strncmp(*e, "KESTREL_SHOW=", 13) != 0) environment.emplace_back(*e);
@@ -86,7 +92,11 @@ Result<Process> start(const std::string& program, const std::vector<std::string>
 
     // Descriptors are opened close-on-exec throughout the system, so only 0, 1 and 2 pass on.
     pid_t pid = 0;
-    int rc = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    int rc = workingDirectory.empty() ? 0 : ::posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    if (rc == 0) rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         std::string detail = "cannot start " + program + ": " + std::strerror(rc);
         trace("proc: " + detail);

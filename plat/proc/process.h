@@ -46,6 +46,9 @@ private:
 // Starts `program` (a path) with `arguments` (not counting the program itself), inheriting no handles
 // but the standard ones, with the parent's environment and current directory.
 Result<Process> start(const std::string& program, const std::vector<std::string>& arguments, Show show);
+// The same, started in `workingDirectory`; a folder that cannot be entered fails the start.
+Result<Process> start(const std::string& program, const std::vector<std::string>& arguments, Show show,
+                      const std::string& workingDirectory);
 
 // The show request this process was started with (Normal when none).
 Show requestedShow();

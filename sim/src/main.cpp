@@ -71,6 +71,7 @@ COMMAND (for PORT):
                                        no device ID until the wake-up bytes; writes refused for MS;
                                        every answer MS late; all faults cleared
   log | reset-log | show               the bytes received (hex and text); forget them; the state
+  actions                              the maintenance commands received: head actions, gap settings
 
 Exit status: 0 done, 1 the printer or port could not be reached or refused the command, 2 usage error.
 The system root is $KESTREL_ROOT, else $XDG_DATA_HOME/velta-kestrel.

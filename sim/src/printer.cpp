@@ -201,7 +201,20 @@ void Printer::actOnRemoteCommands(std::string_view bytes)
             } else if (name == "EX" && m_model.gapQuery) {
                 queue("@BDC EX\r\nEX:00000006" + hex2(m_gapByte) + ";\r\n");
             } else if (name == "EI") {
+                // The head moves to its ink-replacement place; the printer says nothing.
                 ++m_headActions;
+            } else if (name == "GA" && m_model.gapQuery && length == 2 && at <= bytes.size()) {
+                // Gap setting: parameters 00 and the setting. A setting in range is kept, and the
+                // printer no longer asks for an adjustment; one out of range is refused.
+                const int setting = static_cast<unsigned char>(bytes[at - 1]);
+                ++m_gapSettings;
+                if (setting >= kGapSettingMin && setting <= kGapSettingMax) {
+                    m_gapSetting = setting;
+                    m_gapByte = 0;
+                    queue("@BDC GA\r\nGA:00;\r\n");
+                } else {
+                    queue("@BDC GA\r\nGA:01;\r\n");
+                }
             }
         }
     }
@@ -455,6 +468,12 @@ std::string Printer::control(const std::vector<std::string>& words, bool& ok)
         }
         return done(out.str());
     }
+    if (name == "actions") {
+        std::ostringstream out;
+        out << "head-actions " << m_headActions << "\ngap-settings " << m_gapSettings << "\ngap-setting "
+            << m_gapSetting << "\n";
+        return done(out.str());
+    }
     if (name == "reset-log") {
         m_log.clear();
         return done();
@@ -463,7 +482,8 @@ std::string Printer::control(const std::vector<std::string>& words, bool& ok)
         std::ostringstream out;
         out << "port " << m_port << "\nmodel " << m_model.shortName << " (" << familyName(m_model.family)
             << ", model number " << m_model.number() << ")\nstatus " << (m_statusEnabled ? "enabled" : "not enabled")
-            << "\nhead actions " << m_headActions << "\ndevice id " << m_deviceId << "\nreply " << statusReply();
+            << "\nhead actions " << m_headActions << "\ngap settings " << m_gapSettings << " (setting " << m_gapSetting
+            << ")\ndevice id " << m_deviceId << "\nreply " << statusReply();
         return done(out.str());
     }
     return "unknown command \"" + words[0] + "\"";

@@ -102,7 +102,12 @@ private:
     std::deque<Pending> m_pending;
     std::vector<std::string> m_log;
     int m_headActions = 0;
+    int m_gapSettings = 0;  // gap commands received
+    int m_gapSetting = 5;   // the print-head gap setting in use
 };
+
+// The range of the gap setting an IJ-09 accepts.
+inline constexpr int kGapSettingMin = 1, kGapSettingMax = 9;
 
 // C-style escapes in control texts: \r \n \t \\ \xHH.
 std::string unescape(std::string_view text);

@@ -244,3 +244,62 @@ TEST(PrinterControl, TheDeviceIdNamesMakerAndModel)
     }
     EXPECT_EQ(vprinter::modelNames().size(), 21u);
 }
+
+// ---- maintenance commands ------------------------------------------------------------------------
+
+namespace {
+
+std::string actions(Printer& printer)
+{
+    bool ok = false;
+    std::string answer = printer.control({"actions"}, ok);
+    EXPECT_TRUE(ok) << answer;
+    return answer;
+}
+
+std::string gapCommand(int setting)
+{
+    return kRemoteEntry + std::string("GA\x02\x00\x00", 5) + static_cast<char>(setting) + kRemoteExit;
+}
+
+}  // namespace
+
+TEST(MaintenanceCommands, TheHeadActionIsCountedAndLeavesNoReplyBehind)
+{
+    Printer printer = make("IJ-09");
+    printer.receive(kRemoteEntry + std::string("EI\x01\x00\x00", 5) + kRemoteExit);
+    EXPECT_NE(actions(printer).find("head-actions 1\n"), std::string::npos) << actions(printer);
+    // The next read is the status, not an answer to the head action.
+    printer.receive(kRemoteStatusEnable);
+    EXPECT_EQ(read(printer).rfind("@BDC ST", 0), 0u);
+}
+
+TEST(MaintenanceCommands, IJ09TakesAGapSettingInRangeAndStopsAskingForOne)
+{
+    Printer printer = make("IJ-09");
+    EXPECT_NE(answerTo(printer, gapCommand(7)).find("GA:00;"), std::string::npos);
+    EXPECT_NE(actions(printer).find("gap-settings 1\ngap-setting 7\n"), std::string::npos) << actions(printer);
+    const std::string query = kRemoteEntry + std::string("EX\x05\x00\x01\x00\x00\x00\x06", 9) + kRemoteExit;
+    const std::string reply = answerTo(printer, query);
+    const std::size_t at = reply.find("EX:00000006");
+    ASSERT_NE(at, std::string::npos) << reply;
+    EXPECT_EQ(reply.substr(at + 11, 2), "00");
+}
+
+TEST(MaintenanceCommands, AGapSettingOutOfRangeIsRefusedAndChangesNothing)
+{
+    Printer printer = make("IJ-09");
+    for (int setting : {0, 10, 255}) {
+        EXPECT_NE(answerTo(printer, gapCommand(setting)).find("GA:01;"), std::string::npos) << setting;
+    }
+    EXPECT_NE(actions(printer).find("gap-settings 3\ngap-setting 5\n"), std::string::npos) << actions(printer);
+}
+
+TEST(MaintenanceCommands, OtherInkjetsIgnoreTheGapCommand)
+{
+    Printer printer = make("IJ-08");
+    printer.receive(gapCommand(7));
+    bool statusTaken = true;
+    EXPECT_EQ(printer.take(2047, statusTaken), "");
+    EXPECT_NE(actions(printer).find("gap-settings 0\n"), std::string::npos);
+}
