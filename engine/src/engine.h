@@ -209,6 +209,11 @@ private:
     void resumeLoops(const Paused& paused);
     // Tests the busy bits up to 10 times, 500 ms apart, until none of `mask` is set.
     bool waitPortFree(std::uint32_t mask, std::uint64_t generation);
+    // waitPortFree(), then the loops closed again for this action; false when the port stayed busy
+    // (the caller resumes).
+    bool takePort(std::uint32_t mask, Paused& paused, std::uint64_t generation);
+    // Whether this engine monitors the printer and no other monitor has it.
+    bool monitorsAlone();
     // 1 done, 0 not applicable, 4 not monitoring, 8 busy (the head busy guard is held by the caller).
     std::int32_t headAction(const Session& s, std::uint64_t generation);
     void gapThread(std::string port, std::uint64_t generation);

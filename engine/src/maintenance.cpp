@@ -100,10 +100,6 @@ bool Engine::waitPortFree(std::uint32_t mask, std::uint64_t generation)
     return false;
 }
 
-// Another holder of the port (a mailbox command, the other action) may have closed the loops itself
-// when this action paused them, and given back its own remembered values while this one waited. What
-// it gave back is what this action must give back in turn; a 0 remembered from its pause would close
-// the loops for good.
 namespace {
 
 void adoptRestored(std::uint32_t& remembered, std::optional<std::uint32_t> now)
@@ -112,6 +108,28 @@ void adoptRestored(std::uint32_t& remembered, std::optional<std::uint32_t> now)
 }
 
 }  // namespace
+
+bool Engine::takePort(std::uint32_t mask, Paused& paused, std::uint64_t generation)
+{
+    if (!waitPortFree(mask, generation)) return false;
+    // Another holder of the port (a mailbox command, the other action) may have closed the loops itself
+    // when this action paused them, and given back its own remembered values while this one waited.
+    // What it gave back is what this action must give back in turn; a 0 remembered from its pause
+    // would close the loops for good.
+    adoptRestored(paused.startFlag, readDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag));
+    adoptRestored(paused.execFlag, readDword(EngineKey::Store, value::kCommandExecStartFlag));
+    writeDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag, 0);
+    writeDword(EngineKey::Store, value::kCommandExecStartFlag, 0);
+    return true;
+}
+
+bool Engine::monitorsAlone()
+{
+    const std::uint32_t lanMon = refresh(value::kLanMonExistFlag, 0);
+    const std::uint32_t exists = refresh(value::kVigilExistFlag, 0);
+    refresh(value::kCommandExecStartFlag, 0);
+    return exists != 0 && lanMon == 0;
+}
 
 // ---- head action ----------------------------------------------------------------------------------
 
@@ -134,21 +152,14 @@ std::int32_t Engine::headAction(const Session& s, std::uint64_t generation)
     if (s.start.connection != kLocal || s.start.family != EngineFamily::Inkjet || despoolerRuns()) {
         return kNotApplicable;
     }
-    const std::uint32_t lanMon = refresh(value::kLanMonExistFlag, 0);
-    const std::uint32_t exists = refresh(value::kVigilExistFlag, 0);
-    refresh(value::kCommandExecStartFlag, 0);
-    if (exists == 0 || lanMon != 0) return kNotMonitoring;
+    if (!monitorsAlone()) return kNotMonitoring;
 
     Paused paused = pauseLoops(Busy::HeadAction, generation);
-    if (!waitPortFree(kBusyStatusRead | kBusyCommand | kBusyGap, generation)) {
+    if (!takePort(kBusyStatusRead | kBusyCommand | kBusyGap, paused, generation)) {
         plat::trace("vigil: head action: the port stayed busy");
         resumeLoops(paused);
         return kBusy;
     }
-    adoptRestored(paused.startFlag, readDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag));
-    adoptRestored(paused.execFlag, readDword(EngineKey::Store, value::kCommandExecStartFlag));
-    writeDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag, 0);
-    writeDword(EngineKey::Store, value::kCommandExecStartFlag, 0);
     if (despoolerRuns()) {
         resumeLoops(paused);
         return kNotApplicable;
@@ -214,21 +225,14 @@ std::uint32_t Engine::gapRun(const Session& s, std::uint64_t generation)
         !s.start.model.starts_with("VELTA IJ-09")) {
         return kNotApplicable;
     }
-    const std::uint32_t lanMon = refresh(value::kLanMonExistFlag, 0);
-    const std::uint32_t exists = refresh(value::kVigilExistFlag, 0);
-    refresh(value::kCommandExecStartFlag, 0);
-    if (exists == 0 || lanMon != 0) return kNotMonitoring;
+    if (!monitorsAlone()) return kNotMonitoring;
 
     Paused paused = pauseLoops(Busy::GapTool, generation);
-    if (!waitPortFree(kBusyStatusRead | kBusyCommand | kBusyHead, generation)) {
+    if (!takePort(kBusyStatusRead | kBusyCommand | kBusyHead, paused, generation)) {
         plat::trace("vigil: gap tool: the port stayed busy");
         resumeLoops(paused);
         return kBusy;
     }
-    adoptRestored(paused.startFlag, readDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag));
-    adoptRestored(paused.execFlag, readDword(EngineKey::Store, value::kCommandExecStartFlag));
-    writeDword(EngineKey::Store, value::kGetRealTimeStatusStartFlag, 0);
-    writeDword(EngineKey::Store, value::kCommandExecStartFlag, 0);
     if (!readString(EngineKey::Store, value::kIDMDL, 512)) {
         setGapFailure("the store has no model string");
         writeStatus(kPrinterGone);
