@@ -201,6 +201,7 @@ TEST(EngineExports, ClassifyLptPortsAndAnswerTheIdleFlags)
     EXPECT_EQ(ExecGapFunc("LPT1:"), 1);
     // 1 while the gap thread runs, then 0: an engine that monitors nothing has no tool to start.
     EXPECT_TRUE(testsupport::waitUntil([] { return GetGapReturnFlag() == 0u; }));
+    DeleteStThreads();  // joins the gap thread
     EXPECT_EQ(NetwareLinkEnd(), 0);
     EXPECT_EQ(WEP(0), 1);
 }
