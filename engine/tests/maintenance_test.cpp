@@ -179,10 +179,11 @@ TEST_F(Maintenance, TheHeadMoveAnswersFourWhenTheEngineDoesNotMonitorOrAnotherMo
 
 TEST_F(Maintenance, ASecondHeadMoveDuringTheFirstAnswersEightAndTouchesNothing)
 {
-    monitor("Photo", "LPT2:", "IJ-09");
     // At the full time scale the first call waits up to 5 s for the port, which the test holds busy
-    // until the second call has answered; the test does not wait that long.
+    // until the second call has answered; the test does not wait that long. Set before the engine runs:
+    // the scale replaces the port channel its threads use.
     vigil::engine().setTimeScale(1.0);
+    monitor("Photo", "LPT2:", "IJ-09");
     holdPort();
     auto first = std::async(std::launch::async, [] { return ActHeadFunc("LPT2:"); });
     ASSERT_TRUE(testsupport::waitUntil([&] {
