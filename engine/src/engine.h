@@ -29,7 +29,7 @@
 
 #include "facts/models.h"
 #include "facts/store_names.h"
-#include "network_link.h"
+#include "vigil/network_link.h"
 #include "vigil/port_channel.h"
 
 namespace vigil {
