@@ -218,17 +218,22 @@ private:
             return;
         }
         say("DEBUG: " + std::string(m_model->name) + " at " + m_path);
+        // A printer that does not take the enable at once has its status read meanwhile (it may
+        // still report from an earlier job).
+        m_nextStatus = Clock::now() + milliseconds(500);
         send(statusEnableCommand(*m_model), "the status-enable command");
         send(inkQueryCommand(*m_model), "the ink query");
         m_nextStatus = Clock::now();
     }
 
-    // A command of our own, before or after the job's bytes, never among them.
+    // A command of our own, before or after the job's bytes, never among them. A printer that takes
+    // nothing for a while still has its status read meanwhile.
     void send(const std::string& command, const char* what)
     {
         if (command.empty() || m_model == nullptr || g_stopped) return;
         const auto deadline = Clock::now() + kCommandWait;
         for (std::string_view rest = command; !rest.empty() && !g_stopped && Clock::now() < deadline;) {
+            if (Clock::now() >= m_nextStatus) readStatus();
             long n = m_transport->write(rest, milliseconds(500));
             if (n < 0) break;
             rest.remove_prefix(static_cast<std::size_t>(n));

@@ -257,6 +257,29 @@ TEST_F(VeltaBackend, PublishesChangesOnceHeartbeatsAndClearsAtTheEnd)
     EXPECT_NE(sim->must("LPT1:", "log").find("first part of the job"), std::string::npos);
 }
 
+TEST_F(VeltaBackend, APrinterThatTakesNothingStillHasItsStatusRead)
+{
+    serve("IJ-09");
+    {
+        Backend first(job(), env("velta:" + socket()));
+        first.endInput();
+        ASSERT_EQ(first.exitCode(), kBackendOk) << first.err();
+    }
+    sim->must("LPT1:", "cover-open");
+    sim->must("LPT1:", "busy 60000");
+    Backend backend(job(), env("velta:" + socket()));
+    backend.feed("SECOND-JOB");
+    backend.endInput();
+    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open"); })) << backend.err();
+    // Read while the status-enable command still waits for the printer, not after giving up on it.
+    EXPECT_FALSE(backend.said("did not take the status-enable command")) << backend.err();
+    EXPECT_EQ(sim->must("LPT1:", "log").find("SECOND-JOB"), std::string::npos);
+    sim->must("LPT1:", "heal");
+    EXPECT_EQ(backend.exitCode(), kBackendOk) << backend.err();
+    EXPECT_NE(sim->must("LPT1:", "log").find("|SECOND-JOB|"), std::string::npos);
+    EXPECT_TRUE(reasonsLeft(backend.lines("STATE:")).empty());
+}
+
 TEST_F(VeltaBackend, ACancelClearsWhatItSet)
 {
     serve("DM-02", "jam");
