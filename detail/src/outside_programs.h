@@ -29,8 +29,8 @@ enum class GapToolLink {
 
 // The engine runs the gap tool from the root's Windows folder, RCTOOL/TUNEUP.EXE, unless the user's
 // "Path" value names another folder. A fresh root gets a symbolic link there to the tool installed
-// with the programs: beside them (an installed system), else in the build's RCTOOL folder next to
-// their folder. Whatever already has that name is never replaced.
+// with the programs: beside them (the installed bin/ folder, or the build's), else in a build's RCTOOL
+// folder next to their folder. Whatever already has that name is never replaced.
 GapToolLink linkGapTool();
 GapToolLink linkGapTool(const std::filesystem::path& programDirectory);
 
