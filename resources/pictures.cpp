@@ -488,8 +488,8 @@ bool isSettingsDrawing(int number) { return number == 112 || number == 113 || nu
 
 // ---------------------------------------------------------------------------------------------------------
 
-constexpr int kIcons[] = {100, 128, 130, 131, 137, 138, 139, 140, 141, 142, 143, 144,  145,
-                          146, 147, 700, 701, 702, 703, 710, 711, 720, 721, 722, 57667};
+constexpr int kIcons[] = {100, 128, 130, 131, 137, 138, 139, 140, 141, 142, 143, 144, 145, 146,
+                          147, 700, 701, 702, 703, 710, 711, 720, 721, 722, 723, 724, 725, 57667};
 // The list's toolbar icons share their numbers with printer pictures (the commands' numbers), so they are
 // icons only: picture() keeps drawing the printers.
 constexpr int kToolbarIcons[] = {500, 501, 502, 503, 504, 505};

@@ -27,7 +27,7 @@ QSize pictureSize(int number);
 // pixmap carries the ratio). A null pixmap when the number names no picture.
 QPixmap picture(int number, qreal devicePixelRatio = 1.0);
 
-// An icon (100, 128, 130, 131, 137..147, 700..703, 710, 711, 720..722, 57667, the tray icons 800..826, and
+// An icon (100, 128, 130, 131, 137..147, 700..703, 710, 711, 720..725, 57667, the tray icons 800..826, and
 // the list's toolbar icons 500..505) with its 16x16 and 32x32 forms; a null icon otherwise.
 QIcon icon(int number);
 

@@ -1,14 +1,19 @@
 #include "outside_programs.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
+#include "plat/base/system_root.h"
 #include "plat/base/trace.h"
 #include "plat/proc/process.h"
 #include "watchcore.h"
@@ -20,6 +25,7 @@ namespace {
 constexpr const char* kQueueProgram = "kestrel-queue";
 constexpr const char* kSetupLibrary = "libcfgprn32.so";
 constexpr const char* kSetupEntry = "VLSetPrin32";
+constexpr const char* kGapTool = "TUNEUP.EXE";
 
 using SetupEntry = std::int32_t (*)(QWidget*, const char*, const char*, const char*);
 
@@ -46,7 +52,38 @@ void* loadSetupLibrary(std::string& why)
     return nullptr;
 }
 
+// The gap tool installed with the programs in `directory`: beside them, or in the RCTOOL folder the
+// build keeps next to the programs' folder. An absolute path, so the link works from any root.
+std::optional<std::filesystem::path> installedGapTool(const std::filesystem::path& directory)
+{
+    for (const std::filesystem::path& candidate : {directory / kGapTool, directory / ".." / "RCTOOL" / kGapTool}) {
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || ::access(candidate.c_str(), X_OK) != 0)
+            continue;
+        std::error_code error;
+        std::filesystem::path canonical = std::filesystem::canonical(candidate, error);
+        if (!error) return canonical;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+GapToolLink linkGapTool() { return linkGapTool(programDirectory()); }
+
+GapToolLink linkGapTool(const std::filesystem::path& programDirectory)
+{
+    const std::filesystem::path link = plat::windowsDir() / "RCTOOL" / kGapTool;
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) == 0) return GapToolLink::AlreadyThere;
+    const std::optional<std::filesystem::path> tool = installedGapTool(programDirectory);
+    if (!tool) return GapToolLink::NotInstalled;
+    // symlink() never replaces: a tool the user puts there meanwhile stays theirs.
+    if (::symlink(tool->c_str(), link.c_str()) == 0) return GapToolLink::Made;
+    if (errno == EEXIST) return GapToolLink::AlreadyThere;
+    plat::trace("gap tool: cannot link " + link.string() + " to " + tool->string() + ": " + std::strerror(errno));
+    return GapToolLink::Failed;
+}
 
 bool openJobWindow(const std::string& printer)
 {

@@ -152,6 +152,7 @@ bool PanelWindow::start()
 
     if (!m_panel.attach()) return false;
     installDefaultSounds();
+    linkGapTool();
     if (!buildTabs() || !buildPages()) {
         m_panel.failInitialisation();
         return false;

@@ -52,7 +52,9 @@ void ToolsWidget::attach(QWidget* page)
     for (auto [number, icon] : {std::pair{kJobIcon, 723}, {kSetupIcon, 724}, {kHeadIcon, 725}}) {
         auto* label = qobject_cast<QLabel*>(control(number));
         const QIcon shown = kestrel::icon(icon);
-        if (label != nullptr && !shown.isNull()) label->setPixmap(shown.pixmap(16, 16));
+        // At the screen's scale, so the drawing stays crisp.
+        if (label != nullptr && !shown.isNull())
+            label->setPixmap(shown.pixmap(QSize(16, 16), label->devicePixelRatioF()));
     }
     if (auto* button = qobject_cast<QAbstractButton*>(control(kJobList)))
         connect(button, &QAbstractButton::clicked, this, &ToolsWidget::openJobList);

@@ -1,14 +1,18 @@
-// Runs from a folder of its own that holds the queue program but no printer-setup library.
+// Runs from a folder of its own that holds the queue program but no printer-setup library and no gap tool.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
 #include <QApplication>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "outside_programs.h"
+#include "plat/base/system_root.h"
 #include "plat/spool/spooler.h"
+#include "testsupport/run_program.h"
 #include "testsupport/temp_root.h"
 
 namespace fs = std::filesystem;
@@ -68,4 +72,81 @@ TEST_F(OutsidePrograms, JobWindowGetsThePrinterAsDataNeverThroughAShell)
         }
         return true;
     }));
+}
+
+// ---- The gap tool in the system root ---------------------------------------------------------------
+
+namespace {
+
+// A stand-in tool that says which one ran.
+void writeTool(const fs::path& path, const std::string& name)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "#!/bin/sh\necho " << name << "\n";
+    ::chmod(path.c_str(), 0755);
+}
+
+fs::path rootTool() { return plat::windowsDir() / "RCTOOL" / "TUNEUP.EXE"; }
+
+}  // namespace
+
+TEST_F(OutsidePrograms, AFreshRootLinksTheToolInstalledBesideThePrograms)
+{
+    const fs::path programs = root.path() / "prefix" / "bin";
+    writeTool(programs / "TUNEUP.EXE", "installed");
+    writeTool(root.path() / "prefix" / "RCTOOL" / "TUNEUP.EXE", "built");
+    EXPECT_EQ(watchpanel::linkGapTool(programs), watchpanel::GapToolLink::Made);
+    ASSERT_TRUE(fs::is_symlink(rootTool()));
+    EXPECT_EQ(fs::read_symlink(rootTool()), fs::canonical(programs / "TUNEUP.EXE"));
+    // The engine starts it there: it runs.
+    const testsupport::ProgramRun run = testsupport::runProgram({rootTool().string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "installed\n");
+
+    // Once linked, later starts leave it as it is.
+    EXPECT_EQ(watchpanel::linkGapTool(programs), watchpanel::GapToolLink::AlreadyThere);
+    EXPECT_EQ(fs::read_symlink(rootTool()), fs::canonical(programs / "TUNEUP.EXE"));
+}
+
+TEST_F(OutsidePrograms, InABuildTreeTheToolComesFromTheRctoolFolderBesideTheProgramsFolder)
+{
+    const fs::path build = root.path() / "build";
+    fs::create_directories(build / "bin");
+    writeTool(build / "RCTOOL" / "TUNEUP.EXE", "built");
+    EXPECT_EQ(watchpanel::linkGapTool(build / "bin"), watchpanel::GapToolLink::Made);
+    EXPECT_EQ(fs::read_symlink(rootTool()), fs::canonical(build / "RCTOOL" / "TUNEUP.EXE"));
+    EXPECT_EQ(testsupport::runProgram({rootTool().string()}).out, "built\n");
+}
+
+TEST_F(OutsidePrograms, TheUsersOwnToolOrLinkIsNeverReplaced)
+{
+    const fs::path programs = root.path() / "bin";
+    writeTool(programs / "TUNEUP.EXE", "installed");
+
+    writeTool(rootTool(), "mine");
+    EXPECT_EQ(watchpanel::linkGapTool(programs), watchpanel::GapToolLink::AlreadyThere);
+    EXPECT_FALSE(fs::is_symlink(rootTool()));
+    EXPECT_EQ(contents(rootTool()), "#!/bin/sh\necho mine\n");
+
+    // A link of the user's, even one that leads nowhere now, is theirs too.
+    fs::remove(rootTool());
+    fs::create_symlink(root.path() / "gone" / "TUNEUP.EXE", rootTool());
+    EXPECT_EQ(watchpanel::linkGapTool(programs), watchpanel::GapToolLink::AlreadyThere);
+    EXPECT_EQ(fs::read_symlink(rootTool()), root.path() / "gone" / "TUNEUP.EXE");
+}
+
+TEST_F(OutsidePrograms, WithoutAnInstalledToolNothingIsLinked)
+{
+    // This test's own program folder has no tool, nor a build's RCTOOL folder beside it.
+    EXPECT_EQ(watchpanel::linkGapTool(), watchpanel::GapToolLink::NotInstalled);
+    // A file of that name that cannot run is no tool.
+    const fs::path programs = root.path() / "bin";
+    fs::create_directories(programs);
+    std::ofstream(programs / "TUNEUP.EXE") << "not a program\n";
+    ::chmod((programs / "TUNEUP.EXE").c_str(), 0644);
+    EXPECT_EQ(watchpanel::linkGapTool(programs), watchpanel::GapToolLink::NotInstalled);
+    fs::create_directories(programs / "RCTOOL" / "TUNEUP.EXE");  // nor is a folder
+    EXPECT_EQ(watchpanel::linkGapTool(programs), watchpanel::GapToolLink::NotInstalled);
+    std::error_code error;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(rootTool(), error)));
 }

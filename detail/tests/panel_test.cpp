@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -422,6 +423,54 @@ TEST_F(PanelTest, TheProgramAcknowledgesReadinessAndEndsOnTheCloseRequest)
     EXPECT_EQ(store("VigilExistFlag"), 0u);
 }
 
+// The list's job-window request reaches the running program: it clears the request and starts the queue
+// program on the printer's shortcut. Told by KESTREL_QUEUE_LIST_TO, which the detail program passes on,
+// the queue program writes what it would show to a file instead of opening its window.
+TEST_F(PanelTest, TheListsJobWindowRequestStartsTheQueueProgramForThePrinterAndIsCleared)
+{
+    const std::string name = "Queue desk 'A' $(x)";
+    addPrinter(name, "LPT1:", facts::Code::PG03);
+    {
+        using namespace plat::registry;
+        const std::uint32_t jobs = 2;
+        ASSERT_EQ(Store::forCurrentRoot().value()->setValue(
+                      Root::LocalMachine, std::string(facts::key::kPrinters) + name, "Jobs", ValueType::Dword,
+                      std::as_bytes(std::span(&jobs, 1)), Store::Flush::No),
+                  Status::Ok);
+    }
+    const std::filesystem::path listing = root.path() / "queue listing";
+    ::setenv("KESTREL_QUEUE_LIST_TO", listing.c_str(), 1);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(WATCHPANEL_PROGRAM, WATCHPANEL_PROGRAM, "0", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::unsetenv("KESTREL_QUEUE_LIST_TO");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return entry().ReadyAck == 1 && entry().MonitorActive == 1; }));
+    EXPECT_FALSE(std::filesystem::exists(listing)) << "nothing opens before the list asks";
+
+    ASSERT_TRUE(watchlist::requestJobWindow(slotTable.view(0)));
+    const std::string expected = "printer: " + name + "\njobs: 2\n  job 1 pending\n  job 2 pending\n";
+    auto listed = [&] {
+        std::ifstream in(listing);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_TRUE(testsupport::waitUntil([&] { return listed() == expected; })) << listed();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return entry().JobWindowRequest == 0; }));
+
+    // Cleared, a later request is served again (the queue program writes only a new file).
+    std::filesystem::remove(listing);
+    ASSERT_TRUE(watchlist::requestJobWindow(slotTable.view(0)));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return listed() == expected; })) << listed();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return entry().JobWindowRequest == 0; }));
+
+    ASSERT_TRUE(watchlist::requestClose(slotTable.view(0)));
+    int status = -1;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 // The sounds the window asked for, in order; nothing is played.
 class RecordingSound : public Sound {
 public:
@@ -445,6 +494,10 @@ TEST_F(PanelTest, AnAlertPlaysItsDefaultSoundOnceAndAnErrorShowsTheHiddenWindowW
     ASSERT_TRUE(window->start());
     ASSERT_TRUE(eventually([&] { return entry().ReadyAck == 1 && pageShows("印刷できます。"); }));
     EXPECT_TRUE(std::filesystem::exists(plat::windowsDir() / "media" / "03PPROUT.WAV")) << "the default sounds";
+    // And the gap tool the build made beside the programs, where the engine looks without a "Path".
+    const std::filesystem::path tool = plat::windowsDir() / "RCTOOL" / "TUNEUP.EXE";
+    EXPECT_TRUE(std::filesystem::is_symlink(tool));
+    EXPECT_TRUE(std::filesystem::is_regular_file(tool)) << "the link leads to the tool";
     EXPECT_FALSE(window->dialog()->isVisible()) << "the list starts it hidden";
 
     sim.must("LPT1:", "paper-out");

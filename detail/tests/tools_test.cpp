@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -178,6 +179,17 @@ TEST_F(ToolsPageTest, AnInkjetOfModel15HasBothToolsDisabled)
     for (int n : {tc::kSetupGroup, tc::kSetupIcon, tc::kSetup, tc::kHeadGroup, tc::kHeadIcon, tc::kHeadMove})
         EXPECT_FALSE(enabled(n)) << n;
     EXPECT_TRUE(enabled(tc::kJobList));
+}
+
+TEST_F(ToolsPageTest, EachGroupShowsItsIcon)
+{
+    open(printer(Family::Inkjet, 3));
+    for (int n : {tc::kJobIcon, tc::kSetupIcon, tc::kHeadIcon}) {
+        auto* label = page->findChild<QLabel*>(QStringLiteral("c%1").arg(n));
+        ASSERT_NE(label, nullptr) << n;
+        EXPECT_FALSE(label->pixmap().isNull()) << n;
+        EXPECT_EQ(label->pixmap().deviceIndependentSize(), QSizeF(16, 16)) << n;
+    }
 }
 
 TEST_F(ToolsPageTest, TheButtonsStartTheJobWindowAndThePrinterSetupWithTheEntrysNames)

@@ -51,7 +51,8 @@ std::string listing(const queue::PrinterQueue& queue)
     return out.str();
 }
 
-int fail(bool window, int code, const std::string& message)
+// Says why on stderr, in English as the command line does, and with a window, in the window's words.
+int fail(bool window, int code, const std::string& message, const QString& shown)
 {
     std::cerr << "kestrel-queue: " << message << '\n';
     if (window) {
@@ -59,7 +60,7 @@ int fail(bool window, int code, const std::string& message)
         char name[] = "kestrel-queue";
         char* argv[] = {name, nullptr};
         QApplication app(argc, argv);
-        QMessageBox::warning(nullptr, QStringLiteral("Print queue"), QString::fromStdString(message));
+        QMessageBox::warning(nullptr, QObject::tr("ｼﾞｮﾌﾞ一覧"), shown);
     }
     return code;
 }
@@ -89,26 +90,33 @@ int main(int argc, char** argv)
     const bool window = !list && !cancelOne && !cancelAll && (listTo == nullptr || *listTo == '\0');
 
     auto printer = queue::readPrinterShortcut(*shortcut);
-    if (!printer) return fail(window, kBadShortcut, printer.error().detail);
+    if (!printer) {
+        return fail(window, kBadShortcut, printer.error().detail, QObject::tr("ﾌﾟﾘﾝﾀのｼｮｰﾄｶｯﾄを読み取れません。"));
+    }
     // Only a shortcut we recognised is ours to delete; any other file is left as it was.
     std::error_code ignored;
     std::filesystem::remove(*shortcut, ignored);
 
     auto spooler = plat::spool::embedded();
-    if (!spooler) return fail(window, kSpooler, "the spooler cannot be opened: " + spooler.error().detail);
+    if (!spooler) {
+        return fail(window, kSpooler, "the spooler cannot be opened: " + spooler.error().detail,
+                    QObject::tr("ｽﾌﾟｰﾗを開けません。"));
+    }
     queue::PrinterQueue state(*spooler.value(), printer.value());
-    if (!state.refresh()) return fail(window, state.gone() ? kNoPrinter : kSpooler, state.problem());
+    if (!state.refresh()) {
+        return fail(window, state.gone() ? kNoPrinter : kSpooler, state.problem(), queue::problemText(state));
+    }
 
     if (!window) {
         if ((cancelAll && !state.cancelAll()) || (cancelOne && !state.cancel(1))) {
-            return fail(false, kSpooler, state.problem());
+            return fail(false, kSpooler, state.problem(), {});
         }
         if (list || cancelOne || cancelAll) {
             std::cout << listing(state);
             return kOk;
         }
         std::FILE* file = std::fopen(listTo, "wx");  // a new file only, never over another
-        if (file == nullptr) return fail(false, kUsage, std::string(listTo) + ": cannot be made");
+        if (file == nullptr) return fail(false, kUsage, std::string(listTo) + ": cannot be made", {});
         const std::string text = listing(state);
         const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
         return std::fclose(file) == 0 && written ? kOk : kUsage;

@@ -2,8 +2,8 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace queue {
@@ -20,14 +20,15 @@ bool PrinterQueue::refresh()
     auto printer = m_spooler.printer(m_printer);
     if (!printer) {
         m_jobs = 0;
-        m_gone = printer.error().code == static_cast<int>(plat::spool::Failure::NotFound);
-        m_problem = m_gone ? "The printer \"" + m_printer + "\" no longer exists."
-                           : "The spooler cannot be read: " + printer.error().detail;
+        const bool gone = printer.error().code == static_cast<int>(plat::spool::Failure::NotFound);
+        m_kind = gone ? Problem::Gone : Problem::Unreadable;
+        m_problem = gone ? "The printer \"" + m_printer + "\" no longer exists."
+                         : "The spooler cannot be read: " + printer.error().detail;
         return false;
     }
     m_jobs = printer.value().jobs;
     m_problem.clear();
-    m_gone = false;
+    m_kind = Problem::None;
     return true;
 }
 
@@ -38,25 +39,44 @@ bool PrinterQueue::cancel(std::uint32_t count)
     auto done = m_spooler.finishJobs(m_printer, count);
     const bool ok = done.ok();
     refresh();
-    if (!ok && m_problem.empty()) m_problem = "The jobs could not be cancelled: " + done.error().detail;
+    if (!ok && m_kind == Problem::None) {
+        m_kind = Problem::NotCancelled;
+        m_problem = "The jobs could not be cancelled: " + done.error().detail;
+    }
     return ok;
+}
+
+QString problemText(const PrinterQueue& queue)
+{
+    switch (queue.problemKind()) {
+    case Problem::None: return {};
+    case Problem::Gone:
+        return QObject::tr("ﾌﾟﾘﾝﾀ「%1」は削除されています。").arg(QString::fromStdString(queue.printer()));
+    case Problem::Unreadable: return QObject::tr("ｽﾌﾟｰﾗを読み取れません。");
+    case Problem::NotCancelled: return QObject::tr("ｼﾞｮﾌﾞを取り消せませんでした。");
+    }
+    return {};
 }
 
 QueueWindow::QueueWindow(plat::spool::Spooler& spooler, std::string printer, QWidget* parent)
     : QWidget(parent),
       m_queue(spooler, std::move(printer)),
       m_summary(new QLabel(this)),
-      m_list(new QListWidget(this)),
-      m_cancelOne(new QPushButton(tr("&Cancel one job"), this)),
-      m_cancelAll(new QPushButton(tr("Cancel &all jobs"), this))
+      m_list(new QTreeWidget(this)),
+      m_cancelOne(new QPushButton(tr("1件取り消し(&C)"), this)),
+      m_cancelAll(new QPushButton(tr("すべて取り消し(&A)"), this))
 {
-    setWindowTitle(tr("%1 - Print queue").arg(QString::fromStdString(m_queue.printer())));
+    setWindowTitle(tr("%1 - ｼﾞｮﾌﾞ一覧").arg(QString::fromStdString(m_queue.printer())));
     m_summary->setObjectName("summary");
     m_summary->setTextFormat(Qt::PlainText);  // the printer's name is data, never markup
     m_summary->setWordWrap(true);
-    m_summary->setAccessibleName(tr("Queue state"));
+    m_summary->setAccessibleName(tr("ｷｭｰの状態"));
     m_list->setObjectName("jobs");
-    m_list->setAccessibleName(tr("Pending jobs"));
+    m_list->setAccessibleName(tr("印刷待ちのｼﾞｮﾌﾞ"));
+    m_list->setHeaderLabels({tr("ｼﾞｮﾌﾞ"), tr("状態")});
+    m_list->setRootIsDecorated(false);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);  // the buttons act on the queue, not a row
+    m_list->setColumnWidth(0, 160);
     m_cancelOne->setObjectName("cancelOne");
     m_cancelAll->setObjectName("cancelAll");
 
@@ -82,17 +102,17 @@ QueueWindow::QueueWindow(plat::spool::Spooler& spooler, std::string printer, QWi
 void QueueWindow::showState()
 {
     m_list->clear();
-    const bool known = m_queue.problem().empty();
+    const bool known = m_queue.problemKind() == Problem::None;
     if (!known) {
-        m_summary->setText(QString::fromStdString(m_queue.problem()));
+        m_summary->setText(problemText(m_queue));
     } else if (m_queue.jobs() == 0) {
-        m_summary->setText(tr("No jobs are waiting."));
+        m_summary->setText(tr("印刷待ちのｼﾞｮﾌﾞはありません。"));
     } else {
         // Honest about what the spooler keeps: a count, not the documents.
-        const QString count =
-            m_queue.jobs() == 1 ? tr("1 job is waiting.") : tr("%1 jobs are waiting.").arg(m_queue.jobs());
-        m_summary->setText(count + ' ' + tr("The spooler keeps their number only, not their names."));
-        for (std::uint32_t i = 1; i <= m_queue.jobs(); ++i) m_list->addItem(tr("Job %1 - pending").arg(i));
+        m_summary->setText(tr("印刷待ちのｼﾞｮﾌﾞが %1 件あります。").arg(m_queue.jobs()) +
+                           tr("ｽﾌﾟｰﾗはｼﾞｮﾌﾞの数だけを記録し、文書名は記録しません。"));
+        for (std::uint32_t i = 1; i <= m_queue.jobs(); ++i)
+            m_list->addTopLevelItem(new QTreeWidgetItem({tr("ｼﾞｮﾌﾞ %1").arg(i), tr("印刷待ち")}));
     }
     m_cancelOne->setEnabled(known && m_queue.jobs() > 0);
     m_cancelAll->setEnabled(known && m_queue.jobs() > 0);

@@ -23,8 +23,8 @@ const std::vector<Range> kPrinterSets = {{400, 406}, {410, 416}, {420, 428}, {43
                                          {500, 506}, {510, 518}, {520, 528}, {530, 538}, {540, 548}};
 const std::vector<Range> kOtherRanges = {{200, 204}, {210, 215}, {220, 225}, {900, 903},
                                          {910, 913}, {914, 917}, {918, 922}};
-const std::vector<int> kIcons = {100, 128, 130, 131, 137, 138, 139, 140, 141, 142, 143, 144,  145,
-                                 146, 147, 700, 701, 702, 703, 710, 711, 720, 721, 722, 57667};
+const std::vector<int> kIcons = {100, 128, 130, 131, 137, 138, 139, 140, 141, 142, 143, 144, 145, 146,
+                                 147, 700, 701, 702, 703, 710, 711, 720, 721, 722, 723, 724, 725, 57667};
 // Icons only: their numbers are printer pictures' too.
 const std::vector<int> kToolbarIcons = {500, 501, 502, 503, 504, 505};
 
@@ -84,8 +84,8 @@ TEST(Pictures, EveryNumberDrawsAtItsNominalSizeForEachScale)
 
 TEST(Pictures, UnknownNumbersDrawNothing)
 {
-    for (int number :
-         {399, 407, 417, 429, 466, 476, 487, 507, 549, 199, 205, 216, 226, 899, 904, 923, 0, -1, 704, 101, 129, 148}) {
+    for (int number : {399, 407, 417, 429, 466, 476, 487, 507, 549, 199, 205, 216,
+                       226, 899, 904, 923, 0,   -1,  704, 726, 101, 129, 148}) {
         EXPECT_FALSE(kestrel::pictureSize(number).isValid()) << number;
         EXPECT_TRUE(kestrel::picture(number).isNull()) << number;
         EXPECT_TRUE(kestrel::picture(number, 2.0).isNull()) << number;
@@ -106,6 +106,13 @@ TEST(Pictures, AnimationFramesDifferAndToolbarNumbersKeepTheirPrinters)
     }
     EXPECT_EQ(kestrel::pictureSize(500), QSize(109, 86));
     EXPECT_EQ(kestrel::pictureSize(130), QSize(16, 16));
+}
+
+// The meters' and the tools page's icons sit side by side on their pages: each has a drawing of its own.
+TEST(Pictures, ThePagesIconsDifferFromEachOther)
+{
+    for (int a = 720; a <= 725; ++a)
+        for (int b = a + 1; b <= 725; ++b) EXPECT_NE(imageOf(a), imageOf(b)) << a << " looks like " << b;
 }
 
 TEST(Pictures, IconsComeInBothSizes)

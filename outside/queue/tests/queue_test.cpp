@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -160,28 +160,61 @@ TEST_F(Queue, WindowShowsCancelsAndFollowsTheQueue)
     addPrinter("Office; rm -rf x", 2);
     queue::QueueWindow window(*spooler, "Office; rm -rf x");
     window.show();
-    auto* jobs = window.findChild<QListWidget*>("jobs");
+    auto* jobs = window.findChild<QTreeWidget*>("jobs");
     auto* one = window.findChild<QPushButton*>("cancelOne");
     auto* all = window.findChild<QPushButton*>("cancelAll");
-    ASSERT_TRUE(jobs && one && all);
-    EXPECT_EQ(jobs->count(), 2);
-    EXPECT_EQ(jobs->item(1)->text(), "Job 2 - pending");
+    auto* summary = window.findChild<QLabel*>("summary");
+    ASSERT_TRUE(jobs && one && all && summary);
+    EXPECT_EQ(jobs->topLevelItemCount(), 2);
+    EXPECT_EQ(jobs->topLevelItem(1)->text(0), QString::fromUtf8("ｼﾞｮﾌﾞ 2"));
+    EXPECT_EQ(jobs->topLevelItem(1)->text(1), QString::fromUtf8("印刷待ち"));
+    EXPECT_TRUE(summary->text().startsWith(QString::fromUtf8("印刷待ちのｼﾞｮﾌﾞが 2 件あります。")))
+        << summary->text().toStdString();
 
     QTest::mouseClick(one, Qt::LeftButton);
     EXPECT_EQ(spooler->printer("Office; rm -rf x").value().jobs, 1u);
-    EXPECT_EQ(jobs->count(), 1);
+    EXPECT_EQ(jobs->topLevelItemCount(), 1);
 
     // A job that arrives from elsewhere shows up without a click.
     ASSERT_TRUE(spooler->submitJobs("Office; rm -rf x", 4).ok());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return jobs->count() == 5; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return jobs->topLevelItemCount() == 5; }, 20000));
 
     QTest::mouseClick(all, Qt::LeftButton);
     EXPECT_EQ(spooler->printer("Office; rm -rf x").value().jobs, 0u);
-    EXPECT_EQ(jobs->count(), 0);
+    EXPECT_EQ(jobs->topLevelItemCount(), 0);
     EXPECT_FALSE(all->isEnabled());
+    EXPECT_EQ(summary->text(), QString::fromUtf8("印刷待ちのｼﾞｮﾌﾞはありません。"));
 
     ASSERT_TRUE(spooler->deletePrinter("Office; rm -rf x").ok());
-    auto* summary = window.findChild<QLabel*>("summary");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return summary->text().contains("no longer exists"); }, 20000));
+    const QString gone = QString::fromUtf8("ﾌﾟﾘﾝﾀ「Office; rm -rf x」は削除されています。");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return summary->text() == gone; }, 20000)) << summary->text().toStdString();
     EXPECT_FALSE(one->isEnabled());
+}
+
+// The window speaks Japanese as the rest of the system: title, column headers, and buttons whose
+// mnemonics follow the Japanese captions in parentheses.
+TEST_F(Queue, WindowTextsAreJapanese)
+{
+    addPrinter("Office", 1);
+    queue::QueueWindow window(*spooler, "Office");
+    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("Office - ｼﾞｮﾌﾞ一覧"));
+    auto* jobs = window.findChild<QTreeWidget*>("jobs");
+    ASSERT_NE(jobs, nullptr);
+    ASSERT_EQ(jobs->columnCount(), 2);
+    EXPECT_EQ(jobs->headerItem()->text(0), QString::fromUtf8("ｼﾞｮﾌﾞ"));
+    EXPECT_EQ(jobs->headerItem()->text(1), QString::fromUtf8("状態"));
+    EXPECT_EQ(window.findChild<QPushButton*>("cancelOne")->text(), QString::fromUtf8("1件取り消し(&C)"));
+    EXPECT_EQ(window.findChild<QPushButton*>("cancelAll")->text(), QString::fromUtf8("すべて取り消し(&A)"));
+    EXPECT_EQ(
+        window.findChild<QLabel*>("summary")->text(),
+        QString::fromUtf8("印刷待ちのｼﾞｮﾌﾞが 1 件あります。ｽﾌﾟｰﾗはｼﾞｮﾌﾞの数だけを記録し、文書名は記録しません。"));
+    EXPECT_EQ(jobs->accessibleName(), QString::fromUtf8("印刷待ちのｼﾞｮﾌﾞ"));
+
+    // Alt+A is the "cancel all" button's mnemonic.
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_A, Qt::AltModifier);
+    // A mnemonic clicks the button the way a mouse does, pressed for a moment first.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return spooler->printer("Office").value().jobs == 0; }, 20000));
 }
