@@ -3,9 +3,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
-#include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 #include "resources/string_table.h"
 #include "status_page.h"
@@ -18,21 +16,9 @@ namespace {
 using namespace info_control;
 
 constexpr const char* kListCaption = "情報ﾘｽﾄ(\u001eL\u001fｲ) :";
+constexpr std::int32_t kCategoryTabStop = 50;
 
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
-// The category list's one tab stop, in average character widths (the unit fSetListBoxTabStops takes):
-// the category numbers line up one character or more past the widest name. A stop is also the tab
-// width, and a fixed one of 50 characters lay far past the list's right edge (the template gives it
-// about 30), so the numbers were drawn where nobody could see or scroll to them.
-std::int32_t categoryTabStop(const QFontMetrics& metrics, const std::vector<std::string>& items)
-{
-    int widest = 0;
-    for (const std::string& item : items)
-        widest = std::max(widest, metrics.horizontalAdvance(fromUtf8(item.substr(0, item.find('\t')))));
-    const int character = std::max(1, metrics.averageCharWidth());
-    return (widest + 2 * character - 1) / character;
-}
 
 }  // namespace
 
@@ -59,11 +45,10 @@ void InfoWidget::pageSelected()
     {
         const QSignalBlocker quiet(m_categories);
         m_categories->clear();
-        const std::vector<std::string> items =
-            infoCategoryItems(m_host.informationBlock(), m_host.informationCategoryCount());
-        std::int32_t stops[] = {categoryTabStop(QFontMetrics(m_categories->font()), items)};
+        std::int32_t stops[] = {kCategoryTabStop};
         fSetListBoxTabStops(m_categories, stops, 1);
-        for (const std::string& item : items) m_categories->addItem(fromUtf8(item));
+        for (const std::string& item : infoCategoryItems(m_host.informationBlock(), m_host.informationCategoryCount()))
+            m_categories->addItem(fromUtf8(item));
         m_categories->setCurrentRow(0);
     }
     showCategory(m_categories->currentRow());

@@ -3,14 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QTest>
-#include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -195,66 +191,6 @@ TEST(InfoPage, TheListsShowTheCategoriesAndTheSelectedOnesLines)
     info.pageSelected();
     EXPECT_EQ(categories->item(0)->text().section('\t', 0, 0), QString::fromUtf8("両面印刷"));
     EXPECT_EQ(texts(details), QStringList{QString::fromUtf8("サポートされています。")});
-}
-
-// The category list at the template's smallest size shows every column inside it: each category's
-// number, in a column of its own to the right of every name. Drawn three times, with the numbers, with
-// the names only and with neither, the differences are what each column puts on the screen.
-TEST(InfoPage, EveryColumnOfTheCategoryListShowsInsideItAtTheTemplatesSize)
-{
-    FakeWindow window;
-    for (int n = 0; n < 10; ++n) window.blocks.information[n] = 1;  // every category, the longest names too
-    InfoWidget info(window);
-    std::unique_ptr<QWidget> page = loadTemplate(1600);
-    ASSERT_NE(page, nullptr);
-    info.attach(page.get());
-    page->resize(page->minimumSizeHint());
-    page->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
-    info.pageSelected();
-    auto* categories = page->findChild<QListWidget*>(QStringLiteral("c%1").arg(ic::kCategories));
-    ASSERT_NE(categories, nullptr);
-    ASSERT_EQ(categories->count(), 10);
-    categories->setCurrentRow(-1);  // no highlight: the same background in every drawing
-
-    const QStringList items = texts(categories);
-    auto drawn = [&](const std::function<QString(const QString&)>& text) {
-        for (int row = 0; row < categories->count(); ++row) categories->item(row)->setText(text(items[row]));
-        QCoreApplication::processEvents();
-        return categories->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    };
-    const QImage both = drawn([](const QString& item) { return item; });
-    const QImage names = drawn([](const QString& item) { return item.section('\t', 0, 0) + '\t'; });
-    const QImage neither = drawn([](const QString&) { return QStringLiteral("\t"); });
-
-    // The leftmost and rightmost columns where two drawings differ within a row; {-1, -1} when they do not.
-    auto differing = [&](const QImage& a, const QImage& b, int row) {
-        const QRect rect = categories->visualItemRect(categories->item(row)).intersected(a.rect());
-        int first = -1, last = -1;
-        for (int x = rect.left(); x <= rect.right(); ++x)
-            for (int y = rect.top(); y <= rect.bottom(); ++y)
-                if (a.pixel(x, y) != b.pixel(x, y)) {
-                    if (first < 0) first = x;
-                    last = x;
-                    break;
-                }
-        return std::pair{first, last};
-    };
-    int namesEnd = 0;
-    std::vector<int> numberStarts;
-    for (int row = 0; row < categories->count(); ++row) {
-        const auto [nameFirst, nameLast] = differing(names, neither, row);
-        ASSERT_GE(nameFirst, 0) << "the name of row " << row << " shows";
-        namesEnd = std::max(namesEnd, nameLast);
-        const auto [numberFirst, numberLast] = differing(both, names, row);
-        ASSERT_GE(numberFirst, 0) << "the number of row " << row << " shows inside the list";
-        numberStarts.push_back(numberFirst);
-    }
-    for (std::size_t row = 0; row < numberStarts.size(); ++row) {
-        EXPECT_GT(numberStarts[row], namesEnd) << "row " << row << ": the numbers stand right of every name";
-        // One column: the digits' own side bearings differ by a pixel or two.
-        EXPECT_NEAR(numberStarts[row], numberStarts[0], 3) << "row " << row;
-    }
 }
 
 }  // namespace
