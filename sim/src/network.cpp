@@ -201,6 +201,7 @@ std::optional<std::string> Interface::control(const std::vector<std::string>& wo
     }
     if (name == "reset-log" || (name == "reset" && words.size() == 2 && words[1] == "log")) {
         m_log.clear();
+        m_logged = 0;
         return done();
     }
     return std::nullopt;
