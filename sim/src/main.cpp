@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -244,10 +245,11 @@ plat::Result<std::string> networkControlSocket(const std::string& port)
         if (slash == std::string::npos) break;
         at = slash + 1;
     }
-    char* end = nullptr;
-    const long number = parts.empty() ? -1 : std::strtol(parts.back().c_str(), &end, 10);
+    unsigned number = 256;
+    const std::string& last = parts.back();
+    const auto [end, error] = std::from_chars(last.data(), last.data() + last.size(), number);
     const bool wellFormed =
-        (parts.size() == 2 || parts.size() == 3) && !parts.back().empty() && *end == '\0' && number >= 0 &&
+        (parts.size() == 2 || parts.size() == 3) && error == std::errc() && end == last.data() + last.size() &&
         number <= 255 &&
         std::all_of(parts.begin(), parts.end() - 1, [](const auto& p) { return vprinter::net::validName(p); });
     if (!wellFormed) return fail(port + " is not NET:SERVER/NAME/NUMBER or NET:NAME/NUMBER (NUMBER 0..255)");
