@@ -70,8 +70,9 @@ CONFIG:
   vprinter enters "server SERVER" and "print-server-address SERVER ADDRESS" in the root's NetWare
   environment (run/netware.conf), and takes the address out again when it stops. Queues and print
   servers are not entered: spoolctl or the test does that. "extended": the interface offers the
-  extended query. Queries answer what the printer answers on a local port: the device ID, the status
-  reply (no status enable needed), the option-card reply (empty for printers without a card slot).
+  extended query (one without it ignores extended queries). Queries answer what the printer answers
+  on a local port: the device ID, the status reply (no status enable needed), the option-card reply
+  (empty for printers without a card slot). Run one vprinter per file server.
 
 COMMAND (for PORT):
   ready | printing | stopped           the printer's state

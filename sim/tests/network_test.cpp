@@ -247,6 +247,10 @@ TEST_F(Network, ReplyFaultsSpoilOnlyWhatTheyNameAndHealRestoresTheReplies)
         EXPECT_FALSE(
             ipx::parseReply(ipx::Kind::Status, extended, std::span(oversized).first(ipx::kReceiveBufferBytes)));
     }
+    const Bytes oversizedId = client.query(inkjet, ipx::Kind::DeviceId, false, 36);
+    ASSERT_GE(oversizedId.size(), 15u);
+    EXPECT_EQ(oversizedId[13] << 8 | oversizedId[14], 0xFFFF) << "the device ID's length sits one byte later";
+    EXPECT_FALSE(ipx::parseReply(ipx::Kind::DeviceId, false, oversizedId));
     EXPECT_NE(must(kInkjet, "show").find("reply fault oversized-reply"), std::string::npos);
 
     must(kPage, "heal");
