@@ -286,9 +286,14 @@ TEST_F(Network, SilentUnpluggedAndRefusingPrintersAnswerAsTheirFaultSays)
     must(kPage, "heal");
     EXPECT_TRUE(ipx::parseConnectReply(client.connect(server, "PS1", 0, 46)));
 
+    // Asleep: the device ID is empty until the printer wakes.
+    must(kPage, "sleep");
+    EXPECT_EQ(client.payload(page, ipx::Kind::DeviceId, false, 47), "");
+    must(kPage, "heal");
+
     // Slow: the reply still comes, whole.
     must(kInkjet, "slow 300");
-    EXPECT_EQ(client.payload(inkjet, ipx::Kind::Status, true, 47).substr(9, 6), "ST:04;");
+    EXPECT_EQ(client.payload(inkjet, ipx::Kind::Status, true, 48).substr(9, 6), "ST:04;");
 }
 
 TEST_F(Network, PacketsThatAreNotRequestsForThatSocketAreIgnoredAndLogged)
