@@ -80,6 +80,34 @@ ProgramRun Simulator::control(const std::string& port, const std::string& comman
     return runProgram(argv);
 }
 
+std::string netwareConfig(const std::vector<NetworkPrinter>& printers, const std::string& localPrinters)
+{
+    // Names and models of tests need no JSON escapes.
+    std::string json = "{\"printers\": [" + localPrinters + "], \"netware\": [";
+    for (std::size_t i = 0; i < printers.size(); ++i) {
+        const auto& p = printers[i];
+        json += (i ? ", " : "") + std::string("{\"server\": \"") + p.server + "\", \"name\": \"" + p.name +
+                "\", \"number\": " + std::to_string(p.number) + ", \"model\": \"" + p.model +
+                "\", \"extended\": " + (p.extended ? "true" : "false");
+        if (!p.state.empty()) json += ", \"state\": \"" + p.state + "\"";
+        json += "}";
+    }
+    return json + "]}";
+}
+
+std::optional<plat::netware::Address> printServerAddress(const std::string& server)
+{
+    auto environment = plat::netware::load();
+    if (!environment) return std::nullopt;
+    const auto* record = environment.value().server(server);
+    return record ? record->printServerAddress : std::nullopt;
+}
+
+std::string networkPort(const NetworkPrinter& printer)
+{
+    return "NET:" + printer.server + "/" + printer.name + "/" + std::to_string(printer.number);
+}
+
 std::string Simulator::must(const std::string& port, const std::string& command) const
 {
     ProgramRun run = control(port, command);

@@ -1,14 +1,39 @@
 #pragma once
 // vprinter run inside a test: starts it on a config in the current system root, waits until it says
 // it serves every port, and stops it when the test ends.
+//
+// Network printers: give them in the config's "netware" list (netwareConfig() writes one); once the
+// simulator is ready, their file servers' print-server addresses are in the root's NetWare environment
+// (printServerAddress()), and `vprinter ctl` reaches each as "NET:SERVER/NAME/NUMBER". The queue and
+// print-server records that lead the engine to them are the test's to enter (plat::netware::update).
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "plat/netware/environment.h"
 #include "testsupport/run_program.h"
 
 namespace testsupport {
+
+// A printer behind a network interface, for netwareConfig().
+struct NetworkPrinter {
+    std::string server, name;
+    int number = 0;
+    std::string model;
+    bool extended = false;
+    std::string state;  // a control command applied at start, or empty
+};
+// {"netware": [...]} for `printers`; `localPrinters` (a JSON array's elements, e.g.
+// R"({"port": "LPT1:", "model": "PG-03"})") are served beside them.
+std::string netwareConfig(const std::vector<NetworkPrinter>& printers, const std::string& localPrinters = {});
+
+// The print-server address of `server` in the current root's NetWare environment, if one is entered.
+std::optional<plat::netware::Address> printServerAddress(const std::string& server);
+// "NET:SERVER/NAME/NUMBER", how `vprinter ctl` names a network printer.
+std::string networkPort(const NetworkPrinter& printer);
 
 class Simulator {
 public:

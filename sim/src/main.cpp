@@ -1,4 +1,5 @@
-// vprinter: plays VELTA printers on simulated local ports, for tests, benchmarks and the demo.
+// vprinter: plays VELTA printers on simulated local ports and their network interfaces, for tests,
+// benchmarks and the demo.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,12 +12,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <thread>
@@ -24,8 +27,10 @@
 
 #include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
+#include "plat/netware/environment.h"
 #include "plat/port/port.h"
 #include "plat/port/sim_protocol.h"
+#include "plat/text/text.h"
 #include "printer.h"
 #include "server.h"
 
@@ -33,7 +38,7 @@ namespace {
 
 namespace sim = plat::port::sim;
 
-constexpr const char* kHelp = R"(vprinter - simulated VELTA printers on local ports
+constexpr const char* kHelp = R"(vprinter - simulated VELTA printers on local ports and network interfaces
 
 Usage:
   vprinter run CONFIG.json [--until-stdin-closes]
@@ -42,7 +47,9 @@ Usage:
                                  started it, however that program ends)
   vprinter ctl [--timeout S] PORT COMMAND...
                                  change a running printer, or ask it something; gives up when the
-                                 printer has not answered within S seconds (default 10)
+                                 printer has not answered within S seconds (default 10). PORT is a
+                                 local port (LPT1:) or a network printer: NET:SERVER/NAME/NUMBER
+                                 (NET:FS1/PS1/0), or NET:NAME/NUMBER when one file server has it
   vprinter models                list the models it can play
   vprinter --help
 
@@ -53,6 +60,19 @@ CONFIG:
   Each port is served on a socket in the system root's run/ folder and entered in the port map, so the
   system opens it like any local port. "run" prints "vprinter: ready" when every port is served.
   CONFIG is a regular file of at most 1 MiB. The sockets are the user's alone (mode 0600).
+
+  {"netware": [{"server": "FS1", "name": "PS1", "number": 0, "model": "PG-03", "extended": false},
+               {"server": "FS1", "name": "IJ9", "model": "IJ-09", "extended": true, "state": "..."}]}
+  Network printers ("printers" and "netware" may both be given): a printer reached through print
+  server NAME and printer NUMBER (0..255, default 0) on file server SERVER, or through a NAME that is
+  the interface itself (number 0). Each file server gets one UDP socket on 127.0.0.1, its print-server
+  address, where connect requests go; each printer a UDP socket for its conversation. While it serves,
+  vprinter enters "server SERVER" and "print-server-address SERVER ADDRESS" in the root's NetWare
+  environment (run/netware.conf), and takes the address out again when it stops. Queues and print
+  servers are not entered: spoolctl or the test does that. "extended": the interface offers the
+  extended query (one without it ignores extended queries). Queries answer what the printer answers
+  on a local port: the device ID, the status reply (no status enable needed), the option-card reply
+  (empty for printers without a card slot). Run one vprinter per file server.
 
 COMMAND (for PORT):
   ready | printing | stopped           the printer's state
@@ -72,6 +92,18 @@ COMMAND (for PORT):
                                        every answer MS late; all faults cleared
   log | reset-log | show               the bytes received (hex and text); forget them; the state
   actions                              the maintenance commands received: head actions, gap settings
+
+  On a network printer: silent = connects are answered, queries are not; no-open = connects are
+  refused (result not 0); unplug = nothing is answered; sleep = the device ID is empty; slow MS =
+  every reply MS late; busy has no effect (nothing is written to the printer). And:
+  wrong-sequence | short-reply | oversized-reply
+                                       faults of the replies to queries (connects are answered as
+                                       usual, so the conversation opens): another sequence number;
+                                       the datagram without its last byte; a datagram of 600 data
+                                       bytes whose payload length is 65535. Each replaces the last;
+                                       heal clears it
+  log                                  the datagrams received (index, size, IPX header in hex, data
+                                       in hex, data as text), the most recent ones
 
 Exit status: 0 done, 1 the printer or port could not be reached or refused the command, 2 usage error.
 The system root is $KESTREL_ROOT, else $XDG_DATA_HOME/velta-kestrel.
@@ -152,7 +184,13 @@ int run(const std::string& configFile, bool untilStdinCloses)
         std::cerr << "vprinter: " << error.detail << '\n';
         return error.code;
     }
-    std::printf("vprinter: ready, %zu printer(s) in %s\n", config.value().size(), plat::systemRoot().c_str());
+    std::set<std::string> servers;
+    for (const auto& printer : config.value().netware) servers.insert(printer.identity.server);
+    for (const auto& name : servers) {
+        std::printf("vprinter: file server %s at %s\n", name.c_str(), server.printServerAddress(name)->text().c_str());
+    }
+    std::printf("vprinter: ready, %zu printer(s) in %s\n",
+                config.value().printers.size() + config.value().netware.size(), plat::systemRoot().c_str());
     std::fflush(stdout);
     if (untilStdinCloses) {
         std::thread([] {
@@ -197,15 +235,80 @@ bool receiveBefore(int fd, void* data, std::size_t size, Clock::time_point deadl
     return true;
 }
 
+// The network printer "NET:[SERVER/]NAME/NUMBER" names: its control socket, or why there is none.
+plat::Result<std::string> networkControlSocket(const std::string& port)
+{
+    auto fail = [&](const std::string& why) { return plat::Error{1, why}; };
+    std::vector<std::string> parts;
+    for (std::size_t at = 4;;) {
+        const auto slash = port.find('/', at);
+        parts.push_back(port.substr(at, slash == std::string::npos ? std::string::npos : slash - at));
+        if (slash == std::string::npos) break;
+        at = slash + 1;
+    }
+    unsigned number = 256;
+    const std::string& last = parts.back();
+    const auto [end, error] = std::from_chars(last.data(), last.data() + last.size(), number);
+    const bool wellFormed =
+        (parts.size() == 2 || parts.size() == 3) && error == std::errc() && end == last.data() + last.size() &&
+        number <= 255 &&
+        std::all_of(parts.begin(), parts.end() - 1, [](const auto& p) { return vprinter::net::validName(p); });
+    if (!wellFormed) return fail(port + " is not NET:SERVER/NAME/NUMBER or NET:NAME/NUMBER (NUMBER 0..255)");
+    auto upper = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return s;
+    };
+    vprinter::net::Identity identity{"", upper(parts[parts.size() - 2]), static_cast<std::uint8_t>(number), false};
+    auto served = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+    };
+    if (parts.size() == 3) {
+        identity.server = upper(parts[0]);
+        const std::string path = vprinter::Server::controlSocketPath(identity);
+        if (served(path)) return path;
+    } else {
+        // The file servers the environment knows: the one that has a printer of this name and number.
+        auto environment = plat::netware::load();
+        if (!environment) return fail("cannot read the NetWare environment: " + environment.error().detail);
+        std::vector<std::string> found;
+        for (const auto& server : environment.value().servers) {
+            identity.server = server.name;
+            if (served(vprinter::Server::controlSocketPath(identity))) found.push_back(server.name);
+        }
+        if (found.size() == 1) {
+            identity.server = found[0];
+            return vprinter::Server::controlSocketPath(identity);
+        }
+        if (found.size() > 1) {
+            std::string servers;
+            for (const auto& name : found)
+                servers += " NET:" + name + "/" + identity.name + "/" + std::to_string(number);
+            return fail(port + " is served on more than one file server; give one of" + servers);
+        }
+    }
+    return fail("no network printer " + port + " is served by vprinter in " + plat::systemRoot().string());
+}
+
 int control(const std::string& port, const std::vector<std::string>& words, std::chrono::milliseconds timeout)
 {
-    auto target = plat::port::portTarget(port);
-    if (!target || target->rfind("sim:", 0) != 0) {
-        std::cerr << "vprinter: port " << port << " is not served by vprinter in " << plat::systemRoot().string()
-                  << '\n';
-        return 1;
+    std::string path;
+    if (plat::text::equalWholeIgnoringCase(port.substr(0, 4), "NET:")) {
+        auto socket = networkControlSocket(port);
+        if (!socket) {
+            std::cerr << "vprinter: " << socket.error().detail << '\n';
+            return 1;
+        }
+        path = socket.value();
+    } else {
+        auto target = plat::port::portTarget(port);
+        if (!target || target->rfind("sim:", 0) != 0) {
+            std::cerr << "vprinter: port " << port << " is not served by vprinter in " << plat::systemRoot().string()
+                      << '\n';
+            return 1;
+        }
+        path = target->substr(4);
     }
-    std::string path = target->substr(4);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) {

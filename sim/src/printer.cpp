@@ -157,6 +157,7 @@ std::string Printer::statusReply() const
 
 std::string Printer::optionCardReply() const
 {
+    if (m_model.family != Family::Page || m_model.fitted.cardSlots == 0) return {};
     std::string reply = "@KJL PGSCRIPT mlS OPTIONCARD\r\n";
     const char* slots[2] = {"SLOTA ", "SLOTB "};
     for (int s = 0; s < m_model.fitted.cardSlots; ++s) {

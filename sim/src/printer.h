@@ -57,6 +57,7 @@ public:
     // Faults the server applies.
     bool refusesOpen() const { return m_noOpen || m_unplugged; }
     bool silent() const { return m_silent; }
+    bool unplugged() const { return m_unplugged; }
     Clock::time_point busyUntil() const { return m_busyUntil; }
     std::chrono::milliseconds slowBy() const { return m_slow; }
 
@@ -66,11 +67,13 @@ public:
 
     // The status reply for the current state.
     std::string statusReply() const;
+    // The reply to the option-card query: empty for a printer without card slots, which does not
+    // answer that query.
+    std::string optionCardReply() const;
 
 private:
     void actOnRemoteCommands(std::string_view bytes);
     void queue(std::string reply);
-    std::string optionCardReply() const;
 
     std::string m_port;
     const Model& m_model;

@@ -1,6 +1,8 @@
 #include "server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -21,6 +23,7 @@
 #include <thread>
 
 #include "plat/base/system_root.h"
+#include "plat/netware/environment.h"
 #include "plat/port/port.h"
 #include "plat/port/sim_protocol.h"
 #include "plat/text/text.h"
@@ -39,6 +42,10 @@ constexpr milliseconds kAcceptPause{100};
 // Connections served at once, at most; the descriptor limit may make it fewer.
 constexpr std::size_t kMaxConnections = 512;
 constexpr std::size_t kHeaderSize = 5;
+// Datagrams taken from one socket in one round, so one busy socket does not starve the others.
+constexpr int kDatagramsPerRound = 32;
+// Replies of slow printers waiting to be sent, at most; beyond it they are lost, as datagrams may be.
+constexpr std::size_t kMaxDelayedReplies = 1024;
 
 std::vector<std::string> splitWords(const std::string& line)
 {
@@ -61,42 +68,100 @@ std::size_t connectionLimit()
 
 }  // namespace
 
-plat::Result<std::vector<PrinterConfig>> parseConfig(const std::string& text)
+plat::Result<Config> parseConfig(const std::string& text)
 {
     auto bad = [](const std::string& why) { return plat::Error{2, "config: " + why}; };
     nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
     if (json.is_discarded()) return bad("not valid JSON");
-    if (!json.is_object() || !json.contains("printers") || !json["printers"].is_array()) {
-        return bad("expected an object with a \"printers\" array");
+    const bool hasPrinters = json.is_object() && json.contains("printers");
+    const bool hasNetware = json.is_object() && json.contains("netware");
+    if (!json.is_object() || (!hasPrinters && !hasNetware) || (hasPrinters && !json["printers"].is_array()) ||
+        (hasNetware && !json["netware"].is_array())) {
+        return bad("expected an object with a \"printers\" array (and/or a \"netware\" array)");
     }
-    std::vector<PrinterConfig> printers;
-    for (const auto& entry : json["printers"]) {
-        const std::string where = "printer " + std::to_string(printers.size() + 1);
-        if (!entry.is_object() || !entry.contains("port") || !entry["port"].is_string() || !entry.contains("model") ||
-            !entry["model"].is_string()) {
-            return bad(where + ": needs \"port\" and \"model\" strings");
-        }
-        PrinterConfig printer{entry["port"], entry["model"], std::nullopt, {}};
-        if (printer.port.empty() || printer.port.size() > 63)
-            return bad(where + ": the port name must have 1..63 characters");
-        if (findModel(printer.model) == nullptr) return bad(where + ": unknown model \"" + printer.model + "\"");
-        for (const auto& other : printers) {
-            if (plat::text::equalWholeIgnoringCase(other.port, printer.port)) {
-                return bad(where + ": port " + printer.port + " given twice");
+    auto optionalText = [](const nlohmann::json& entry, const char* key, std::string& out) {
+        if (!entry.contains(key)) return true;
+        if (!entry[key].is_string()) return false;
+        out = entry[key].get<std::string>();
+        return true;
+    };
+    Config config;
+    if (hasPrinters) {
+        for (const auto& entry : json["printers"]) {
+            const std::string where = "printer " + std::to_string(config.printers.size() + 1);
+            if (!entry.is_object() || !entry.contains("port") || !entry["port"].is_string() ||
+                !entry.contains("model") || !entry["model"].is_string()) {
+                return bad(where + ": needs \"port\" and \"model\" strings");
             }
+            PrinterConfig printer{entry["port"], entry["model"], std::nullopt, {}};
+            if (printer.port.empty() || printer.port.size() > 63)
+                return bad(where + ": the port name must have 1..63 characters");
+            if (plat::text::equalWholeIgnoringCase(printer.port.substr(0, 4), "NET:"))
+                return bad(where + ": port names beginning with NET: name network printers (see \"netware\")");
+            if (findModel(printer.model) == nullptr) return bad(where + ": unknown model \"" + printer.model + "\"");
+            for (const auto& other : config.printers) {
+                if (plat::text::equalWholeIgnoringCase(other.port, printer.port)) {
+                    return bad(where + ": port " + printer.port + " given twice");
+                }
+            }
+            if (entry.contains("device_id")) {
+                if (!entry["device_id"].is_string()) return bad(where + ": \"device_id\" must be a string");
+                printer.deviceId = entry["device_id"].get<std::string>();
+            }
+            if (entry.contains("state")) {
+                if (!entry["state"].is_string()) return bad(where + ": \"state\" must be a string");
+                printer.state = splitWords(entry["state"]);
+            }
+            config.printers.push_back(std::move(printer));
         }
-        if (entry.contains("device_id")) {
-            if (!entry["device_id"].is_string()) return bad(where + ": \"device_id\" must be a string");
-            printer.deviceId = entry["device_id"].get<std::string>();
-        }
-        if (entry.contains("state")) {
-            if (!entry["state"].is_string()) return bad(where + ": \"state\" must be a string");
-            printer.state = splitWords(entry["state"]);
-        }
-        printers.push_back(std::move(printer));
     }
-    if (printers.empty()) return bad("no printers");
-    return printers;
+    if (hasNetware) {
+        for (const auto& entry : json["netware"]) {
+            const std::string where = "network printer " + std::to_string(config.netware.size() + 1);
+            if (!entry.is_object() || !entry.contains("server") || !entry["server"].is_string() ||
+                !entry.contains("name") || !entry["name"].is_string() || !entry.contains("model") ||
+                !entry["model"].is_string()) {
+                return bad(where + ": needs \"server\", \"name\" and \"model\" strings");
+            }
+            NetworkConfig printer;
+            printer.identity.server = entry["server"].get<std::string>();
+            printer.identity.name = entry["name"].get<std::string>();
+            printer.model = entry["model"].get<std::string>();
+            if (!net::validName(printer.identity.server) || !net::validName(printer.identity.name)) {
+                return bad(where + ": \"server\" and \"name\" must have 1..47 characters, without blanks or \"/\"");
+            }
+            for (auto* name : {&printer.identity.server, &printer.identity.name}) {
+                for (char& c : *name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+            if (entry.contains("number")) {
+                // One byte of the connect request carries the number.
+                if (!entry["number"].is_number_integer() || entry["number"].get<long long>() < 0 ||
+                    entry["number"].get<long long>() > 255) {
+                    return bad(where + ": \"number\" must be a printer number 0..255");
+                }
+                printer.identity.number = static_cast<std::uint8_t>(entry["number"].get<int>());
+            }
+            if (entry.contains("extended")) {
+                if (!entry["extended"].is_boolean()) return bad(where + ": \"extended\" must be true or false");
+                printer.identity.extended = entry["extended"].get<bool>();
+            }
+            if (findModel(printer.model) == nullptr) return bad(where + ": unknown model \"" + printer.model + "\"");
+            std::string deviceId, state;
+            if (!optionalText(entry, "device_id", deviceId)) return bad(where + ": \"device_id\" must be a string");
+            if (entry.contains("device_id")) printer.deviceId = deviceId;
+            if (!optionalText(entry, "state", state)) return bad(where + ": \"state\" must be a string");
+            printer.state = splitWords(state);
+            for (const auto& other : config.netware) {
+                if (other.identity.server == printer.identity.server && other.identity.name == printer.identity.name &&
+                    other.identity.number == printer.identity.number) {
+                    return bad(where + ": " + net::displayName(printer.identity) + " given twice");
+                }
+            }
+            config.netware.push_back(std::move(printer));
+        }
+    }
+    if (config.printers.empty() && config.netware.empty()) return bad("no printers");
+    return config;
 }
 
 struct Server::Served {
@@ -105,6 +170,9 @@ struct Server::Served {
     int listener = -1;
     bool bound = false;  // the socket file is ours to remove
     bool mapped = false;
+    // A network printer: its interface and conversation socket; its listener takes control commands only.
+    std::unique_ptr<net::Interface> network;
+    int conversation = -1;
 
     Served(std::string port, const Model& model, std::optional<std::string> id)
         : printer(std::move(port), model, std::move(id))
@@ -112,12 +180,23 @@ struct Server::Served {
     }
 };
 
+// A file server's print-server address: the socket connect requests come to, for the interfaces
+// behind it.
+struct Server::FileServer {
+    std::string name;
+    int socket = -1;
+    plat::netware::Address address;
+    std::vector<net::Interface*> interfaces;
+    bool entered = false;  // its address is in the environment file
+};
+
 // Every connection of every printer, served by one thread. Nothing here blocks: sockets are
 // non-blocking and a request that must wait keeps a deadline that sets the next poll() time-out.
 class Server::Loop {
 public:
-    Loop(const std::vector<std::unique_ptr<Served>>& served, int wake)
-        : m_served(served), m_wake(wake), m_limit(connectionLimit())
+    Loop(const std::vector<std::unique_ptr<Served>>& served, const std::vector<std::unique_ptr<FileServer>>& servers,
+         int wake)
+        : m_served(served), m_fileServers(servers), m_wake(wake), m_limit(connectionLimit()), m_datagram(65536)
     {
     }
     ~Loop()
@@ -150,7 +229,24 @@ private:
         std::optional<Waiting> waiting;
     };
 
+    // A reply datagram of a slow printer, sent at `at`.
+    struct Delayed {
+        int socket;
+        sockaddr_in to;
+        net::Datagram bytes;
+        Clock::time_point at;
+    };
+    // A UDP socket the loop reads: a file server's print-server address or a printer's conversation.
+    struct UdpSocket {
+        int fd;
+        FileServer* server;
+        Served* printer;
+    };
+
     bool step();
+    void takeDatagrams(const UdpSocket& socket, Clock::time_point now);
+    std::optional<Clock::time_point> sendDelayed(Clock::time_point now);
+    std::string control(Served& served, const std::vector<std::string>& words, bool& ok);
     void acceptOn(Served& served, Clock::time_point now);
     bool evictOne();
     bool receive(Connection& c, Clock::time_point now);
@@ -161,8 +257,12 @@ private:
     void closeConnection(Connection& c);
 
     const std::vector<std::unique_ptr<Served>>& m_served;
+    const std::vector<std::unique_ptr<FileServer>>& m_fileServers;
     int m_wake;
     std::size_t m_limit;
+    std::vector<std::uint8_t> m_datagram;  // the largest datagram there is
+    std::vector<UdpSocket> m_udp;
+    std::vector<Delayed> m_delayed;
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<pollfd> m_fds;
     std::vector<Connection*> m_polled;
@@ -212,6 +312,7 @@ bool Server::Loop::step()
         }
     }
     std::erase_if(m_connections, [](const auto& c) { return c->fd < 0; });
+    if (auto at = sendDelayed(now)) wakeAt(*at);
 
     m_fds.clear();
     m_polled.clear();
@@ -219,6 +320,13 @@ bool Server::Loop::step()
     const bool accepting = now >= m_acceptPausedUntil;
     if (!accepting) wakeAt(m_acceptPausedUntil);
     for (auto& served : m_served) m_fds.push_back({served->listener, static_cast<short>(accepting ? POLLIN : 0), 0});
+    const std::size_t udpAt = m_fds.size();
+    m_udp.clear();
+    for (auto& server : m_fileServers) m_udp.push_back({server->socket, server.get(), nullptr});
+    for (auto& served : m_served) {
+        if (served->network) m_udp.push_back({served->conversation, nullptr, served.get()});
+    }
+    for (const auto& u : m_udp) m_fds.push_back({u.fd, POLLIN, 0});
     const std::size_t first = m_fds.size();
     for (auto& c : m_connections) {
         // One request at a time: the next is read once the last one is answered. Hang-ups and errors
@@ -264,6 +372,16 @@ bool Server::Loop::step()
     }
     m_polled.clear();
     std::erase_if(m_connections, [](const auto& c) { return c->fd < 0; });
+    for (std::size_t i = 0; i < m_udp.size(); ++i) {
+        const short revents = m_fds[udpAt + i].revents;
+        if (revents & POLLERR) {
+            // A pending socket error (an ICMP report) would wake every poll: take it and go on.
+            int error = 0;
+            socklen_t size = sizeof error;
+            ::getsockopt(m_udp[i].fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        }
+        if (revents & POLLIN) takeDatagrams(m_udp[i], then);
+    }
     for (std::size_t i = 0; i < m_served.size(); ++i) {
         const short revents = m_fds[1 + i].revents;
         if (revents & POLLIN) acceptOn(*m_served[i], then);
@@ -271,6 +389,65 @@ bool Server::Loop::step()
         if (revents & (POLLERR | POLLHUP | POLLNVAL)) m_acceptPausedUntil = then + kAcceptPause;
     }
     return true;
+}
+
+std::string Server::Loop::control(Served& served, const std::vector<std::string>& words, bool& ok)
+{
+    if (!served.network) return served.printer.control(words, ok);
+    if (auto answer = served.network->control(words, ok)) return *answer;
+    std::string answer = served.printer.control(words, ok);
+    if (ok && !words.empty() && words[0] == "show") answer += served.network->describe();
+    return answer;
+}
+
+void Server::Loop::takeDatagrams(const UdpSocket& socket, Clock::time_point now)
+{
+    for (int i = 0; i < kDatagramsPerRound; ++i) {
+        sockaddr_in from{};
+        socklen_t fromSize = sizeof from;
+        const ssize_t n = ::recvfrom(socket.fd, m_datagram.data(), m_datagram.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&from), &fromSize);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return;  // nothing more now (or an error the next poll reports)
+        if (from.sin_family != AF_INET) continue;
+        const auto sender = plat::netware::Address::udp(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
+        const auto datagram = std::span(m_datagram).first(static_cast<std::size_t>(n));
+        std::optional<net::Datagram> answer;
+        milliseconds delay{0};
+        if (socket.server != nullptr) {
+            net::Interface* named = nullptr;
+            answer = net::connect(socket.server->interfaces, datagram, socket.server->address, sender, &named);
+            if (named != nullptr) delay = named->printer().slowBy();
+        } else {
+            answer = socket.printer->network->query(datagram, sender);
+            delay = socket.printer->printer.slowBy();
+        }
+        if (!answer) continue;
+        if (delay.count() > 0) {
+            if (m_delayed.size() < kMaxDelayedReplies)
+                m_delayed.push_back({socket.fd, from, std::move(*answer), now + delay});
+            continue;
+        }
+        // A datagram the socket cannot take now is lost, as on any network.
+        ::sendto(socket.fd, answer->data(), answer->size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                 sizeof from);
+    }
+}
+
+// Sends the slow printers' replies whose time has come; the time of the next, if any waits.
+std::optional<Clock::time_point> Server::Loop::sendDelayed(Clock::time_point now)
+{
+    std::optional<Clock::time_point> next;
+    std::erase_if(m_delayed, [&](const Delayed& d) {
+        if (d.at > now) {
+            next = next ? std::min(*next, d.at) : d.at;
+            return false;
+        }
+        ::sendto(d.socket, d.bytes.data(), d.bytes.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&d.to),
+                 sizeof d.to);
+        return true;
+    });
+    return next;
 }
 
 void Server::Loop::acceptOn(Served& served, Clock::time_point now)
@@ -369,9 +546,12 @@ void Server::Loop::handle(Connection& c, std::uint8_t code, std::span<const std:
     c.requestDeadline.reset();
     Printer& printer = c.served->printer;
     const auto op = static_cast<sim::Op>(code);
-    if (op == sim::Op::Control) {
+    if (op != sim::Op::Control && c.served->network) {
+        respond(c, sim::Status::BadRequest, "a network printer takes control commands here; it answers over IPX");
+        c.closeWhenSent = true;
+    } else if (op == sim::Op::Control) {
         bool ok = false;
-        std::string answer = printer.control(splitWords(sim::asText(payload)), ok);
+        std::string answer = control(*c.served, splitWords(sim::asText(payload)), ok);
         if (answer.size() > sim::kMaxPayload) {
             respond(c, sim::Status::Failed,
                     "the answer has " + std::to_string(answer.size()) + " bytes, more than one response can carry");
@@ -497,52 +677,140 @@ std::string Server::socketPath(const std::string& port)
     return (plat::runDir() / ("vprinter-" + name + ".sock")).string();
 }
 
-plat::Error Server::start(const std::vector<PrinterConfig>& printers)
+std::string Server::controlSocketPath(const net::Identity& identity)
+{
+    // Letters and digits stand for themselves, every other byte as _XX, so two names never share a
+    // path; names too long for a socket path go by a hash of the whole name instead.
+    auto encode = [](std::string_view name) {
+        std::string out;
+        char hex[4];
+        for (char c : name) {
+            const auto u = static_cast<unsigned char>(c);
+            if (std::isalnum(u)) {
+                out += static_cast<char>(std::toupper(u));
+            } else {
+                std::snprintf(hex, sizeof hex, "_%02X", u);
+                out += hex;
+            }
+        }
+        return out;
+    };
+    const std::string readable = "vprinter-net-" + encode(identity.server) + "-" + encode(identity.name) + "-" +
+                                 std::to_string(identity.number) + ".sock";
+    const auto path = plat::runDir() / readable;
+    if (path.string().size() < sizeof(sockaddr_un{}.sun_path)) return path.string();
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c :
+         encode(identity.server) + "/" + encode(identity.name) + "/" + std::to_string(identity.number)) {
+        hash = (hash ^ c) * 1099511628211ull;
+    }
+    char name[40];
+    std::snprintf(name, sizeof name, "vprinter-net-%016llx.sock", static_cast<unsigned long long>(hash));
+    return (plat::runDir() / name).string();
+}
+
+std::optional<plat::netware::Address> Server::printServerAddress(const std::string& server) const
+{
+    for (const auto& fs : m_fileServers) {
+        if (plat::text::equalWholeIgnoringCase(fs->name, server)) return fs->address;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// A Unix socket at `path` that only the user can reach, listening; -1 (errno set) on failure.
+// `bound` tells whether the socket file was made, and so is ours to remove.
+int listenAt(const std::string& path, bool& bound)
+{
+    bound = false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::strcpy(address.sun_path, path.c_str());
+    ::unlink(path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    // The socket is the user's alone whatever the umask: Linux gives a bound socket the mode of its
+    // descriptor (less the umask), and the chmod after bind settles it for good.
+    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    bound = true;
+    if (::chmod(path.c_str(), S_IRUSR | S_IWUSR) != 0 || ::listen(fd, 64) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// A UDP socket on 127.0.0.1 with a port of the system's choosing; -1 (errno set) on failure.
+int datagramSocket(plat::netware::Address& address)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof local;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    address = plat::netware::Address::loopback(ntohs(local.sin_port));
+    return fd;
+}
+
+}  // namespace
+
+plat::Error Server::start(const Config& config)
 {
     if (m_thread.joinable()) return {1, "already serving"};
     auto fail = [&](int code, std::string why) {
         stop();
         return plat::Error{code, std::move(why)};
     };
-    for (const auto& config : printers) {
-        const Model* model = findModel(config.model);
+    for (const auto& printer : config.printers) {
+        const Model* model = findModel(printer.model);
         if (model == nullptr)
-            return fail(2, "config: port " + config.port + ": unknown model \"" + config.model + "\"");
-        m_served.push_back(std::make_unique<Served>(config.port, *model, config.deviceId));
+            return fail(2, "config: port " + printer.port + ": unknown model \"" + printer.model + "\"");
+        m_served.push_back(std::make_unique<Served>(printer.port, *model, printer.deviceId));
         Served& served = *m_served.back();
-        if (!config.state.empty()) {
+        if (!printer.state.empty()) {
             bool ok = false;
-            std::string answer = served.printer.control(config.state, ok);
-            if (!ok) return fail(2, "config: port " + config.port + ": state: " + answer);
+            std::string answer = served.printer.control(printer.state, ok);
+            if (!ok) return fail(2, "config: port " + printer.port + ": state: " + answer);
         }
-        served.socketPath = socketPath(config.port);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (served.socketPath.size() >= sizeof address.sun_path) {
+        served.socketPath = socketPath(printer.port);
+        if (served.socketPath.size() >= sizeof(sockaddr_un{}.sun_path)) {
             return fail(1, "the socket path " + served.socketPath + " is too long; use a shorter KESTREL_ROOT");
         }
-        std::strcpy(address.sun_path, served.socketPath.c_str());
-        ::unlink(served.socketPath.c_str());
-        served.listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        // The socket is the user's alone whatever the umask: Linux gives a bound socket the mode of
-        // its descriptor (less the umask), and the chmod after bind settles it for good.
-        if (served.listener < 0 || ::fchmod(served.listener, S_IRUSR | S_IWUSR) != 0 ||
-            ::bind(served.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            return fail(1, "cannot serve " + config.port + " at " + served.socketPath + ": " + std::strerror(errno));
+        served.listener = listenAt(served.socketPath, served.bound);
+        if (served.listener < 0) {
+            return fail(1, "cannot serve " + printer.port + " at " + served.socketPath + ": " + std::strerror(errno));
         }
-        served.bound = true;
-        if (::chmod(served.socketPath.c_str(), S_IRUSR | S_IWUSR) != 0 || ::listen(served.listener, 64) != 0) {
-            return fail(1, "cannot serve " + config.port + " at " + served.socketPath + ": " + std::strerror(errno));
-        }
-        if (!plat::port::mapPort(config.port, "sim:" + served.socketPath)) {
-            return fail(1, "cannot enter " + config.port + " in the port map of " + plat::registryFile().string());
+        if (!plat::port::mapPort(printer.port, "sim:" + served.socketPath)) {
+            return fail(1, "cannot enter " + printer.port + " in the port map of " + plat::registryFile().string());
         }
         served.mapped = true;
     }
+    if (auto error = startNetwork(config.netware); error.code != 0) return fail(error.code, error.detail);
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake < 0) return fail(1, std::string("cannot start serving: eventfd: ") + std::strerror(errno));
     m_wake = wake;
-    m_loop = std::make_unique<Loop>(m_served, wake);
+    m_loop = std::make_unique<Loop>(m_served, m_fileServers, wake);
     try {
         m_thread = std::thread([this] {
             try {
@@ -557,6 +825,69 @@ plat::Error Server::start(const std::vector<PrinterConfig>& printers)
     return {0, ""};
 }
 
+plat::Error Server::startNetwork(const std::vector<NetworkConfig>& netware)
+{
+    for (const auto& config : netware) {
+        const std::string name = net::displayName(config.identity);
+        const Model* model = findModel(config.model);
+        if (model == nullptr) return {2, "config: " + name + ": unknown model \"" + config.model + "\""};
+        auto fs = std::find_if(m_fileServers.begin(), m_fileServers.end(),
+                               [&](const auto& f) { return f->name == config.identity.server; });
+        if (fs == m_fileServers.end()) {
+            m_fileServers.push_back(std::make_unique<FileServer>());
+            fs = m_fileServers.end() - 1;
+            (*fs)->name = config.identity.server;
+            (*fs)->socket = datagramSocket((*fs)->address);
+            if ((*fs)->socket < 0) {
+                return {1, "cannot serve file server " + config.identity.server + ": " + std::strerror(errno)};
+            }
+        }
+        m_served.push_back(std::make_unique<Served>(name, *model, config.deviceId));
+        Served& served = *m_served.back();
+        if (!config.state.empty()) {
+            bool ok = false;
+            std::string answer = served.printer.control(config.state, ok);
+            if (!ok) return {2, "config: " + name + ": state: " + answer};
+        }
+        served.network = std::make_unique<net::Interface>(config.identity, served.printer);
+        plat::netware::Address conversation;
+        served.conversation = datagramSocket(conversation);
+        if (served.conversation < 0) return {1, "cannot serve " + name + ": " + std::strerror(errno)};
+        served.network->setConversation(conversation);
+        served.socketPath = controlSocketPath(config.identity);
+        served.listener = listenAt(served.socketPath, served.bound);
+        if (served.listener < 0) {
+            return {1, "cannot take control commands for " + name + " at " + served.socketPath + ": " +
+                           std::strerror(errno)};
+        }
+        (*fs)->interfaces.push_back(served.network.get());
+    }
+    if (!m_fileServers.empty()) {
+        auto entered = plat::netware::update([&](plat::netware::Environment& env) { enterAddresses(env, true); });
+        if (!entered) return {1, "cannot enter the print-server addresses: " + entered.error().detail};
+        for (auto& fs : m_fileServers) fs->entered = true;
+    }
+    return {0, ""};
+}
+
+void Server::enterAddresses(plat::netware::Environment& env, bool enter)
+{
+    for (const auto& fs : m_fileServers) {
+        const plat::netware::FileServer* old = env.server(fs->name);
+        if (enter) {
+            // The file server keeps its other records (its version); only the address is ours.
+            plat::netware::FileServer record = old ? *old : plat::netware::FileServer{fs->name};
+            record.printServerAddress = fs->address;
+            env.put(std::move(record));
+        } else if (fs->entered && old != nullptr && old->printServerAddress == fs->address) {
+            // Another simulator may have taken the file server over since: its address stays.
+            plat::netware::FileServer record = *old;
+            record.printServerAddress.reset();
+            env.put(std::move(record));
+        }
+    }
+}
+
 void Server::stop()
 {
     if (m_thread.joinable()) {
@@ -568,8 +899,20 @@ void Server::stop()
     m_loop.reset();  // closes every connection
     if (m_wake >= 0) ::close(m_wake);
     m_wake = -1;
+    if (std::any_of(m_fileServers.begin(), m_fileServers.end(), [](const auto& fs) { return fs->entered; })) {
+        auto removed = plat::netware::update([&](plat::netware::Environment& env) { enterAddresses(env, false); });
+        if (!removed) {
+            std::fprintf(stderr, "vprinter: cannot take the print-server addresses out of %s: %s\n",
+                         plat::netware::environmentFile().c_str(), removed.error().detail.c_str());
+        }
+    }
+    for (auto& fs : m_fileServers) {
+        if (fs->socket >= 0) ::close(fs->socket);
+    }
+    m_fileServers.clear();
     for (auto& served : m_served) {
         if (served->listener >= 0) ::close(served->listener);
+        if (served->conversation >= 0) ::close(served->conversation);
         if (served->mapped) plat::port::unmapPort(served->printer.port());
         if (served->bound) ::unlink(served->socketPath.c_str());
     }

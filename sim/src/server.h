@@ -1,10 +1,15 @@
 #pragma once
 // Serves simulated printers: one Unix socket per port in the root's run/ folder (mode 0600), and one
-// thread that serves every connection with poll(). A request that has to wait (a read with a total
+// thread that serves every connection and every datagram with poll(). A request that has to wait (a read with a total
 // time-out, a write to a busy printer, a slow printer) waits on a deadline of its connection, never in
 // a thread of its own, so no client can hold resources the others need: a client that hangs up is
 // forgotten at once, one that never finishes a request is dropped after a while, and the number of
 // connections is bounded. Each port is entered in the port map while it is served.
+//
+// Printers' network interfaces: each file server of the config gets one UDP socket on 127.0.0.1 (its
+// print-server address, where connect requests go), each network printer a UDP socket of its own (its
+// conversation address) and a Unix socket for `vprinter ctl` only (controlSocketPath). While served,
+// the file server and its print-server address are entered in the root's NetWare environment file.
 
 #include <memory>
 #include <optional>
@@ -12,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "network.h"
 #include "plat/base/result.h"
 #include "printer.h"
 
@@ -24,8 +30,24 @@ struct PrinterConfig {
     std::vector<std::string> state;  // a control command applied at start ("paper-low 20")
 };
 
-// Parses {"printers": [{"port": "LPT1:", "model": "PG-03", "device_id": "...", "state": "..."}]}.
-plat::Result<std::vector<PrinterConfig>> parseConfig(const std::string& json);
+// A printer behind a network interface: a print server name and printer number on a file server.
+struct NetworkConfig {
+    net::Identity identity;
+    std::string model;
+    std::optional<std::string> deviceId;
+    std::vector<std::string> state;
+};
+
+struct Config {
+    std::vector<PrinterConfig> printers;
+    std::vector<NetworkConfig> netware;
+};
+
+// Parses {"printers": [{"port": "LPT1:", "model": "PG-03", "device_id": "...", "state": "..."}],
+//         "netware": [{"server": "FS1", "name": "PS1", "number": 0, "model": "PG-03", "extended": true,
+//                      "device_id": "...", "state": "..."}]}
+// Either list may be left out, not both.
+plat::Result<Config> parseConfig(const std::string& json);
 
 class Server {
 public:
@@ -36,18 +58,27 @@ public:
 
     // Starts serving every printer of the config; fails (serving none) on the first that cannot be
     // served, or when this server already serves.
-    plat::Error start(const std::vector<PrinterConfig>& printers);
-    // Stops serving: ends the loop and every connection, takes the ports out of the map, removes the
-    // sockets.
+    plat::Error start(const Config& config);
+    // Stops serving: ends the loop and every connection, takes the ports out of the map and the
+    // print-server addresses out of the environment file, removes the sockets.
     void stop();
 
     // The socket a port is served on in the current root.
     static std::string socketPath(const std::string& port);
+    // The control socket of a network printer in the current root.
+    static std::string controlSocketPath(const net::Identity& identity);
+
+    // The print-server address of a file server this server serves.
+    std::optional<plat::netware::Address> printServerAddress(const std::string& server) const;
 
 private:
     struct Served;
+    struct FileServer;
     class Loop;
+    plat::Error startNetwork(const std::vector<NetworkConfig>& netware);
+    void enterAddresses(plat::netware::Environment& env, bool enter);
     std::vector<std::unique_ptr<Served>> m_served;
+    std::vector<std::unique_ptr<FileServer>> m_fileServers;
     std::unique_ptr<Loop> m_loop;
     std::thread m_thread;
     int m_wake = -1;  // written by stop() to end the loop
