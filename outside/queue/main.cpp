@@ -94,7 +94,7 @@ int main(int argc, char** argv)
     std::error_code ignored;
     std::filesystem::remove(*shortcut, ignored);
 
-    auto spooler = plat::spool::embedded();
+    auto spooler = plat::spool::current();
     if (!spooler) return fail(window, kSpooler, "the spooler cannot be opened: " + spooler.error().detail);
     queue::PrinterQueue state(*spooler.value(), printer.value());
     if (!state.refresh()) return fail(window, state.gone() ? kNoPrinter : kSpooler, state.problem());

@@ -423,3 +423,16 @@ TEST(SpoolerChoice, ARunningSchedulerIsChosen)
     ::setenv("CUPS_SERVER", (kCupsd / "cups.sock").c_str(), 1);
     EXPECT_EQ(currentKind(), Kind::Cups);
 }
+
+TEST_F(CupsSpoolerTest, SpoolctlServesAndNamesTheSpoolerItIsGiven)
+{
+    open();
+    const std::string name = prefix + "ctl";
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
+    auto run = tool({SPOOLCTL_PROGRAM, "--spooler", "cups", "list", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\"spooler\": \"CUPS\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"" + name + "\""), std::string::npos) << run.out;
+    // Drivers come from PPD files on CUPS.
+    EXPECT_EQ(tool({SPOOLCTL_PROGRAM, "--spooler", "cups", "install-models"}).exitCode, 1);
+}
