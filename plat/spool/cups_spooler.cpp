@@ -179,9 +179,13 @@ PpdFacts parsePpd(const char* path)
     while (std::fgets(buffer, sizeof buffer, file) != nullptr && std::ftell(file) < kMaxPpdBytes) {
         const std::string_view line(buffer, std::strlen(buffer));
         const bool whole = !line.empty() && line.back() == '\n';
-        if (skipping || !whole) {
+        if (skipping) {  // the tail of a line too long to be one of ours
             skipping = !whole;
-            if (!std::feof(file) || skipping) continue;
+            continue;
+        }
+        if (!whole && !std::feof(file)) {
+            skipping = true;
+            continue;
         }
         if (auto v = ppdValue(line, "NickName")) facts.nickName = *v;
         else if (auto v = ppdValue(line, "VELTADriverFile")) facts.driverFile = *v;
@@ -408,7 +412,8 @@ public:
                 ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
                              "application/vnd.cups-raw");
                 ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, "indefinite");
-                const std::string resource = "/printers/" + std::string(printer);
+                // The printer's URI without scheme and host: the name escaped as in the URI.
+                const std::string resource = printerUri(printer).substr(std::strlen("ipp://localhost"));
                 // The document: one byte from a file of our own that nobody else can see.
                 const int document = ::memfd_create("kestrel-job", MFD_CLOEXEC);
                 if (document < 0 || ::write(document, "\n", 1) != 1 || ::lseek(document, 0, SEEK_SET) != 0) {

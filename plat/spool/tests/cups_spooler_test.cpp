@@ -245,6 +245,26 @@ TEST_F(CupsSpoolerTest, ListsQueuesWithTheirDriversAndPorts)
     EXPECT_FALSE(state->processing);
 }
 
+// CUPS's own tools refuse PPD lines over 255 bytes, but the scheduler serves what it was sent.
+TEST_F(CupsSpoolerTest, APpdLineLongerThanAnyWeReadIsSkippedWhole)
+{
+    std::string ppd = kOurPpd;
+    const auto nick = ppd.find("*NickName");
+    ppd.replace(nick, ppd.find('\n', nick) - nick, "*NickName: \"VELTA Long\"");
+    // Its tail, past what one read takes, looks like one of our keywords.
+    ppd += "*%" + std::string(1023, 'x') + "*VELTADriverFile: \"WRONG.DRV\"\n";
+    write(ppds / "long.ppd", ppd);
+    open();
+    const std::string name = prefix + "long";
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp1", "VELTA Long"})), 0);
+    auto drivers = spooler->drivers();
+    ASSERT_TRUE(drivers.ok());
+    auto found = std::find_if(drivers.value().begin(), drivers.value().end(),
+                              [](const Driver& d) { return d.name == "VELTA Long"; });
+    ASSERT_NE(found, drivers.value().end());
+    EXPECT_EQ(found->path, "KDRV01.DRV");
+}
+
 TEST_F(CupsSpoolerTest, RefusesWhatItCannotDo)
 {
     open();
