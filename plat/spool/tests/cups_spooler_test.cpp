@@ -227,6 +227,12 @@ TEST_F(CupsSpoolerTest, ListsQueuesWithTheirDriversAndPorts)
     EXPECT_EQ(storeText(std::string(facts::key::kMonitors) + "VELTA Language Monitor", facts::value::kMonitorDriver),
               "KMON01.DLL");
 
+    // The mirror is not a printer of the embedded spooler on the same store.
+    auto local = embedded();
+    ASSERT_TRUE(local.ok());
+    EXPECT_EQ(codeOf(local.value()->printer(sim)), static_cast<int>(Failure::NotFound));
+    EXPECT_TRUE(local.value()->printers().value().empty());
+
     // Printer data stays in the store, under the queue's key.
     const std::string blob = "\x01\x02\x03";
     ASSERT_EQ(code(spooler->setPrinterData(sim, "VLPrinterInfo", plat::registry::ValueType::Binary,
