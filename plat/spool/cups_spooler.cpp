@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -822,7 +823,10 @@ private:
 #pragma GCC diagnostic pop
         if (status == HTTP_STATUS_OK && path[0] != '\0') {
             entry.facts = parsePpd(path);
-            entry.modified = modified;
+            // The time is in whole seconds: a PPD replaced again within the second it was written
+            // would look unchanged, so a time that recent is not kept and the next refresh reads it
+            // whole.
+            entry.modified = std::time(nullptr) - modified >= 2 ? modified : 0;
         } else if (status != HTTP_STATUS_NOT_MODIFIED) {
             entry = PpdEntry{};
         }
@@ -981,12 +985,13 @@ private:
         m_changed.notify_all();
     }
 
-    // A change of our own: the snapshot shows it before the call returns.
-    Done changed()
+    // A change of our own: the snapshot shows it before the call returns (with the PPDs read again
+    // when the change may have replaced one).
+    Done changed(bool ppds = false)
     {
         {
             std::lock_guard lock(m_requestMutex);
-            refresh(m_requests.get(), false);
+            refresh(m_requests.get(), ppds);
         }
         bump();
         return true;
@@ -1057,7 +1062,7 @@ private:
             if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE)
                 return requestFailure("CUPS-Add-Modify-Printer \"" + std::string(printer) + "\"");
         }
-        return changed();
+        return changed(!ppd.empty());
     }
 
     // The embedded spooler on the same store: ports, the port map and printer data.

@@ -287,6 +287,32 @@ TEST_F(CupsSpoolerTest, RefusesWhatItCannotDo)
     EXPECT_EQ(code(spooler->setPort(prefix + "none", "velta:/dev/usb/lp1")), static_cast<int>(Failure::NotFound));
 }
 
+TEST_F(CupsSpoolerTest, SetPortAndSetDriverChangeTheQueue)
+{
+    std::string other = kOurPpd;
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"*NickName: \"VELTA PG-03\"", "*NickName: \"VELTA Other\""},
+          {"KDRV01.DRV", "KDRV02.DRV"}}) {
+        other.replace(other.find(from), from.size(), to);
+    }
+    write(ppds / "other-velta.ppd", other);
+    open();
+    const std::string name = prefix + "q";
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
+    ASSERT_EQ(code(spooler->setPort(name, "velta:/dev/usb/lp2")), 0);
+    auto moved = spooler->printer(name);
+    ASSERT_TRUE(moved.ok());
+    EXPECT_EQ(plat::port::portTarget(moved.value().port), "device:/dev/usb/lp2");
+
+    ASSERT_EQ(code(spooler->setDriver(name, "VELTA Other")), 0);
+    EXPECT_EQ(spooler->printer(name).value().driver, "VELTA Other");
+    // The queue's new PPD is read at once.
+    auto drivers = spooler->drivers();
+    ASSERT_TRUE(drivers.ok());
+    EXPECT_TRUE(std::any_of(drivers.value().begin(), drivers.value().end(),
+                            [](const Driver& d) { return d.name == "VELTA Other" && d.path == "KDRV02.DRV"; }));
+}
+
 TEST_F(CupsSpoolerTest, JobCountsFollowHeldJobs)
 {
     open();
