@@ -154,7 +154,8 @@ Kind currentKind();
 const char* spoolerName();
 const char* spoolerName(Kind kind);
 // The spooler this process uses. With CUPS every call gives a handle on one shared spooler (one
-// watcher and subscription per process), which ends when the last handle goes and the process exits.
+// watcher and subscription per process), which ends when the last handle goes and the process exits;
+// that handle is a CupsSpooler (dynamic_cast) for queueStates().
 Result<std::unique_ptr<Spooler>> current();
 
 }  // namespace plat::spool

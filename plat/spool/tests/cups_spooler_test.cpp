@@ -449,6 +449,7 @@ TEST_F(CupsSpoolerTest, TheChoiceFollowsKestrelSpooler)
     auto b = current();
     ASSERT_TRUE(a.ok()) << a.error().detail;
     ASSERT_TRUE(b.ok());
+    EXPECT_NE(dynamic_cast<CupsSpooler*>(a.value().get()), nullptr) << "queueStates() for the bridge";
     // Two handles, one spooler: a change through one is seen by the other at once.
     const std::uint64_t seen = b.value()->changeCount();
     const std::string name = prefix + "shared";
