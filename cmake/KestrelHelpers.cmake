@@ -1,8 +1,10 @@
-# kestrel_add_gtest(name LABEL unit|integration|gui SOURCES ... LIBS ...)
+# kestrel_add_gtest(name LABEL unit|integration|gui SOURCES ... LIBS ... [PROPERTIES ...])
 # One test program per module area; every TEST becomes its own CTest case so cases run in parallel,
-# each in its own process (and so in its own system root).
+# each in its own process (and so in its own system root). Tests use the embedded spooler unless they
+# choose otherwise, so a scheduler running on the machine changes nothing. PROPERTIES are added to
+# every case's (FIXTURES_REQUIRED, say).
 function(kestrel_add_gtest name)
-  cmake_parse_arguments(ARG "GUI_MAIN" "LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI_MAIN" "LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "kestrel_add_gtest(${name}): LABEL is required")
   endif()
@@ -12,6 +14,6 @@ function(kestrel_add_gtest name)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} kestrel_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 120
+    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 120 ENVIRONMENT KESTREL_SPOOLER=embedded ${ARG_PROPERTIES}
     DISCOVERY_TIMEOUT 30)
 endfunction()

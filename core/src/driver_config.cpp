@@ -147,7 +147,7 @@ bool writePrinterData(const PrinterEntry& entry, const std::string& blob, bool i
         plat::Heap* heap;
         ~HeapGuard() { plat::Heap::destroy(heap); }
     } guard{heap};
-    auto spooler = plat::spool::embedded();
+    auto spooler = plat::spool::current();
     if (!spooler) return false;
     int32_t count = 0;
     PrinterInfo2* printers = lppiGetPrinterInformation(&count, heap);

@@ -34,7 +34,7 @@ const ModelTableEntry* rows(const ModelTable* table)
 
 std::unique_ptr<plat::spool::Spooler> spooler()
 {
-    auto opened = plat::spool::embedded();
+    auto opened = plat::spool::current();
     return opened ? std::move(opened).value() : nullptr;
 }
 

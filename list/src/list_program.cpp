@@ -19,7 +19,7 @@ constexpr int kTimerPeriods[] = {500, 700, 1000};
 std::uint64_t spoolerChangeCount()
 {
     static std::unique_ptr<plat::spool::Spooler> spooler = [] {
-        auto made = plat::spool::embedded();
+        auto made = plat::spool::current();
         return made ? std::move(made.value()) : nullptr;
     }();
     return spooler != nullptr ? spooler->changeCount() : 0;

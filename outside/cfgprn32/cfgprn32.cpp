@@ -79,7 +79,7 @@ extern "C" __attribute__((visibility("default"))) std::int32_t VLSetPrin32(QWidg
         plat::trace("cfgprn32: the calling program has no widget application");
         return 0;
     }
-    auto opened = plat::spool::embedded();
+    auto opened = plat::spool::current();
     if (!opened) {
         plat::trace("cfgprn32: no spooler: " + opened.error().detail);
         return 0;

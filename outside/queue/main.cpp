@@ -97,7 +97,7 @@ int main(int argc, char** argv)
     std::error_code ignored;
     std::filesystem::remove(*shortcut, ignored);
 
-    auto spooler = plat::spool::embedded();
+    auto spooler = plat::spool::current();
     if (!spooler) {
         return fail(window, kSpooler, "the spooler cannot be opened: " + spooler.error().detail,
                     QObject::tr("ｽﾌﾟｰﾗを開けません。"));

@@ -63,7 +63,7 @@ Outcome sendGapSetting(const std::string& portName, int setting, std::chrono::mi
 std::vector<GapPrinter> gapPrinters()
 {
     std::vector<GapPrinter> found;
-    auto spooler = plat::spool::embedded();
+    auto spooler = plat::spool::current();
     if (!spooler) return found;
     auto printers = spooler.value()->printers();
     if (!printers) return found;

@@ -377,6 +377,8 @@ private:
         };
         const std::optional<std::string> driver = textOf(value::kPrinterDriver);
         if (!driver) return missing();
+        // A CUPS queue's values, mirrored into the store for the engine, are not a printer of ours.
+        if (textOf("Spooler") == "CUPS") return missing();
         Printer p;
         p.name = name;
         p.driver = *driver;

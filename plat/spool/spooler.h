@@ -18,8 +18,11 @@
 //                                            spooler and is listed whether it is stored or not
 //
 // Every change is one store transaction: it happens whole or not at all. Names and texts are UTF-8
-// (the system code page); one that is not is refused with Invalid. A CUPS backend can stand behind the
-// same interface later.
+// (the system code page); one that is not is refused with Invalid.
+//
+// cups() serves the same interface from a CUPS scheduler (see cups_spooler.cpp for the mapping);
+// current() is the one the programs use: the choice of KESTREL_SPOOLER, else CUPS when a scheduler
+// answers, else the embedded spooler.
 
 #include <chrono>
 #include <cstdint>
@@ -40,7 +43,20 @@ enum class Failure : int {
     Exists,        // the name is taken
     Invalid,       // an empty or malformed name or argument
     StoreError,    // the store cannot be read or written
+    Unavailable,   // the spooler does not answer (no scheduler, a refused or timed-out connection)
+    Unsupported,   // the spooler has no such operation (CUPS takes drivers from PPD files)
 };
+
+// Bits of Printer::status, in the values the system expects of its spooler.
+namespace status {
+inline constexpr std::uint32_t kPaused = 0x1;
+inline constexpr std::uint32_t kError = 0x2;
+inline constexpr std::uint32_t kPaperJam = 0x8;
+inline constexpr std::uint32_t kPaperOut = 0x10;
+inline constexpr std::uint32_t kOffline = 0x80;
+inline constexpr std::uint32_t kPrinting = 0x400;
+inline constexpr std::uint32_t kDoorOpen = 0x400000;
+}  // namespace status
 
 struct Printer {
     std::string name, port, driver;
@@ -97,5 +113,49 @@ public:
 
 // The embedded spooler on the store of the current system root.
 Result<std::unique_ptr<Spooler>> embedded();
+
+// What CUPS says of a queue beyond the printer's fields: for the bridge that turns a backend's status
+// into the values the engine reads.
+struct QueueState {
+    std::string name;
+    std::string deviceUri;
+    std::string info;                  // printer-info: the queue's description
+    bool processing = false;           // printer-state is processing (a job is printing)
+    bool stopped = false;              // printer-state is stopped
+    std::vector<std::string> reasons;  // printer-state-reasons, without "none"
+    std::string alert;                 // printer-alert, the octets as they came
+    std::string alertDescription;      // printer-alert-description
+};
+
+class CupsSpooler : public Spooler {
+public:
+    // The queues' states as of the last refresh (no request of its own).
+    virtual Result<std::vector<QueueState>> queueStates() = 0;
+};
+
+struct CupsOptions {
+    std::string server;                               // empty: $CUPS_SERVER, else the client's default
+    std::chrono::milliseconds poll{500};              // how often the watcher asks for events
+    std::chrono::milliseconds connectTimeout{3000};   // bound of a connection attempt
+    std::chrono::milliseconds requestTimeout{10000};  // bound of one request's silence
+};
+
+// A spooler on the CUPS scheduler named by `options`, with a watcher thread of its own: fails with
+// Unavailable (at once, or within the time-outs) when the scheduler does not answer. Printer data and
+// the port map stay in the registry store of the current system root.
+Result<std::unique_ptr<CupsSpooler>> cups(const CupsOptions& options = {});
+
+enum class Kind { Embedded, Cups };
+
+// The spooler this process uses, decided once: KESTREL_SPOOLER=cups|embedded, else CUPS when a
+// scheduler answers a quick check, else embedded.
+Kind currentKind();
+// "CUPS" or "embedded": what the About box and kestrel-status say.
+const char* spoolerName();
+const char* spoolerName(Kind kind);
+// The spooler this process uses. With CUPS every call gives a handle on one shared spooler (one
+// watcher and subscription per process), which ends when the last handle goes and the process exits;
+// that handle is a CupsSpooler (dynamic_cast) for queueStates().
+Result<std::unique_ptr<Spooler>> current();
 
 }  // namespace plat::spool

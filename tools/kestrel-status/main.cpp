@@ -28,6 +28,7 @@
 #include "plat/base/system_root.h"
 #include "plat/heap/heap.h"
 #include "plat/shm/shm.h"
+#include "plat/spool/spooler.h"
 #include "slot_table.h"
 #include "status_page.h"
 #include "texts.h"
@@ -41,12 +42,14 @@ Usage:
   kestrel-status [--json] [--watch [--interval MS]]
   kestrel-status --help
 
---json         print {"list_running": 0|1|2, "printers": [...]} on one line instead of the table
+--json         print {"list_running": 0|1|2, "spooler": "CUPS"|"embedded", "printers": [...]} on one
+               line instead of the table
 --watch        after the first output, print a line per change until SIGINT or SIGTERM
 --interval MS  how often --watch looks, in milliseconds (10 to 3600000; 500 without it)
 
 Reads the list program's run flag (0 not running, 1 building its list, 2 running; unreadable 0), the
-spooler's printers in the list's order and the records of the slots "WTCHM0".."WTCHM19" that exist.
+spooler's printers in the list's order (of the spooler that serves: $KESTREL_SPOOLER, else CUPS when
+a CUPS scheduler answers, else the embedded one; the table's second line names it) and the records of the slots "WTCHM0".."WTCHM19" that exist.
 A printer named in a slot's record can be monitored; any other cannot. Per printer it shows the
 list's columns (name, monitoring, printer state, jobs) and the status page's message, action and
 explanation. It never starts, writes or changes anything.
@@ -295,6 +298,7 @@ void printJson(const Snapshot& s)
 {
     nlohmann::ordered_json doc;
     doc["list_running"] = s.listRunning;
+    doc["spooler"] = plat::spool::spoolerName();
     doc["printers"] = nlohmann::ordered_json::array();
     for (const Printer& p : s.printers) doc["printers"].push_back(toJson(p));
     printJsonLine(doc);
@@ -336,6 +340,7 @@ const char* runText(std::uint32_t flag)
 void printTable(const Snapshot& s)
 {
     std::printf("list program: %s\n", runText(s.listRunning));
+    std::printf("spooler: %s\n", plat::spool::spoolerName());
     std::vector<std::array<std::string, 5>> lines{{"NAME", "MONITORING", "STATE", "JOBS", "MESSAGE"}};
     for (const Printer& p : s.printers) {
         lines.push_back({p.name, p.monitoring, orDash(p.state), orDash(p.jobs), orDash(p.message)});

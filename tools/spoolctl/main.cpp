@@ -1,5 +1,6 @@
-// spoolctl: the embedded spooler's administration tool: drivers, language monitors, ports, printers
-// and their job queues, in the system root's registry store.
+// spoolctl: the spooler's administration tool: drivers, language monitors, ports, printers and their
+// job queues, on the spooler the system uses (the embedded one in the system root's registry store, or
+// CUPS).
 
 #include <algorithm>
 #include <cstdio>
@@ -19,9 +20,12 @@ namespace {
 
 using plat::spool::Spooler;
 
-constexpr const char* kHelp = R"(spoolctl - administer the embedded print spooler of VELTA Kestrel
+constexpr const char* kHelp = R"(spoolctl - administer the print spooler of VELTA Kestrel
 
 Usage:
+  spoolctl [--spooler cups|embedded] COMMAND ...
+
+Commands:
   spoolctl add-driver NAME --path PATH --monitor MONITOR
   spoolctl add-monitor NAME --driver LIBRARY
   spoolctl add-port NAME [--device PATH | --sim]
@@ -40,8 +44,14 @@ add-port. Names are UTF-8; a name that is not is refused. --quality is the defau
 resolution in dpi, or -1 (draft) to -4 (high). install-models registers the 21 drivers of the model
 table and their language monitors, as the maker's installer does.
 
-The spooler lives in the registry store of the system root: $KESTREL_ROOT, else
-$XDG_DATA_HOME/velta-kestrel. Every change is made whole or not at all.
+The spooler is the one the programs use: --spooler, else $KESTREL_SPOOLER (cups or embedded), else
+CUPS when a CUPS scheduler answers, else the embedded spooler. The embedded spooler lives in the
+registry store of the system root: $KESTREL_ROOT, else $XDG_DATA_HOME/velta-kestrel; every change is
+made whole or not at all. On CUPS, printers are CUPS queues: add-printer takes the driver's PPD file
+(from $KESTREL_PPD_DIR or the installed ones) and a port name from the port map or a device URI
+("velta:/dev/usb/lp0"); drivers and monitors come from PPD files, so add-driver, add-monitor and
+install-models are refused; submitted jobs are held, and finish cancels them. Changing queues needs
+the rights of a CUPS administrator. list --json names the spooler in "spooler".
 
 Examples:
   spoolctl install-models
@@ -108,6 +118,8 @@ std::optional<long> number(const std::string& text, long low, long high)
     return value;
 }
 
+const char* g_spoolerName = "embedded";
+
 int list(Spooler& spooler, bool json)
 {
     auto printers = spooler.printers();
@@ -116,6 +128,7 @@ int list(Spooler& spooler, bool json)
     if (!printers || !drivers || !ports) return report(plat::spool::Done(plat::Error{1, "cannot read the spooler"}));
     if (json) {
         nlohmann::json out;
+        out["spooler"] = g_spoolerName;
         out["printers"] = nlohmann::json::array();
         for (const auto& p : printers.value()) {
             out["printers"].push_back(
@@ -243,10 +256,26 @@ int run(const std::vector<std::string>& args, Spooler& spooler)
 
 int main(int argc, char** argv)
 {
-    const std::vector<std::string> args = plat::argumentsOf(argc, argv);
+    std::vector<std::string> args = plat::argumentsOf(argc, argv);
     if (plat::printHelpIfAsked(args, kHelp)) return 0;
+    std::optional<plat::spool::Kind> kind;
+    if (!args.empty() && args[0] == "--spooler") {
+        if (args.size() < 2 || (args[1] != "cups" && args[1] != "embedded"))
+            return usage("--spooler is cups or embedded");
+        kind = args[1] == "cups" ? plat::spool::Kind::Cups : plat::spool::Kind::Embedded;
+        args.erase(args.begin(), args.begin() + 2);
+    }
     if (args.empty()) return usage("give a command");
-    auto spooler = plat::spool::embedded();
+    if (!kind) kind = plat::spool::currentKind();
+    g_spoolerName = plat::spool::spoolerName(*kind);
+    plat::Result<std::unique_ptr<Spooler>> spooler = plat::Error{};
+    if (*kind == plat::spool::Kind::Cups) {
+        auto opened = plat::spool::cups();
+        spooler = opened ? plat::Result<std::unique_ptr<Spooler>>(std::move(opened).value())
+                         : plat::Result<std::unique_ptr<Spooler>>(opened.error());
+    } else {
+        spooler = plat::spool::embedded();
+    }
     if (!spooler) {
         std::cerr << "spoolctl: " << spooler.error().detail << '\n';
         return 1;

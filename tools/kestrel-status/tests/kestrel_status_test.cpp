@@ -116,6 +116,7 @@ protected:
         EXPECT_FALSE(doc.is_discarded()) << run.out;
         if (doc.is_discarded()) return json::array();
         EXPECT_EQ(doc.at("list_running"), listRunning);
+        EXPECT_EQ(doc.at("spooler"), "embedded");  // the tests' choice
         return doc.at("printers");
     }
 
@@ -228,7 +229,7 @@ TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
 
     const auto table = status({});
     EXPECT_EQ(table.exitCode, 0);
-    EXPECT_NE(table.out.find("list program: running\n"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("list program: running\nspooler: embedded\n"), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("Office   モニタしています  印刷可能又は印刷中です(警告)  2 "), std::string::npos)
         << "columns padded by their width on a terminal:\n"
         << table.out;
@@ -333,7 +334,7 @@ TEST(KestrelStatusFreshRoot, ReportsNothingAndMakesNoStore)
     testsupport::TempRoot root;
     const auto run = testsupport::runProgram({KESTREL_STATUS_PROGRAM, "--json"});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.out, "{\"list_running\":0,\"printers\":[]}\n");
+    EXPECT_EQ(run.out, "{\"list_running\":0,\"spooler\":\"embedded\",\"printers\":[]}\n");
     EXPECT_EQ(run.err, "");
     EXPECT_FALSE(std::filesystem::exists(root.path() / "registry.db"));
 }

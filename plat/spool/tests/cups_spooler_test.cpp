@@ -1,0 +1,491 @@
+// The spooler on CUPS, against the private cupsd of the test run (the "cupsd" CTest fixture): each test
+// makes queues of its own, named after it, in its own system root.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+
+#include "facts/store_names.h"
+#include "plat/port/port.h"
+#include "plat/registry/registry.h"
+#include "plat/spool/spooler.h"
+#include "testsupport/run_program.h"
+#include "testsupport/temp_root.h"
+
+using namespace plat::spool;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kCupsd = KESTREL_CUPSD_DIR;
+const std::string kScript = KESTREL_CUPSD_SCRIPT;
+
+constexpr const char* kOurPpd = R"PPD(*PPD-Adobe: "4.3"
+*FormatVersion: "4.3"
+*FileVersion: "1.0"
+*LanguageVersion: English
+*LanguageEncoding: ISOLatin1
+*PCFileName: "VELTAPG3.PPD"
+*Manufacturer: "VELTA"
+*Product: "(PG-03)"
+*PSVersion: "(3010.000) 0"
+*ModelName: "VELTA PG-03"
+*ShortNickName: "VELTA PG-03"
+*NickName: "VELTA PG-03"
+*1284DeviceID: "MFG:VELTA;MDL:PG-03;CMD:VELTA;"
+*cupsFilter2: "application/vnd.cups-raw application/vnd.cups-raw 0 -"
+*VELTADriverFile: "KDRV01.DRV"
+*VELTALanguageMonitor: "VELTA Language Monitor"
+*VELTALanguageMonitorFile: "KMON01.DLL"
+*OpenUI *PageSize: PickOne
+*DefaultPageSize: A4
+*PageSize A4/A4: ""
+*CloseUI: *PageSize
+*DefaultImageableArea: A4
+*ImageableArea A4: "0 0 595 842"
+*DefaultPaperDimension: A4
+*PaperDimension A4: "595 842"
+*DefaultResolution: 360dpi
+)PPD";
+
+// Another maker's PPD: none of our keywords.
+constexpr const char* kForeignPpd = R"PPD(*PPD-Adobe: "4.3"
+*FormatVersion: "4.3"
+*FileVersion: "1.0"
+*LanguageVersion: English
+*LanguageEncoding: ISOLatin1
+*PCFileName: "OTHER.PPD"
+*Manufacturer: "Other"
+*Product: "(Other 1)"
+*PSVersion: "(3010.000) 0"
+*ModelName: "Other Printer 1"
+*ShortNickName: "Other Printer 1"
+*NickName: "Other Printer 1"
+*cupsFilter2: "application/vnd.cups-raw application/vnd.cups-raw 0 -"
+*OpenUI *PageSize: PickOne
+*DefaultPageSize: A4
+*PageSize A4/A4: ""
+*CloseUI: *PageSize
+*DefaultImageableArea: A4
+*ImageableArea A4: "0 0 595 842"
+*DefaultPaperDimension: A4
+*PaperDimension A4: "595 842"
+)PPD";
+
+int code(const Done& done)
+{
+    if (done.ok()) return 0;
+    std::cerr << "  (refused: " << done.error().detail << ")\n";
+    return done.error().code;
+}
+template <class T>
+int codeOf(const plat::Result<T>& r)
+{
+    return r.ok() ? 0 : r.error().code;
+}
+
+std::optional<Printer> find(Spooler& spooler, const std::string& name)
+{
+    auto list = spooler.printers();
+    if (!list) return std::nullopt;
+    for (const auto& p : list.value())
+        if (p.name == name) return p;
+    return std::nullopt;
+}
+
+// The command-line tools as another client of the same scheduler.
+testsupport::ProgramRun tool(std::vector<std::string> argv) { return testsupport::runProgram(argv); }
+
+class CupsSpoolerTest : public testsupport::RootTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(fs::exists(kCupsd / "cups.sock")) << "the cupsd fixture is not running in " << kCupsd;
+        useServer(kCupsd);
+        ppds = root.path() / "ppd";
+        fs::create_directories(ppds);
+        write(ppds / "pg03.ppd", kOurPpd);
+        write(ppds / "other.ppd", kForeignPpd);
+        ::setenv("KESTREL_PPD_DIR", ppds.c_str(), 1);
+        // Queue names of this test alone: the scheduler is shared by the whole run.
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        prefix = std::string("t_") + info->name() + "_";
+    }
+
+    void TearDown() override
+    {
+        if (!spooler) return;
+        if (auto list = spooler->printers()) {
+            for (const auto& p : list.value())
+                if (p.name.rfind(prefix, 0) == 0) spooler->deletePrinter(p.name);
+        }
+        spooler.reset();
+    }
+
+    static void useServer(const fs::path& dir)
+    {
+        ::setenv("CUPS_SERVER", (dir / "cups.sock").c_str(), 1);
+        // libcups reads a local scheduler's PPDs from this folder when it can.
+        ::setenv("CUPS_SERVERROOT", (dir / "etc").c_str(), 1);
+    }
+
+    static void write(const fs::path& file, const std::string& text) { std::ofstream(file) << text; }
+
+    void open(const fs::path& dir = kCupsd)
+    {
+        CupsOptions options;
+        options.server = (dir / "cups.sock").string();
+        auto made = cups(options);
+        ASSERT_TRUE(made.ok()) << made.error().detail;
+        spooler = std::move(made).value();
+    }
+
+    std::string lpadmin(const std::vector<std::string>& args, const fs::path& dir = kCupsd)
+    {
+        std::vector<std::string> argv{"/usr/sbin/lpadmin", "-h", (dir / "cups.sock").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto run = tool(argv);
+        return run.exitCode == 0 ? "" : run.err + " (exit " + std::to_string(run.exitCode) + ")";
+    }
+
+    std::optional<std::string> storeText(const std::string& key, const std::string& name)
+    {
+        auto store = plat::registry::Store::forCurrentRoot();
+        if (!store) return std::nullopt;
+        char buffer[512];
+        std::uint32_t size = 0;
+        if (store.value()->getValue(plat::registry::Root::LocalMachine, key, name,
+                                    std::as_writable_bytes(std::span(buffer)), &size) != plat::registry::Status::Ok) {
+            return std::nullopt;
+        }
+        return std::string(buffer, strnlen(buffer, size));
+    }
+
+    fs::path ppds;
+    std::string prefix;
+    std::unique_ptr<CupsSpooler> spooler;
+};
+
+}  // namespace
+
+TEST_F(CupsSpoolerTest, ListsQueuesWithTheirDriversAndPorts)
+{
+    open();
+    const std::string sim = prefix + "sim", usb = prefix + "usb", net = prefix + "net";
+    const std::string socket = (root.path() / "run" / "vprinter-LPT1.sock").string();
+    ASSERT_EQ(code(spooler->addPort("LPT1:", "sim:" + socket)), 0);
+    ASSERT_EQ(code(spooler->addPrinter({sim, "LPT1:", "VELTA PG-03"})), 0);
+    // A device URI given as the port: our backend on a USB node, and a network queue.
+    ASSERT_EQ(code(spooler->addPrinter({usb, "velta:/dev/usb/lp7", "VELTA PG-03"})), 0);
+    ASSERT_EQ(code(spooler->addPrinter({net, "ipp://192.0.2.1/ipp/print", "VELTA PG-03"})), 0);
+
+    auto simQueue = find(*spooler, sim);
+    ASSERT_TRUE(simQueue);
+    EXPECT_EQ(simQueue->driver, "VELTA PG-03");
+    EXPECT_EQ(simQueue->port, "LPT1:");  // the simulator's socket keeps its port name
+    EXPECT_EQ(simQueue->jobs, 0u);
+    EXPECT_EQ(simQueue->quality, 360);
+
+    auto usbQueue = find(*spooler, usb);
+    ASSERT_TRUE(usbQueue);
+    ASSERT_EQ(usbQueue->port.rfind("LPT", 0), 0u) << usbQueue->port;
+    EXPECT_NE(usbQueue->port, "LPT1:");
+    EXPECT_EQ(plat::port::portTarget(usbQueue->port), "device:/dev/usb/lp7");
+
+    auto netQueue = find(*spooler, net);
+    ASSERT_TRUE(netQueue);
+    EXPECT_EQ(netQueue->port, "ipp://192.0.2.1/ipp/print");
+    EXPECT_FALSE(plat::port::portTarget(netQueue->port));
+
+    auto drivers = spooler->drivers();
+    ASSERT_TRUE(drivers.ok());
+    ASSERT_EQ(std::count_if(drivers.value().begin(), drivers.value().end(),
+                            [](const Driver& d) { return d.name == "VELTA PG-03"; }),
+              1);  // one entry for the three queues of one PPD
+    auto ours = *std::find_if(drivers.value().begin(), drivers.value().end(),
+                              [](const Driver& d) { return d.name == "VELTA PG-03"; });
+    EXPECT_EQ(ours.path, "KDRV01.DRV");
+    EXPECT_EQ(ours.monitor, "VELTA Language Monitor");
+
+    auto ports = spooler->ports();
+    ASSERT_TRUE(ports.ok());
+    for (const std::string& p : {std::string("LPT1:"), usbQueue->port, std::string("FILE:")})
+        EXPECT_NE(std::find(ports.value().begin(), ports.value().end(), p), ports.value().end()) << p;
+
+    // What the engine reads from the store directly.
+    const std::string key = std::string(facts::key::kPrinters) + sim;
+    EXPECT_EQ(storeText(key, facts::value::kPrinterPort), "LPT1:");
+    EXPECT_EQ(storeText(key, facts::value::kPrinterDriver), "VELTA PG-03");
+    EXPECT_EQ(storeText(std::string(facts::key::kDrivers) + "VELTA PG-03", facts::value::kDriverMonitor),
+              "VELTA Language Monitor");
+    EXPECT_EQ(storeText(std::string(facts::key::kMonitors) + "VELTA Language Monitor", facts::value::kMonitorDriver),
+              "KMON01.DLL");
+
+    // The mirror is not a printer of the embedded spooler on the same store.
+    auto local = embedded();
+    ASSERT_TRUE(local.ok());
+    EXPECT_EQ(codeOf(local.value()->printer(sim)), static_cast<int>(Failure::NotFound));
+    EXPECT_TRUE(local.value()->printers().value().empty());
+
+    // Printer data stays in the store, under the queue's key.
+    const std::string blob = "\x01\x02\x03";
+    ASSERT_EQ(code(spooler->setPrinterData(sim, "VLPrinterInfo", plat::registry::ValueType::Binary,
+                                           std::as_bytes(std::span(blob.data(), blob.size())))),
+              0);
+    auto data = spooler->printerData(sim, "VLPrinterInfo");
+    ASSERT_TRUE(data.ok());
+    EXPECT_EQ(data.value().size(), 3u);
+
+    auto states = spooler->queueStates();
+    ASSERT_TRUE(states.ok());
+    auto state =
+        std::find_if(states.value().begin(), states.value().end(), [&](const QueueState& s) { return s.name == sim; });
+    ASSERT_NE(state, states.value().end());
+    EXPECT_EQ(state->deviceUri, "velta:" + socket);
+    EXPECT_FALSE(state->processing);
+}
+
+// CUPS's own tools refuse PPD lines over 255 bytes, but the scheduler serves what it was sent.
+TEST_F(CupsSpoolerTest, APpdLineLongerThanAnyWeReadIsSkippedWhole)
+{
+    std::string ppd = kOurPpd;
+    const auto nick = ppd.find("*NickName");
+    ppd.replace(nick, ppd.find('\n', nick) - nick, "*NickName: \"VELTA Long\"");
+    // Its tail, past what one read takes, looks like one of our keywords.
+    ppd += "*%" + std::string(1023, 'x') + "*VELTADriverFile: \"WRONG.DRV\"\n";
+    write(ppds / "long.ppd", ppd);
+    open();
+    const std::string name = prefix + "long";
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp1", "VELTA Long"})), 0);
+    auto drivers = spooler->drivers();
+    ASSERT_TRUE(drivers.ok());
+    auto found = std::find_if(drivers.value().begin(), drivers.value().end(),
+                              [](const Driver& d) { return d.name == "VELTA Long"; });
+    ASSERT_NE(found, drivers.value().end());
+    EXPECT_EQ(found->path, "KDRV01.DRV");
+}
+
+TEST_F(CupsSpoolerTest, RefusesWhatItCannotDo)
+{
+    open();
+    const std::string name = prefix + "q";
+    EXPECT_EQ(code(spooler->addPrinter({name, "LPT9:", "VELTA PG-03"})), static_cast<int>(Failure::NotFound));
+    EXPECT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp0", "No Such Driver"})),
+              static_cast<int>(Failure::NotFound));
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp0", "VELTA PG-03"})), 0);
+    EXPECT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp0", "VELTA PG-03"})),
+              static_cast<int>(Failure::Exists));
+    EXPECT_EQ(code(spooler->addDriver({"X", "X.DRV", "M"})), static_cast<int>(Failure::Unsupported));
+    EXPECT_EQ(codeOf(spooler->printer(prefix + "none")), static_cast<int>(Failure::NotFound));
+    EXPECT_EQ(code(spooler->deletePrinter(prefix + "none")), static_cast<int>(Failure::NotFound));
+    EXPECT_EQ(code(spooler->setPort(prefix + "none", "velta:/dev/usb/lp1")), static_cast<int>(Failure::NotFound));
+}
+
+TEST_F(CupsSpoolerTest, SetPortAndSetDriverChangeTheQueue)
+{
+    std::string other = kOurPpd;
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"*NickName: \"VELTA PG-03\"", "*NickName: \"VELTA Other\""},
+          {"KDRV01.DRV", "KDRV02.DRV"}}) {
+        other.replace(other.find(from), from.size(), to);
+    }
+    write(ppds / "other-velta.ppd", other);
+    open();
+    const std::string name = prefix + "q";
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
+    ASSERT_EQ(code(spooler->setPort(name, "velta:/dev/usb/lp2")), 0);
+    auto moved = spooler->printer(name);
+    ASSERT_TRUE(moved.ok());
+    EXPECT_EQ(plat::port::portTarget(moved.value().port), "device:/dev/usb/lp2");
+
+    ASSERT_EQ(code(spooler->setDriver(name, "VELTA Other")), 0);
+    EXPECT_EQ(spooler->printer(name).value().driver, "VELTA Other");
+    // The queue's new PPD is read at once.
+    auto drivers = spooler->drivers();
+    ASSERT_TRUE(drivers.ok());
+    EXPECT_TRUE(std::any_of(drivers.value().begin(), drivers.value().end(),
+                            [](const Driver& d) { return d.name == "VELTA Other" && d.path == "KDRV02.DRV"; }));
+}
+
+TEST_F(CupsSpoolerTest, JobCountsFollowHeldJobs)
+{
+    open();
+    const std::string name = prefix + "jobs";
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp3", "VELTA PG-03"})), 0);
+    ASSERT_EQ(code(spooler->submitJobs(name, 2)), 0);
+    // Held: they wait in the queue until finished.
+    EXPECT_EQ(spooler->printer(name).value().jobs, 2u);
+    ASSERT_EQ(code(spooler->finishJobs(name, 1)), 0);
+    EXPECT_EQ(spooler->printer(name).value().jobs, 1u);
+    ASSERT_EQ(code(spooler->finishJobs(name, 5)), 0);
+    EXPECT_EQ(spooler->printer(name).value().jobs, 0u);
+}
+
+TEST_F(CupsSpoolerTest, ChangesOfOtherClientsMoveTheCountAndWakeWaiters)
+{
+    open();
+    const std::string name = prefix + "other";
+    const std::string ppd = (ppds / "pg03.ppd").string();
+
+    std::uint64_t seen = spooler->changeCount();
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp4", "-P", ppd}), "");
+    EXPECT_TRUE(spooler->waitForChange(seen, 20s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, name).has_value(); }));
+
+    seen = spooler->changeCount();
+    const fs::path doc = root.path() / "doc.bin";
+    write(doc, "job");
+    auto lp = tool(
+        {"/usr/bin/lp", "-h", (kCupsd / "cups.sock").string(), "-d", name, "-o", "raw", "-H", "hold", doc.string()});
+    ASSERT_EQ(lp.exitCode, 0) << lp.err;
+    EXPECT_TRUE(spooler->waitForChange(seen, 20s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, name).value_or(Printer{}).jobs == 1; }));
+
+    seen = spooler->changeCount();
+    ASSERT_EQ(lpadmin({"-x", name}), "");
+    EXPECT_TRUE(spooler->waitForChange(seen, 20s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !find(*spooler, name).has_value(); }));
+}
+
+TEST_F(CupsSpoolerTest, AQueueDeletedWhileListedIsGoneForTheEngine)
+{
+    open();
+    const std::string name = prefix + "gone";
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp5", "VELTA PG-03"})), 0);
+    const std::string blob = "data";
+    ASSERT_EQ(code(spooler->setPrinterData(name, "VLDeviceID", plat::registry::ValueType::Binary,
+                                           std::as_bytes(std::span(blob.data(), blob.size())))),
+              0);
+    const std::string key = std::string(facts::key::kPrinters) + name;
+    ASSERT_TRUE(storeText(key, facts::value::kPrinterPort));
+
+    ASSERT_EQ(lpadmin({"-x", name}), "");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !find(*spooler, name).has_value(); }));
+    EXPECT_EQ(codeOf(spooler->printer(name)), static_cast<int>(Failure::NotFound));
+    // The engine's port watch sees the printer gone; what it stored for the printer stays.
+    EXPECT_FALSE(storeText(key, facts::value::kPrinterPort));
+    EXPECT_FALSE(storeText(key, facts::value::kPrinterDriver));
+    EXPECT_TRUE(storeText(key + std::string(facts::key::kDriverData), "VLDeviceID"));
+}
+
+TEST_F(CupsSpoolerTest, AQueueWithAForeignPpdHasNoDriverData)
+{
+    open();
+    const std::string name = prefix + "foreign";
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp6", "-P", (ppds / "other.ppd").string()}), "");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return find(*spooler, name).has_value(); }));
+    EXPECT_EQ(find(*spooler, name)->driver, "Other Printer 1");
+    auto drivers = spooler->drivers();
+    ASSERT_TRUE(drivers.ok());
+    for (const auto& d : drivers.value()) EXPECT_NE(d.name, "Other Printer 1");
+    EXPECT_FALSE(storeText(std::string(facts::key::kDrivers) + "Other Printer 1", facts::value::kDriverPath));
+}
+
+TEST_F(CupsSpoolerTest, NamesTheSchedulerRefusesOrTheStoreCannotHold)
+{
+    open();
+    // The scheduler refuses a space in a queue name.
+    EXPECT_EQ(code(spooler->addPrinter({prefix + "with space", "velta:/dev/usb/lp2", "VELTA PG-03"})),
+              static_cast<int>(Failure::Invalid));
+    // It takes bytes that are not UTF-8; such a queue is listed, but has no printer data.
+    const std::string latin1 = prefix + "caf\xE9";
+    ASSERT_EQ(lpadmin({"-p", latin1, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}), "");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return find(*spooler, latin1).has_value(); }));
+    EXPECT_EQ(codeOf(spooler->printerData(latin1, "VLDeviceID")), static_cast<int>(Failure::Invalid));
+    // Our own refusal comes first.
+    EXPECT_EQ(code(spooler->addPrinter({prefix + "caf\xE9"
+                                                 "2",
+                                        "velta:/dev/usb/lp2", "VELTA PG-03"})),
+              static_cast<int>(Failure::Invalid));
+}
+
+TEST_F(CupsSpoolerTest, ASchedulerThatDoesNotRunIsAClearFailure)
+{
+    CupsOptions options;
+    options.server = (root.path() / "no-cupsd.sock").string();
+    auto made = cups(options);
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(made.error().code, static_cast<int>(Failure::Unavailable));
+    EXPECT_NE(made.error().detail.find("does not answer"), std::string::npos) << made.error().detail;
+}
+
+// A cupsd of this test's own, restarted under a live spooler.
+TEST_F(CupsSpoolerTest, RecoversFromASchedulerRestart)
+{
+    const fs::path own = root.path() / "cupsd";
+    auto started = tool({kScript, "start", own.string()});
+    ASSERT_EQ(started.exitCode, 0) << started.err;
+    struct Stop {
+        fs::path dir;
+        ~Stop() { testsupport::runProgram({kScript, "stop", dir.string()}); }
+    } stop{own};
+    useServer(own);
+    open(own);
+    const std::string before = prefix + "before", after = prefix + "after";
+    ASSERT_EQ(code(spooler->addPrinter({before, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
+
+    const std::uint64_t seen = spooler->changeCount();
+    auto restarted = tool({kScript, "restart", own.string()});
+    ASSERT_EQ(restarted.exitCode, 0) << restarted.err;
+    ASSERT_EQ(lpadmin({"-p", after, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, after).has_value(); }));
+    EXPECT_TRUE(find(*spooler, before).has_value());
+    EXPECT_GT(spooler->changeCount(), seen);
+    spooler.reset();  // before its scheduler stops
+}
+
+TEST_F(CupsSpoolerTest, TheChoiceFollowsKestrelSpooler)
+{
+    ::setenv("KESTREL_SPOOLER", "cups", 1);
+    EXPECT_EQ(currentKind(), Kind::Cups);
+    EXPECT_STREQ(spoolerName(), "CUPS");
+    auto a = current();
+    auto b = current();
+    ASSERT_TRUE(a.ok()) << a.error().detail;
+    ASSERT_TRUE(b.ok());
+    EXPECT_NE(dynamic_cast<CupsSpooler*>(a.value().get()), nullptr) << "queueStates() for the bridge";
+    // Two handles, one spooler: a change through one is seen by the other at once.
+    const std::uint64_t seen = b.value()->changeCount();
+    const std::string name = prefix + "shared";
+    ASSERT_EQ(code(a.value()->addPrinter({name, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
+    EXPECT_NE(b.value()->changeCount(), seen);
+    EXPECT_TRUE(b.value()->printer(name).ok());
+    EXPECT_EQ(code(a.value()->deletePrinter(name)), 0);
+}
+
+TEST(SpoolerChoice, WithoutASchedulerItIsTheEmbeddedSpooler)
+{
+    testsupport::TempRoot root;
+    ::unsetenv("KESTREL_SPOOLER");
+    ::setenv("CUPS_SERVER", (root.path() / "no-cupsd.sock").c_str(), 1);
+    EXPECT_EQ(currentKind(), Kind::Embedded);
+    EXPECT_STREQ(spoolerName(), "embedded");
+    EXPECT_TRUE(current().ok());
+}
+
+TEST(SpoolerChoice, ARunningSchedulerIsChosen)
+{
+    testsupport::TempRoot root;
+    ::unsetenv("KESTREL_SPOOLER");
+    ::setenv("CUPS_SERVER", (kCupsd / "cups.sock").c_str(), 1);
+    EXPECT_EQ(currentKind(), Kind::Cups);
+}
+
+TEST_F(CupsSpoolerTest, SpoolctlServesAndNamesTheSpoolerItIsGiven)
+{
+    open();
+    const std::string name = prefix + "ctl";
+    ASSERT_EQ(code(spooler->addPrinter({name, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
+    auto run = tool({SPOOLCTL_PROGRAM, "--spooler", "cups", "list", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\"spooler\": \"CUPS\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"" + name + "\""), std::string::npos) << run.out;
+    // Drivers come from PPD files on CUPS.
+    EXPECT_EQ(tool({SPOOLCTL_PROGRAM, "--spooler", "cups", "install-models"}).exitCode, 1);
+}
