@@ -3,6 +3,7 @@
 // program is started with an argument vector (no shell sees the file name) and its end is awaited on
 // a process descriptor, not by asking again and again.
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -65,6 +66,21 @@ std::filesystem::path runningProgramDirectory()
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return std::filesystem::current_path(error);
     return self.parent_path();
+}
+
+std::filesystem::path addressLookupDirectory()
+{
+    const std::filesystem::path programs = runningProgramDirectory();
+    std::error_code error;
+    if (std::filesystem::is_regular_file(programs / kAddressLookupProgram, error)) return programs;
+    // A host program installed elsewhere that loads the engine's library: the library's own folder,
+    // where the other programs are installed.
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&addressLookupDirectory), &info) != 0 && info.dli_fname != nullptr) {
+        const std::filesystem::path library = std::filesystem::path(info.dli_fname).parent_path();
+        if (std::filesystem::is_regular_file(library / kAddressLookupProgram, error)) return library;
+    }
+    return programs;
 }
 
 std::optional<LookupResult> lookUpAddress(const plat::netware::Address& address,

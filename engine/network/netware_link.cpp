@@ -49,7 +49,7 @@ std::string upper(std::string_view s)
 class NetwareLink::Impl {
 public:
     explicit Impl(NetwareLinkOptions options)
-        : m_programDirectory(options.programDirectory.empty() ? runningProgramDirectory() : options.programDirectory),
+        : m_programDirectory(options.programDirectory.empty() ? addressLookupDirectory() : options.programDirectory),
           m_scale(options.timeScale > 0 ? options.timeScale : 1.0)
     {
     }
@@ -383,8 +383,9 @@ bool NetwareLink::Impl::request(Request kind, std::span<char> destination, std::
     length = 0;
     std::lock_guard lock(m_mutex);
     if (!m_receiveBuffer.empty()) std::fill(m_receiveBuffer.begin(), m_receiveBuffer.end(), std::uint8_t{0});
-    // The event is set only by an open: every later request waits the full spacing (a stop cuts it).
-    if (!m_requestEvent) m_cancelSignal.sleepFor(scaled(kRequestSpacing));
+    // The event is set only by an open: every later request on the open link waits the full spacing
+    // (a close cuts it short). A closed link has no event to wait on and fails at once.
+    if (m_open && !m_requestEvent) m_cancelSignal.sleepFor(scaled(kRequestSpacing));
     const bool ok = m_open && m_located && connect(m_printServer, m_printer) && query(kind, destination, length);
     m_requestEvent = false;
     if (!ok) length = 0;

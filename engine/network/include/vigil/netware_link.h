@@ -28,7 +28,7 @@ namespace vigil {
 inline constexpr std::chrono::milliseconds kMinimumReplyWait{250};
 
 struct NetwareLinkOptions {
-    // Where NODEQRY.EXE is looked for; empty: the folder of the running program.
+    // Where NODEQRY.EXE is looked for; empty: addressLookupDirectory().
     std::filesystem::path programDirectory;
     // Scales the fixed waits (the 2000 ms between requests) and the IPX time-outs; 1 is real time.
     // A scaled IPX time-out is never shorter than kMinimumReplyWait, so a reply is not missed.
@@ -84,6 +84,9 @@ std::optional<LookupResult> lookUpAddress(const plat::netware::Address& address,
                                           const std::filesystem::path& programDirectory, int cancelFd = -1);
 // The folder of the running program.
 std::filesystem::path runningProgramDirectory();
+// Where NODEQRY.EXE is: the running program's folder, else (a host installed elsewhere) the folder of
+// the library the link is part of.
+std::filesystem::path addressLookupDirectory();
 
 // "\\server\queue" split into server (from the third character up to the next "\") and queue (after
 // the last "\"), both upper-cased; nullopt without a server or with an empty queue.
