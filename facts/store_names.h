@@ -19,6 +19,9 @@ inline constexpr std::string_view kPortMap = "System\\CurrentControlSet\\Control
 inline constexpr std::string_view kEngineStore = "\\Vigilmon";          // below the printer's key
 inline constexpr std::string_view kDetailSettings = "\\StEnviron";      // below the printer's key
 inline constexpr std::string_view kDriverData = "\\PrinterDriverData";  // below the printer's key
+// The NetWare print provider: its "Name" is its library's file name, in the Windows directory's system/.
+inline constexpr std::string_view kNetwareProvider =
+    "System\\CurrentControlSet\\control\\Print\\Providers\\Microsoft Print Provider for NetWare";
 
 // Under the current user.
 inline constexpr std::string_view kListEnv = "Software\\VELTA\\VELTA Kestrel\\KswList\\Env";
@@ -123,5 +126,6 @@ inline constexpr const char* kPrinterDriver = "Printer Driver";  // printer key:
 inline constexpr const char* kDriverMonitor = "Monitor";         // driver key: the driver's language monitor
 inline constexpr const char* kDriverPath = "Driver";             // driver key: the driver's file
 inline constexpr const char* kMonitorDriver = "Driver";          // monitor key: the monitor's library file
+inline constexpr const char* kProviderName = "Name";             // print provider key: its library file
 
 }  // namespace facts::value

@@ -46,22 +46,28 @@ Engine& engine()
     return *instance;
 }
 
-Engine::Engine() : m_link(std::make_unique<UnavailableNetworkLink>())
+Engine::Engine()
 {
     if (const char* scale = std::getenv("KESTREL_ENGINE_TIME_SCALE")) {
         double value = std::atof(scale);
         if (value > 0) m_timeScale = value;
     }
+    m_link = std::make_unique<NetwareLink>(NetwareLinkOptions{{}, m_timeScale});
     m_channel = std::make_unique<PortChannel>(*this, channelTiming(), &plat::port::openPort, &m_portStop);
 }
 
 void Engine::setTimeScale(double scale)
 {
     m_timeScale = scale > 0 ? scale : 1.0;
+    m_link->setTimeScale(m_timeScale);
     m_channel = std::make_unique<PortChannel>(*this, channelTiming(), &plat::port::openPort, &m_portStop);
 }
 
-void Engine::setNetworkLink(std::unique_ptr<NetworkLink> link) { m_link = std::move(link); }
+void Engine::setNetworkLink(std::unique_ptr<NetworkLink> link)
+{
+    m_link = std::move(link);
+    m_link->setTimeScale(m_timeScale);
+}
 
 milliseconds Engine::scaled(milliseconds fixed) const
 {
@@ -544,10 +550,9 @@ namespace vigil {
 
 std::uint32_t Engine::checkConnectPrinter(std::string_view port, char* queuePath)
 {
-    (void)queuePath;  // a captured port's queue path comes with the network print paths
-    // "LPT" and a digit, compared as the system always has: case-sensitive.
-    if (port.size() >= 4 && port.starts_with("LPT") && port[3] >= '0' && port[3] <= '9') return 1;
-    return 0;
+    // The caller's buffer holds a queue path of up to 511 bytes and its terminating zero.
+    constexpr std::size_t kQueuePathBytes = 512;
+    return classifyPort(port, queuePath != nullptr ? std::span(queuePath, kQueuePathBytes) : std::span<char>());
 }
 
 std::uint32_t Engine::networkLinkEnd() { return m_link->close(true) ? 1 : 0; }

@@ -29,6 +29,7 @@
 
 #include "facts/models.h"
 #include "facts/store_names.h"
+#include "vigil/netware_link.h"
 #include "vigil/network_link.h"
 #include "vigil/port_channel.h"
 

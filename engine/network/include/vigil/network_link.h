@@ -1,8 +1,7 @@
 #pragma once
 // The network link: how the engine reaches a printer's network interface behind a NetWare queue
-// (connection kinds 2 and 5). The engine uses it through this interface only; the real link over
-// the NetWare environment arrives with network print paths. Until then the stand-in below fails
-// every open and request, so those connection kinds take their failure paths.
+// (connection kinds 2 and 5). The engine uses it through this interface only; NetwareLink
+// (netware_link.h) is the real one, and tests may put a link of their own in its place.
 
 #include <cstdint>
 #include <span>
@@ -17,25 +16,15 @@ public:
     virtual ~NetworkLink() = default;
     // Sets the link up for the queue path; true when it is ready for requests.
     virtual bool open(std::string_view queuePath) = 0;
-    // One request; true with the payload in `destination` and its length in `length`.
+    // One request; true with the payload in `destination` and its length in `length`; false with
+    // length 0.
     virtual bool request(Request kind, std::span<char> destination, std::uint32_t& length) = 0;
     // Closes the link; `forGood` also ends every later open in this process. True if one was open.
     virtual bool close(bool forGood) = 0;
     // Whether the printer's interface offers the extended request.
     virtual bool extendedRequest() const = 0;
-};
-
-class UnavailableNetworkLink final : public NetworkLink {
-public:
-    bool open(std::string_view) override { return false; }
-    bool request(Request, std::span<char> destination, std::uint32_t& length) override
-    {
-        length = 0;
-        if (!destination.empty()) destination[0] = '\0';
-        return false;
-    }
-    bool close(bool) override { return false; }
-    bool extendedRequest() const override { return false; }
+    // The engine's time scale for the link's fixed waits (tests run them faster); 1 is real time.
+    virtual void setTimeScale(double) {}
 };
 
 }  // namespace vigil
