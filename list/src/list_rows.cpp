@@ -49,6 +49,16 @@ void ListRows::setText(int position, int column, std::string text)
     notify(position);
 }
 
+void ListRows::setConnection(int position, bool network, std::string destination)
+{
+    Item& item = m_items.at(static_cast<std::size_t>(position));
+    if (item.network == network && item.destination == destination) return;
+    item.network = network;
+    item.destination = std::move(destination);
+    if (Row* r = row(item.row())) r->network = network;
+    notify(position);
+}
+
 void ListRows::markCannotMonitor(int position)
 {
     Item& item = m_items.at(static_cast<std::size_t>(position));

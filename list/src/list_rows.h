@@ -23,6 +23,9 @@ public:
         bool network = false;
         std::array<std::string, kColumns> texts;
         std::string portName;  // the port the item's printer monitors on, empty when it does not
+        // Where the printer prints, as its record says: the port or queue path, and for a local port
+        // captured to a queue "LPT2:(\\FS1\QUEUE1)"; empty until its detail program has checked it.
+        std::string destination;
 
         bool monitorable() const { return parameter >= 0; }
         int slot() const { return static_cast<int>(static_cast<std::uint32_t>(parameter) >> 16); }
@@ -45,6 +48,9 @@ public:
     {
         m_items.at(static_cast<std::size_t>(position)).portName = std::move(port);
     }
+    // What the item's detail program found its port to be: the picture (network or local) and the
+    // destination follow it, since the detail program checks the port only after the item is made.
+    void setConnection(int position, bool network, std::string destination);
     // The item can no longer be monitored: negative parameter, columns 1-3 emptied and column 1
     // "モニタできません", its row's state 2 and printer state -1.
     void markCannotMonitor(int position);

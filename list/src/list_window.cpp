@@ -114,6 +114,11 @@ public:
         case Qt::DecorationRole:
             if (index.column() == 0) return item.network ? m_network : m_local;
             return {};
+        case Qt::ToolTipRole:
+        case Qt::AccessibleDescriptionRole:
+            // Where the printer prints: its port, or for a network printer its queue path.
+            if (index.column() == 0 && !item.destination.empty()) return QString::fromStdString(item.destination);
+            return {};
         default: return {};
         }
     }

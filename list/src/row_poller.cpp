@@ -84,6 +84,10 @@ void RowPoller::checkPort(int slot, int position)
     PrinterEntry entry{};
     if (!record(slot, entry)) return;
     const std::string port(field(entry.PortName));
+    // A captured local port shows with the queue it prints to, as the status page shows it.
+    m_items.setConnection(
+        position, entry.NetworkPort != 0,
+        entry.NetworkResolved == 1 ? std::string(field(entry.OriginalPortName)) + "(" + port + ")" : port);
     if (entry.MonitorActive != 0) return m_items.setPortName(position, port);
     m_items.setPortName(position, "");
     // A printer not yet monitoring gives way to one monitoring on the same local port; network paths

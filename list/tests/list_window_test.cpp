@@ -204,6 +204,25 @@ TEST_F(ListWindowTest, HeaderClickSortsAsTextAndChangesReachTheirItems)
     EXPECT_FALSE(header->isSortIndicatorShown());
 }
 
+TEST_F(ListWindowTest, ANetworkPrinterShowsTheNetworkPictureAndItsQueuePath)
+{
+    window->setViewMode(3);
+    const QModelIndex alpha = view()->model()->index(0, 0), charlie = view()->model()->index(2, 0);
+    const qint64 localPicture = alpha.data(Qt::DecorationRole).value<QIcon>().cacheKey();
+    EXPECT_FALSE(alpha.data(Qt::ToolTipRole).isValid()) << "nothing to show before the port is checked";
+
+    QSignalSpy changes(view()->model(), &QAbstractItemModel::dataChanged);
+    items.setConnection(0, true, "\\\\FS1\\QUEUE1");
+    items.setConnection(2, false, "LPT1:");
+    EXPECT_EQ(changes.count(), 2);
+    EXPECT_NE(alpha.data(Qt::DecorationRole).value<QIcon>().cacheKey(), localPicture);
+    EXPECT_EQ(charlie.data(Qt::DecorationRole).value<QIcon>().cacheKey(), localPicture);
+    EXPECT_EQ(alpha.data(Qt::ToolTipRole).toString(), "\\\\FS1\\QUEUE1");
+    EXPECT_EQ(alpha.data(Qt::AccessibleDescriptionRole).toString(), "\\\\FS1\\QUEUE1");
+    EXPECT_EQ(charlie.data(Qt::ToolTipRole).toString(), "LPT1:");
+    EXPECT_FALSE(view()->model()->index(0, 1).data(Qt::ToolTipRole).isValid()) << "the name column only";
+}
+
 TEST_F(ListWindowTest, ModesKeepTheSelectionAndPersist)
 {
     EXPECT_EQ(window->viewMode(), 0);

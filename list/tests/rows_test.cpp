@@ -37,6 +37,7 @@ protected:
         spoolctl({"install-models"});
         for (const auto& [name, driver, port] : list) {
             if (port.rfind("LPT", 0) == 0) spoolctl({"add-port", port, "--sim"});
+            if (port == "\\\\FS1\\QUEUE1") spoolctl({"add-netware-queue", "FS1", "QUEUE1"});
             spoolctl({"add-printer", name, "--driver", driver, "--port", port});
         }
         CountingStarter starter;
@@ -160,4 +161,46 @@ TEST_F(RowsTest, APrinterNotYetMonitoringGivesWayToOneMonitoringOnItsPort)
     EXPECT_TRUE(items.item(0).monitorable());
     EXPECT_FALSE(items.item(1).monitorable());
     EXPECT_EQ(record(1).CloseRequest, 1u);
+}
+
+TEST_F(RowsTest, ANetworkPrinterShowsTheNetworkPictureAndItsQueueOnceItsDetailProgramHasCheckedThePort)
+{
+    printers({{"Shared", "VELTA PG-04", "\\\\FS1\\QUEUE1"}, {"Captured", "VELTA PG-03", "LPT2:"}});
+    ASSERT_EQ(items.count(), 2);
+    ASSERT_TRUE(items.item(0).monitorable());
+    ASSERT_TRUE(items.item(1).monitorable());
+    std::vector<int> changes;
+    items.changed = [&](int position) { changes.push_back(position); };
+
+    // The record is made before the detail program has looked at the port.
+    EXPECT_FALSE(items.item(0).network);
+    poller.tick(1);
+    EXPECT_FALSE(items.item(0).network);
+
+    detail(0, [](PrinterEntry& e) {
+        e.NetworkPort = 1;
+        e.NetworkKind = 2;
+    });
+    detail(1, [](PrinterEntry& e) {
+        e.NetworkPort = 1;
+        e.NetworkKind = 2;
+        e.NetworkResolved = 1;
+        std::strcpy(e.OriginalPortName, "LPT2:");
+        std::strcpy(e.PortName, "\\\\FS1\\QUEUE1");
+    });
+    changes.clear();
+    poller.tick(2);
+    EXPECT_TRUE(items.item(0).network);
+    EXPECT_EQ(items.item(0).destination, "\\\\FS1\\QUEUE1");
+    EXPECT_TRUE(items.item(1).network);
+    EXPECT_EQ(items.item(1).destination, "LPT2:(\\\\FS1\\QUEUE1)");
+    EXPECT_TRUE(items.rows()[0].network);
+    EXPECT_EQ(changes, (std::vector<int>{0, 1}));
+
+    // Both on one queue, monitoring or not: network paths never push each other out.
+    detail(0, [](PrinterEntry& e) { e.MonitorActive = 1; });
+    changes.clear();
+    poller.tick(3);
+    EXPECT_TRUE(items.item(1).monitorable());
+    EXPECT_EQ(changes, (std::vector<int>{})) << "an unchanged connection tells nobody";
 }

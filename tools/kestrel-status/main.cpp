@@ -57,9 +57,14 @@ explanation. It never starts, writes or changes anything.
 Each printer in JSON:
   {"name": "Office", "row": 0, "slot": 0, "monitoring": "モニタしています",
    "state": "印刷可能又は印刷中です", "jobs": 2, "level": 0, "message": "...", "action": "...",
-   "explanation": "...", "alert": 0}
+   "explanation": "...", "alert": 0, "network": false, "port": "LPT1:", "captured": null}
 "slot" is null for a printer that cannot be monitored, and then so are "level" to "alert"; "state"
-and "jobs" are null while the printer is not monitored; an empty text is null.
+and "jobs" are null while the printer is not monitored; an empty text is null. "network" is the
+list's picture: true for a printer on a network path (once its detail program has checked the port).
+"port" is where the printer prints: the spooler's port, or the NetWare queue path the detail program
+found for it; "captured" is the local port captured to that queue, else null. The table's PORT column
+marks a network printer's port with (network) and shows a captured port with its queue, as in
+LPT2:(\\FS1\QUEUE1) for LPT2: captured to QUEUE1 on FS1.
 
 --watch lines: a printer whose columns or texts changed, was added or went away, and a changed run
 flag. As text:
@@ -132,6 +137,9 @@ struct Printer {
     std::optional<long> level;
     std::optional<std::string> message, action, explanation;
     std::optional<long> alert;
+    bool network = false;
+    std::string port;
+    std::optional<std::string> captured;
 };
 
 struct Snapshot {
@@ -201,17 +209,23 @@ void statusTexts(const PrinterEntry& record, Printer& out)
     out.alert = copy.AlertCategory;
 }
 
-Printer describe(const std::string& name, int row, const std::optional<std::pair<int, PrinterEntry>>& slot)
+Printer describe(const std::string& name, const std::string& port, int row,
+                 const std::optional<std::pair<int, PrinterEntry>>& slot)
 {
     Printer p;
     p.name = name;
     p.row = row;
+    p.port = port;
     if (!slot) {
         p.monitoring = watchlist::listText(10100 + static_cast<int>(watchlist::MonitorState::CannotMonitor));
         return p;
     }
     const auto& [number, record] = *slot;
     p.slot = number;
+    p.network = record.NetworkPort != 0;
+    if (const std::string_view recorded = watchpanel::fieldText(record.PortName); !recorded.empty())
+        p.port = std::string(recorded);
+    if (record.NetworkResolved == 1) p.captured = nonEmpty(std::string(watchpanel::fieldText(record.OriginalPortName)));
     watchlist::MonitorState state =
         record.MonitorActive != 0 ? watchlist::MonitorState::Monitoring : watchlist::MonitorState::NotMonitoring;
     if (record.EngineStateReport == 3) state = watchlist::MonitorState::CannotMonitor;
@@ -250,6 +264,7 @@ std::optional<Snapshot> read()
     if (count < 0) return std::nullopt;
     for (std::int32_t i = 0; i < count && printers != nullptr; ++i) {
         const std::string name = printers[i].pPrinterName != nullptr ? printers[i].pPrinterName : "";
+        const std::string port = printers[i].pPortName != nullptr ? printers[i].pPortName : "";
         std::optional<std::pair<int, PrinterEntry>> slot;
         for (const auto& r : records) {
             if (!name.empty() && watchpanel::fieldText(r.second.PrinterName) == name) {
@@ -257,7 +272,7 @@ std::optional<Snapshot> read()
                 break;
             }
         }
-        snapshot.printers.push_back(describe(name, static_cast<int>(i), slot));
+        snapshot.printers.push_back(describe(name, port, static_cast<int>(i), slot));
     }
     return snapshot;
 }
@@ -285,6 +300,9 @@ nlohmann::ordered_json toJson(const Printer& p)
     o["action"] = orNull(p.action);
     o["explanation"] = orNull(p.explanation);
     o["alert"] = orNull(p.alert);
+    o["network"] = p.network;
+    o["port"] = p.port;
+    o["captured"] = orNull(p.captured);
     return o;
 }
 
@@ -337,22 +355,33 @@ const char* runText(std::uint32_t flag)
     }
 }
 
+// The PORT column: where the printer prints, marked when the list shows it as a network printer.
+std::string portText(const Printer& p)
+{
+    std::string text = p.captured ? *p.captured + "(" + p.port + ")" : p.port;
+    if (text.empty()) text = "-";
+    if (p.network) text += " (network)";
+    return text;
+}
+
 void printTable(const Snapshot& s)
 {
     std::printf("list program: %s\n", runText(s.listRunning));
     std::printf("spooler: %s\n", plat::spool::spoolerName());
-    std::vector<std::array<std::string, 5>> lines{{"NAME", "MONITORING", "STATE", "JOBS", "MESSAGE"}};
+    constexpr std::size_t kColumns = 6;
+    std::vector<std::array<std::string, kColumns>> lines{{"NAME", "MONITORING", "STATE", "JOBS", "PORT", "MESSAGE"}};
     for (const Printer& p : s.printers) {
-        lines.push_back({p.name, p.monitoring, orDash(p.state), orDash(p.jobs), orDash(p.message)});
+        lines.push_back({p.name, p.monitoring, orDash(p.state), orDash(p.jobs), portText(p), orDash(p.message)});
     }
-    std::array<std::size_t, 5> widths{};
+    std::array<std::size_t, kColumns> widths{};
     for (const auto& line : lines) {
-        for (std::size_t c = 0; c < 4; ++c) widths[c] = std::max(widths[c], displayWidth(line[c]));
+        for (std::size_t c = 0; c + 1 < kColumns; ++c) widths[c] = std::max(widths[c], displayWidth(line[c]));
     }
     for (const auto& line : lines) {
         std::string out;
-        for (std::size_t c = 0; c < 4; ++c) out += line[c] + std::string(widths[c] - displayWidth(line[c]) + 2, ' ');
-        out += line[4];
+        for (std::size_t c = 0; c + 1 < kColumns; ++c)
+            out += line[c] + std::string(widths[c] - displayWidth(line[c]) + 2, ' ');
+        out += line[kColumns - 1];
         std::puts(out.c_str());
     }
 }

@@ -1,9 +1,16 @@
 // spoolctl: the spooler's administration tool: drivers, language monitors, ports, printers and their
 // job queues, on the spooler the system uses (the embedded one in the system root's registry store, or
-// CUPS).
+// CUPS); and the NetWare queues and captured LPT ports of the root's NetWare environment.
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -12,8 +19,11 @@
 #include <vector>
 
 #include "facts/models.h"
+#include "facts/store_names.h"
 #include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
+#include "plat/netware/environment.h"
+#include "plat/registry/registry.h"
 #include "plat/spool/spooler.h"
 
 namespace {
@@ -37,12 +47,24 @@ Commands:
   spoolctl finish PRINTER [--count N]
   spoolctl list [--json]
   spoolctl install-models
+  spoolctl add-netware-queue SERVER QUEUE [--print-server PS [--printers N,...]] [--version 4]
+  spoolctl capture LPTn SERVER QUEUE
+  spoolctl end-capture LPTn
 
 add-port --device enters the port in the port map as that character device; --sim leaves it to
 vprinter, which maps its ports itself while it runs. FILE: is a port of every spooler: it needs no
 add-port. Names are UTF-8; a name that is not is refused. --quality is the default print quality: a
 resolution in dpi, or -1 (draft) to -4 (high). install-models registers the 21 drivers of the model
 table and their language monitors, as the maker's installer does.
+
+add-netware-queue enters the file server SERVER (--version 4: names go through directory services;
+an existing server keeps its version and address otherwise) and its print queue QUEUE in the NetWare
+environment, adds the port "\\SERVER\QUEUE" to the spooler, and installs the NetWare print provider,
+without which no queue path is monitored. --print-server names the print server of the queue's
+attribute list; with --printers it is a print server one attaches to, whose printers N,... (0..65535)
+service the queue; without, the name is the printer's network interface itself. capture makes the
+local port LPTn (1..9) print to the queue; end-capture ends that. list shows the captures too. Server,
+queue and print-server names are bindery names: 1..47 bytes, no blanks; they are kept upper-cased.
 
 The spooler is the one the programs use: --spooler, else $KESTREL_SPOOLER (cups or embedded), else
 CUPS when a CUPS scheduler answers, else the embedded spooler. The embedded spooler lives in the
@@ -59,6 +81,9 @@ Examples:
   spoolctl add-printer "Office PG-03" --driver "VELTA PG-03" --port LPT1:
   spoolctl submit "Office PG-03" --count 2
   spoolctl list --json
+  spoolctl add-netware-queue FS1 QUEUE1 --print-server PS1 --printers 0
+  spoolctl add-printer "Shared PG-04" --driver "VELTA PG-04" --port '\\FS1\QUEUE1'
+  spoolctl capture LPT2 FS1 QUEUE1
 
 Exit status: 0 done, 1 refused (unknown printer, driver or port, a name taken, a store error),
 2 usage error.
@@ -120,6 +145,146 @@ std::optional<long> number(const std::string& text, long low, long high)
 
 const char* g_spoolerName = "embedded";
 
+// ---- NetWare ---------------------------------------------------------------------------------------
+
+// The NetWare print provider's library file: the store names it, and a queue path is monitored only
+// while it is there in the Windows directory's system folder.
+constexpr const char* kNetwareProviderFile = "NWPRINT.DLL";
+
+int refuse(const std::string& why)
+{
+    std::cerr << "spoolctl: " << why << '\n';
+    return 1;
+}
+
+// Enters the provider's value and makes its file (kept as it is when it exists).
+std::optional<std::string> installNetwareProvider()
+{
+    const std::filesystem::path folder = plat::windowsDir() / "system";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    const std::filesystem::path file = folder / kNetwareProviderFile;
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return "cannot make " + file.string() + ": " + std::strerror(errno);
+    ::close(fd);
+
+    auto store = plat::registry::Store::open(plat::registryFile());
+    if (!store) return store.error().detail;
+    using plat::registry::Status;
+    plat::registry::Key key;
+    const std::string name = kNetwareProviderFile;
+    if (store.value()->createKey(plat::registry::Root::LocalMachine, facts::key::kNetwareProvider, "", key) != Status::Ok ||
+        key.set(facts::value::kProviderName, plat::registry::ValueType::String,
+                std::as_bytes(std::span(name.c_str(), name.size() + 1))) != Status::Ok ||
+        key.flush() != Status::Ok) {
+        return std::string("cannot enter the NetWare print provider in the store");
+    }
+    return std::nullopt;
+}
+
+std::string upper(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+// "LPT1", "lpt1" or "LPT1:" → 1; nothing for any other name.
+std::optional<int> lptNumber(const std::string& port)
+{
+    const std::string name = upper(port);
+    if (name.size() < 4 || name.size() > 5 || name.compare(0, 3, "LPT") != 0) return std::nullopt;
+    if (name.size() == 5 && name[4] != ':') return std::nullopt;
+    if (name[3] < '1' || name[3] > '9') return std::nullopt;
+    return name[3] - '0';
+}
+
+// "0,2,5" → {0, 2, 5}; nothing when a part is not a printer number.
+std::optional<std::vector<std::uint16_t>> printerNumbers(const std::string& text)
+{
+    std::vector<std::uint16_t> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        auto n = number(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start), 0, 65535);
+        if (!n) return std::nullopt;
+        out.push_back(static_cast<std::uint16_t>(*n));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (out.size() > 255) return std::nullopt;
+    return out;
+}
+
+// Applies `change` to the environment file, or leaves the file as it was when `change` refuses (returns
+// a reason).
+int changeEnvironment(const std::function<std::optional<std::string>(plat::netware::Environment&)>& change)
+{
+    std::optional<std::string> refused;
+    auto done = plat::netware::update([&](plat::netware::Environment& env) {
+        plat::netware::Environment copy = env;
+        refused = change(copy);
+        if (!refused) env = std::move(copy);
+    });
+    if (!done) return refuse(done.error().detail);
+    if (refused) return refuse(*refused);
+    return 0;
+}
+
+int addNetwareQueue(Spooler& spooler, const std::string& server, const std::string& queue,
+                    const std::optional<std::string>& printServer, const std::vector<std::uint16_t>& printers,
+                    std::optional<int> version)
+{
+    const std::string port = "\\\\" + upper(server) + "\\" + upper(queue);
+    int rc = changeEnvironment([&](plat::netware::Environment& env) -> std::optional<std::string> {
+        // The simulator may have entered the server with its address already: both stay.
+        plat::netware::FileServer entry(server, version.value_or(3));
+        if (const auto* known = env.server(server)) {
+            entry = *known;
+            if (version) entry.majorVersion = *version;
+        }
+        plat::netware::Queue q{server, queue, {}};
+        if (const auto* known = env.queue(server, queue)) q.printServers = known->printServers;
+        if (printServer &&
+            std::find(q.printServers.begin(), q.printServers.end(), upper(*printServer)) == q.printServers.end()) {
+            q.printServers.push_back(*printServer);
+        }
+        if (!env.put(entry) || !env.put(q)) return "a server or queue name is 1..47 bytes without blanks";
+        if (printServer && !printers.empty() &&
+            !env.put(plat::netware::PrintServer{server, *printServer, queue, printers}))
+            return "a print server name is 1..47 bytes without blanks";
+        return std::nullopt;
+    });
+    if (rc != 0) return rc;
+    rc = report(spooler.addPort(port, std::nullopt));
+    if (rc != 0) return rc;
+    if (auto failed = installNetwareProvider()) return refuse(*failed);
+    std::cout << "Added the NetWare queue " << port << ".\n";
+    return 0;
+}
+
+void listCaptures(nlohmann::json* json)
+{
+    auto env = plat::netware::load();
+    if (!env) {
+        // The spooler's part is listed all the same.
+        std::cerr << "spoolctl: " << env.error().detail << '\n';
+        return;
+    }
+    if (json != nullptr) {
+        (*json)["captures"] = nlohmann::json::array();
+        for (const auto& c : env.value().captures) {
+            (*json)["captures"].push_back(
+                {{"port", "LPT" + std::to_string(c.lpt) + ":"}, {"server", c.server}, {"queue", c.queue}});
+        }
+        return;
+    }
+    std::cout << "Captures:\n";
+    for (const auto& c : env.value().captures)
+        std::cout << "  LPT" << c.lpt << ":  \\\\" << c.server << '\\' << c.queue << '\n';
+}
+
 int list(Spooler& spooler, bool json)
 {
     auto printers = spooler.printers();
@@ -138,6 +303,7 @@ int list(Spooler& spooler, bool json)
         for (const auto& d : drivers.value())
             out["drivers"].push_back({{"name", d.name}, {"path", d.path}, {"monitor", d.monitor}});
         out["ports"] = ports.value();
+        listCaptures(&out);
         // What the spooler takes is UTF-8, but a store written by other means may hold other bytes:
         // they come out as U+FFFD rather than ending the listing.
         std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
@@ -152,6 +318,7 @@ int list(Spooler& spooler, bool json)
         std::cout << "  " << d.name << "  " << d.path << "  monitor " << d.monitor << '\n';
     std::cout << "Ports:\n";
     for (const auto& p : ports.value()) std::cout << "  " << p << '\n';
+    listCaptures(nullptr);
     return 0;
 }
 
@@ -244,6 +411,47 @@ int run(const std::vector<std::string>& args, Spooler& spooler)
         auto a = need(0, {}, {"json"});
         if (!a) return usage(error);
         return list(spooler, a->options.count("json") > 0);
+    }
+    if (command == "add-netware-queue") {
+        auto a = need(2, {"print-server", "printers", "version"});
+        if (!a) return usage(error);
+        std::optional<std::string> printServer;
+        if (a->options.count("print-server")) printServer = a->options["print-server"];
+        std::vector<std::uint16_t> printers;
+        if (a->options.count("printers")) {
+            if (!printServer) return usage("--printers goes with --print-server");
+            auto numbers = printerNumbers(a->options["printers"]);
+            if (!numbers) return usage("--printers is a list of printer numbers 0..65535, such as 0,1");
+            printers = *numbers;
+        }
+        std::optional<int> version;
+        if (a->options.count("version")) {
+            auto v = number(a->options["version"], 1, 99);
+            if (!v) return usage("--version is the file server's major version, such as 3 or 4");
+            version = static_cast<int>(*v);
+        }
+        return addNetwareQueue(spooler, a->operands[0], a->operands[1], printServer, printers, version);
+    }
+    if (command == "capture") {
+        auto a = need(3, {});
+        if (!a) return usage(error);
+        auto lpt = lptNumber(a->operands[0]);
+        if (!lpt) return usage("capture takes a port LPT1 .. LPT9");
+        return changeEnvironment([&](plat::netware::Environment& env) -> std::optional<std::string> {
+            if (!env.put(plat::netware::Capture{*lpt, a->operands[1], a->operands[2]}))
+                return "a server or queue name is 1..47 bytes without blanks";
+            return std::nullopt;
+        });
+    }
+    if (command == "end-capture") {
+        auto a = need(1, {});
+        if (!a) return usage(error);
+        auto lpt = lptNumber(a->operands[0]);
+        if (!lpt) return usage("end-capture takes a port LPT1 .. LPT9");
+        return changeEnvironment([&](plat::netware::Environment& env) -> std::optional<std::string> {
+            if (!env.removeCapture(*lpt)) return "LPT" + std::to_string(*lpt) + ": is not captured";
+            return std::nullopt;
+        });
     }
     if (command == "install-models") {
         if (args.size() != 1) return usage("install-models takes no arguments");

@@ -209,10 +209,12 @@ TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
     EXPECT_TRUE(list[0].at("jobs").is_null());
     EXPECT_EQ(list[0].at("level"), record().PrinterState);
     EXPECT_EQ(list[0].at("alert"), record().AlertCategory);
+    EXPECT_EQ(list[0].at("network"), false);
+    EXPECT_EQ(list[0].at("port"), "LPT1:");
 
     EXPECT_EQ(list[1], json::parse(R"({"name": "Nowhere", "row": 1, "slot": null, "monitoring": "モニタできません",
         "state": null, "jobs": null, "level": null, "message": null, "action": null, "explanation": null,
-        "alert": null})"));
+        "alert": null, "network": false, "port": "FILE:", "captured": null})"));
 
     detail([](PrinterEntry& e) {
         e.MonitorActive = 1;
@@ -353,4 +355,37 @@ TEST(KestrelStatusUsage, RefusesWhatItDoesNotKnow)
         EXPECT_NE(run.err.find("kestrel-status --help"), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }
+}
+
+TEST_F(KestrelStatus, ANetworkPrinterShowsAsOneWithItsQueuePath)
+{
+    monitorOffice();
+    ASSERT_EQ(fSetRegistoryKswListRunFlag(2), 1);
+    // The detail program found LPT1: captured to a NetWare queue, and monitors the queue.
+    detail([](PrinterEntry& e) {
+        e.NetworkPort = 1;
+        e.NetworkKind = 2;
+        e.NetworkResolved = 1;
+        std::strcpy(e.OriginalPortName, "LPT1:");
+        std::strcpy(e.PortName, "\\\\FS1\\QUEUE1");
+    });
+    json list = printers(status(), 2);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].at("network"), true);
+    EXPECT_EQ(list[0].at("port"), "\\\\FS1\\QUEUE1");
+    EXPECT_EQ(list[0].at("captured"), "LPT1:");
+    auto table = status({});
+    EXPECT_NE(table.out.find("  LPT1:(\\\\FS1\\QUEUE1) (network)  "), std::string::npos) << table.out;
+
+    // A queue path as the spooler's port: nothing captured.
+    detail([](PrinterEntry& e) {
+        e.NetworkResolved = 0;
+        std::memset(e.OriginalPortName, 0, sizeof e.OriginalPortName);
+    });
+    list = printers(status(), 2);
+    EXPECT_EQ(list[0].at("port"), "\\\\FS1\\QUEUE1");
+    EXPECT_TRUE(list[0].at("captured").is_null());
+    table = status({});
+    EXPECT_NE(table.out.find("  \\\\FS1\\QUEUE1 (network)  "), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("  FILE:  "), std::string::npos) << "a local port, unmarked: " << table.out;
 }

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <filesystem>
 
 #include "plat/base/system_root.h"
+#include "plat/netware/environment.h"
 #include "plat/port/port.h"
 #include "plat/registry/registry.h"
 #include "plat/spool/spooler.h"
@@ -150,4 +153,111 @@ TEST_F(Spoolctl, NamesThatAreNotUtf8AreRefusedAndStoredOnesAreListedNotFatal)
     ASSERT_EQ(json.exitCode, 0) << json.err;
     EXPECT_NE(json.out.find("\"name\": \"Caf\xef\xbf\xbd\""), std::string::npos) << "replaced, not fatal: " << json.out;
     EXPECT_NE(json.out.find("\"port\": \"LPT\xef\xbf\xbd:\""), std::string::npos) << json.out;
+}
+
+TEST_F(Spoolctl, AddsANetwareQueueItsPortAndTheNetwarePrintProvider)
+{
+    // vprinter enters the server with its address when it starts; the queue keeps both.
+    ASSERT_TRUE(plat::netware::update([](plat::netware::Environment& env) {
+        plat::netware::FileServer fs1("FS1");
+        fs1.printServerAddress = plat::netware::Address::loopback(4321);
+        env.put(fs1);
+    }));
+    auto run = spoolctl({"add-netware-queue", "fs1", "queue1", "--print-server", "ps1", "--printers", "0,2"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto env = plat::netware::load();
+    ASSERT_TRUE(env.ok());
+    const auto* server = env.value().server("FS1");
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->majorVersion, 3);
+    EXPECT_EQ(server->printServerAddress, plat::netware::Address::loopback(4321));
+    const auto* queue = env.value().queue("FS1", "QUEUE1");
+    ASSERT_NE(queue, nullptr);
+    EXPECT_EQ(queue->printServers, std::vector<std::string>{"PS1"});
+    const auto* ps = env.value().printServer("FS1", "PS1", "QUEUE1");
+    ASSERT_NE(ps, nullptr);
+    EXPECT_EQ(ps->printers, (std::vector<std::uint16_t>{0, 2}));
+
+    // The queue path is a port of the spooler a printer can use.
+    EXPECT_NE(spoolctl({"list"}).out.find("  \\\\FS1\\QUEUE1\n"), std::string::npos);
+    ASSERT_EQ(spoolctl({"install-models"}).exitCode, 0);
+    auto added = spoolctl({"add-printer", "Shared", "--driver", "VELTA PG-04", "--port", "\\\\FS1\\QUEUE1"});
+    EXPECT_EQ(added.exitCode, 0) << added.err;
+
+    // The provider: its value names a file that is there.
+    auto store = plat::registry::Store::open(plat::registryFile());
+    ASSERT_TRUE(store.ok());
+    plat::registry::Key key;
+    ASSERT_EQ(store.value()->openKey(plat::registry::Root::LocalMachine,
+                                     "System\\CurrentControlSet\\control\\Print\\Providers\\Microsoft Print Provider "
+                                     "for NetWare",
+                                     plat::registry::Query, key),
+              plat::registry::Status::Ok);
+    std::array<std::byte, 512> name{};
+    std::uint32_t size = 0;
+    ASSERT_EQ(key.query("Name", name, &size), plat::registry::Status::Ok);
+    const std::string file(reinterpret_cast<const char*>(name.data()));
+    EXPECT_FALSE(file.empty());
+    EXPECT_TRUE(std::filesystem::exists(plat::windowsDir() / "system" / file)) << file;
+}
+
+TEST_F(Spoolctl, AQueueWhosePrintServerIsTheInterfaceItselfHasNoPrintServerRecord)
+{
+    ASSERT_EQ(spoolctl({"add-netware-queue", "FS2", "Q", "--print-server", "NIC1", "--version", "4"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"add-netware-queue", "FS2", "Q", "--print-server", "NIC2"}).exitCode, 0);
+    auto env = plat::netware::load();
+    ASSERT_TRUE(env.ok());
+    EXPECT_EQ(env.value().server("FS2")->majorVersion, 4) << "kept when not given again";
+    EXPECT_EQ(env.value().queue("FS2", "Q")->printServers, (std::vector<std::string>{"NIC1", "NIC2"}));
+    EXPECT_TRUE(env.value().printServers.empty());
+}
+
+TEST_F(Spoolctl, CapturesAreMadeListedAndEnded)
+{
+    ASSERT_EQ(spoolctl({"capture", "LPT2", "FS1", "QUEUE1"}).exitCode, 0);
+    ASSERT_EQ(spoolctl({"capture", "lpt3:", "FS1", "QUEUE2.SALES"}).exitCode, 0);
+    auto text = spoolctl({"list"});
+    EXPECT_NE(text.out.find("Captures:\n  LPT2:  \\\\FS1\\QUEUE1\n  LPT3:  \\\\FS1\\QUEUE2.SALES\n"), std::string::npos)
+        << text.out;
+    auto json = spoolctl({"list", "--json"});
+    EXPECT_NE(json.out.find("\"port\": \"LPT2:\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"queue\": \"QUEUE2.SALES\""), std::string::npos) << json.out;
+
+    ASSERT_EQ(spoolctl({"end-capture", "LPT2:"}).exitCode, 0);
+    auto env = plat::netware::load();
+    ASSERT_TRUE(env.ok());
+    EXPECT_EQ(env.value().capture(2), nullptr);
+    ASSERT_NE(env.value().capture(3), nullptr);
+    auto again = spoolctl({"end-capture", "LPT2"});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("not captured"), std::string::npos) << again.err;
+}
+
+TEST_F(Spoolctl, NetwareRefusalsChangeNothing)
+{
+    ASSERT_EQ(spoolctl({"add-netware-queue", "FS1", "QUEUE1"}).exitCode, 0);
+    const std::string before = plat::netware::format(plat::netware::load().value());
+    for (const std::vector<std::string>& refused : std::vector<std::vector<std::string>>{
+             {"add-netware-queue", "FS1", std::string(48, 'Q')},
+             {"add-netware-queue", "FS 1", "QUEUE2"},
+             {"add-netware-queue", "FS1", "QUEUE2", "--print-server", "P S", "--printers", "0"},
+             {"capture", "LPT1", "FS1", "QUEUE 1"},
+         }) {
+        EXPECT_EQ(spoolctl(refused).exitCode, 1) << ::testing::PrintToString(refused);
+    }
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"add-netware-queue", "FS1"},
+             {"add-netware-queue", "FS1", "Q", "--printers", "0"},
+             {"add-netware-queue", "FS1", "Q", "--print-server", "PS", "--printers", "0,x"},
+             {"add-netware-queue", "FS1", "Q", "--print-server", "PS", "--printers", "70000"},
+             {"add-netware-queue", "FS1", "Q", "--version", "four"},
+             {"capture", "LPT0", "FS1", "Q"},
+             {"capture", "COM1", "FS1", "Q"},
+             {"capture", "LPT1", "FS1"},
+             {"end-capture", "LPT10"},
+         }) {
+        EXPECT_EQ(spoolctl(wrong).exitCode, 2) << ::testing::PrintToString(wrong);
+    }
+    EXPECT_EQ(plat::netware::format(plat::netware::load().value()), before);
+    EXPECT_EQ(spoolctl({"list"}).out.find("QUEUE2"), std::string::npos);
 }
