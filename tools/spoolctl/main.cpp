@@ -173,7 +173,8 @@ std::optional<std::string> installNetwareProvider()
     using plat::registry::Status;
     plat::registry::Key key;
     const std::string name = kNetwareProviderFile;
-    if (store.value()->createKey(plat::registry::Root::LocalMachine, facts::key::kNetwareProvider, "", key) != Status::Ok ||
+    if (store.value()->createKey(plat::registry::Root::LocalMachine, facts::key::kNetwareProvider, "", key) !=
+            Status::Ok ||
         key.set(facts::value::kProviderName, plat::registry::ValueType::String,
                 std::as_bytes(std::span(name.c_str(), name.size() + 1))) != Status::Ok ||
         key.flush() != Status::Ok) {
