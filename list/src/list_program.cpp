@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <filesystem>
 
+#include "bridge_runner.h"
 #include "list_window.h"
 #include "plat/base/trace.h"
 #include "plat/spool/spooler.h"
@@ -51,11 +52,13 @@ ListProgram::ListProgram(std::string programDirectory, bool quiet)
 ListProgram::~ListProgram()
 {
     if (m_worker.joinable()) m_worker.join();
+    m_bridge.reset();
 }
 
 bool ListProgram::start()
 {
     m_window = std::make_unique<ListWindow>(m_items);
+    m_window->setSpoolerName(QString::fromUtf8(plat::spool::spoolerName()));
     m_window->restoreEnvironment();
     connect(m_window.get(), &ListWindow::showRequested, this,
             [this](const std::vector<int>& positions) { forSelected(positions, requestShow); });
@@ -66,6 +69,9 @@ bool ListProgram::start()
     m_window->show();
 
     m_spoolerChanges = spoolerChangeCount();
+    if (plat::spool::currentKind() == plat::spool::Kind::Cups) {
+        if (auto spooler = plat::spool::current()) m_bridge = BridgeRunner::start(std::move(spooler.value()));
+    }
     rebuild(false);
     for (int t = 0; t < 3; ++t) {
         m_timers[t].setTimerType(Qt::CoarseTimer);
@@ -168,6 +174,8 @@ void ListProgram::close()
     m_worker = std::thread([this, previous = std::move(previous)]() mutable {
         if (previous.joinable()) previous.join();
         m_programs.stopAll(m_slots);
+        // The engines have ended: the despooler values are taken back (the store may make this wait).
+        m_bridge.reset();
         QMetaObject::invokeMethod(this, &ListProgram::finishClose, Qt::QueuedConnection);
     });
 }

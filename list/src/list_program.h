@@ -21,6 +21,7 @@
 namespace watchlist {
 
 class ListWindow;
+class BridgeRunner;
 
 class ListProgram : public QObject {
     Q_OBJECT
@@ -70,6 +71,8 @@ private:
     std::mutex m_resultMutex;
     Build m_result;  // guarded by m_resultMutex
     std::uint64_t m_spoolerChanges = 0;
+    // With CUPS: the despooler bridge for queues on the velta backend, until the list ends.
+    std::unique_ptr<BridgeRunner> m_bridge;
 };
 
 // Deletes the files "ksw*.lnk" and "ksw*.tmp" (case ignored) that detail programs leave in `directory`.

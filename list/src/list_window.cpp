@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <map>
 #include <set>
@@ -166,6 +167,7 @@ struct ListWindow::Private : QObject {
     int mode = -1;
     bool building = false;
     bool ending = false;
+    QString spoolerName;
 
     // The initialising dialog, made on its first showing and kept, with the animation's frame counter.
     std::unique_ptr<QWidget> initialising;
@@ -308,6 +310,15 @@ struct ListWindow::Private : QObject {
         if (auto* picture = numbered<QLabel>(dialog, kCaption))
             picture->setPixmap(kestrel::icon(kCaption).pixmap(32, 32));
         kestrel::fillVersionFields(dialog, 1101, QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ一覧"));
+        // Which spooler the printers come from: with CUPS only queues on the velta backend are
+        // watched while they print.
+        auto* fields = dialog->findChild<QVBoxLayout*>(QStringLiteral("vbox_fields"));
+        if (fields != nullptr && !spoolerName.isEmpty()) {
+            auto* spooler = new QLabel(QString::fromUtf8("ｽﾌﾟｰﾗ: ") + spoolerName, dialog);
+            spooler->setObjectName(QStringLiteral("spoolerName"));
+            spooler->setAccessibleName(QString::fromUtf8("スプーラ"));
+            fields->insertWidget(std::min(3, fields->count()), spooler);
+        }
         if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
         dialog->exec();
     }
@@ -548,6 +559,8 @@ void ListWindow::setBuilding(bool building, bool quiet)
 bool ListWindow::building() const { return d->building; }
 
 std::vector<int> ListWindow::selectedPositions() const { return d->selected(); }
+
+void ListWindow::setSpoolerName(const QString& name) { d->spoolerName = name; }
 
 void ListWindow::closeNow()
 {

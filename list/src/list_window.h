@@ -38,6 +38,10 @@ public:
     // Ends the window for good; until then closing it only emits closeRequested().
     void closeNow();
 
+    // The print spooler the program uses ("CUPS", "embedded"), named in the version dialog; empty
+    // names none.
+    void setSpoolerName(const QString& name);
+
 signals:
     void showRequested(const std::vector<int>& positions);  // printer detail, Enter, double click
     void jobWindowRequested(const std::vector<int>& positions);

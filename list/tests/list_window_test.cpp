@@ -285,6 +285,22 @@ TEST_F(ListWindowTest, InitialisingDialogOnlyWhenNotQuiet)
     EXPECT_FALSE(dialogShown());
 }
 
+// The version dialog names the spooler the program uses.
+TEST_F(ListWindowTest, TheVersionDialogNamesTheSpooler)
+{
+    window->show();
+    window->setSpoolerName(QStringLiteral("CUPS"));
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            if (auto* label = box->findChild<QLabel*>(QStringLiteral("spoolerName"))) shown = label->text();
+            box->accept();
+        }
+    });
+    command(57664)->trigger();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral(": CUPS"))) << shown.toStdString();
+}
+
 // The picture turns while the dialog shows and stands still while it is hidden.
 TEST_F(ListWindowTest, InitialisingPictureTurns)
 {

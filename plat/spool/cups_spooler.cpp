@@ -15,7 +15,8 @@
 //   administration  CUPS-Add-Modify-Printer with the driver's PPD file, CUPS-Delete-Printer; drivers
 //                   and monitors come from PPD files only
 //   changes         a watcher thread with its own connection holds one ippget subscription and asks for
-//                   events every 500 ms; any event refreshes the snapshot once and moves the count on
+//                   events every 500 ms; any event refreshes the snapshot once and moves the count on;
+//                   while a queue prints the snapshot is also read every few seconds (alerts only)
 //
 // The engine and the spooler checks read a printer's "Port" and "Printer Driver", a driver's "Monitor"
 // and a monitor's "Driver" from the store directly, so each refresh mirrors those values of the CUPS
@@ -808,6 +809,7 @@ private:
             m_snapshot.why.clear();
             m_snapshot.queues = std::move(queues);
             m_ppds = std::move(kept);
+            m_refreshedAt = std::chrono::steady_clock::now();
         }
         return std::nullopt;
     }
@@ -940,7 +942,9 @@ private:
                 continue;
             }
             switch (poll(http.get())) {
-            case Poll::Nothing: break;
+            case Poll::Nothing:
+                if (dueWhileProcessing()) refresh(http.get(), false);
+                break;
             case Poll::Events:
                 refresh(http.get(), false);
                 bump();
@@ -961,6 +965,16 @@ private:
             }
         }
         if (!lost) cancelSubscription(http.get());
+    }
+
+    // A printing queue's alert moves on without an event; the count stays, as no state changed that
+    // the count stands for, and queueStates() shows the new alert.
+    bool dueWhileProcessing()
+    {
+        std::lock_guard lock(m_mutex);
+        if (std::chrono::steady_clock::now() - m_refreshedAt < m_options.processingRefresh) return false;
+        return std::any_of(m_snapshot.queues.begin(), m_snapshot.queues.end(),
+                           [](const Queue& q) { return q.state.processing; });
     }
 
     // The scheduler went away: the snapshot says so until it is back.
@@ -1084,6 +1098,7 @@ private:
     std::mutex m_mutex;  // the snapshot, the PPD cache, the count and m_stop
     Snapshot m_snapshot;
     std::map<std::string, PpdEntry> m_ppds;
+    std::chrono::steady_clock::time_point m_refreshedAt;
     std::atomic<std::uint64_t> m_count{1};
     std::condition_variable m_changed;
     std::condition_variable m_wake;

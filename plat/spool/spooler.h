@@ -138,6 +138,9 @@ struct CupsOptions {
     std::chrono::milliseconds poll{500};              // how often the watcher asks for events
     std::chrono::milliseconds connectTimeout{3000};   // bound of a connection attempt
     std::chrono::milliseconds requestTimeout{10000};  // bound of one request's silence
+    // While a queue prints, the snapshot is read again this often even without events: a backend's
+    // heartbeat alert changes no state the scheduler reports as an event.
+    std::chrono::milliseconds processingRefresh{3000};
 };
 
 // A spooler on the CUPS scheduler named by `options`, with a watcher thread of its own: fails with
