@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -71,9 +72,10 @@ CUPS when a CUPS scheduler answers, else the embedded spooler. The embedded spoo
 registry store of the system root: $KESTREL_ROOT, else $XDG_DATA_HOME/velta-kestrel; every change is
 made whole or not at all. On CUPS, printers are CUPS queues: add-printer takes the driver's PPD file
 (from $KESTREL_PPD_DIR or the installed ones) and a port name from the port map or a device URI
-("velta:/dev/usb/lp0"); drivers and monitors come from PPD files, so add-driver, add-monitor and
-install-models are refused; submitted jobs are held, and finish cancels them. Changing queues needs
-the rights of a CUPS administrator. list --json names the spooler in "spooler".
+("velta:/dev/usb/lp0"); drivers and monitors come from PPD files, so add-driver and add-monitor are
+refused and install-models installs the models' PPD files ($KESTREL_PPD_DIR, else
+/usr/share/ppd/velta-kestrel, which needs an administrator); submitted jobs are held, and finish
+cancels them. Changing queues needs the rights of a CUPS administrator. list --json names the spooler in "spooler".
 
 Examples:
   spoolctl install-models
@@ -343,6 +345,47 @@ int installModels(Spooler& spooler)
     return 0;
 }
 
+// On CUPS the drivers are PPD files: copies every model's PPD from where the build or the package put
+// them (share/ppd/velta-kestrel beside the programs' folder) to $KESTREL_PPD_DIR, else to the folder
+// the print system's driver list reads. Each file is replaced whole.
+int installPpds()
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    const fs::path from = self.parent_path().parent_path() / "share" / "ppd" / "velta-kestrel";
+    const char* configured = std::getenv("KESTREL_PPD_DIR");
+    const fs::path to =
+        configured != nullptr && *configured != '\0' ? fs::path(configured) : fs::path("/usr/share/ppd/velta-kestrel");
+    std::vector<fs::path> ppds;
+    for (const auto& entry : fs::directory_iterator(from, error)) {
+        if (entry.path().extension() == ".ppd" && entry.is_regular_file(error)) ppds.push_back(entry.path());
+    }
+    if (ppds.size() != facts::kModelCount) {
+        return refuse("the PPD files of the " + std::to_string(facts::kModelCount) + " models are not in " +
+                      from.string() + " (build the velta-ppds target, or install the package)");
+    }
+    if (fs::equivalent(from, to, error)) {
+        std::cout << "The PPD files of " << facts::kModelCount << " models are installed in " << to.string() << ".\n";
+        return 0;
+    }
+    fs::create_directories(to, error);
+    for (const fs::path& ppd : ppds) {
+        const fs::path temporary = to / ("." + ppd.filename().string() + ".new");
+        if (!fs::copy_file(ppd, temporary, fs::copy_options::overwrite_existing, error)) {
+            return refuse("cannot write " + temporary.string() + ": " + error.message() +
+                          " (the print system's folder needs an administrator; or set KESTREL_PPD_DIR)");
+        }
+        fs::permissions(temporary,
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                        error);
+        fs::rename(temporary, to / ppd.filename(), error);
+        if (error) return refuse("cannot install " + (to / ppd.filename()).string() + ": " + error.message());
+    }
+    std::cout << "Installed the PPD files of " << facts::kModelCount << " models in " << to.string() << ".\n";
+    return 0;
+}
+
 int run(const std::vector<std::string>& args, Spooler& spooler)
 {
     const std::string& command = args[0];
@@ -477,6 +520,10 @@ int main(int argc, char** argv)
     if (args.empty()) return usage("give a command");
     if (!kind) kind = plat::spool::currentKind();
     g_spoolerName = plat::spool::spoolerName(*kind);
+    if (*kind == plat::spool::Kind::Cups && args[0] == "install-models") {
+        if (args.size() != 1) return usage("install-models takes no arguments");
+        return installPpds();
+    }
     plat::Result<std::unique_ptr<Spooler>> spooler = plat::Error{};
     if (*kind == plat::spool::Kind::Cups) {
         auto opened = plat::spool::cups();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
 
 #include "plat/base/system_root.h"
 #include "plat/netware/environment.h"
@@ -260,4 +261,25 @@ TEST_F(Spoolctl, NetwareRefusalsChangeNothing)
     }
     EXPECT_EQ(plat::netware::format(plat::netware::load().value()), before);
     EXPECT_EQ(spoolctl({"list"}).out.find("QUEUE2"), std::string::npos);
+}
+
+TEST_F(Spoolctl, OnCupsInstallModelsInstallsEveryModelsPpdWhole)
+{
+    const auto folder = root.path() / "ppd";
+    ::setenv("KESTREL_PPD_DIR", folder.c_str(), 1);
+    std::filesystem::create_directories(folder);
+    {
+        std::ofstream(folder / "pg03.ppd") << "an older, shorter file";
+    }
+    const auto run = spoolctl({"--spooler", "cups", "install-models"});
+    ::unsetenv("KESTREL_PPD_DIR");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::size_t ppds = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) ppds += entry.path().extension() == ".ppd";
+    EXPECT_EQ(ppds, 21u);
+    std::ifstream in(folder / "pg03.ppd");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("*NickName: \"VELTA PG-03\""), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(folder / "pg03.ppd").permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::others_read);
 }
