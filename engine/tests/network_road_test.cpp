@@ -103,7 +103,8 @@ protected:
             return shown(entry);
         });
     }
-    // The datagrams the interface has received so far.
+    // The datagrams the interface has received since its log was last reset (the log keeps the most
+    // recent ones only).
     std::size_t datagrams() const
     {
         const std::string log = sim.must(port(), "log");
@@ -220,8 +221,8 @@ TEST_F(NetworkRoad, AStopDuringAPendingRequestEndsItAndAfterTheLinksEndNothingOp
     monitorOnQueue();
     // Replies come too late for every wait: requests stay pending until they give up.
     sim.must(port(), "slow 60000");
-    const std::size_t before = datagrams();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return datagrams() > before; })) << "a request is under way";
+    sim.must(port(), "reset-log");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return datagrams() > 0; })) << "a request is under way";
     DeleteStThreads();
     EXPECT_TRUE(vigil::engine().waitForThreads(std::chrono::milliseconds(0))) << "no engine thread runs on";
     EXPECT_EQ(store("VigilExistFlag"), 0u);
@@ -234,4 +235,25 @@ TEST_F(NetworkRoad, AStopDuringAPendingRequestEndsItAndAfterTheLinksEndNothingOp
     EXPECT_TRUE(storeBecomes("PrinterStFlag", 1)) << "every open fails: a communication failure";
     DeleteStThreads();
     EXPECT_EQ(datagrams(), 0u) << "no link opened after its end";
+}
+
+TEST_F(NetworkRoad, AStopDuringTheStartUpsReadsEndsTheExchangeWithThePrinterAtOnceAndALaterStartOpensTheLink)
+{
+    monitorOnQueue();
+    DeleteStThreads();
+    // The printer stays located; the new start's device-ID requests find no reply in time.
+    sim.must(port(), "slow 60000");
+    sim.must(port(), "reset-log");
+    vigil::engine().createVigilmonInitialize(startBlock);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return datagrams() > 1; })) << "requests are under way";
+    const std::size_t atStop = datagrams();
+    DeleteStThreads();
+    EXPECT_TRUE(vigil::engine().waitForThreads(std::chrono::milliseconds(0))) << "no engine thread runs on";
+    // Another connect or two may have been on its way when the stop came; none comes after it.
+    EXPECT_LE(datagrams(), atStop + 3) << "the pending requests were given up, not run to their end";
+    EXPECT_NE(store("PrinterStFlag"), 1u) << "a stop is no communication failure";
+
+    sim.must(port(), "heal");
+    vigil::engine().createVigilmonInitialize(startBlock);
+    EXPECT_TRUE(monitoring()) << "the link opens again: PrinterStFlag " << store("PrinterStFlag").value_or(99);
 }
