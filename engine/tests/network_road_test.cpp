@@ -70,13 +70,19 @@ protected:
         ASSERT_TRUE(monitoring()) << "PrinterStFlag " << store("PrinterStFlag").value_or(99);
     }
 
-    // Waits until `condition` holds, starting monitoring again whenever the engine asks for it (retry
-    // state 2), as the detail program does.
+    // Waits until `condition` holds, starting monitoring again when the engine asks for it (retry
+    // state 2), as the detail program does: once, and not again before that start has come up (the
+    // retry state stays 2 until then).
     bool reaches(const std::function<bool()>& condition, std::chrono::milliseconds bound = std::chrono::seconds(60))
     {
+        bool restarted = false;
         return testsupport::waitUntil(
             [&] {
-                if (GetExecRtryFlag() == 2) vigil::engine().createVigilmonInitialize(startBlock);
+                if (restarted && store("VigilExistFlag") == 1u) restarted = false;
+                if (!restarted && GetExecRtryFlag() == 2) {
+                    vigil::engine().createVigilmonInitialize(startBlock);
+                    restarted = true;
+                }
                 return condition();
             },
             bound);
