@@ -341,11 +341,18 @@ void Engine::deleteStThreads()
     // A thread inside a port exchange (a slow printer takes seconds) leaves it at once.
     m_portStop.raise();
     wakeWaiters();
+    // So does one inside a network request: a slow interface holds a request for up to 20 s, and
+    // the start-up's device-ID and first status reads make ten of them before they look at a stop.
+    // The close is not for good: a later start opens the link again, with the printer still located.
+    m_link->close(false);
     // The threads are waited for and joined, not given a fixed time: none may touch the store after
     // the stop, and none may run once the caller goes on.
     const bool ended = waitForThreads(kThreadEndBound);
     if (!ended) plat::trace("vigil: engine threads did not end within the stop's bound");
     joinFinishedThreads();
+    // A start-up that was stopped after it opened the link has left it open; an open link refuses
+    // the next start's open.
+    if (ended) m_link->close(false);
     writeExists(0);
     busyClearAll();
     writeReadFlag(2);

@@ -26,6 +26,10 @@ inline constexpr const char* kPrinters = R"({"printers": [
 
 class EngineTest : public testsupport::RootTest {
 protected:
+    EngineTest() : EngineTest(kPrinters) {}
+    // The simulator on printers of the test's own (vprinter's JSON config).
+    explicit EngineTest(const std::string& config) : sim(VPRINTER_PROGRAM, config) {}
+
     void SetUp() override;
     void TearDown() override;
 
@@ -55,7 +59,7 @@ protected:
     // Waits (bounded) until no engine thread runs.
     bool threadsEnd() const;
 
-    testsupport::Simulator sim{VPRINTER_PROGRAM, kPrinters};
+    testsupport::Simulator sim;
     std::string m_printer;
 };
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -213,4 +214,45 @@ TEST_F(WatchlistTest, KestrelStatusShowsWhatTheRunningListShows)
     ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
     EXPECT_EQ(waitForEnd(list), 0);
     EXPECT_EQ(testsupport::runProgram({KESTREL_STATUS_PROGRAM}).exitCode, 3) << "the list has ended";
+}
+
+TEST_F(WatchlistTest, APrinterBehindANetwareQueueIsMonitoredWithTheNetworkPictureAndItsStateShows)
+{
+    // The queue's printer is played by a vprinter of its own, as one serves each file server.
+    const testsupport::NetworkPrinter printer{"FS1", "PS1", 0, "PG-04", /*extended=*/true, ""};
+    testsupport::Simulator network{VPRINTER_PROGRAM, testsupport::netwareConfig({printer})};
+    ASSERT_TRUE(network.ready()) << network.output();
+    spoolctl({"add-netware-queue", "FS1", "QUEUE1", "--print-server", "PS1", "--printers", "0"});
+    spoolctl({"add-printer", "Shared", "--driver", "VELTA PG-04", "--port", "\\\\FS1\\QUEUE1"});
+
+    const pid_t list = startList("/d");
+    // kestrel-status's record of the printer: from its name to the end of its object.
+    auto shared = [] {
+        const std::string out = testsupport::runProgram({KESTREL_STATUS_PROGRAM, "--json"}).out;
+        const auto at = out.find(R"("name":"Shared")");
+        return at == std::string::npos ? std::string() : out.substr(at, out.find('}', at) - at);
+    };
+    std::string row;
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            row = shared();
+            return row.find(R"("monitoring":"モニタしています")") != std::string::npos &&
+                   row.find(R"("network":true)") != std::string::npos;
+        },
+        std::chrono::seconds(60)))
+        << row;
+    EXPECT_NE(row.find(R"("port":"\\\\FS1\\QUEUE1")"), std::string::npos) << row;
+    EXPECT_NE(row.find("印刷できます。"), std::string::npos) << row;
+
+    // The detail program asks a network printer every 10 s.
+    network.must(testsupport::networkPort(printer), "cover-open");
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            row = shared();
+            return row.find("プリンタカバーが開いています。") != std::string::npos;
+        },
+        std::chrono::seconds(60)))
+        << row;
+    ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+    EXPECT_EQ(waitForEnd(list), 0);
 }
