@@ -531,6 +531,26 @@ TEST_F(OwnSchedulerTest, AReaderHoldsNoSubscriptionAndSeesOtherClientsChanges)
     EXPECT_EQ(subscriptions(own), 0);
 }
 
+// Without a watcher nothing notices a restart: the next read after the snapshot's life reconnects.
+TEST_F(OwnSchedulerTest, AReaderReadsOnAfterASchedulerRestart)
+{
+    const std::string name = prefix + "kept";
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    CupsOptions options;
+    options.snapshotLife = 200ms;
+    auto made = cups(options);
+    ASSERT_TRUE(made.ok()) << made.error().detail;
+    auto& reader = *made.value();
+    ASSERT_TRUE(find(reader, name).has_value());
+    auto restarted = tool({kScript, "restart", own.string()});
+    ASSERT_EQ(restarted.exitCode, 0) << restarted.err;
+    const std::string added = prefix + "added";
+    ASSERT_EQ(lpadmin({"-p", added, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(reader, added).has_value(); }));
+    EXPECT_TRUE(find(reader, name).has_value());
+    EXPECT_EQ(subscriptions(own), 0);
+}
+
 TEST_F(OwnSchedulerTest, ASpoolerAskedForChangesHoldsOneSubscriptionUntilItGoes)
 {
     open(own);
