@@ -129,7 +129,7 @@ struct QueueState {
 
 class CupsSpooler : public Spooler {
 public:
-    // The queues' states as of the last refresh (no request of its own).
+    // The queues' states from the snapshot (read again as printers() does while there is no watcher).
     virtual Result<std::vector<QueueState>> queueStates() = 0;
 };
 
