@@ -97,8 +97,9 @@ const char* spoolerName() { return spoolerName(currentKind()); }
 Result<std::unique_ptr<Spooler>> current()
 {
     if (currentKind() == Kind::Embedded) return embedded();
-    // One watcher and one subscription per process, however many callers open the spooler; kept until
-    // the process exits, when its destructor cancels the subscription.
+    // One spooler per process, however many callers open it: at most one watcher and subscription,
+    // started by the first caller that asks for changes; kept until the process exits, when its
+    // destructor cancels the subscription.
     static std::mutex mutex;
     static std::shared_ptr<CupsSpooler> shared;
     std::lock_guard lock(mutex);

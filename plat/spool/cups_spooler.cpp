@@ -1,8 +1,10 @@
 // The spooler on a CUPS scheduler.
 //
-//   printers()      one CUPS-Get-Printers (local queues only) into a snapshot that the watcher keeps
-//                   current; driver = printer-make-and-model, jobs = queued-job-count, status = bits
-//                   from printer-state and its reasons, quality = the PPD's *DefaultResolution
+//   printers()      one CUPS-Get-Printers (local queues only) into a snapshot: kept current by the
+//                   watcher once there is one, else read again when it is older than
+//                   CupsOptions::snapshotLife; driver = printer-make-and-model, jobs = queued-job-count,
+//                   status = bits from printer-state and its reasons, quality = the PPD's
+//                   *DefaultResolution
 //   port            velta:/dev/usb/lpN and parallel:/dev/lpN get an "LPTn:" name in the port map
 //                   (target device:...), velta:<socket path> one whose target is the simulator's socket
 //                   (sim:...), so the engine opens them by name; any other URI is the port as it is and
@@ -14,9 +16,11 @@
 //   jobs            submit: raw Print-Job held indefinitely; finish: Cancel-Job of the oldest
 //   administration  CUPS-Add-Modify-Printer with the driver's PPD file, CUPS-Delete-Printer; drivers
 //                   and monitors come from PPD files only
-//   changes         a watcher thread with its own connection holds one ippget subscription and asks for
-//                   events every 500 ms; any event refreshes the snapshot once and moves the count on;
-//                   while a queue prints the snapshot is also read every few seconds (alerts only)
+//   changes         started by the first changeCount() or waitForChange(): a watcher thread with its own
+//                   connection holds one ippget subscription and asks for events every 500 ms; any event
+//                   refreshes the snapshot once and moves the count on; while a queue prints the snapshot
+//                   is also read every few seconds (alerts only). A process that never asks for changes
+//                   (a detail program) holds no subscription and costs the scheduler nothing while idle.
 //
 // The engine and the spooler checks read a printer's "Port" and "Printer Driver", a driver's "Monitor"
 // and a monitor's "Driver" from the store directly, so each refresh mirrors those values of the CUPS
@@ -305,7 +309,7 @@ public:
         if (m_watcher.joinable()) m_watcher.join();
     }
 
-    // The first connection, subscription and snapshot, then the watcher.
+    // The first connection and snapshot; the watcher waits for the first question about changes.
     std::optional<Error> start()
     {
         if (m_options.server.empty()) {
@@ -318,19 +322,13 @@ public:
         if (!m_requests)
             return failure(Failure::Unavailable,
                            "the CUPS scheduler at " + m_options.server + " does not answer: " + lastError("connect"));
-        Http own = connect();
-        if (!own) return failure(Failure::Unavailable, lastError("connect"));
-        if (!subscribe(own.get())) return requestFailure("CUPS subscription");
-        if (auto refused = refresh(own.get(), true)) {
-            cancelSubscription(own.get());
-            return refused;
-        }
-        m_watcher = std::thread([this, http = std::move(own)]() mutable { watch(std::move(http)); });
-        return std::nullopt;
+        std::lock_guard lock(m_requestMutex);
+        return refresh(m_requests.get(), true);
     }
 
     Result<std::vector<Printer>> printers() override
     {
+        freshen();
         std::lock_guard lock(m_mutex);
         if (!m_snapshot.available) return failure(Failure::Unavailable, m_snapshot.why);
         std::vector<Printer> list;
@@ -340,6 +338,7 @@ public:
 
     Result<Printer> printer(std::string_view name) override
     {
+        freshen();
         {
             std::lock_guard lock(m_mutex);
             if (!m_snapshot.available) return failure(Failure::Unavailable, m_snapshot.why);
@@ -365,6 +364,7 @@ public:
 
     Result<std::vector<Driver>> drivers() override
     {
+        freshen();
         std::lock_guard lock(m_mutex);
         if (!m_snapshot.available) return failure(Failure::Unavailable, m_snapshot.why);
         std::vector<Driver> list;
@@ -381,6 +381,7 @@ public:
     Result<std::vector<std::string>> ports() override
     {
         std::vector<std::string> list;
+        freshen();
         {
             std::lock_guard lock(m_mutex);
             if (!m_snapshot.available) return failure(Failure::Unavailable, m_snapshot.why);
@@ -486,10 +487,15 @@ public:
         return local->printerData(printer, name);
     }
 
-    std::uint64_t changeCount() override { return m_count.load(); }
+    std::uint64_t changeCount() override
+    {
+        ensureWatcher();
+        return m_count.load();
+    }
 
     bool waitForChange(std::uint64_t seen, std::chrono::milliseconds bound) override
     {
+        ensureWatcher();
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, bound, [&] { return m_count.load() != seen; });
     }
@@ -572,6 +578,7 @@ public:
 
     Result<std::vector<QueueState>> queueStates() override
     {
+        freshen();
         std::lock_guard lock(m_mutex);
         if (!m_snapshot.available) return failure(Failure::Unavailable, m_snapshot.why);
         std::vector<QueueState> list;
@@ -580,6 +587,40 @@ public:
     }
 
 private:
+    // The subscription and the watcher, once: subscribed here, so that a change made after the first
+    // changeCount() returns is never missed; a scheduler that does not answer now is the watcher's to
+    // wait for (it moves the count on when it is back).
+    void ensureWatcher()
+    {
+        if (m_watching.load(std::memory_order_acquire)) return;
+        std::lock_guard lock(m_watcherMutex);
+        if (m_watching.load(std::memory_order_relaxed)) return;
+        Http own = connect();
+        bool lost = !own || !subscribe(own.get());
+        // What changed before the subscription: the snapshot sees it now, and the count stands for it.
+        if (!lost && refresh(own.get(), false)) lost = true;
+        if (lost) {
+            if (own) cancelSubscription(own.get());
+            markLost();
+            own.reset();
+        }
+        m_watcher = std::thread([this, lost, http = std::move(own)]() mutable { watch(std::move(http), lost); });
+        m_watching.store(true, std::memory_order_release);
+    }
+
+    // Without a watcher, the snapshot is read again (one CUPS-Get-Printers, PPDs only of queues that are
+    // new or whose driver changed) once it is older than its life; with one, the watcher keeps it.
+    void freshen()
+    {
+        if (m_watching.load(std::memory_order_acquire)) return;
+        {
+            std::lock_guard lock(m_mutex);
+            if (std::chrono::steady_clock::now() - m_refreshedAt < m_options.snapshotLife) return;
+        }
+        std::lock_guard lock(m_requestMutex);
+        refresh(m_requests.get(), false);
+    }
+
     Http connect() const
     {
         Http http(httpConnect2(m_options.server.c_str(), m_port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
@@ -773,20 +814,27 @@ private:
             std::lock_guard lock(m_mutex);
             m_snapshot.available = false;
             m_snapshot.why = why.detail;
+            // Tried just now: callers without a watcher ask again only after the snapshot's life.
+            m_refreshedAt = std::chrono::steady_clock::now();
             return why;
         }
         std::vector<Queue> queues = response ? readQueues(response.get()) : std::vector<Queue>{};
 
         std::map<std::string, PpdEntry> ppds;
+        std::map<std::string, std::string> drivers;  // each queue's make and model as last seen
         {
             std::lock_guard lock(m_mutex);
             ppds = m_ppds;
+            for (const Queue& q : m_snapshot.queues) drivers.emplace(q.printer.name, q.printer.driver);
         }
         std::map<std::string, PpdEntry> kept;
         for (Queue& q : queues) {
             auto cached = ppds.find(q.printer.name);
             PpdEntry entry = cached != ppds.end() ? cached->second : PpdEntry{};
-            if (allPpds || cached == ppds.end()) fetchPpd(http, q.printer.name, entry);
+            // A new make and model means a new PPD, even when no event said so.
+            auto seen = drivers.find(q.printer.name);
+            const bool driverChanged = seen == drivers.end() || seen->second != q.printer.driver;
+            if (allPpds || cached == ppds.end() || driverChanged) fetchPpd(http, q.printer.name, entry);
             q.printer.quality = entry.facts.quality;
             kept.emplace(q.printer.name, std::move(entry));
         }
@@ -915,9 +963,8 @@ private:
         return any ? Poll::Events : Poll::Nothing;
     }
 
-    void watch(Http http)
+    void watch(Http http, bool lost)
     {
-        bool lost = false;
         for (;;) {
             {
                 std::unique_lock lock(m_mutex);
@@ -928,7 +975,10 @@ private:
                 Http fresh = connect();
                 if (!fresh || !subscribe(fresh.get())) continue;
                 http = std::move(fresh);
-                if (refresh(http.get(), true)) continue;
+                if (refresh(http.get(), true)) {
+                    cancelSubscription(http.get());  // else each try would leave one behind
+                    continue;
+                }
                 lost = false;
                 bump();
                 continue;
@@ -1103,6 +1153,9 @@ private:
     std::condition_variable m_changed;
     std::condition_variable m_wake;
     bool m_stop = false;
+
+    std::mutex m_watcherMutex;  // the start of the watcher
+    std::atomic<bool> m_watching{false};
 
     // The watcher thread's own.
     int m_subscription = 0;

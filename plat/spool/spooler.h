@@ -129,7 +129,7 @@ struct QueueState {
 
 class CupsSpooler : public Spooler {
 public:
-    // The queues' states as of the last refresh (no request of its own).
+    // The queues' states from the snapshot (read again as printers() does while there is no watcher).
     virtual Result<std::vector<QueueState>> queueStates() = 0;
 };
 
@@ -141,11 +141,21 @@ struct CupsOptions {
     // While a queue prints, the snapshot is read again this often even without events: a backend's
     // heartbeat alert changes no state the scheduler reports as an event.
     std::chrono::milliseconds processingRefresh{3000};
+    // Without a watcher, how old the snapshot may be before printers(), printer(), drivers(), ports()
+    // and queueStates() read it again (one CUPS-Get-Printers).
+    std::chrono::milliseconds snapshotLife{2000};
 };
 
-// A spooler on the CUPS scheduler named by `options`, with a watcher thread of its own: fails with
-// Unavailable (at once, or within the time-outs) when the scheduler does not answer. Printer data and
-// the port map stay in the registry store of the current system root.
+// A spooler on the CUPS scheduler named by `options`: fails with Unavailable (at once, or within the
+// time-outs) when the scheduler does not answer. Printer data and the port map stay in the registry
+// store of the current system root.
+//
+// Change notices cost the scheduler a subscription (it allows 100 in all) and a Get-Notifications
+// every CupsOptions::poll, so only a spooler that is asked for them holds one: the first changeCount()
+// or waitForChange() subscribes and starts a watcher thread that keeps the snapshot current from then
+// on. Until then printers(), printer(), drivers(), ports() and queueStates() read a snapshot that is
+// read again, with one CUPS-Get-Printers, when it is older than CupsOptions::snapshotLife: a change of
+// another client shows there within that life. A change made through this spooler shows at once.
 Result<std::unique_ptr<CupsSpooler>> cups(const CupsOptions& options = {});
 
 enum class Kind { Embedded, Cups };
@@ -156,9 +166,10 @@ Kind currentKind();
 // "CUPS" or "embedded": what the About box and kestrel-status say.
 const char* spoolerName();
 const char* spoolerName(Kind kind);
-// The spooler this process uses. With CUPS every call gives a handle on one shared spooler (one
-// watcher and subscription per process), which ends when the last handle goes and the process exits;
-// that handle is a CupsSpooler (dynamic_cast) for queueStates().
+// The spooler this process uses. With CUPS every call gives a handle on one shared spooler (at most one
+// watcher and subscription per process, and none until something asks for changes), which ends when
+// the last handle goes and the process exits; that handle is a CupsSpooler (dynamic_cast) for
+// queueStates().
 Result<std::unique_ptr<Spooler>> current();
 
 }  // namespace plat::spool

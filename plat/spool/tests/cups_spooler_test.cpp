@@ -1,6 +1,7 @@
 // The spooler on CUPS, against the private cupsd of the test run (the "cupsd" CTest fixture): each test
 // makes queues of its own, named after it, in its own system root.
 
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -99,6 +100,33 @@ std::optional<Printer> find(Spooler& spooler, const std::string& name)
     for (const auto& p : list.value())
         if (p.name == name) return p;
     return std::nullopt;
+}
+
+// The event subscriptions the scheduler at `dir` holds, every client's (Get-Subscriptions); -1 when it
+// does not answer.
+int subscriptions(const fs::path& dir)
+{
+    http_t* http = httpConnect2((dir / "cups.sock").c_str(), ippPort(), nullptr, AF_UNSPEC,
+                                HTTP_ENCRYPTION_IF_REQUESTED, 1, 5000, nullptr);
+    if (http == nullptr) return -1;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_SUBSCRIPTIONS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, "ipp://localhost/");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippAddBoolean(request, IPP_TAG_OPERATION, "my-subscriptions", 0);
+    ipp_t* response = cupsDoRequest(http, request, "/");
+    int count = -1;
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+        count = 0;  // none at all
+    } else if (response != nullptr && cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+        count = 0;
+        for (ipp_attribute_t* a = ippFindAttribute(response, "notify-subscription-id", IPP_TAG_INTEGER); a != nullptr;
+             a = ippFindNextAttribute(response, "notify-subscription-id", IPP_TAG_INTEGER)) {
+            ++count;
+        }
+    }
+    ippDelete(response);
+    httpClose(http);
+    return count;
 }
 
 // The command-line tools as another client of the same scheduler.
@@ -441,6 +469,104 @@ TEST_F(CupsSpoolerTest, RecoversFromASchedulerRestart)
     EXPECT_TRUE(find(*spooler, before).has_value());
     EXPECT_GT(spooler->changeCount(), seen);
     spooler.reset();  // before its scheduler stops
+}
+
+// A scheduler of this test's own, where every subscription is one of ours.
+class OwnSchedulerTest : public CupsSpoolerTest {
+protected:
+    void SetUp() override
+    {
+        CupsSpoolerTest::SetUp();
+        own = root.path() / "cupsd";
+        auto started = tool({kScript, "start", own.string()});
+        ASSERT_EQ(started.exitCode, 0) << started.err;
+        running = true;
+        useServer(own);
+    }
+
+    void TearDown() override
+    {
+        spooler.reset();  // before its scheduler stops
+        if (running) tool({kScript, "stop", own.string()});
+    }
+
+    fs::path own;
+    bool running = false;
+};
+
+// Only a spooler asked for changes subscribes: a reader (a detail program) reads a snapshot that is
+// read again once it is older than its life, and sees other clients' changes that way.
+TEST_F(OwnSchedulerTest, AReaderHoldsNoSubscriptionAndSeesOtherClientsChanges)
+{
+    const std::string first = prefix + "first", second = prefix + "second";
+    ASSERT_EQ(lpadmin({"-p", first, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    CupsOptions options;
+    options.snapshotLife = 200ms;
+    auto made = cups(options);
+    ASSERT_TRUE(made.ok()) << made.error().detail;
+    auto& reader = *made.value();
+    ASSERT_TRUE(find(reader, first).has_value());
+    ASSERT_TRUE(reader.printer(first).ok());
+    ASSERT_TRUE(reader.drivers().ok());
+    ASSERT_TRUE(reader.ports().ok());
+    ASSERT_TRUE(reader.queueStates().ok());
+    EXPECT_EQ(subscriptions(own), 0);
+
+    ASSERT_EQ(lpadmin({"-p", second, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(reader, second).has_value(); }));
+    // Another driver for a queue, with no event to say so: its new PPD is read all the same.
+    auto driverNames = [&] {
+        std::vector<std::string> names;
+        if (auto list = reader.drivers())
+            for (const auto& d : list.value()) names.push_back(d.name);
+        return names;
+    };
+    EXPECT_EQ(driverNames(), std::vector<std::string>{"VELTA PG-03"});
+    ASSERT_EQ(lpadmin({"-p", first, "-P", (ppds / "other.ppd").string()}, own), "");
+    ASSERT_EQ(lpadmin({"-x", second}, own), "");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return driverNames().empty(); }));
+    auto changed = find(reader, first);
+    ASSERT_TRUE(changed.has_value());
+    EXPECT_EQ(changed->driver, "Other Printer 1");
+    EXPECT_EQ(subscriptions(own), 0);
+}
+
+// Without a watcher nothing notices a restart: the next read after the snapshot's life reconnects.
+TEST_F(OwnSchedulerTest, AReaderReadsOnAfterASchedulerRestart)
+{
+    const std::string name = prefix + "kept";
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    CupsOptions options;
+    options.snapshotLife = 200ms;
+    auto made = cups(options);
+    ASSERT_TRUE(made.ok()) << made.error().detail;
+    auto& reader = *made.value();
+    ASSERT_TRUE(find(reader, name).has_value());
+    auto restarted = tool({kScript, "restart", own.string()});
+    ASSERT_EQ(restarted.exitCode, 0) << restarted.err;
+    const std::string added = prefix + "added";
+    ASSERT_EQ(lpadmin({"-p", added, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(reader, added).has_value(); }));
+    EXPECT_TRUE(find(reader, name).has_value());
+    EXPECT_EQ(subscriptions(own), 0);
+}
+
+TEST_F(OwnSchedulerTest, ASpoolerAskedForChangesHoldsOneSubscriptionUntilItGoes)
+{
+    open(own);
+    EXPECT_EQ(subscriptions(own), 0);
+    std::uint64_t seen = spooler->changeCount();
+    EXPECT_EQ(subscriptions(own), 1);
+    seen = spooler->changeCount();
+    EXPECT_FALSE(spooler->waitForChange(seen, 0ms));
+    EXPECT_EQ(subscriptions(own), 1);
+    // The first question subscribed before it answered: a change right after it is not missed.
+    const std::string name = prefix + "watched";
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    EXPECT_TRUE(spooler->waitForChange(seen, 20s));
+    EXPECT_TRUE(find(*spooler, name).has_value());
+    spooler.reset();
+    EXPECT_EQ(subscriptions(own), 0) << "the subscription is cancelled when the spooler goes";
 }
 
 TEST_F(CupsSpoolerTest, TheChoiceFollowsKestrelSpooler)
