@@ -19,6 +19,7 @@
 
 #include "plat/base/system_root.h"
 #include "plat/base/trace.h"
+#include "plat/base/write_all.h"
 #include "sound.h"
 
 namespace watchpanel {
@@ -31,16 +32,7 @@ constexpr const char* kDefaultSounds[] = {
 
 bool writeAll(int fd, const QByteArray& bytes)
 {
-    const char* next = bytes.constData();
-    std::size_t left = static_cast<std::size_t>(bytes.size());
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        next += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return plat::writeAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 void traceFailure(const std::filesystem::path& path, const char* what)

@@ -15,6 +15,7 @@
 
 #include "plat/base/system_root.h"
 #include "plat/base/trace.h"
+#include "plat/base/write_all.h"
 #include "plat/proc/process.h"
 #include "vigil/netware_link.h"
 
@@ -26,18 +27,6 @@ using std::chrono_literals::operator""ms;
 
 // The program answers at once; the bound only keeps a hung one from holding the link for ever.
 constexpr std::chrono::milliseconds kLookupBound{30000};
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Waits for the program's end, the bound or the cancel; true when it has ended.
 bool awaitEnd(plat::proc::Process& program, int cancelFd)
@@ -102,7 +91,7 @@ std::optional<LookupResult> lookUpAddress(const plat::netware::Address& address,
         const std::string& path;
         ~Remove() { ::unlink(path.c_str()); }
     } remove{file};
-    const bool written = writeAll(fd, address.bytes.data(), address.bytes.size());
+    const bool written = plat::writeAll(fd, address.bytes.data(), address.bytes.size());
     ::close(fd);
     if (!written) return std::nullopt;
 

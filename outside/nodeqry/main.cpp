@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "plat/base/write_all.h"
+
 namespace {
 
 enum Result : std::uint16_t { kFound = 0, kNoRoute = 0x00FA, kMalformed = 0xFFFF };
@@ -27,18 +29,6 @@ constexpr const char* kHelp =
     "loopback network 00000001 or not a 127.x.x.x node), 0xFFFF FILE did not hold 12 bytes.\n"
     "Exit codes: 0 answered (whatever the result code), 1 FILE did not hold 12 bytes (answered with\n"
     "0xFFFF), 2 FILE cannot be read or written (not answered), 3 wrong arguments.\n";
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -82,7 +72,7 @@ int main(int argc, char** argv)
     answer[0] = static_cast<std::uint8_t>(result);
     answer[1] = static_cast<std::uint8_t>(result >> 8);
     const bool written =
-        ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 && writeAll(fd, answer.data(), answer.size());
+        ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 && plat::writeAll(fd, answer.data(), answer.size());
     ::close(fd);
     if (!written) {
         std::fprintf(stderr, "NODEQRY.EXE: cannot write the answer to %s\n", argv[1]);

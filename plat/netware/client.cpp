@@ -23,17 +23,6 @@ namespace {
 constexpr std::uint32_t kQueueIds = 0x03000000, kInterfaceIds = 0x08000000, kCapturedQueueIds = 0x0C000000;
 constexpr std::string_view kAddressProperty = "NET_ADDRESS";
 
-std::string upper(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
-}
-
-bool sameName(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
-
 Error failure(int code, std::string detail) { return Error{code, "netware: " + std::move(detail)}; }
 
 Result<Environment> environment()
@@ -305,7 +294,7 @@ Result<std::string> firstPrintQueueAttribute(const Connection& connection, std::
     const FileServer* server = nullptr;
     auto env = withServer(connection, server);
     if (!env) return env.error();
-    scan = QueueAttributeScan{server->name, upper(queue), false, 0, false};
+    scan = QueueAttributeScan{server->name, upperName(queue), false, 0, false};
     return scanEntry(scan);
 }
 
@@ -315,7 +304,7 @@ Result<std::string> firstPrintQueueAttribute(const DirectoryContext& context, st
     if (!contextLive(context) || context.nameContext.empty()) {
         return failure(kBadHandle, "the context is not live or has no name context");
     }
-    scan = QueueAttributeScan{withoutTypes(context.nameContext), upper(queue), true, 0, false};
+    scan = QueueAttributeScan{withoutTypes(context.nameContext), upperName(queue), true, 0, false};
     return scanEntry(scan);
 }
 
@@ -331,7 +320,7 @@ Result<PrintServerLink> attachToPrintServer(const Connection& connection, std::s
     if (!env->printServerExists(server->name, printServer)) {
         return failure(kNoSuchObject, "no print server " + std::string(printServer) + " to attach to");
     }
-    return PrintServerLink{server->name, upper(printServer), false, true};
+    return PrintServerLink{server->name, upperName(printServer), false, true};
 }
 
 Result<bool> loginToPrintServer(PrintServerLink& link)

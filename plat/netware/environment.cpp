@@ -15,23 +15,13 @@
 #include <sstream>
 
 #include "plat/base/system_root.h"
+#include "plat/base/write_all.h"
 
 namespace plat::netware {
 
 namespace {
 
 constexpr std::size_t kMaxFileBytes = 1 << 20;
-
-std::string upper(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
-}
-
-bool sameName(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
 
 bool validName(std::string_view s)
 {
@@ -85,6 +75,17 @@ bool replaceOrAdd(std::vector<T>& list, T item, Same same)
 Error fault(std::string detail) { return Error{EINVAL, std::move(detail)}; }
 
 }  // namespace
+
+std::string upperName(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+bool sameName(std::string_view a, std::string_view b) { return upperName(a) == upperName(b); }
 
 Address Address::udp(std::uint32_t ipv4, std::uint16_t port)
 {
@@ -167,7 +168,7 @@ const Capture* Environment::capture(int lpt) const
 bool Environment::put(FileServer s)
 {
     if (!validName(s.name) || s.majorVersion < 1 || s.majorVersion > 99) return false;
-    s.name = upper(s.name);
+    s.name = upperName(s.name);
     return replaceOrAdd(servers, std::move(s), [](const auto& a, const auto& b) { return a.name == b.name; });
 }
 
@@ -177,9 +178,9 @@ bool Environment::put(Queue q)
     if (!std::all_of(q.printServers.begin(), q.printServers.end(), [](const auto& n) { return validName(n); })) {
         return false;
     }
-    q.server = upper(q.server);
-    q.name = upper(q.name);
-    for (auto& n : q.printServers) n = upper(n);
+    q.server = upperName(q.server);
+    q.name = upperName(q.name);
+    for (auto& n : q.printServers) n = upperName(n);
     return replaceOrAdd(queues, std::move(q),
                         [](const auto& a, const auto& b) { return a.server == b.server && a.name == b.name; });
 }
@@ -187,9 +188,9 @@ bool Environment::put(Queue q)
 bool Environment::put(PrintServer p)
 {
     if (!validName(p.server) || !validName(p.name) || !validName(p.queue) || p.printers.size() > 255) return false;
-    p.server = upper(p.server);
-    p.name = upper(p.name);
-    p.queue = upper(p.queue);
+    p.server = upperName(p.server);
+    p.name = upperName(p.name);
+    p.queue = upperName(p.queue);
     return replaceOrAdd(printServers, std::move(p), [](const auto& a, const auto& b) {
         return a.server == b.server && a.name == b.name && a.queue == b.queue;
     });
@@ -198,8 +199,8 @@ bool Environment::put(PrintServer p)
 bool Environment::put(Capture c)
 {
     if (c.lpt < 1 || c.lpt > 9 || !validName(c.server) || !validName(c.queue)) return false;
-    c.server = upper(c.server);
-    c.queue = upper(c.queue);
+    c.server = upperName(c.server);
+    c.queue = upperName(c.queue);
     return replaceOrAdd(captures, std::move(c), [](const auto& a, const auto& b) { return a.lpt == b.lpt; });
 }
 
@@ -333,14 +334,7 @@ Result<bool> update(const std::function<void(Environment&)>& change)
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) return Error{errno, "cannot write beside " + path + ": " + std::strerror(errno)};
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
-    const bool whole = written == text.size() && ::fsync(fd) == 0;
+    const bool whole = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     const int writeError = errno;
     ::close(fd);
     if (!whole || ::rename(temporary.c_str(), path.c_str()) != 0) {

@@ -47,6 +47,9 @@ struct Address {
 };
 
 inline constexpr std::size_t kMaxNameBytes = 47;
+// Bindery names are kept upper-cased and compared without regard to (ASCII) case.
+std::string upperName(std::string_view name);
+bool sameName(std::string_view a, std::string_view b);
 inline constexpr std::uint16_t kObjectPrintQueue = 0x0003;
 inline constexpr std::uint16_t kObjectPrinterInterface = 0x0885;
 
