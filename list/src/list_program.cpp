@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <chrono>
 #include <filesystem>
 
 #include "bridge_runner.h"
@@ -30,14 +31,19 @@ std::uint64_t spoolerChangeCount()
 
 void removeLeftovers(const std::string& directory)
 {
+    constexpr auto kLeftoverAge = std::chrono::minutes(1);
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file(error)) continue;
-        if (plat::text::matchesPatternIgnoringCase(name, "ksw*.lnk") ||
-            plat::text::matchesPatternIgnoringCase(name, "ksw*.tmp")) {
-            std::filesystem::remove(entry.path(), error);
+        if (!plat::text::matchesPatternIgnoringCase(name, "ksw*.lnk") &&
+            !plat::text::matchesPatternIgnoringCase(name, "ksw*.tmp")) {
+            continue;
         }
+        // A shortcut made a moment ago may still be on its way to the queue window it was made for.
+        const auto written = entry.last_write_time(error);
+        if (!error && std::filesystem::file_time_type::clock::now() - written < kLeftoverAge) continue;
+        std::filesystem::remove(entry.path(), error);
     }
 }
 

@@ -75,7 +75,8 @@ private:
     std::unique_ptr<BridgeRunner> m_bridge;
 };
 
-// Deletes the files "ksw*.lnk" and "ksw*.tmp" (case ignored) that detail programs leave in `directory`.
+// Deletes the files "ksw*.lnk" and "ksw*.tmp" (case ignored) that detail programs leave in `directory`,
+// once they are a minute old: a younger shortcut may not have reached its queue window yet.
 void removeLeftovers(const std::string& directory);
 
 }  // namespace watchlist
