@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "plat/registry/registry.h"
 #include "printer.h"
 #include "registry_store.h"
 #include "status_decoder.h"
@@ -69,7 +70,8 @@ void BM_GetStatus(benchmark::State& state, const FamilyCase& c)
     std::int32_t paper[128] = {}, information[64] = {};
     prepare(entry, paper, c);
     if (fInitRegistory(&entry) != 1 ||
-        !watchcore::setText(watchcore::StoreKey::Vigilmon, "Bench", "RealTimeStatusStrings", replyOf(c))) {
+        !watchcore::setText(*plat::registry::Store::forCurrentRoot().value(), watchcore::StoreKey::Vigilmon, "Bench",
+                            "RealTimeStatusStrings", replyOf(c))) {
         state.SkipWithError("cannot prepare the store");
         return;
     }

@@ -25,6 +25,7 @@
 
 #include "facts/store_names.h"
 #include "plat/base/system_root.h"
+#include "plat/registry/registry.h"
 #include "registry_store.h"
 #include "watchcore.h"
 
@@ -40,7 +41,8 @@ void prepareStore()
     PrinterEntry entry{};
     std::strcpy(entry.PrinterName, kPrinter);
     std::strcpy(entry.ModelName, "PG-03");
-    if (fInitRegistory(&entry) != 1 || !watchcore::createStoreKey(StoreKey::StEnviron, kPrinter)) {
+    if (fInitRegistory(&entry) != 1 ||
+        !watchcore::createStoreKey(*plat::registry::Store::forCurrentRoot().value(), StoreKey::StEnviron, kPrinter)) {
         std::fprintf(stderr, "registry_bench: cannot prepare the store in %s\n", plat::systemRoot().c_str());
         std::exit(1);
     }
@@ -51,7 +53,9 @@ bool runOperation(const std::string& kind, std::uint32_t i)
 {
     std::uint32_t value = 0;
     if (kind == "query") return fGetRegistoryStRetryTime(kPrinter, &value) == 1;
-    if (kind == "set") return watchcore::setDword(StoreKey::StEnviron, kPrinter, "TopMostFlag", i & 1);
+    if (kind == "set")
+        return watchcore::setDword(*plat::registry::Store::forCurrentRoot().value(), StoreKey::StEnviron, kPrinter,
+                                   "TopMostFlag", i & 1);
     return fSetRegistoryDisplayFlag(kPrinter, i & 1) == 1;  // "flush": \Vigilmon sets are flushed
 }
 

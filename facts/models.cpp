@@ -66,7 +66,6 @@ std::array<Model, kModelCount> makeModels()
     at(IJ01).spoolManagerPorts = true;
     for (Code c : {IJ08, IJ09, DM04}) at(c).statusEnableMode3 = true;
     at(IJ09).gapQuery = true;
-    for (Code c : {IJ11, PG02, PG04, PG06}) at(c).extendedRequestOnNetwork = true;
     at(IJ03).refusedBehindQueue = true;
     at(IJ01).despoolerOnly = true;
     at(DM01).coverOpenPicture = 6;
@@ -135,6 +134,16 @@ const Model* byNumber(std::uint32_t number) { return number < kModelCount ? &mod
 const Model* byName(std::string_view driverName) { return find(driverName, &Model::name); }
 
 const Model* byShortName(std::string_view shortName) { return find(shortName, &Model::shortName); }
+
+bool needsExtendedRequestBehindQueue(std::string_view driverName)
+{
+    static constexpr const char* kDrivers[] = {"VELTA IJ-11", "VELTA PG-02", "VELTA PG-04", "VELTA PG-06",
+                                               "VELTA DM-03"};
+    for (const char* name : kDrivers) {
+        if (sameIgnoringCase(name, driverName)) return true;
+    }
+    return false;
+}
 
 const Model* byNamePrefix(std::string_view text)
 {

@@ -95,16 +95,15 @@ struct Model {
     Fitted fitted = {};
     InkRules ink = {};
     // Exceptions to the family's rules.
-    bool spoolManagerPorts = false;         // its ports may belong to the maker's spool manager (IJ-01)
-    bool statusEnableMode3 = false;         // the status-enable command asks for mode 3
-    bool gapQuery = false;                  // answers the extended (gap) query
-    bool extendedRequestOnNetwork = false;  // behind a queue only through the extended request
-    bool refusedBehindQueue = false;        // behind a NetWare queue it cannot be monitored (IJ-03)
-    bool despoolerOnly = false;             // read only through its driver's despooler, never directly
-    std::uint16_t coverOpenPicture = 0;     // a cover-open picture of its own, 0 for the family's
-    std::uint16_t extraPictures = 0;        // pictures beyond the family's count
-    bool raisedPaperWidth = false;          // reports the continuous paper width 255 higher
-    std::uint16_t pictureSet = 0;           // the first picture of the model's picture set (400, 410, ...)
+    bool spoolManagerPorts = false;      // its ports may belong to the maker's spool manager (IJ-01)
+    bool statusEnableMode3 = false;      // the status-enable command asks for mode 3
+    bool gapQuery = false;               // answers the extended (gap) query
+    bool refusedBehindQueue = false;     // behind a NetWare queue it cannot be monitored (IJ-03)
+    bool despoolerOnly = false;          // read only through its driver's despooler, never directly
+    std::uint16_t coverOpenPicture = 0;  // a cover-open picture of its own, 0 for the family's
+    std::uint16_t extraPictures = 0;     // pictures beyond the family's count
+    bool raisedPaperWidth = false;       // reports the continuous paper width 255 higher
+    std::uint16_t pictureSet = 0;        // the first picture of the model's picture set (400, 410, ...)
 
     std::uint32_t number() const { return static_cast<std::uint32_t>(code); }
     EngineFamily engineFamily() const { return engineFamilyOf(family); }
@@ -122,6 +121,11 @@ const Model* byNumber(std::uint32_t number);
 const Model* byName(std::string_view driverName);
 // By the short name a printer reports, compared whole and without regard to case.
 const Model* byShortName(std::string_view shortName);
+
+// Whether a printer with this driver name is monitored behind a NetWare queue only when its network
+// interface offers the extended request. The rule names drivers, compared whole and without regard to
+// case, not models: "VELTA DM-03" is one of them although the model table has no row for it.
+bool needsExtendedRequestBehindQueue(std::string_view driverName);
 
 // The model whose driver name `text` begins with, case included (the engine's ink and gap queries key
 // on this). No driver name begins another, so at most one model fits.

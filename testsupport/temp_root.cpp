@@ -2,10 +2,18 @@
 
 #include <stdlib.h>
 
+#include <stdexcept>
 #include <string>
 #include <thread>
 
 namespace testsupport {
+
+plat::registry::Store& rootStore()
+{
+    auto store = plat::registry::Store::forCurrentRoot();
+    if (!store) throw std::runtime_error("the test root's store does not open: " + store.error().detail);
+    return *store.value();
+}
 
 TempRoot::TempRoot()
 {

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "plat/registry/registry.h"
+
 namespace testsupport {
 
 class TempRoot {
@@ -22,6 +24,9 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// The store of the current root (KESTREL_ROOT), opened once per root and process.
+plat::registry::Store& rootStore();
 
 // Fixture base: every test gets its own root.
 class RootTest : public ::testing::Test {

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "plat/base/system_root.h"
+#include "plat/registry/registry.h"
 #include "plat/spool/spooler.h"
 
 namespace {
@@ -126,9 +128,15 @@ int main(int argc, char** argv)
         return 1;
     }
     int rc = 0;
+    auto store = plat::registry::Store::open(plat::registryFile());
+    if (!store) {
+        std::fprintf(stderr, "spooler_bench: %s\n", store.error().detail.c_str());
+        fs::remove_all(base);
+        return 1;
+    }
     {
-        auto local = plat::spool::embedded();
-        auto opened = plat::spool::cups();
+        auto local = plat::spool::embedded(*store.value());
+        auto opened = plat::spool::cups(*store.value());
         if (!local || !opened) {
             std::fprintf(stderr, "spooler_bench: a spooler does not open\n");
             rc = 1;
@@ -157,7 +165,7 @@ int main(int argc, char** argv)
                 cups.drivers();
             });
             const double cupsFresh = medianMicros(std::max(1, refreshes / 20), [&] {
-                auto fresh = plat::spool::cups();
+                auto fresh = plat::spool::cups(*store.value());
                 fresh.value()->printers();
                 fresh.value()->drivers();
             });
@@ -168,7 +176,7 @@ int main(int argc, char** argv)
                         kPrinters);
             std::printf("  CUPS, opened, changeCount()  %9.1f us (the above, then subscribe and Get-Printers)\n",
                         medianMicros(std::max(1, refreshes / 20), [&] {
-                            auto fresh = plat::spool::cups();
+                            auto fresh = plat::spool::cups(*store.value());
                             fresh.value()->changeCount();
                         }));
 

@@ -14,8 +14,9 @@
 
 class QWidget;  // window handles are the windowing layer's widgets
 namespace plat {
-class Heap;  // the caller's heap, from which the library allocates the lists it builds
-}
+class Heap;      // the caller's heap, from which the library allocates the lists it builds
+class Services;  // the store, the spooler, the clock and the port opener of a process
+}  // namespace plat
 
 // ---- Records of the spooler and the model table ---------------------------------------------------
 
@@ -324,3 +325,10 @@ WATCHCORE_API int32_t fSetListBoxTabStops(QWidget* listBox, int32_t* stops, int3
 // Field `column` (from 1, as fGetTabStopString counts) of row `line` into `output`; 0 when there is no
 // such row or the field with its terminating zero does not fit `size` bytes (output untouched).
 WATCHCORE_API int32_t fGetListBoxTabStops(QWidget* listBox, int32_t line, uint32_t column, char* output, uint32_t size);
+
+// ---- The services the exports use -------------------------------------------------------------------
+
+// Not one of the system's exports: a program hands the library the services its main() built (before
+// its first other call; it keeps them for the life of the process), so the exports share its store and
+// spooler. Without it the library makes its own for the current system root.
+WATCHCORE_API void vWatchcoreUseServices(plat::Services* services);

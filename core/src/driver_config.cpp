@@ -14,6 +14,7 @@
 
 #include "facts/store_names.h"
 #include "plat/heap/heap.h"
+#include "plat/services/services.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
 #include "registry_store.h"
@@ -99,16 +100,16 @@ std::string decodeCardName(std::string_view reply, int k)
 }
 
 // One card slot record, after bringing the slot's IC card name in the store up to date.
-std::string cardRecord(const PrinterEntry& entry, const std::string& printer, std::string_view reply, std::size_t p,
-                       int k)
+std::string cardRecord(plat::registry::Store& store, const PrinterEntry& entry, const std::string& printer,
+                       std::string_view reply, std::size_t p, int k)
 {
     char cards[1023];
     std::string name;
-    if (watchcore::getText(StoreKey::Vigilmon, printer, value::kICCardName, cards, sizeof cards)) {
+    if (watchcore::getText(store, StoreKey::Vigilmon, printer, value::kICCardName, cards, sizeof cards)) {
         name = decodeCardName(cards, k);
     }
     const char* slotValue = k == 0 ? value::kICCardSlotA : value::kICCardSlotB;
-    watchcore::setText(StoreKey::Vigilmon, printer, slotValue, name);
+    watchcore::setText(store, StoreKey::Vigilmon, printer, slotValue, name);
 
     std::string record(kCardRecordBytes, '\0');
     auto byte = watchcore::codeField(reply, k == 0 ? p + 86 : p + 88);
@@ -125,7 +126,8 @@ std::string cardRecord(const PrinterEntry& entry, const std::string& printer, st
     std::uint32_t flags = kIcCardSlot;
     if (entry.PrinterState == 2) {
         char stored[255];
-        if (!watchcore::getText(StoreKey::Vigilmon, printer, slotValue, stored, sizeof stored) || stored[0] == '\0') {
+        if (!watchcore::getText(store, StoreKey::Vigilmon, printer, slotValue, stored, sizeof stored) ||
+            stored[0] == '\0') {
             flags |= 2;
         }
     } else {
@@ -137,8 +139,8 @@ std::string cardRecord(const PrinterEntry& entry, const std::string& printer, st
 
 // Sets the printer data on every spooler printer of the entry's model; the entry's own printer's
 // resolution goes to `resolution`.
-bool writePrinterData(const PrinterEntry& entry, const std::string& blob, bool impact, std::uint32_t mode,
-                      const char* lastReply, std::int32_t& resolution)
+bool writePrinterData(plat::spool::Spooler& spooler, const PrinterEntry& entry, const std::string& blob, bool impact,
+                      std::uint32_t mode, const char* lastReply, std::int32_t& resolution)
 {
     // The private heap of one call: the printer list lives in it.
     plat::Heap* heap = plat::Heap::create(16384);
@@ -147,8 +149,6 @@ bool writePrinterData(const PrinterEntry& entry, const std::string& blob, bool i
         plat::Heap* heap;
         ~HeapGuard() { plat::Heap::destroy(heap); }
     } guard{heap};
-    auto spooler = plat::spool::current();
-    if (!spooler) return false;
     int32_t count = 0;
     PrinterInfo2* printers = lppiGetPrinterInformation(&count, heap);
     if (printers == nullptr && count != 0) return false;
@@ -162,12 +162,12 @@ bool writePrinterData(const PrinterEntry& entry, const std::string& blob, bool i
     for (int32_t i = 0; i < count; ++i) {
         if (!plat::text::equalWholeIgnoringCase(printers[i].pDriverName, model)) continue;
         const std::string name = printers[i].pPrinterName;
-        auto opened = spooler.value()->printer(name);
+        auto opened = spooler.printer(name);
         if (!opened) return false;
         const std::uint32_t size = static_cast<std::uint32_t>(blob.size());
-        if (!spooler.value()->setPrinterData(name, impact ? "VLPrinterInfo2" : "VLPrinterInfo", ValueType::Binary,
-                                             bytes(blob)) ||
-            !spooler.value()->setPrinterData(name, "VLPrinterInfoSize", ValueType::Dword, dword(size))) {
+        if (!spooler.setPrinterData(name, impact ? "VLPrinterInfo2" : "VLPrinterInfo", ValueType::Binary,
+                                    bytes(blob)) ||
+            !spooler.setPrinterData(name, "VLPrinterInfoSize", ValueType::Dword, dword(size))) {
             return false;
         }
         if (mode == 0) {
@@ -177,8 +177,8 @@ bool writePrinterData(const PrinterEntry& entry, const std::string& blob, bool i
                 fGetRegistoryDeviceIDLength(name.c_str(), &length) != 1 || length == 0 || length > sizeof id) {
                 return false;
             }
-            if (!spooler.value()->setPrinterData(name, "VLDeviceID", ValueType::Binary, bytes({id, length})) ||
-                !spooler.value()->setPrinterData(name, "VLDeviceIDSize", ValueType::Dword, dword(length))) {
+            if (!spooler.setPrinterData(name, "VLDeviceID", ValueType::Binary, bytes({id, length})) ||
+                !spooler.setPrinterData(name, "VLDeviceIDSize", ValueType::Dword, dword(length))) {
                 return false;
             }
             if (impact) {
@@ -187,9 +187,8 @@ bool writePrinterData(const PrinterEntry& entry, const std::string& blob, bool i
                     cd != nullptr ? std::string(cd + 3, strnlen(cd + 3, 20)) : std::string();
                 const std::uint32_t maintenanceSize = static_cast<std::uint32_t>(maintenance.size());
                 if (maintenance.empty() ||
-                    !spooler.value()->setPrinterData(name, "VLImpMaint", ValueType::Binary, bytes(maintenance)) ||
-                    !spooler.value()->setPrinterData(name, "VLImpMaintSize", ValueType::Dword,
-                                                     dword(maintenanceSize))) {
+                    !spooler.setPrinterData(name, "VLImpMaint", ValueType::Binary, bytes(maintenance)) ||
+                    !spooler.setPrinterData(name, "VLImpMaintSize", ValueType::Dword, dword(maintenanceSize))) {
                     return false;
                 }
             }
@@ -206,6 +205,9 @@ int32_t fUpDateDriverConfig(PrinterEntry* entry, int32_t* paper, int32_t* inform
 {
     if (entry == nullptr || paper == nullptr || information == nullptr || lastReply == nullptr) return 0;
     if (entry->PrinterFamily == 2) return 1;  // the inkjet drivers take no printer data
+    plat::Services* services = plat::edgeServices();
+    auto spooler = services != nullptr ? services->spooler() : plat::Result<plat::spool::Spooler*>(plat::Error{});
+    if (!spooler) return 0;
     const std::string printer = nameOf(entry->PrinterName);
     const std::time_t now = std::time(nullptr);
 
@@ -214,7 +216,7 @@ int32_t fUpDateDriverConfig(PrinterEntry* entry, int32_t* paper, int32_t* inform
         for (std::uint32_t v : {16u, 1u, entry->PanelTimer2Period, static_cast<std::uint32_t>(now)})
             append32(record, v);
         std::int32_t ignored = 0;
-        return writePrinterData(*entry, record, /*impact=*/true, mode, lastReply, ignored) ? 1 : 0;
+        return writePrinterData(*spooler.value(), *entry, record, /*impact=*/true, mode, lastReply, ignored) ? 1 : 0;
     }
 
     const std::string_view reply(lastReply);
@@ -249,19 +251,22 @@ int32_t fUpDateDriverConfig(PrinterEntry* entry, int32_t* paper, int32_t* inform
     put32(blob, 36, static_cast<std::uint32_t>(information[48]) * 1024);
     put32(blob, 44, static_cast<std::uint32_t>(information[33]));
     for (std::uint32_t size : sizes) append32(blob, size);
-    for (std::uint32_t k = 0; k < slots; ++k) blob += cardRecord(*entry, printer, reply, p, static_cast<int>(k));
+    for (std::uint32_t k = 0; k < slots; ++k)
+        blob += cardRecord(services->store(), *entry, printer, reply, p, static_cast<int>(k));
 
     std::int32_t resolution = information[11];
-    if (!writePrinterData(*entry, blob, /*impact=*/false, mode, lastReply, resolution)) return 0;
+    if (!writePrinterData(*spooler.value(), *entry, blob, /*impact=*/false, mode, lastReply, resolution)) return 0;
     information[11] = resolution;
     return 1;
 }
 
 int32_t fCheckNeedGapSetting(const char* printer)
 {
-    if (printer == nullptr) return 0;
+    plat::Services* services = plat::edgeServices();
+    if (printer == nullptr || services == nullptr) return 0;
     char gap[255];
-    if (!watchcore::getText(StoreKey::Vigilmon, printer, value::kGapStrings, gap, sizeof gap)) return 0;
+    if (!watchcore::getText(services->store(), StoreKey::Vigilmon, printer, value::kGapStrings, gap, sizeof gap))
+        return 0;
     const char* at = std::strstr(gap, "EX:00000006");
     if (at == nullptr) return 0;
     return watchcore::codeField(std::string_view(gap), static_cast<std::size_t>(at - gap) + 11).value_or(0) == 1;

@@ -9,6 +9,7 @@
 #include "facts/store_names.h"
 #include "plat/base/system_root.h"
 #include "plat/heap/heap.h"
+#include "plat/services/services.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
 #include "registry_store.h"
@@ -32,10 +33,13 @@ const ModelTableEntry* rows(const ModelTable* table)
     return table != nullptr && table->Built && table->Entries != nullptr ? table->Entries : nullptr;
 }
 
-std::unique_ptr<plat::spool::Spooler> spooler()
+// The exports' edge: the spooler of the library's services; null when it cannot be had.
+plat::spool::Spooler* edgeSpooler()
 {
-    auto opened = plat::spool::current();
-    return opened ? std::move(opened).value() : nullptr;
+    plat::Services* services = plat::edgeServices();
+    if (services == nullptr) return nullptr;
+    auto spooler = services->spooler();
+    return spooler ? spooler.value() : nullptr;
 }
 
 // Lays texts out behind the records of one heap block, so the caller frees the list with one call.
@@ -60,7 +64,7 @@ PrinterInfo2* lppiGetPrinterInformation(int32_t* count, plat::Heap* heap)
 {
     if (count == nullptr) return nullptr;
     *count = -1;
-    auto s = spooler();
+    plat::spool::Spooler* s = edgeSpooler();
     auto printers = s ? s->printers() : plat::Result<std::vector<plat::spool::Printer>>(plat::Error{});
     if (!printers || heap == nullptr) return nullptr;
     const auto& list = printers.value();
@@ -95,7 +99,7 @@ DriverInfo2* lpdiGetDriverInformation(int32_t* count, plat::Heap* heap)
 {
     if (count == nullptr) return nullptr;
     *count = -1;
-    auto s = spooler();
+    plat::spool::Spooler* s = edgeSpooler();
     auto drivers = s ? s->drivers() : plat::Result<std::vector<plat::spool::Driver>>(plat::Error{});
     if (!drivers || heap == nullptr) return nullptr;
     const auto& list = drivers.value();
@@ -124,7 +128,7 @@ DriverInfo2* lpdiGetDriverInformation(int32_t* count, plat::Heap* heap)
 int32_t fGetPortNameList(PortList* ports, plat::Heap* heap)
 {
     if (ports == nullptr || heap == nullptr) return 0;
-    auto s = spooler();
+    plat::spool::Spooler* s = edgeSpooler();
     auto names = s ? s->ports() : plat::Result<std::vector<std::string>>(plat::Error{});
     if (!names || names.value().empty()) return 0;
     auto* entries = static_cast<PortEntry*>(heap->allocate(names.value().size() * sizeof(PortEntry)));
@@ -221,13 +225,13 @@ int32_t fCheckLanguageMonitor(const ModelTable* table, uint32_t row)
 
 int32_t fCheckPrinter(const char* printer)
 {
-    auto s = spooler();
+    plat::spool::Spooler* s = edgeSpooler();
     return printer != nullptr && s && s->printer(printer).ok();
 }
 
 uint32_t dwGetPrinterJobCount(const char* printer)
 {
-    auto s = spooler();
+    plat::spool::Spooler* s = edgeSpooler();
     if (printer == nullptr || !s) return 0;
     auto p = s->printer(printer);
     return p ? p.value().jobs : 0;
@@ -235,7 +239,9 @@ uint32_t dwGetPrinterJobCount(const char* printer)
 
 int32_t fCheckConnectStatus(PrinterEntry* entry)
 {
-    if (entry == nullptr) return 0;
+    plat::Services* services = plat::edgeServices();
+    if (entry == nullptr || services == nullptr) return 0;
+    plat::registry::Store& store = services->store();
     namespace value = facts::value;
     using watchcore::StoreKey;
     const std::string printer(entry->PrinterName, strnlen(entry->PrinterName, sizeof entry->PrinterName));
@@ -267,15 +273,18 @@ int32_t fCheckConnectStatus(PrinterEntry* entry)
         plat::text::copyBounded(entry->PortName, sizeof entry->PortName,
                                 std::string_view(queuePath, strnlen(queuePath, sizeof queuePath)));
         break;
-    default: watchcore::setDword(StoreKey::Vigilmon, printer, value::kPrinterStFlag, value::kCannotMonitor); return 0;
+    default:
+        watchcore::setDword(store, StoreKey::Vigilmon, printer, value::kPrinterStFlag, value::kCannotMonitor);
+        return 0;
     }
     if (entry->NetworkPort == 1 && entry->NetworkKind == 2) {
         // Behind a queue some models cannot be monitored; the others are read less often.
         const facts::Model* model = facts::byNumber(entry->ModelCode);
         if (model != nullptr && model->refusedBehindQueue) {
-            return watchcore::setDword(StoreKey::Vigilmon, printer, value::kPrinterStFlag, value::kCannotMonitor);
+            return watchcore::setDword(store, StoreKey::Vigilmon, printer, value::kPrinterStFlag,
+                                       value::kCannotMonitor);
         }
-        return watchcore::setDword(StoreKey::Vigilmon, printer, value::kGetRealTimeStatusTime,
+        return watchcore::setDword(store, StoreKey::Vigilmon, printer, value::kGetRealTimeStatusTime,
                                    value::kQueuePathStatusTimeMs);
     }
     return 1;

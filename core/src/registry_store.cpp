@@ -8,6 +8,7 @@
 #include "facts/store_names.h"
 #include "plat/base/trace.h"
 #include "plat/registry/registry.h"
+#include "plat/services/services.h"
 #include "watchcore.h"
 
 namespace watchcore {
@@ -31,27 +32,25 @@ Root rootOf(StoreKey key)
 
 bool isFlushed(StoreKey key) { return key == StoreKey::Vigilmon || key == StoreKey::ListNotify; }
 
-bool setValue(StoreKey key, std::string_view owner, std::string_view name, ValueType type,
+bool setValue(Store& store, StoreKey key, std::string_view owner, std::string_view name, ValueType type,
               std::span<const std::byte> data)
 {
     auto path = storeKeyPath(key, owner);
-    auto store = Store::forCurrentRoot();
-    if (!path || !store) return false;
+    if (!path) return false;
     // Visible to other processes once set; the flush is what makes it survive a crash of the machine.
-    return store.value()->setValue(rootOf(key), *path, name, type, data,
-                                   isFlushed(key) ? Store::Flush::Yes : Store::Flush::No) == Status::Ok;
+    return store.setValue(rootOf(key), *path, name, type, data,
+                          isFlushed(key) ? Store::Flush::Yes : Store::Flush::No) == Status::Ok;
 }
 
 // Reads a value of at most `size` bytes into `buffer`; the value's size goes to `length`.
-bool queryValue(StoreKey key, std::string_view owner, std::string_view name, void* buffer, std::uint32_t size,
-                std::uint32_t& length)
+bool queryValue(Store& store, StoreKey key, std::string_view owner, std::string_view name, void* buffer,
+                std::uint32_t size, std::uint32_t& length)
 {
     if (buffer == nullptr) return false;
     auto path = storeKeyPath(key, owner);
-    auto store = Store::forCurrentRoot();
-    if (!path || !store) return false;
-    return store.value()->getValue(rootOf(key), *path, name, std::span(static_cast<std::byte*>(buffer), size),
-                                   &length) == Status::Ok;
+    if (!path) return false;
+    return store.getValue(rootOf(key), *path, name, std::span(static_cast<std::byte*>(buffer), size), &length) ==
+           Status::Ok;
 }
 
 // The text of a fixed-size record field, which need not hold its terminating zero.
@@ -85,24 +84,25 @@ std::optional<std::string> storeKeyPath(StoreKey key, std::string_view owner)
     return path;
 }
 
-bool getDword(StoreKey key, std::string_view owner, std::string_view name, std::uint32_t& out)
+bool getDword(Store& store, StoreKey key, std::string_view owner, std::string_view name, std::uint32_t& out)
 {
     std::uint32_t value = out;
     std::uint32_t length = 0;
-    if (!queryValue(key, owner, name, &value, sizeof value, length)) return false;
+    if (!queryValue(store, key, owner, name, &value, sizeof value, length)) return false;
     out = value;  // a shorter value replaced only its own bytes, as a 4-byte query would
     return true;
 }
 
-bool setDword(StoreKey key, std::string_view owner, std::string_view name, std::uint32_t value)
+bool setDword(Store& store, StoreKey key, std::string_view owner, std::string_view name, std::uint32_t value)
 {
-    return setValue(key, owner, name, ValueType::Dword, std::as_bytes(std::span(&value, 1)));
+    return setValue(store, key, owner, name, ValueType::Dword, std::as_bytes(std::span(&value, 1)));
 }
 
-bool getText(StoreKey key, std::string_view owner, std::string_view name, char* buffer, std::uint32_t size)
+bool getText(Store& store, StoreKey key, std::string_view owner, std::string_view name, char* buffer,
+             std::uint32_t size)
 {
     std::uint32_t length = 0;
-    if (size == 0 || !queryValue(key, owner, name, buffer, size, length)) return false;
+    if (size == 0 || !queryValue(store, key, owner, name, buffer, size, length)) return false;
     if (length > 0 && buffer[length - 1] == '\0') return true;
     // Stored without its terminating zero (the engine's way): add it if there is room.
     if (length >= size) return false;
@@ -110,33 +110,34 @@ bool getText(StoreKey key, std::string_view owner, std::string_view name, char* 
     return true;
 }
 
-bool setText(StoreKey key, std::string_view owner, std::string_view name, std::string_view text)
+bool setText(Store& store, StoreKey key, std::string_view owner, std::string_view name, std::string_view text)
 {
     std::string data(text);
-    return setValue(key, owner, name, ValueType::String, std::as_bytes(std::span(data.c_str(), data.size() + 1)));
+    return setValue(store, key, owner, name, ValueType::String,
+                    std::as_bytes(std::span(data.c_str(), data.size() + 1)));
 }
 
-bool getBinary(StoreKey key, std::string_view owner, std::string_view name, void* buffer, std::uint32_t size)
+bool getBinary(Store& store, StoreKey key, std::string_view owner, std::string_view name, void* buffer,
+               std::uint32_t size)
 {
     std::uint32_t length = 0;
-    return queryValue(key, owner, name, buffer, size, length);
+    return queryValue(store, key, owner, name, buffer, size, length);
 }
 
-bool setBinary(StoreKey key, std::string_view owner, std::string_view name, const void* data, std::uint32_t size)
+bool setBinary(Store& store, StoreKey key, std::string_view owner, std::string_view name, const void* data,
+               std::uint32_t size)
 {
     if (data == nullptr && size != 0) return false;
-    return setValue(key, owner, name, ValueType::Binary,
+    return setValue(store, key, owner, name, ValueType::Binary,
                     std::span(static_cast<const std::byte*>(data), data ? size : 0));
 }
 
-bool createStoreKey(StoreKey key, std::string_view owner)
+bool createStoreKey(Store& store, StoreKey key, std::string_view owner)
 {
     auto path = storeKeyPath(key, owner);
     if (!path) return false;
-    auto store = Store::forCurrentRoot();
-    if (!store) return false;
     Key k;
-    if (store.value()->createKey(rootOf(key), *path, kKeyClass, k) != Status::Ok) return false;
+    if (store.createKey(rootOf(key), *path, kKeyClass, k) != Status::Ok) return false;
     if (isFlushed(key)) k.flush();
     return true;
 }
@@ -157,27 +158,48 @@ namespace value = facts::value;
 
 namespace {
 
+// The exports' edge: the store of the library's services, or null when it does not open.
+plat::registry::Store* edgeStore()
+{
+    plat::Services* services = plat::edgeServices();
+    return services != nullptr ? &services->store() : nullptr;
+}
+
 int32_t getVigilmonDword(const char* printer, const char* name, uint32_t* out)
 {
-    return printer != nullptr && out != nullptr && watchcore::getDword(StoreKey::Vigilmon, printer, name, *out);
+    auto* store = edgeStore();
+    return store != nullptr && printer != nullptr && out != nullptr &&
+           watchcore::getDword(*store, StoreKey::Vigilmon, printer, name, *out);
 }
 
 int32_t setVigilmonDword(const char* printer, const char* name, uint32_t v)
 {
-    return printer != nullptr && watchcore::setDword(StoreKey::Vigilmon, printer, name, v);
+    auto* store = edgeStore();
+    return store != nullptr && printer != nullptr && watchcore::setDword(*store, StoreKey::Vigilmon, printer, name, v);
 }
 
 int32_t getVigilmonText(const char* printer, const char* name, char* buffer, uint32_t size)
 {
-    return printer != nullptr && watchcore::getText(StoreKey::Vigilmon, printer, name, buffer, size);
+    auto* store = edgeStore();
+    return store != nullptr && printer != nullptr &&
+           watchcore::getText(*store, StoreKey::Vigilmon, printer, name, buffer, size);
 }
 
 int32_t getNotifyDword(const char* name, uint32_t* out)
 {
-    return out != nullptr && watchcore::getDword(StoreKey::ListNotify, {}, name, *out);
+    auto* store = edgeStore();
+    return store != nullptr && out != nullptr && watchcore::getDword(*store, StoreKey::ListNotify, {}, name, *out);
+}
+
+int32_t setNotifyDword(const char* name, uint32_t v)
+{
+    auto* store = edgeStore();
+    return store != nullptr && watchcore::setDword(*store, StoreKey::ListNotify, {}, name, v);
 }
 
 }  // namespace
+
+void vWatchcoreUseServices(plat::Services* services) { plat::handOverEdgeServices(services); }
 
 int32_t fGetRegistoryGetRealTimeStatusTime(const char* printer, uint32_t* value)
 {
@@ -226,8 +248,9 @@ int32_t fGetRegistoryGepStrings(const char* printer, char* buffer, uint32_t size
 
 int32_t fGetRegistoryDeviceIDStrings(const char* printer, void* buffer, uint32_t size)
 {
-    return printer != nullptr &&
-           watchcore::getBinary(StoreKey::Vigilmon, printer, value::kDeviceIDStrings, buffer, size);
+    auto* store = edgeStore();
+    return store != nullptr && printer != nullptr &&
+           watchcore::getBinary(*store, StoreKey::Vigilmon, printer, value::kDeviceIDStrings, buffer, size);
 }
 
 int32_t fGetRegistoryDeviceIDLength(const char* printer, uint32_t* value)
@@ -262,55 +285,61 @@ int32_t fSetRegistoryDisplayFlag(const char* printer, uint32_t value)
 
 int32_t fGetRegistoryDriverMonitor(const char* driver, char* buffer, uint32_t size)
 {
-    return driver != nullptr && watchcore::getText(StoreKey::Driver, driver, value::kDriverMonitor, buffer, size);
+    auto* store = edgeStore();
+    return store != nullptr && driver != nullptr &&
+           watchcore::getText(*store, StoreKey::Driver, driver, value::kDriverMonitor, buffer, size);
 }
 
 int32_t fGetRegistoryLanguageMonitorDriver(const char* monitor, char* buffer, uint32_t size)
 {
-    return monitor != nullptr && watchcore::getText(StoreKey::Monitor, monitor, value::kMonitorDriver, buffer, size);
+    auto* store = edgeStore();
+    return store != nullptr && monitor != nullptr &&
+           watchcore::getText(*store, StoreKey::Monitor, monitor, value::kMonitorDriver, buffer, size);
 }
 
-int32_t fCreateRegistoryNotifySubKey(void) { return watchcore::createStoreKey(StoreKey::ListNotify, {}); }
+int32_t fCreateRegistoryNotifySubKey(void)
+{
+    auto* store = edgeStore();
+    return store != nullptr && watchcore::createStoreKey(*store, StoreKey::ListNotify, {});
+}
 
 int32_t fGetRegistoryKswExitFlag(uint32_t* value) { return getNotifyDword(value::kKswExitFlag, value); }
 
-int32_t fSetRegistoryKswExitFlag(uint32_t v)
-{
-    return watchcore::setDword(StoreKey::ListNotify, {}, value::kKswExitFlag, v);
-}
+int32_t fSetRegistoryKswExitFlag(uint32_t v) { return setNotifyDword(value::kKswExitFlag, v); }
 
 int32_t fGetRegistoryKswListRunFlag(uint32_t* value) { return getNotifyDword(value::kKswListRunFlag, value); }
 
-int32_t fSetRegistoryKswListRunFlag(uint32_t v)
-{
-    return watchcore::setDword(StoreKey::ListNotify, {}, value::kKswListRunFlag, v);
-}
+int32_t fSetRegistoryKswListRunFlag(uint32_t v) { return setNotifyDword(value::kKswListRunFlag, v); }
 
 int32_t fInitRegistory(const PrinterEntry* entry)
 {
-    if (entry == nullptr) return 0;
+    auto* store = edgeStore();
+    if (entry == nullptr || store == nullptr) return 0;
     const std::string printer(watchcore::fieldText(entry->PrinterName));
     const std::string model(watchcore::fieldText(entry->ModelName));
     auto dword = [&](const char* name, uint32_t v) {
-        return watchcore::setDword(StoreKey::Vigilmon, printer, name, v);
+        return watchcore::setDword(*store, StoreKey::Vigilmon, printer, name, v);
     };
     auto text = [&](const char* name, std::string_view t) {
-        return watchcore::setText(StoreKey::Vigilmon, printer, name, t);
+        return watchcore::setText(*store, StoreKey::Vigilmon, printer, name, t);
     };
-    auto empty = [&](const char* name) { return watchcore::setBinary(StoreKey::Vigilmon, printer, name, nullptr, 0); };
+    auto empty = [&](const char* name) {
+        return watchcore::setBinary(*store, StoreKey::Vigilmon, printer, name, nullptr, 0);
+    };
     // A user's setting is kept unless it is missing or 0.
     auto keepOrDefault = [&](const char* name, uint32_t fallback) {
         uint32_t current = 0;
-        return (watchcore::getDword(StoreKey::Vigilmon, printer, name, current) && current != 0) ||
+        return (watchcore::getDword(*store, StoreKey::Vigilmon, printer, name, current) && current != 0) ||
                dword(name, fallback);
     };
 
-    watchcore::createStoreKey(StoreKey::Vigilmon, printer);  // a failure shows in the first set
+    watchcore::createStoreKey(*store, StoreKey::Vigilmon, printer);  // a failure shows in the first set
 
     auto sizeCheckSetting = [&] {
         uint32_t sizeCheck = 0;
-        return watchcore::getDword(StoreKey::StEnviron, printer, value::kSizeCheckFlag.name, sizeCheck) ? sizeCheck
-                                                                                                        : 0u;
+        return watchcore::getDword(*store, StoreKey::StEnviron, printer, value::kSizeCheckFlag.name, sizeCheck)
+                   ? sizeCheck
+                   : 0u;
     };
 
     // The order is fixed: a failure stops here and leaves what was written before it.

@@ -8,6 +8,7 @@
 #include "facts/models.h"
 #include "facts/paper_block.h"
 #include "facts/store_names.h"
+#include "plat/services/services.h"
 #include "registry_store.h"
 
 namespace watchcore {
@@ -513,10 +514,14 @@ int32_t iGetStatus(PrinterEntry* entry, int32_t* paper, int32_t* information, ch
 {
     using watchcore::StoreKey;
     namespace value = facts::value;
-    if (entry == nullptr || paper == nullptr || information == nullptr || lastReply == nullptr) return 0;
+    plat::Services* services = plat::edgeServices();
+    if (entry == nullptr || paper == nullptr || information == nullptr || lastReply == nullptr || services == nullptr)
+        return 0;
+    plat::registry::Store& store = services->store();
     const std::string printer(entry->PrinterName, strnlen(entry->PrinterName, sizeof entry->PrinterName));
     char reply[1023];
-    if (!watchcore::getText(StoreKey::Vigilmon, printer, value::kRealTimeStatusStrings, reply, sizeof reply)) return 0;
+    if (!watchcore::getText(store, StoreKey::Vigilmon, printer, value::kRealTimeStatusStrings, reply, sizeof reply))
+        return 0;
     if (lastReply[0] != '\0' && std::strcmp(lastReply, reply) == 0) return 2;
     // Kept even when decoding fails, so the same text is not decoded again.
     std::memcpy(lastReply, reply, std::strlen(reply) + 1);
@@ -529,7 +534,7 @@ int32_t iGetStatus(PrinterEntry* entry, int32_t* paper, int32_t* information, ch
             return watchcore::decodeInkjetReply(reply, reply, *entry, paper) ? 1 : 0;
         }
         char ink[256];
-        if (!watchcore::getText(StoreKey::Vigilmon, printer, value::kInkLevel, ink, sizeof ink)) return 0;
+        if (!watchcore::getText(store, StoreKey::Vigilmon, printer, value::kInkLevel, ink, sizeof ink)) return 0;
         return watchcore::decodeInkjetReply(reply, ink, *entry, paper) ? 1 : 0;
     }
     default: return 1;  // a family the system does not know decodes nothing

@@ -16,6 +16,7 @@
 
 #include "facts/store_names.h"
 #include "plat/heap/heap.h"
+#include "plat/services/services.h"
 #include "registry_store.h"
 #include "watchcore.h"
 
@@ -106,18 +107,19 @@ QModelIndex rowIndex(QAbstractItemView* view, int32_t line)
 
 // ---- Environments --------------------------------------------------------------------------------------
 
-bool getInt(StoreKey key, std::string_view owner, const char* name, int32_t& field)
+bool getInt(plat::registry::Store& store, StoreKey key, std::string_view owner, const char* name, int32_t& field)
 {
     uint32_t v = static_cast<uint32_t>(field);
-    if (!watchcore::getDword(key, owner, name, v)) return false;
+    if (!watchcore::getDword(store, key, owner, name, v)) return false;
     field = static_cast<int32_t>(v);
     return true;
 }
 
 // Reads a setting or puts its fallback in; false when the fallback was used.
-bool getSetting(StoreKey key, std::string_view printer, const std::string& name, uint32_t fallback, uint32_t& field)
+bool getSetting(plat::registry::Store& store, StoreKey key, std::string_view printer, const std::string& name,
+                uint32_t fallback, uint32_t& field)
 {
-    if (watchcore::getDword(key, printer, name, field)) return true;
+    if (watchcore::getDword(store, key, printer, name, field)) return true;
     field = fallback;
     return false;
 }
@@ -128,21 +130,25 @@ bool getSetting(StoreKey key, std::string_view printer, const std::string& name,
 
 int32_t fGetListEnviron(ListEnviron* record)
 {
-    if (record == nullptr) return 0;
+    plat::Services* services = plat::edgeServices();
+    if (record == nullptr || services == nullptr) return 0;
+    plat::registry::Store& store = services->store();
     // In field order; a value that is missing ends the reading and leaves the later fields alone.
-    return getInt(StoreKey::ListEnv, {}, value::kDispStat, record->viewMode) &&
-           getInt(StoreKey::ListEnv, {}, value::kTop, record->top) &&
-           getInt(StoreKey::ListEnv, {}, value::kLeft, record->left) &&
-           getInt(StoreKey::ListEnv, {}, value::kWidth, record->width) &&
-           getInt(StoreKey::ListEnv, {}, value::kHeight, record->height);
+    return getInt(store, StoreKey::ListEnv, {}, value::kDispStat, record->viewMode) &&
+           getInt(store, StoreKey::ListEnv, {}, value::kTop, record->top) &&
+           getInt(store, StoreKey::ListEnv, {}, value::kLeft, record->left) &&
+           getInt(store, StoreKey::ListEnv, {}, value::kWidth, record->width) &&
+           getInt(store, StoreKey::ListEnv, {}, value::kHeight, record->height);
 }
 
 int32_t fSetListEnviron(const ListEnviron* record)
 {
-    if (record == nullptr) return 0;
-    watchcore::createStoreKey(StoreKey::ListEnv, {});  // a failure shows in the first set
-    auto set = [](const char* name, int32_t v) {
-        return watchcore::setDword(StoreKey::ListEnv, {}, name, static_cast<uint32_t>(v));
+    plat::Services* services = plat::edgeServices();
+    if (record == nullptr || services == nullptr) return 0;
+    plat::registry::Store& store = services->store();
+    watchcore::createStoreKey(store, StoreKey::ListEnv, {});  // a failure shows in the first set
+    auto set = [&store](const char* name, int32_t v) {
+        return watchcore::setDword(store, StoreKey::ListEnv, {}, name, static_cast<uint32_t>(v));
     };
     return set(value::kDispStat, record->viewMode) && set(value::kTop, record->top) &&
            set(value::kLeft, record->left) && set(value::kWidth, record->width) && set(value::kHeight, record->height);
@@ -150,11 +156,13 @@ int32_t fSetListEnviron(const ListEnviron* record)
 
 int32_t fGetDetailEnviron(const char* printer, DetailEnviron* record, plat::Heap* heap)
 {
-    if (printer == nullptr || record == nullptr) return 0;
+    plat::Services* services = plat::edgeServices();
+    if (printer == nullptr || record == nullptr || services == nullptr) return 0;
+    plat::registry::Store& store = services->store();
     const std::string_view p(printer);
     bool all = true;
     auto setting = [&](const facts::value::DwordSetting& s, uint32_t& field, StoreKey key = StoreKey::StEnviron) {
-        all = getSetting(key, p, s.name, s.fallback, field) && all;
+        all = getSetting(store, key, p, s.name, s.fallback, field) && all;
     };
     // Every value is read, whatever failed before it: each field ends with a defined value.
     setting(value::kHideFlag, record->hideFlag);
@@ -167,19 +175,19 @@ int32_t fGetDetailEnviron(const char* printer, DetailEnviron* record, plat::Heap
     setting(value::kSelectIcon, record->selectIcon);
     setting(value::kAreatCount, record->alertCount);
     for (long n = 0; n < value::kAlertSlots; ++n) {
-        all = getSetting(StoreKey::StEnviron, p, watchcore::numberedName(value::kAreatTypeN.name, n),
+        all = getSetting(store, StoreKey::StEnviron, p, watchcore::numberedName(value::kAreatTypeN.name, n),
                          value::kAreatTypeN.fallback, record->alertTypes[n]) &&
               all;
     }
     for (long n = 0; n < value::kAlertSlots; ++n) {
-        all = getSetting(StoreKey::StEnviron, p, watchcore::numberedName(value::kSoundTypeN.name, n),
+        all = getSetting(store, StoreKey::StEnviron, p, watchcore::numberedName(value::kSoundTypeN.name, n),
                          value::kSoundTypeN.fallback, record->soundTypes[n]) &&
               all;
     }
     for (long n = 0; n < value::kAlertSlots; ++n) {
         record->soundNames[n] = nullptr;
         char name[kSoundNameBuffer];
-        if (!watchcore::getText(StoreKey::StEnviron, p, watchcore::numberedName(value::kSoundNameN, n), name,
+        if (!watchcore::getText(store, StoreKey::StEnviron, p, watchcore::numberedName(value::kSoundNameN, n), name,
                                 sizeof name)) {
             all = false;
             continue;
@@ -194,16 +202,18 @@ int32_t fGetDetailEnviron(const char* printer, DetailEnviron* record, plat::Heap
 
 int32_t fSetDetailEnviron(const char* printer, const DetailEnviron* record)
 {
-    if (printer == nullptr || record == nullptr) return 0;
+    plat::Services* services = plat::edgeServices();
+    if (printer == nullptr || record == nullptr || services == nullptr) return 0;
+    plat::registry::Store& store = services->store();
     const std::string p(printer);
-    watchcore::createStoreKey(StoreKey::StEnviron, p);  // a failure shows in the first set
+    watchcore::createStoreKey(store, StoreKey::StEnviron, p);  // a failure shows in the first set
     auto set = [&](const std::string& name, uint32_t v) {
-        return watchcore::setDword(StoreKey::StEnviron, p, name, v);
+        return watchcore::setDword(store, StoreKey::StEnviron, p, name, v);
     };
 
     // In this order, stopping at the first value that cannot be written.
     if (!(set(value::kHideFlag.name, record->hideFlag) &&
-          watchcore::setDword(StoreKey::Vigilmon, p, value::kSettingsStatusTime.name, record->statusInterval) &&
+          watchcore::setDword(store, StoreKey::Vigilmon, p, value::kSettingsStatusTime.name, record->statusInterval) &&
           set(value::kTopMostFlag.name, record->topMostFlag) &&
           set(value::kPrintOpenFlag.name, record->printOpenFlag) &&
           set(value::kErrorOpenFlag.name, record->errorOpenFlag) &&
@@ -216,13 +226,13 @@ int32_t fSetDetailEnviron(const char* printer, const DetailEnviron* record)
         const char* sound = record->soundNames[n];
         if (!(set(watchcore::numberedName(value::kAreatTypeN.name, n), record->alertTypes[n]) &&
               set(watchcore::numberedName(value::kSoundTypeN.name, n), record->soundTypes[n]) &&
-              watchcore::setText(StoreKey::StEnviron, p, watchcore::numberedName(value::kSoundNameN, n),
+              watchcore::setText(store, StoreKey::StEnviron, p, watchcore::numberedName(value::kSoundNameN, n),
                                  sound ? sound : ""))) {
             return 0;
         }
     }
     // The engine's copy, which it reads without the detail settings.
-    return watchcore::setDword(StoreKey::Vigilmon, p, value::kPaperCheckFlag, record->sizeCheckFlag);
+    return watchcore::setDword(store, StoreKey::Vigilmon, p, value::kPaperCheckFlag, record->sizeCheckFlag);
 }
 
 int32_t fSetListBoxTabStops(QWidget* listBox, int32_t* stops, int32_t count)

@@ -26,7 +26,7 @@ class DriverConfig : public testsupport::RootTest {
 protected:
     void SetUp() override
     {
-        spooler = std::move(plat::spool::embedded()).value();
+        spooler = std::move(plat::spool::embedded(testsupport::rootStore())).value();
         for (const char* model : {"VELTA PG-03", "VELTA DM-02", "VELTA IJ-09"})
             ASSERT_TRUE(spooler->addDriver({model, "C:\\X.DRV", "M"}).ok());
         for (const char* port : {"LPT1:", "LPT2:", "LPT3:"}) ASSERT_TRUE(spooler->addPort(port, std::nullopt).ok());
@@ -52,8 +52,10 @@ protected:
         std::strcpy(e.ModelName, shortModel);
         ASSERT_EQ(fInitRegistory(&e), 1);
         const std::string id = std::string("MFG:VELTA;MDL:") + shortModel + ";";
-        ASSERT_TRUE(watchcore::setBinary(watchcore::StoreKey::Vigilmon, name, "DeviceIDStrings", id.data(), id.size()));
-        ASSERT_TRUE(watchcore::setDword(watchcore::StoreKey::Vigilmon, name, "DeviceIDLength", id.size()));
+        ASSERT_TRUE(watchcore::setBinary(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, name,
+                                         "DeviceIDStrings", id.data(), id.size()));
+        ASSERT_TRUE(watchcore::setDword(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, name, "DeviceIDLength",
+                                        id.size()));
     }
 
     // A page reply: tray size A4 (14), cassette sizes A4 and B5 (25), card slots as given.
@@ -149,7 +151,7 @@ TEST_F(DriverConfig, APrinterOfTheModelWithoutAStoreFailsModeZero)
 TEST_F(DriverConfig, CardNamesAreDecodedIntoTheSlotValues)
 {
     ASSERT_TRUE(
-        watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "ICCardName",
+        watchcore::setText(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, "Office", "ICCardName",
                            "PGSCRIPT mlS OPTIONCARD\r\nSLOTA CARD_NAME|6 4B4559\r\nSLOTB CARD_NAME|4 4142\r\n"));
     ASSERT_EQ(update(reply(), 0), 1);
     char name[32];
@@ -157,7 +159,8 @@ TEST_F(DriverConfig, CardNamesAreDecodedIntoTheSlotValues)
     EXPECT_STREQ(name, "KEY");
     ASSERT_EQ(fGetRegistoryIcCardNameOnSlot("Office", name, sizeof name, 1), 1);
     EXPECT_STREQ(name, "AB");
-    ASSERT_TRUE(watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "ICCardName", "SLOTA CARD_NAME|4 41ZZ"));
+    ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, "Office", "ICCardName",
+                                   "SLOTA CARD_NAME|4 41ZZ"));
     ASSERT_EQ(update(reply(), 0), 1);
     ASSERT_EQ(fGetRegistoryIcCardNameOnSlot("Office", name, sizeof name, 0), 1);
     EXPECT_STREQ(name, "") << "a pair that is not hexadecimal gives an empty name";
@@ -172,7 +175,8 @@ TEST_F(DriverConfig, CardSlotFlagsByTheirByte)
     EXPECT_EQ(word(blob, 92), 0x80010000u);
     EXPECT_STREQ(reinterpret_cast<const char*>(blob.data() + 96), "認識できないﾌｫﾝﾄ");
     entry.PrinterState = 2;  // an error: an IC card slot is marked only when its name is missing
-    ASSERT_TRUE(watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "ICCardName", "SLOTA CARD_NAME|2 41"));
+    ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, "Office", "ICCardName",
+                                   "SLOTA CARD_NAME|2 41"));
     ASSERT_EQ(update(reply("00", "FF"), 0), 1);
     EXPECT_EQ(word(*data("Office", "VLPrinterInfo"), 56), 0x80020000u);
     information[34] = 1000;
@@ -202,7 +206,8 @@ TEST_F(DriverConfig, TheImpactRecordAndItsMaintenanceText)
 TEST_F(DriverConfig, TheGapSettingIsAskedForByTheExtendedReply)
 {
     auto gap = [&](const char* text) {
-        EXPECT_TRUE(watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "GapStrings", text));
+        EXPECT_TRUE(
+            watchcore::setText(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, "Office", "GapStrings", text));
         return fCheckNeedGapSetting("Office");
     };
     EXPECT_EQ(gap("@BDC EX\r\nEX:0000000601;"), 1);

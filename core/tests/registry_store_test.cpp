@@ -49,14 +49,16 @@ protected:
     std::uint32_t vigilmonDword(const char* name)
     {
         std::uint32_t v = 0xDEADBEEF;
-        EXPECT_TRUE(watchcore::getDword(StoreKey::Vigilmon, kPrinter, name, v)) << name;
+        EXPECT_TRUE(watchcore::getDword(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, name, v)) << name;
         return v;
     }
 
     std::string vigilmonText(const char* name)
     {
         char buffer[1024] = "unset";
-        EXPECT_TRUE(watchcore::getText(StoreKey::Vigilmon, kPrinter, name, buffer, sizeof buffer)) << name;
+        EXPECT_TRUE(
+            watchcore::getText(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, name, buffer, sizeof buffer))
+            << name;
         return buffer;
     }
 };
@@ -100,10 +102,12 @@ TEST_F(PrinterStore, ReinitKeepsTheUsersTimeSettingsButClearsTheRest)
 {
     const PrinterEntry entry = entryFor(kPrinter, "IJ-09");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "GetRealTimeStatusTime", 10000));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "StRetryTime", 30000));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "PrinterStFlag", 2));
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings", "ST:00"));
+    ASSERT_TRUE(
+        watchcore::setDword(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "GetRealTimeStatusTime", 10000));
+    ASSERT_TRUE(watchcore::setDword(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "StRetryTime", 30000));
+    ASSERT_TRUE(watchcore::setDword(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "PrinterStFlag", 2));
+    ASSERT_TRUE(
+        watchcore::setText(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings", "ST:00"));
 
     ASSERT_EQ(fInitRegistory(&entry), 1);
     EXPECT_EQ(vigilmonDword("GetRealTimeStatusTime"), 10000u);
@@ -116,8 +120,9 @@ TEST_F(PrinterStore, ZeroTimeSettingsAreReplacedByTheDefaults)
 {
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "GetRealTimeStatusTime", 0));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "StRetryTime", 0));
+    ASSERT_TRUE(
+        watchcore::setDword(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "GetRealTimeStatusTime", 0));
+    ASSERT_TRUE(watchcore::setDword(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "StRetryTime", 0));
     ASSERT_EQ(fInitRegistory(&entry), 1);
     EXPECT_EQ(vigilmonDword("GetRealTimeStatusTime"), 5000u);
     EXPECT_EQ(vigilmonDword("StRetryTime"), 20000u);
@@ -130,8 +135,8 @@ TEST_F(PrinterStore, InitCopiesTheSizeCheckSettingAndDoesWithoutIt)
     EXPECT_FALSE(keyExists(*watchcore::storeKeyPath(StoreKey::StEnviron, kPrinter))) << "init does not make it";
     EXPECT_EQ(vigilmonDword("PaperCheckFlag"), 0u);
 
-    ASSERT_TRUE(watchcore::createStoreKey(StoreKey::StEnviron, kPrinter));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::StEnviron, kPrinter, "SizeCheckFlag", 1));
+    ASSERT_TRUE(watchcore::createStoreKey(testsupport::rootStore(), StoreKey::StEnviron, kPrinter));
+    ASSERT_TRUE(watchcore::setDword(testsupport::rootStore(), StoreKey::StEnviron, kPrinter, "SizeCheckFlag", 1));
     ASSERT_EQ(fInitRegistory(&entry), 1);
     EXPECT_EQ(vigilmonDword("PaperCheckFlag"), 1u);
 }
@@ -172,8 +177,8 @@ TEST_F(PrinterStore, CardNamesAreReadBySlot)
 {
     const PrinterEntry entry = entryFor(kPrinter, "PG-03");
     ASSERT_EQ(fInitRegistory(&entry), 1);
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "ICCardSlotA", "CARD-A"));
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "ICCardSlotB", "CARD-B"));
+    ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "ICCardSlotA", "CARD-A"));
+    ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "ICCardSlotB", "CARD-B"));
     char buffer[32];
     ASSERT_EQ(fGetRegistoryIcCardNameOnSlot(kPrinter, buffer, sizeof buffer, 0), 1);
     EXPECT_STREQ(buffer, "CARD-A");
@@ -190,7 +195,8 @@ TEST_F(PrinterStore, AStatusReplyOfUpTo1023BytesIsReadWhole)
     char buffer[1023];
 
     const std::string withZero(1022, 'a');  // 1022 + zero = 1023 bytes stored
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings", withZero));
+    ASSERT_TRUE(
+        watchcore::setText(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings", withZero));
     ASSERT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 1);
     EXPECT_EQ(std::string(buffer), withZero);
 
@@ -201,7 +207,8 @@ TEST_F(PrinterStore, AStatusReplyOfUpTo1023BytesIsReadWhole)
     engineWrites("RealTimeStatusStrings", ValueType::String, std::string(1023, 'c'));
     EXPECT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 0)
         << "1023 bytes without their zero do not fit 1023 bytes as a text";
-    ASSERT_TRUE(watchcore::setText(StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings", std::string(1023, 'd')));
+    ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "RealTimeStatusStrings",
+                                   std::string(1023, 'd')));
     EXPECT_EQ(fGetRegistoryRealTimeStatusStrings(kPrinter, buffer, sizeof buffer), 0);
 }
 
@@ -228,7 +235,8 @@ TEST_F(PrinterStore, DeviceIdIsReadAsBytes)
     ASSERT_EQ(fInitRegistory(&entry), 1);
     const std::string id = "MFG:VELTA;MDL:PG-03;";
     engineWrites("DeviceIDStrings", ValueType::Binary, id);
-    ASSERT_TRUE(watchcore::setDword(StoreKey::Vigilmon, kPrinter, "DeviceIDLength", id.size()));
+    ASSERT_TRUE(
+        watchcore::setDword(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, "DeviceIDLength", id.size()));
     char buffer[64] = {};
     ASSERT_EQ(fGetRegistoryDeviceIDStrings(kPrinter, buffer, sizeof buffer), 1);
     EXPECT_EQ(std::string(buffer, id.size()), id);

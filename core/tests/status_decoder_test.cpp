@@ -409,7 +409,8 @@ protected:
     }
     void reply(const std::string& text)
     {
-        ASSERT_TRUE(watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "RealTimeStatusStrings", text));
+        ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, "Office",
+                                       "RealTimeStatusStrings", text));
     }
     int get() { return iGetStatus(&entry, paper, information, last); }
 
@@ -451,7 +452,8 @@ TEST_F(GetStatus, InkjetsThatReportInkApartReadTheirInkLevel)
     paper[38] = paper[47] = 1;
     reply("@BDC ST\r\nST:04;");
     EXPECT_EQ(get(), 0) << "no ink text yet";
-    ASSERT_TRUE(watchcore::setText(watchcore::StoreKey::Vigilmon, "Office", "InkLevel", "@BDC IQ\r\nIQ:3C464646;"));
+    ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, "Office", "InkLevel",
+                                   "@BDC IQ\r\nIQ:3C464646;"));
     reply("@BDC ST\r\nST:04; ");
     ASSERT_EQ(get(), 1);
     EXPECT_EQ(paper[52], 60);

@@ -33,10 +33,12 @@ TEST_F(ListEnvironment, ReadingStopsAtTheFirstMissingValue)
     EXPECT_EQ(fGetListEnviron(&record), 0);  // a fresh system: the caller's defaults stay
     EXPECT_EQ(std::memcmp(&record, &kDefaults, sizeof record), 0);
 
-    ASSERT_TRUE(watchcore::createStoreKey(StoreKey::ListEnv, {}));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::ListEnv, {}, value::kDispStat, 3));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::ListEnv, {}, value::kTop, static_cast<uint32_t>(-5)));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::ListEnv, {}, value::kWidth, 900));  // after the gap: not read
+    ASSERT_TRUE(watchcore::createStoreKey(testsupport::rootStore(), StoreKey::ListEnv, {}));
+    ASSERT_TRUE(watchcore::setDword(testsupport::rootStore(), StoreKey::ListEnv, {}, value::kDispStat, 3));
+    ASSERT_TRUE(
+        watchcore::setDword(testsupport::rootStore(), StoreKey::ListEnv, {}, value::kTop, static_cast<uint32_t>(-5)));
+    ASSERT_TRUE(watchcore::setDword(testsupport::rootStore(), StoreKey::ListEnv, {}, value::kWidth,
+                                    900));  // after the gap: not read
     EXPECT_EQ(fGetListEnviron(&record), 0);
     const ListEnviron expected{3, -5, 20, 600, 400};
     EXPECT_EQ(std::memcmp(&record, &expected, sizeof record), 0);
@@ -74,7 +76,7 @@ TEST_F(DetailEnvironment, UnsavedPrinterGetsEveryFallback)
 
 TEST_F(DetailEnvironment, SavedSettingsReadBackWithTheEnginesCopy)
 {
-    ASSERT_TRUE(watchcore::createStoreKey(StoreKey::Vigilmon, kPrinter));
+    ASSERT_TRUE(watchcore::createStoreKey(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter));
     DetailEnviron written{0, 3000, 1, 1, 0, 1, 0, 2, 4, {}, {}, {}};
     for (int n = 0; n < 11; ++n) {
         written.alertTypes[n] = n % 2;
@@ -85,7 +87,8 @@ TEST_F(DetailEnvironment, SavedSettingsReadBackWithTheEnginesCopy)
     ASSERT_EQ(fSetDetailEnviron(kPrinter, &written), 1);
 
     uint32_t paperCheck = 0;
-    ASSERT_TRUE(watchcore::getDword(StoreKey::Vigilmon, kPrinter, value::kPaperCheckFlag, paperCheck));
+    ASSERT_TRUE(watchcore::getDword(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter, value::kPaperCheckFlag,
+                                    paperCheck));
     EXPECT_EQ(paperCheck, 1u);
 
     DetailEnviron read{};
@@ -100,12 +103,13 @@ TEST_F(DetailEnvironment, SavedSettingsReadBackWithTheEnginesCopy)
 
 TEST_F(DetailEnvironment, OneUnreadableValueDoesNotStopTheRest)
 {
-    ASSERT_TRUE(watchcore::createStoreKey(StoreKey::StEnviron, kPrinter));
-    ASSERT_TRUE(watchcore::setDword(StoreKey::StEnviron, kPrinter, value::kSelectIcon.name, 1));
-    ASSERT_TRUE(watchcore::setText(StoreKey::StEnviron, kPrinter, watchcore::numberedName(value::kSoundNameN, 2),
-                                   std::string(1024, 'x')));
-    ASSERT_TRUE(watchcore::setText(StoreKey::StEnviron, kPrinter, watchcore::numberedName(value::kSoundNameN, 3),
-                                   std::string(1023, 'y')));
+    ASSERT_TRUE(watchcore::createStoreKey(testsupport::rootStore(), StoreKey::StEnviron, kPrinter));
+    ASSERT_TRUE(
+        watchcore::setDword(testsupport::rootStore(), StoreKey::StEnviron, kPrinter, value::kSelectIcon.name, 1));
+    ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), StoreKey::StEnviron, kPrinter,
+                                   watchcore::numberedName(value::kSoundNameN, 2), std::string(1024, 'x')));
+    ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), StoreKey::StEnviron, kPrinter,
+                                   watchcore::numberedName(value::kSoundNameN, 3), std::string(1023, 'y')));
     DetailEnviron read{};
     EXPECT_EQ(fGetDetailEnviron(kPrinter, &read, heap), 0);
     EXPECT_EQ(read.selectIcon, 1u);
@@ -121,9 +125,10 @@ TEST_F(DetailEnvironment, WritingStopsAtTheFirstFailure)
     const DetailEnviron written{0, 3000, 1, 1, 0, 1, 0, 2, 4, {}, {}, {}};
     EXPECT_EQ(fSetDetailEnviron(kPrinter, &written), 0);
     uint32_t v = 77;
-    EXPECT_TRUE(watchcore::getDword(StoreKey::StEnviron, kPrinter, value::kHideFlag.name, v));
+    EXPECT_TRUE(watchcore::getDword(testsupport::rootStore(), StoreKey::StEnviron, kPrinter, value::kHideFlag.name, v));
     EXPECT_EQ(v, 0u);
-    EXPECT_FALSE(watchcore::getDword(StoreKey::StEnviron, kPrinter, value::kTopMostFlag.name, v));
+    EXPECT_FALSE(
+        watchcore::getDword(testsupport::rootStore(), StoreKey::StEnviron, kPrinter, value::kTopMostFlag.name, v));
     EXPECT_EQ(fSetDetailEnviron(nullptr, &written), 0);
 }
 

@@ -3,12 +3,16 @@
 // slot.
 
 #include <QApplication>
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "panel_window.h"
 #include "plat/base/command_line.h"
 #include "plat/gui/termination.h"
+#include "plat/services/program.h"
+#include "vigil.h"
+#include "watchcore.h"
 
 namespace {
 
@@ -43,6 +47,16 @@ int main(int argc, char** argv)
     if (plat::printHelpIfAsked(plat::argumentsOf(argc, argv), kUsage)) return 0;
     const std::optional<int> slot = slotArgument(argc, argv);
     if (!slot || *slot < 0) return 0;
+
+    // The process's services, handed to the libraries it calls: they share its store and its clock.
+    auto services = plat::openProgramServices();
+    if (!services) {
+        std::fprintf(stderr, "watchpanel.exe: %s\n", services.error().detail.c_str());
+        return 1;
+    }
+    plat::Services& shared = *services.value().release();  // for the life of the process
+    vWatchcoreUseServices(&shared);
+    VigilUseServices(&shared);
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // "閉じる" only hides; the list program ends us

@@ -13,7 +13,6 @@
 #include <QTimer>
 
 #include <array>
-#include <climits>
 #include <memory>
 #include <string>
 
@@ -136,8 +135,12 @@ QString trayTooltip(const std::string& printer, const std::string& message)
     return text;
 }
 
-PanelTray::PanelTray(QObject* parent) : QObject(parent), m_icon(std::make_unique<QSystemTrayIcon>(this))
+PanelTray::PanelTray(QObject* parent)
+    : QObject(parent), m_icon(std::make_unique<QSystemTrayIcon>(this)), m_trayCheck(new QTimer(this))
 {
+    m_trayCheck->setSingleShot(true);
+    m_trayCheck->setInterval(kTrayCheckMs);
+    connect(m_trayCheck, &QTimer::timeout, this, &PanelTray::showWhenTrayAvailable);
     connect(m_icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick) emit doubleClicked();
     });
@@ -151,7 +154,7 @@ void PanelTray::setShown(bool shown)
     if (shown) {
         showWhenTrayAvailable();
     } else {
-        m_waitTimer = 0;  // a check still pending finds it is no longer wanted
+        m_trayCheck->stop();
         m_icon->hide();
     }
 }
@@ -174,30 +177,20 @@ void PanelTray::update(int iconNumber, const QString& tooltip)
 bool PanelTray::visibleInTray() const { return m_icon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable(); }
 
 // Shows the icon once there is a tray and a picture for it; until the tray is there it looks again every
-// few seconds, as long as the icon is wanted. m_waitTimer numbers the pending check (0: none), so that a
-// check left over from an earlier wait does nothing.
+// few seconds, as long as the icon is wanted.
 void PanelTray::showWhenTrayAvailable()
 {
     if (!m_shown) {
-        m_waitTimer = 0;
+        m_trayCheck->stop();
         return;
     }
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_waitTimer = 0;
+        m_trayCheck->stop();
         // Without a picture the tray would show an empty slot; the first update() brings it.
         if (!m_icon->isVisible() && !m_icon->icon().isNull()) m_icon->show();
         return;
     }
-    if (m_waitTimer != 0) return;
-    static int lastWait = 0;
-    lastWait = lastWait == INT_MAX ? 1 : lastWait + 1;
-    const int wait = lastWait;
-    m_waitTimer = wait;
-    QTimer::singleShot(kTrayCheckMs, this, [this, wait] {
-        if (m_waitTimer != wait) return;
-        m_waitTimer = 0;
-        showWhenTrayAvailable();
-    });
+    if (!m_trayCheck->isActive()) m_trayCheck->start();
 }
 
 int chooseTrayIconSet(QWidget* parent, int current)

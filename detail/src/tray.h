@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -42,7 +43,7 @@ private:
     bool m_shown = false;
     int m_iconNumber = -1;
     QString m_tooltip;
-    int m_waitTimer = 0;
+    QTimer* m_trayCheck;  // single shot: looks for a tray again while the icon waits for one
 };
 
 // Dialog 2200: the nine sets' normal icons to choose from, `current` preselected. The chosen set, or -1

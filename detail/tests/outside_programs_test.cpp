@@ -41,7 +41,7 @@ TEST_F(OutsidePrograms, PrinterSetupWithoutTheLibraryReturnsFalseAndShowsNothing
 
 TEST_F(OutsidePrograms, JobWindowGetsThePrinterAsDataNeverThroughAShell)
 {
-    auto spooler = plat::spool::embedded();
+    auto spooler = plat::spool::embedded(testsupport::rootStore());
     ASSERT_TRUE(spooler.ok());
     ASSERT_TRUE(spooler.value()->addDriver({"VELTA PG-03", "C:\\WINDOWS\\SYSTEM\\KDRV01.DRV", "Monitor"}).ok());
     ASSERT_TRUE(spooler.value()->addPort("LPT1:", std::nullopt).ok());

@@ -32,10 +32,12 @@
 #include "plat/base/message_box.h"
 #include "plat/base/system_root.h"
 #include "plat/registry/registry.h"
+#include "plat/services/services.h"
 #include "slot_table.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
+#include "vigil.h"
 #include "watchcore.h"
 
 using namespace watchpanel;
@@ -54,7 +56,13 @@ class PanelTest : public testsupport::RootTest {
 protected:
     void SetUp() override
     {
-        ::setenv("KESTREL_ENGINE_TIME_SCALE", "0.02", 1);
+        ::setenv("KESTREL_TEST_TIME_SCALE", "0.02", 1);  // for the detail programs the tests start
+        // The libraries this process loads work on the test's root with their fixed waits at 1/50. Kept
+        // for the life of the process, as the libraries keep what they are handed.
+        static const plat::ScaledClock fast(0.02);
+        auto* services = new plat::Services(testsupport::rootStore(), {&fast, {}, {}});
+        vWatchcoreUseServices(services);
+        VigilUseServices(services);
         ::setenv("KESTREL_MESSAGE_BOXES", "stderr", 1);
         ASSERT_TRUE(sim.ready()) << sim.output();
     }
@@ -64,7 +72,7 @@ protected:
     {
         using namespace plat::registry;
         const facts::Model& model = facts::model(code);
-        Store& store = *Store::forCurrentRoot().value();
+        Store& store = testsupport::rootStore();
         const std::string key = std::string(facts::key::kPrinters) + name;
         Key made;
         ASSERT_EQ(store.createKey(Root::LocalMachine, key, "", made), Status::Ok);

@@ -8,6 +8,10 @@
 
 #define VIGIL_API extern "C" __attribute__((visibility("default")))
 
+namespace plat {
+class Services;
+}
+
 // Starts monitoring: copies the arguments and starts the start-up thread. Always 1.
 // family: 1 page, 2 inkjet, 3 impact. connection: 1 local port, 2 NetWare queue, 5 local port
 // captured to a queue (3 and 4 are not monitored). capturedPort is used for connection 5 only.
@@ -30,3 +34,8 @@ VIGIL_API uint32_t StCheckConnectPrinter(const char* port, char* queuePath);
 // 1 if a network link was open and is now closed for good, else 0.
 VIGIL_API int32_t NetwareLinkEnd(void);
 VIGIL_API int32_t WEP(int32_t reserved);
+
+// Not one of the system's exports: a program hands the engine the services its main() built (before
+// its first other call; it keeps them for the life of the process), so the engine shares its store and
+// runs on its clock. Without it the engine makes its own for the current system root.
+VIGIL_API void VigilUseServices(plat::Services* services);

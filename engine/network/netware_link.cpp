@@ -50,7 +50,7 @@ class NetwareLink::Impl {
 public:
     explicit Impl(NetwareLinkOptions options)
         : m_programDirectory(options.programDirectory.empty() ? addressLookupDirectory() : options.programDirectory),
-          m_scale(options.timeScale > 0 ? options.timeScale : 1.0)
+          m_clock(options.clock != nullptr ? *options.clock : plat::steadyClock())
     {
     }
     ~Impl()
@@ -63,7 +63,6 @@ public:
     bool request(Request kind, std::span<char> destination, std::uint32_t& length);
     bool close(bool forGood);
     bool extendedRequest() const { return m_extended; }
-    void setTimeScale(double scale) { m_scale = scale > 0 ? scale : 1.0; }
     std::optional<Located> located() const
     {
         std::lock_guard lock(m_mutex);
@@ -85,17 +84,14 @@ private:
     bool closeLocked(bool forGood, bool fromFailedOpen);
     void release();  // the IPX side: socket, buffers, lookups, the located printer
     bool cancelled() const { return m_shutDown || m_cancel; }
-    milliseconds scaled(milliseconds fixed) const
-    {
-        return std::max(milliseconds(1), milliseconds(static_cast<long long>(fixed.count() * m_scale.load())));
-    }
+    milliseconds scaled(milliseconds fixed) const { return m_clock.real(fixed); }
     milliseconds replyWait(nw::Ticks ticks) const
     {
         return std::max(kMinimumReplyWait, scaled(nw::toMilliseconds(ticks)));
     }
 
     const std::filesystem::path m_programDirectory;
-    std::atomic<double> m_scale;
+    const plat::Clock& m_clock;
     std::atomic<bool> m_shutDown{false}, m_cancel{false}, m_extended{false};
     plat::port::Interrupt m_cancelSignal;  // raised with m_cancel: ends the waits under way
 
@@ -448,7 +444,6 @@ bool NetwareLink::request(Request kind, std::span<char> destination, std::uint32
 }
 bool NetwareLink::close(bool forGood) { return m_impl->close(forGood); }
 bool NetwareLink::extendedRequest() const { return m_impl->extendedRequest(); }
-void NetwareLink::setTimeScale(double scale) { m_impl->setTimeScale(scale); }
 std::optional<NetwareLink::Located> NetwareLink::located() const { return m_impl->located(); }
 
 }  // namespace vigil

@@ -58,15 +58,12 @@ std::uint32_t classifyLpt(std::string_view port, std::span<char> queuePath)
     return kCapturedPort;
 }
 
-bool netwareProviderInstalled()
+bool netwareProviderInstalled(plat::registry::Store& store)
 {
-    auto store = plat::registry::Store::forCurrentRoot();
-    if (!store) return false;
     std::string name(kProviderNameLimit, '\0');
     std::uint32_t size = 0;
-    if (store.value()->getValue(plat::registry::Root::LocalMachine, facts::key::kNetwareProvider,
-                                facts::value::kProviderName, std::as_writable_bytes(std::span(name)),
-                                &size) != plat::registry::Status::Ok) {
+    if (store.getValue(plat::registry::Root::LocalMachine, facts::key::kNetwareProvider, facts::value::kProviderName,
+                       std::as_writable_bytes(std::span(name)), &size) != plat::registry::Status::Ok) {
         return false;
     }
     name.resize(std::min<std::size_t>(size, name.size()));
@@ -76,9 +73,9 @@ bool netwareProviderInstalled()
     return std::filesystem::is_regular_file(plat::windowsDir() / "system" / name, error);
 }
 
-std::uint32_t classifyQueuePath(std::string_view port)
+std::uint32_t classifyQueuePath(plat::registry::Store& store, std::string_view port)
 {
-    if (!netwareProviderInstalled()) return kNotServed;
+    if (!netwareProviderInstalled(store)) return kNotServed;
     auto path = splitQueuePath(port);
     if (!path) return kNotServed;
     auto connection = nw::connectionHandle(path->server);
@@ -100,10 +97,10 @@ std::optional<QueuePath> splitQueuePath(std::string_view path)
     return QueuePath{upper(rest.substr(0, serverEnd)), upper(queue)};
 }
 
-std::uint32_t classifyPort(std::string_view port, std::span<char> queuePath)
+std::uint32_t classifyPort(plat::registry::Store& store, std::string_view port, std::span<char> queuePath)
 {
     if (port.starts_with("LPT")) return classifyLpt(port, queuePath);
-    if (port.starts_with("\\\\")) return classifyQueuePath(port);
+    if (port.starts_with("\\\\")) return classifyQueuePath(store, port);
     return kNotServed;
 }
 

@@ -8,7 +8,6 @@
 
 #include "engine.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <system_error>
@@ -39,41 +38,18 @@ std::string limited(std::string_view text, std::size_t limit)
 
 }  // namespace
 
-Engine& engine()
+Engine::Engine(plat::Services& services) : m_services(services)
 {
-    // Never destroyed: engine threads may outlive the static objects of the process at exit.
-    static Engine* instance = new Engine();
-    return *instance;
+    m_link = std::make_unique<NetwareLink>(NetwareLinkOptions{{}, &services.clock()});
+    auto opener = [&services](std::string_view port, const plat::port::Interrupt* interrupt) {
+        return services.openPort(port, interrupt);
+    };
+    m_channel = std::make_unique<PortChannel>(*this, channelTiming(), opener, &m_portStop);
 }
 
-Engine::Engine()
-{
-    if (const char* scale = std::getenv("KESTREL_ENGINE_TIME_SCALE")) {
-        double value = std::atof(scale);
-        if (value > 0) m_timeScale = value;
-    }
-    m_link = std::make_unique<NetwareLink>(NetwareLinkOptions{{}, m_timeScale});
-    m_channel = std::make_unique<PortChannel>(*this, channelTiming(), &plat::port::openPort, &m_portStop);
-}
+void Engine::setNetworkLink(std::unique_ptr<NetworkLink> link) { m_link = std::move(link); }
 
-void Engine::setTimeScale(double scale)
-{
-    m_timeScale = scale > 0 ? scale : 1.0;
-    m_link->setTimeScale(m_timeScale);
-    m_channel = std::make_unique<PortChannel>(*this, channelTiming(), &plat::port::openPort, &m_portStop);
-}
-
-void Engine::setNetworkLink(std::unique_ptr<NetworkLink> link)
-{
-    m_link = std::move(link);
-    m_link->setTimeScale(m_timeScale);
-}
-
-milliseconds Engine::scaled(milliseconds fixed) const
-{
-    if (fixed.count() == 0) return fixed;
-    return std::max(milliseconds(1), milliseconds(static_cast<long long>(fixed.count() * m_timeScale.load())));
-}
+milliseconds Engine::scaled(milliseconds fixed) const { return m_services.clock().real(fixed); }
 
 ChannelTiming Engine::channelTiming() const
 {
@@ -190,12 +166,10 @@ std::string Engine::keyPath(EngineKey key) const
 
 std::optional<std::string> Engine::readBytes(EngineKey key, std::string_view name, std::size_t max) const
 {
-    auto store = Store::forCurrentRoot();
-    if (!store) return std::nullopt;
     std::string buffer(max, '\0');
     std::uint32_t size = 0;
-    if (store.value()->getValue(Root::LocalMachine, keyPath(key), name, std::as_writable_bytes(std::span(buffer)),
-                                &size) != Status::Ok) {
+    if (m_services.store().getValue(Root::LocalMachine, keyPath(key), name, std::as_writable_bytes(std::span(buffer)),
+                                    &size) != Status::Ok) {
         return std::nullopt;
     }
     buffer.resize(size);
@@ -219,35 +193,26 @@ std::optional<std::string> Engine::readString(EngineKey key, std::string_view na
     return bytes;
 }
 
-namespace {
-
-bool writeValue(const std::string& path, std::string_view name, ValueType type, std::span<const std::byte> data,
-                bool flush)
+bool Engine::writeValue(EngineKey key, std::string_view name, ValueType type, std::span<const std::byte> data) const
 {
-    auto store = Store::forCurrentRoot();
-    return store && store.value()->setValue(Root::LocalMachine, path, name, type, data,
-                                            flush ? Store::Flush::Yes : Store::Flush::No) == Status::Ok;
+    return m_services.store().setValue(Root::LocalMachine, keyPath(key), name, type, data,
+                                       key == EngineKey::Store ? Store::Flush::Yes : Store::Flush::No) == Status::Ok;
 }
-
-}  // namespace
 
 bool Engine::writeDword(EngineKey key, std::string_view name, std::uint32_t value) const
 {
-    return writeValue(keyPath(key), name, ValueType::Dword, std::as_bytes(std::span(&value, 1)),
-                      key == EngineKey::Store);
+    return writeValue(key, name, ValueType::Dword, std::as_bytes(std::span(&value, 1)));
 }
 
 bool Engine::writeString(EngineKey key, std::string_view name, std::string_view text) const
 {
     // The engine stores texts without their terminating zero; every reader accepts both.
-    return writeValue(keyPath(key), name, ValueType::String, std::as_bytes(std::span(text.data(), text.size())),
-                      key == EngineKey::Store);
+    return writeValue(key, name, ValueType::String, std::as_bytes(std::span(text.data(), text.size())));
 }
 
 bool Engine::writeBinary(EngineKey key, std::string_view name, std::string_view bytes) const
 {
-    return writeValue(keyPath(key), name, ValueType::Binary, std::as_bytes(std::span(bytes.data(), bytes.size())),
-                      key == EngineKey::Store);
+    return writeValue(key, name, ValueType::Binary, std::as_bytes(std::span(bytes.data(), bytes.size())));
 }
 
 std::uint32_t Engine::refresh(std::string_view name, std::uint32_t fallback) const
@@ -259,10 +224,9 @@ std::uint32_t Engine::refresh(std::string_view name, std::uint32_t fallback) con
 
 bool Engine::printerKeyExists() const
 {
-    auto store = Store::forCurrentRoot();
     plat::registry::Key key;
-    return store && store.value()->openKey(Root::LocalMachine, keyPath(EngineKey::Printer), plat::registry::Query,
-                                           key) == Status::Ok;
+    return m_services.store().openKey(Root::LocalMachine, keyPath(EngineKey::Printer), plat::registry::Query, key) ==
+           Status::Ok;
 }
 
 std::uint32_t Engine::lockedLanMonExist() const
@@ -439,26 +403,23 @@ bool Engine::startUpPass(const Session& s, std::uint64_t generation)
     }
 
     std::string id;
-    int answer = 999;
-    for (int attempt = 0; attempt < 10 && answer == 999; ++attempt) {
+    DeviceIdAnswer answer = DeviceIdAnswer::NoReply;
+    for (int attempt = 0; attempt < 10 && answer == DeviceIdAnswer::NoReply; ++attempt) {
         if (stopped()) return true;
         if (attempt > 0 && !pause(scaled(attemptPause), stopped)) return true;
         answer = getDeviceId(s, id);
     }
-    if (answer == 0) {
+    if (answer == DeviceIdAnswer::NotAvailable) {
         if (network) m_link->close(true);
         return giveUp(kCannotMonitor);
     }
-    if (answer == 999) {
+    if (answer == DeviceIdAnswer::NoReply) {
         if (network) m_link->close(false);
         return tryAgainLater();
     }
-    if (network && !m_link->extendedRequest()) {
-        if (const facts::Model* model = facts::byName(s.start.model);
-            model != nullptr && model->extendedRequestOnNetwork) {
-            m_link->close(true);
-            return giveUp(kCannotMonitor);
-        }
+    if (network && !m_link->extendedRequest() && facts::needsExtendedRequestBehindQueue(s.start.model)) {
+        m_link->close(true);
+        return giveUp(kCannotMonitor);
     }
     writeBinary(EngineKey::Store, value::kDeviceIDStrings, id);
     writeDword(EngineKey::Store, value::kDeviceIDLength, static_cast<std::uint32_t>(id.size()));
@@ -559,7 +520,8 @@ std::uint32_t Engine::checkConnectPrinter(std::string_view port, char* queuePath
 {
     // The caller's buffer holds a queue path of up to 511 bytes and its terminating zero.
     constexpr std::size_t kQueuePathBytes = 512;
-    return classifyPort(port, queuePath != nullptr ? std::span(queuePath, kQueuePathBytes) : std::span<char>());
+    return classifyPort(m_services.store(), port,
+                        queuePath != nullptr ? std::span(queuePath, kQueuePathBytes) : std::span<char>());
 }
 
 std::uint32_t Engine::networkLinkEnd() { return m_link->close(true) ? 1 : 0; }

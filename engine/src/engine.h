@@ -1,7 +1,7 @@
 #pragma once
-// The engine: the state of the one printer a process monitors, and the threads that keep that
-// printer's store current. One Engine lives for the whole process (engine()); the exports are thin
-// calls into it.
+// The engine: the state of one printer it monitors, and the threads that keep that printer's store
+// current. It works with the services it is given (the store, the clock of its fixed waits, the port
+// opener); a process keeps one for its exports (exports.cpp), and a test as many as it likes.
 //
 // Everything the engine learns goes into the registry store: the store key (printer key +
 // "\Vigilmon"), the driver-data key (printer key + "\PrinterDriverData", shared with the maker's
@@ -11,8 +11,8 @@
 // Threads: every thread the engine starts is counted and joined, so a stop waits until all have ended
 // instead of hoping a fixed pause was long enough. A stop reaches every wait: fixed waits go through
 // pause(scaled()), which it wakes, and port exchanges through the channel, whose interrupt it raises.
-// Tests may speed the fixed waits up with a time scale. Values read from the store (the status
-// interval, the retry time) are taken as they are.
+// The fixed waits run on the services' clock (a test clock runs them faster); values read from the
+// store (the status interval, the retry time) are taken as they are.
 
 #include <atomic>
 #include <chrono>
@@ -29,6 +29,7 @@
 
 #include "facts/models.h"
 #include "facts/store_names.h"
+#include "plat/services/services.h"
 #include "vigil/netware_link.h"
 #include "vigil/network_link.h"
 #include "vigil/port_channel.h"
@@ -88,6 +89,10 @@ inline bool answersGapQuery(const Session& s)
     return model != nullptr && model->gapQuery;
 }
 
+// What a device-ID request gave: an ID of the started model, an answer that is none (another maker or
+// model, or no ID on a port that answers), or no answer at all (worth asking again).
+enum class DeviceIdAnswer { Matching, NotAvailable, NoReply };
+
 // What a periodic status read leaves for the rest of its pass.
 enum class PassOutcome { Reply, Empty, NoReply, NextPassNow, ThreadEnds };
 
@@ -97,7 +102,8 @@ std::string editInkReply(std::string reply);
 
 class Engine : public RunFlags {
 public:
-    Engine();
+    // `services` must outlive the engine.
+    explicit Engine(plat::Services& services);
 
     // ---- exports
     void createVigilmonInitialize(StartBlock start);
@@ -118,7 +124,6 @@ public:
     bool commandRunning() const override { return m_commandRun; }
 
     // ---- for tests
-    void setTimeScale(double scale);
     void setNetworkLink(std::unique_ptr<NetworkLink> link);
     // Waits (bounded) until no engine thread runs; true if none does.
     bool waitForThreads(milliseconds bound);
@@ -165,6 +170,8 @@ private:
     std::optional<std::string> readBytes(EngineKey key, std::string_view name, std::size_t max) const;
     std::optional<std::uint32_t> readDword(EngineKey key, std::string_view name) const;
     std::optional<std::string> readString(EngineKey key, std::string_view name, std::size_t max) const;
+    bool writeValue(EngineKey key, std::string_view name, plat::registry::ValueType type,
+                    std::span<const std::byte> data) const;
     bool writeDword(EngineKey key, std::string_view name, std::uint32_t value) const;
     bool writeString(EngineKey key, std::string_view name, std::string_view text) const;
     bool writeBinary(EngineKey key, std::string_view name, std::string_view bytes) const;
@@ -180,7 +187,7 @@ private:
     // keep the reply once it contains `pattern`. A wait cut short by `stop` ends it.
     bool readUntilContains(const Session& s, std::string_view pattern, int tries, bool pauseFirst,
                            const std::function<bool()>& stop, std::string& reply);
-    int getDeviceId(const Session& s, std::string& id);  // 1 matching, 0 not available, 999 no reply
+    DeviceIdAnswer getDeviceId(const Session& s, std::string& id);
     int firstStatusRead(const Session& s, std::uint64_t generation);
     PassOutcome periodicStatusRead(const Session& s, std::string& reply);
     int firstNetworkRead(const Session& s, std::uint64_t generation);
@@ -236,7 +243,7 @@ private:
     std::string m_gapFailure;                    // guarded by m_gapFailureMutex
     std::atomic<std::uint64_t> m_generation{0};  // a stop moves it on; a start-up of an older one ends
 
-    std::atomic<double> m_timeScale{1.0};
+    plat::Services& m_services;
     std::unique_ptr<NetworkLink> m_link;
     std::unique_ptr<PortChannel> m_channel;
 
@@ -253,7 +260,5 @@ private:
     std::mutex m_waitMutex;
     std::condition_variable m_wake;  // notified by a stop
 };
-
-Engine& engine();
 
 }  // namespace vigil

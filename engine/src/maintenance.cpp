@@ -46,14 +46,12 @@ struct ToolFolder {
     std::string error;
 };
 
-ToolFolder toolFolderFromKey()
+ToolFolder toolFolderFromKey(plat::registry::Store& store)
 {
-    auto store = plat::registry::Store::forCurrentRoot();
-    if (!store) return {std::nullopt, "the registry store does not open"};
     std::string buffer(4 * kToolPathLimit, '\0');
     std::uint32_t size = 0;
-    const auto status = store.value()->getValue(plat::registry::Root::CurrentUser, kToolKey, kToolPathValue,
-                                                std::as_writable_bytes(std::span(buffer)), &size);
+    const auto status = store.getValue(plat::registry::Root::CurrentUser, kToolKey, kToolPathValue,
+                                       std::as_writable_bytes(std::span(buffer)), &size);
     if (status == plat::registry::Status::NotFound) return {};
     if (status == plat::registry::Status::MoreData) return {std::nullopt, "the tool's \"Path\" is too long"};
     if (status != plat::registry::Status::Ok) {
@@ -247,7 +245,7 @@ std::uint32_t Engine::gapRun(const Session& s, std::uint64_t generation)
 
 bool Engine::runGapTool(const Session&)
 {
-    const ToolFolder fromKey = toolFolderFromKey();
+    const ToolFolder fromKey = toolFolderFromKey(m_services.store());
     if (!fromKey.error.empty()) {
         setGapFailure(fromKey.error);
         return false;

@@ -84,34 +84,34 @@ bool Engine::readUntilContains(const Session& s, std::string_view pattern, int t
     return false;
 }
 
-int Engine::getDeviceId(const Session& s, std::string& id)
+DeviceIdAnswer Engine::getDeviceId(const Session& s, std::string& id)
 {
     char buffer[2048];
     std::uint32_t count = 0;
     if (s.start.connection == kLocal) {
         if (m_channel->readDeviceId(s.start.port, buffer, count, 10) != 1) {
             const std::string wakeUp(16, '\0');
-            if (!writeCommand(s, wakeUp, 1, CancelMode::None)) return 999;
-            if (m_channel->readDeviceId(s.start.port, buffer, count, 10) != 1) return 0;
+            if (!writeCommand(s, wakeUp, 1, CancelMode::None)) return DeviceIdAnswer::NoReply;
+            if (m_channel->readDeviceId(s.start.port, buffer, count, 10) != 1) return DeviceIdAnswer::NotAvailable;
         }
     } else if (s.start.connection == kQueue || s.start.connection == kCaptured) {
         bool got = false;
         for (int attempt = 0; attempt < 10 && !got; ++attempt) {
             got = m_link->request(NetworkLink::Request::DeviceId, buffer, count) && count > 0;
         }
-        if (!got) return 999;
+        if (!got) return DeviceIdAnswer::NoReply;
     } else {
-        return 0;
+        return DeviceIdAnswer::NotAvailable;
     }
     auto model = readString(EngineKey::Store, value::kIDMDL, 512);
-    if (!model) return 0;
+    if (!model) return DeviceIdAnswer::NotAvailable;
     const std::string_view reply(buffer, count);
     if (reply.find("MFG:VELTA") == std::string_view::npos ||
         reply.find("MDL:" + *model + ";") == std::string_view::npos) {
-        return 0;
+        return DeviceIdAnswer::NotAvailable;
     }
     id.assign(reply);
-    return 1;
+    return DeviceIdAnswer::Matching;
 }
 
 int Engine::firstStatusRead(const Session& s, std::uint64_t generation)

@@ -16,19 +16,28 @@ using plat::registry::ValueType;
 
 namespace {
 
-Store& theStore() { return *Store::forCurrentRoot().value(); }
+Store& theStore() { return testsupport::rootStore(); }
 
 }  // namespace
 
 void EngineTest::SetUp()
 {
     ASSERT_TRUE(sim.ready()) << sim.output();
-    vigil::engine().setTimeScale(0.02);
+    useClock(m_fastClock);
+}
+
+void EngineTest::useClock(const plat::Clock& clock)
+{
+    if (m_engine) m_engine->deleteStThreads();
+    m_engine.reset();
+    m_services = std::make_unique<plat::Services>(theStore(), plat::Services::Options{&clock, {}, {}});
+    m_engine = std::make_unique<vigil::Engine>(*m_services);
 }
 
 void EngineTest::TearDown()
 {
-    vigil::engine().deleteStThreads();
+    if (!m_engine) return;
+    m_engine->deleteStThreads();
     EXPECT_TRUE(threadsEnd());
 }
 
@@ -53,7 +62,7 @@ void EngineTest::preparePrinter(const std::string& printer, const std::string& p
 void EngineTest::start(const std::string& printer, const std::string& port, const std::string& model,
                        std::uint32_t family, std::uint32_t connection)
 {
-    vigil::engine().createVigilmonInitialize(
+    engine().createVigilmonInitialize(
         {port, "", printer, model, static_cast<facts::EngineFamily>(family), connection, 4242});
 }
 
@@ -114,6 +123,6 @@ bool EngineTest::storeBecomes(const std::string& name, std::uint32_t value) cons
     return testsupport::waitUntil([&] { return store(name) == value; });
 }
 
-bool EngineTest::threadsEnd() const { return vigil::engine().waitForThreads(std::chrono::seconds(30)); }
+bool EngineTest::threadsEnd() const { return engine().waitForThreads(std::chrono::seconds(30)); }
 
 }  // namespace enginetest

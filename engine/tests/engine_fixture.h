@@ -1,7 +1,8 @@
 #pragma once
 // A fresh system root with vprinter serving printers, a spooler printer key for each printer the test
-// monitors, the store prepared as the list program prepares it, and the engine running fast (its fixed
-// waits at 1/50). Each test runs in its own process, so the engine is a fresh one every time.
+// monitors, the store prepared as the list program prepares it, and an engine of the test's own running
+// fast (its fixed waits at 1/50 on a test clock). Nothing is shared between tests, so a test program
+// may run all its cases in one process.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,8 @@
 #include <string>
 
 #include "engine.h"
+#include "plat/base/clock.h"
+#include "plat/services/services.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
 
@@ -32,6 +35,12 @@ protected:
 
     void SetUp() override;
     void TearDown() override;
+
+    // The test's engine, on the test's root and clock.
+    vigil::Engine& engine() const { return *m_engine; }
+    // Replaces the engine (the old one stopped) by one on `clock`; for a test that needs its waits at
+    // another speed. Call it before the engine starts.
+    void useClock(const plat::Clock& clock);
 
     // Makes the spooler's printer key ("Port", "Printer Driver", an empty PrinterDriverData) and the
     // printer's \Vigilmon with its initial values, then sets the two intervals small.
@@ -61,6 +70,9 @@ protected:
 
     testsupport::Simulator sim;
     std::string m_printer;
+    plat::ScaledClock m_fastClock{0.02};
+    std::unique_ptr<plat::Services> m_services;
+    std::unique_ptr<vigil::Engine> m_engine;
 };
 
 }  // namespace enginetest

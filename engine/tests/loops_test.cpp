@@ -85,7 +85,7 @@ TEST_F(Monitoring, AnUnpluggedPrinterIsRetriedAndTheLatchMakesTheNextReportTwo)
     monitorPagePrinter();
     sim.must("LPT1:", "unplug");
     ASSERT_TRUE(storeBecomes("PrinterStFlag", 1));
-    ASSERT_TRUE(testsupport::waitUntil([] { return GetExecRtryFlag() == 2u; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return engine().execRetryState() == 2u; }));
     EXPECT_EQ(store("VigilExistFlag"), 0u);
     EXPECT_EQ(dword(driverDataKey(), "VigilReadFlag"), 2u);
 
@@ -97,7 +97,8 @@ TEST_F(Monitoring, AnUnpluggedPrinterIsRetriedAndTheLatchMakesTheNextReportTwo)
     sim.must("LPT1:", "plug");
     ASSERT_TRUE(storeBecomes("VigilExistFlag", 1));
     EXPECT_EQ(store("PrinterStFlag"), 0u);
-    EXPECT_TRUE(testsupport::waitUntil([] { return GetExecRtryFlag() == 0u; })) << "a new start clears the retry state";
+    EXPECT_TRUE(testsupport::waitUntil([&] { return engine().execRetryState() == 0u; }))
+        << "a new start clears the retry state";
     sim.must("LPT1:", "unplug");
     EXPECT_TRUE(storeBecomes("PrinterStFlag", 1));
 }
@@ -107,10 +108,10 @@ TEST_F(Monitoring, AMissingRetryTimeIsCreatedAsTwentySeconds)
     monitorPagePrinter();
     deleteValue(storeKey(), "StRetryTime");
     sim.must("LPT1:", "unplug");
-    ASSERT_TRUE(testsupport::waitUntil([] { return GetExecRtryFlag() == 1u; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return engine().execRetryState() == 1u; }));
     EXPECT_TRUE(storeBecomes("StRetryTime", 20000));
     // The stop does not wait out the twenty seconds.
-    DeleteStThreads();
+    engine().deleteStThreads();
     EXPECT_TRUE(threadsEnd());
 }
 
@@ -206,8 +207,8 @@ TEST_F(Monitoring, AStopReachesAThreadInsideAPortExchangeAndNothingRunsAfterIt)
     sim.must("LPT1:", "slow 90000");  // every read now takes a minute and a half
     // The periodic read is under way (and soon inside its exchange with the printer).
     ASSERT_TRUE(testsupport::waitUntil([&] { return (store("StRealThreadExistFlag").value_or(0) & 0x01) != 0; }));
-    DeleteStThreads();
-    EXPECT_TRUE(vigil::engine().waitForThreads(std::chrono::milliseconds(0))) << "an engine thread outlived the stop";
+    engine().deleteStThreads();
+    EXPECT_TRUE(engine().waitForThreads(std::chrono::milliseconds(0))) << "an engine thread outlived the stop";
     EXPECT_EQ(store("VigilExistFlag"), 0u);
     EXPECT_EQ(store("StRealThreadExistFlag").value_or(0) & 0x01, 0u);
     EXPECT_EQ(dword(driverDataKey(), "VigilReadFlag"), 2u);
@@ -226,7 +227,7 @@ TEST_F(Monitoring, AStopReachesAThreadInsideAPortExchangeAndNothingRunsAfterIt)
 TEST_F(Monitoring, MovingThePrinterToFileThroughTheSpoolerEndsMonitoringWithStatusSix)
 {
     monitorPagePrinter();
-    auto spooler = plat::spool::embedded();
+    auto spooler = plat::spool::embedded(testsupport::rootStore());
     ASSERT_TRUE(spooler.ok()) << spooler.error().detail;
     auto moved = spooler.value()->setPort(m_printer, "FILE:");
     ASSERT_TRUE(moved.ok()) << "FILE: is a port of every spooler: " << moved.error().detail;

@@ -116,10 +116,10 @@ protected:
     // Runs the gap tool through the engine and waits for the gap thread to end; its result.
     std::uint32_t runGap(const std::string& port)
     {
-        const auto before = vigil::engine().gapRunsEnded();
-        EXPECT_EQ(ExecGapFunc(port.c_str()), 1);
-        EXPECT_TRUE(testsupport::waitUntil([&] { return vigil::engine().gapRunsEnded() > before; }));
-        return GetGapReturnFlag();
+        const auto before = engine().gapRunsEnded();
+        EXPECT_EQ(engine().execGap(port.c_str()), 1);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return engine().gapRunsEnded() > before; }));
+        return engine().gapReturn();
     }
 };
 
@@ -131,14 +131,14 @@ TEST_F(Maintenance, TheHeadMoveOfALocalInkjetReachesThePrinterAndGivesTheLoopsBa
 {
     monitor("Photo", "LPT2:", "IJ-09");
     const Flags before = flags();
-    ASSERT_EQ(GetInkChangeFlag(), 0u);
+    ASSERT_EQ(engine().inkChange(), 0u);
 
-    EXPECT_EQ(ActHeadFunc("LPT2:"), 1);
+    EXPECT_EQ(engine().actHead("LPT2:"), 1);
     EXPECT_EQ(simCount("LPT2:", "head-actions"), 1);
-    EXPECT_EQ(GetInkChangeFlag(), 1u);
+    EXPECT_EQ(engine().inkChange(), 1u);
     EXPECT_EQ(flags(), before);
-    EXPECT_EQ(SetInkChangeFlag(0), 0u);
-    EXPECT_EQ(GetInkChangeFlag(), 0u);
+    EXPECT_EQ(engine().setInkChange(0), 0u);
+    EXPECT_EQ(engine().inkChange(), 0u);
 
     // The status reads go on afterwards.
     sim.must("LPT2:", "cover-open");
@@ -151,46 +151,46 @@ TEST_F(Maintenance, TheHeadMoveIsNotForPageOrImpactPrintersNorForANetworkPath)
     preparePrinter("Office", "LPT1:", "VELTA PG-03", "PG-03");
     start(m_printer, "LPT1:", "VELTA PG-03", 1);
     ASSERT_TRUE(storeBecomes("VigilExistFlag", 1));
-    EXPECT_EQ(ActHeadFunc("LPT1:"), 0);
-    vigil::engine().deleteStThreads();
+    EXPECT_EQ(engine().actHead("LPT1:"), 0);
+    engine().deleteStThreads();
     ASSERT_TRUE(threadsEnd());
 
     // The inkjet on a queue path: nothing is sent and nothing in the store changes.
     preparePrinter("Photo", "LPT2:", "VELTA IJ-09", "IJ-09");
     start(m_printer, "\\\\SERVER\\QUEUE", "VELTA IJ-09", 2, 2);
     const Flags before = flags();
-    EXPECT_EQ(ActHeadFunc("\\\\SERVER\\QUEUE"), 0);
+    EXPECT_EQ(engine().actHead("\\\\SERVER\\QUEUE"), 0);
     EXPECT_EQ(flags(), before);
     EXPECT_EQ(simCount("LPT2:", "head-actions"), 0);
-    EXPECT_EQ(GetInkChangeFlag(), 0u);
+    EXPECT_EQ(engine().inkChange(), 0u);
 }
 
 TEST_F(Maintenance, TheHeadMoveAnswersFourWhenTheEngineDoesNotMonitorOrAnotherMonitorOwnsThePrinter)
 {
     monitor("Photo", "LPT2:", "IJ-09");
     setDword(storeKey(), "LanMonExistFlag", 1);
-    EXPECT_EQ(ActHeadFunc("LPT2:"), 4);
+    EXPECT_EQ(engine().actHead("LPT2:"), 4);
     setDword(storeKey(), "LanMonExistFlag", 0);
-    vigil::engine().deleteStThreads();
+    engine().deleteStThreads();
     ASSERT_TRUE(threadsEnd());
-    EXPECT_EQ(ActHeadFunc("LPT2:"), 4);
+    EXPECT_EQ(engine().actHead("LPT2:"), 4);
     EXPECT_EQ(simCount("LPT2:", "head-actions"), 0);
 }
 
 TEST_F(Maintenance, ASecondHeadMoveDuringTheFirstAnswersEightAndTouchesNothing)
 {
     // At the full time scale the first call waits up to 5 s for the port, which the test holds busy
-    // until the second call has answered; the test does not wait that long. Set before the engine runs:
-    // the scale replaces the port channel its threads use.
-    vigil::engine().setTimeScale(1.0);
+    // until the second call has answered; the test does not wait that long. An engine on the steady
+    // clock, before anything runs.
+    useClock(plat::steadyClock());
     monitor("Photo", "LPT2:", "IJ-09");
     holdPort();
-    auto first = std::async(std::launch::async, [] { return ActHeadFunc("LPT2:"); });
+    auto first = std::async(std::launch::async, [&] { return engine().actHead("LPT2:"); });
     ASSERT_TRUE(testsupport::waitUntil([&] {
         return (store("StRealThreadExistFlag").value_or(0) & 0x08) != 0 && store("CommandExecStartFlag") == 0u;
     }));
     const Flags during = flags();
-    EXPECT_EQ(ActHeadFunc("LPT2:"), 8);
+    EXPECT_EQ(engine().actHead("LPT2:"), 8);
     EXPECT_EQ(flags(), during);
 
     releasePort();
@@ -205,9 +205,9 @@ TEST_F(Maintenance, APortBusyForFiveSecondsGivesEightAndLeavesTheStoreAsItWas)
     monitor("Photo", "LPT2:", "IJ-09");
     holdPort();
     const Flags before = flags();
-    EXPECT_EQ(ActHeadFunc("LPT2:"), 8);
+    EXPECT_EQ(engine().actHead("LPT2:"), 8);
     EXPECT_EQ(flags(), before);
-    EXPECT_EQ(GetInkChangeFlag(), 0u);
+    EXPECT_EQ(engine().inkChange(), 0u);
     EXPECT_EQ(simCount("LPT2:", "head-actions"), 0);
 }
 
@@ -217,8 +217,8 @@ TEST_F(Maintenance, AHeadMoveThatIsNotWrittenAnswersZeroAndReportsTheCommunicati
     // No status read may be under way when the printer goes: a failing read holds the port.
     stopStatusReads();
     sim.must("LPT2:", "unplug");
-    EXPECT_EQ(ActHeadFunc("LPT2:"), 0);
-    EXPECT_EQ(GetInkChangeFlag(), 0u);
+    EXPECT_EQ(engine().actHead("LPT2:"), 0);
+    EXPECT_EQ(engine().inkChange(), 0u);
     const auto code = store("PrinterStFlag").value_or(0);
     EXPECT_TRUE(code == 1 || code == 2) << code;
 }
@@ -231,7 +231,7 @@ TEST_F(Maintenance, WithoutAPathTheToolStartsFromTheRctoolFolderAndTheLoopsComeB
     const fs::path rctool = plat::windowsDir() / "RCTOOL";
     writeTool(rctool);
     const Flags before = flags();
-    EXPECT_EQ(runGap("LPT2:"), 1u) << vigil::engine().gapFailure();
+    EXPECT_EQ(runGap("LPT2:"), 1u) << engine().gapFailure();
     // Started in its folder, with no arguments.
     EXPECT_EQ(startedIn(rctool), fs::canonical(rctool).string() + " 0");
     EXPECT_EQ(flags(), before);
@@ -244,7 +244,7 @@ TEST_F(Maintenance, TheToolKeysPathNamesTheToolsFolder)
     writeTool(folder);
     writeTool(plat::windowsDir() / "RCTOOL");
     setToolPath(folder.string());
-    EXPECT_EQ(runGap("LPT2:"), 1u) << vigil::engine().gapFailure();
+    EXPECT_EQ(runGap("LPT2:"), 1u) << engine().gapFailure();
     EXPECT_TRUE(startedIn(folder));
     EXPECT_FALSE(startedIn(plat::windowsDir() / "RCTOOL"));
 }
@@ -257,20 +257,20 @@ TEST_F(Maintenance, TheEngineWaitsForTheToolToEnd)
     writeTool(folder, kToolWaitingForGo);
     setToolPath(folder.string());
     ToolReleaser release{folder};
-    const auto before = vigil::engine().gapRunsEnded();
-    ASSERT_EQ(ExecGapFunc("LPT2:"), 1);
+    const auto before = engine().gapRunsEnded();
+    ASSERT_EQ(engine().execGap("LPT2:"), 1);
     ASSERT_TRUE(testsupport::waitUntil([&] { return startedIn(folder).has_value(); }));
-    EXPECT_EQ(GetGapReturnFlag(), 1u);
-    EXPECT_EQ(vigil::engine().gapRunsEnded(), before);
+    EXPECT_EQ(engine().gapReturn(), 1u);
+    EXPECT_EQ(engine().gapRunsEnded(), before);
     EXPECT_NE(store("StRealThreadExistFlag").value_or(0) & 0x10, 0u);
     EXPECT_EQ(store("GetRealTimeStatusStartFlag"), 0u);
     // A second run meanwhile answers 8.
     EXPECT_EQ(runGap("LPT2:"), 8u);
 
     std::ofstream(folder / "go") << "";
-    ASSERT_TRUE(testsupport::waitUntil([&] { return vigil::engine().gapRunsEnded() == before + 2; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return engine().gapRunsEnded() == before + 2; }));
     EXPECT_TRUE(fs::exists(folder / "ended"));
-    EXPECT_EQ(GetGapReturnFlag(), 1u);
+    EXPECT_EQ(engine().gapReturn(), 1u);
     EXPECT_EQ(store("StRealThreadExistFlag").value_or(0) & 0x10, 0u);
     EXPECT_EQ(store("GetRealTimeStatusStartFlag"), 1u);
 }
@@ -295,19 +295,19 @@ TEST_F(Maintenance, AnUnusablePathFailsClearlyAndGivesTheLoopsBack)
 
     setToolPath("/" + std::string(1023, 'a'));  // 1024 bytes: no room left for the terminating zero
     EXPECT_EQ(runGap("LPT2:"), 0u);
-    EXPECT_NE(vigil::engine().gapFailure().find("1024 bytes"), std::string::npos) << vigil::engine().gapFailure();
+    EXPECT_NE(engine().gapFailure().find("1024 bytes"), std::string::npos) << engine().gapFailure();
     EXPECT_EQ(flags(), before);
 
     setToolPath((root.path() / "nowhere").string());
     EXPECT_EQ(runGap("LPT2:"), 0u);
-    EXPECT_NE(vigil::engine().gapFailure().find("does not exist"), std::string::npos) << vigil::engine().gapFailure();
+    EXPECT_NE(engine().gapFailure().find("does not exist"), std::string::npos) << engine().gapFailure();
     EXPECT_EQ(flags(), before);
 
     const fs::path empty = root.path() / "empty";
     fs::create_directories(empty);
     setToolPath(empty.string());
     EXPECT_EQ(runGap("LPT2:"), 0u);
-    EXPECT_NE(vigil::engine().gapFailure().find("no "), std::string::npos) << vigil::engine().gapFailure();
+    EXPECT_NE(engine().gapFailure().find("no "), std::string::npos) << engine().gapFailure();
     EXPECT_EQ(flags(), before);
     EXPECT_FALSE(startedIn(plat::windowsDir() / "RCTOOL"));
 }
@@ -329,7 +329,7 @@ TEST_F(Maintenance, TheBuiltToolSetsTheGapOfThePrinterWhileTheEngineWaits)
     const fs::path folder = root.path() / "tool";
     writeTool(folder, std::string("exec '") + TUNEUP_PROGRAM + "' --port LPT2: --value 7 --yes");
     setToolPath(folder.string());
-    EXPECT_EQ(runGap("LPT2:"), 1u) << vigil::engine().gapFailure();
+    EXPECT_EQ(runGap("LPT2:"), 1u) << engine().gapFailure();
     EXPECT_EQ(simCount("LPT2:", "gap-settings"), 1);
     EXPECT_EQ(simCount("LPT2:", "gap-setting"), 7);
 }
@@ -341,10 +341,10 @@ TEST_F(Maintenance, AStopOfTheEngineDoesNotWaitForTheUserToCloseTheTool)
     writeTool(folder, kToolWaitingForGo);
     setToolPath(folder.string());
     ToolReleaser release{folder};
-    ASSERT_EQ(ExecGapFunc("LPT2:"), 1);
+    ASSERT_EQ(engine().execGap("LPT2:"), 1);
     ASSERT_TRUE(testsupport::waitUntil([&] { return startedIn(folder).has_value(); }));
 
-    vigil::engine().deleteStThreads();
+    engine().deleteStThreads();
     EXPECT_TRUE(threadsEnd());
     EXPECT_EQ(store("StRealThreadExistFlag").value_or(0) & 0x10, 0u);
     EXPECT_EQ(store("VigilExistFlag"), 0u);

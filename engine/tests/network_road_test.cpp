@@ -58,7 +58,7 @@ protected:
         const std::uint32_t kind = entry.NetworkKind == 2 ? (entry.NetworkResolved == 1 ? 5u : 2u) : 3u;
         startBlock = {
             entry.PortName, entry.OriginalPortName, m_printer, "VELTA PG-04", facts::EngineFamily::Page, kind, 4242};
-        vigil::engine().createVigilmonInitialize(startBlock);
+        engine().createVigilmonInitialize(startBlock);
     }
     // The printer's setup on \\FS1\QUEUE1 with a quick status interval, classified and started.
     void monitorOnQueue()
@@ -79,8 +79,8 @@ protected:
         return testsupport::waitUntil(
             [&] {
                 if (restarted && store("VigilExistFlag") == 1u) restarted = false;
-                if (!restarted && GetExecRtryFlag() == 2) {
-                    vigil::engine().createVigilmonInitialize(startBlock);
+                if (!restarted && engine().execRetryState() == 2) {
+                    engine().createVigilmonInitialize(startBlock);
                     restarted = true;
                 }
                 return condition();
@@ -229,37 +229,37 @@ TEST_F(NetworkRoad, AStopDuringAPendingRequestEndsItAndAfterTheLinksEndNothingOp
     sim.must(port(), "slow 60000");
     sim.must(port(), "reset-log");
     ASSERT_TRUE(testsupport::waitUntil([&] { return datagrams() > 0; })) << "a request is under way";
-    DeleteStThreads();
-    EXPECT_TRUE(vigil::engine().waitForThreads(std::chrono::milliseconds(0))) << "no engine thread runs on";
+    engine().deleteStThreads();
+    EXPECT_TRUE(engine().waitForThreads(std::chrono::milliseconds(0))) << "no engine thread runs on";
     EXPECT_EQ(store("VigilExistFlag"), 0u);
-    EXPECT_EQ(NetwareLinkEnd(), 0) << "the stopped threads closed the link already";
+    EXPECT_EQ(engine().networkLinkEnd(), 0u) << "the stopped threads closed the link already";
 
     sim.must(port(), "heal");
     sim.must(port(), "reset-log");
     setDword(storeKey(), "PrinterStFlag", 0);
-    vigil::engine().createVigilmonInitialize(startBlock);
+    engine().createVigilmonInitialize(startBlock);
     EXPECT_TRUE(storeBecomes("PrinterStFlag", 1)) << "every open fails: a communication failure";
-    DeleteStThreads();
+    engine().deleteStThreads();
     EXPECT_EQ(datagrams(), 0u) << "no link opened after its end";
 }
 
 TEST_F(NetworkRoad, AStopDuringTheStartUpsReadsEndsTheExchangeWithThePrinterAtOnceAndALaterStartOpensTheLink)
 {
     monitorOnQueue();
-    DeleteStThreads();
+    engine().deleteStThreads();
     // The printer stays located; the new start's device-ID requests find no reply in time.
     sim.must(port(), "slow 60000");
     sim.must(port(), "reset-log");
-    vigil::engine().createVigilmonInitialize(startBlock);
+    engine().createVigilmonInitialize(startBlock);
     ASSERT_TRUE(testsupport::waitUntil([&] { return datagrams() > 1; })) << "requests are under way";
     const std::size_t atStop = datagrams();
-    DeleteStThreads();
-    EXPECT_TRUE(vigil::engine().waitForThreads(std::chrono::milliseconds(0))) << "no engine thread runs on";
+    engine().deleteStThreads();
+    EXPECT_TRUE(engine().waitForThreads(std::chrono::milliseconds(0))) << "no engine thread runs on";
     // Another connect or two may have been on its way when the stop came; none comes after it.
     EXPECT_LE(datagrams(), atStop + 3) << "the pending requests were given up, not run to their end";
     EXPECT_NE(store("PrinterStFlag"), 1u) << "a stop is no communication failure";
 
     sim.must(port(), "heal");
-    vigil::engine().createVigilmonInitialize(startBlock);
+    engine().createVigilmonInitialize(startBlock);
     EXPECT_TRUE(monitoring()) << "the link opens again: PrinterStFlag " << store("PrinterStFlag").value_or(99);
 }

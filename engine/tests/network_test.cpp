@@ -56,10 +56,10 @@ TEST_F(NetworkPath, APrinterBehindAQueueIsReadThroughTheLinkIntoTheStore)
 TEST_F(NetworkPath, ACapturedPortIsClassifiedWithItsQueuePathAndMonitoredThroughIt)
 {
     char queuePath[512] = {};
-    ASSERT_EQ(StCheckConnectPrinter("LPT2:", queuePath), 5u);
+    ASSERT_EQ(engine().checkConnectPrinter("LPT2:", queuePath), 5u);
     ASSERT_STREQ(queuePath, "\\\\FS1\\Q1");
     preparePrinter("Office", "LPT2:", "VELTA PG-03", "PG-03");
-    vigil::engine().createVigilmonInitialize(
+    engine().createVigilmonInitialize(
         {queuePath, "LPT2:", m_printer, "VELTA PG-03", facts::EngineFamily::Page, 5, 4242});
     ASSERT_TRUE(storeBecomes("VigilExistFlag", 1)) << "PrinterStFlag " << store("PrinterStFlag").value_or(99);
     EXPECT_EQ(storeText("RealTimeStatusStrings"), "STATUS CODE=1000 ONLINE");
@@ -83,15 +83,26 @@ TEST_F(NetworkPath, AModelThatNeedsTheExtendedRequestIsRefusedWithoutIt)
     start(m_printer, "\\\\FS1\\Q1", "VELTA PG-04", 1, 2);
     ASSERT_TRUE(storeBecomes("PrinterStFlag", 3));
     ASSERT_TRUE(threadsEnd());
-    EXPECT_EQ(NetwareLinkEnd(), 0) << "the refusal closed the link for good already";
+    EXPECT_EQ(engine().networkLinkEnd(), 0u) << "the refusal closed the link for good already";
+}
+
+TEST_F(NetworkPath, TheExtendedRequestRuleNamesDriversSoADriverWithoutAModelRowIsRefusedToo)
+{
+    // "VELTA DM-03" has no row in the model table; the rule holds for it all the same.
+    preparePrinter("Ledger", "\\\\FS1\\Q1", "VELTA DM-03", "DM-03");
+    printer.setPayloads("MFG:VELTA;MDL:DM-03;", "ST:00 ER:00", "");
+    start(m_printer, "\\\\FS1\\Q1", "velta dm-03", 3, 2);
+    ASSERT_TRUE(storeBecomes("PrinterStFlag", 3));
+    ASSERT_TRUE(threadsEnd());
+    EXPECT_EQ(store("VigilExistFlag"), 0u);
 }
 
 TEST_F(NetworkPath, AfterTheLinkIsEndedTheEngineNeverOpensItAgain)
 {
     startOnQueue();
     ASSERT_TRUE(storeBecomes("VigilExistFlag", 1));
-    DeleteStThreads();
-    NetwareLinkEnd();
+    engine().deleteStThreads();
+    engine().networkLinkEnd();
     const int connects = printer.connects;
     setDword(storeKey(), "PrinterStFlag", 0);
     start(m_printer, "\\\\FS1\\Q1", "VELTA PG-03", 1, 2);

@@ -45,6 +45,14 @@ vigil::ChannelTiming fastTiming()
     return timing;
 }
 
+// Opens ports through the test root's port map.
+vigil::PortOpener rootPorts()
+{
+    return [](std::string_view name, const plat::port::Interrupt* interrupt) {
+        return plat::port::openPort(testsupport::rootStore(), name, interrupt);
+    };
+}
+
 class PortChannelTest : public testsupport::RootTest {
 protected:
     void SetUp() override { ASSERT_TRUE(sim.ready()) << sim.output(); }
@@ -54,7 +62,7 @@ protected:
         {"port": "LPT2:", "model": "IJ-09"},
         {"port": "LPT3:", "model": "DM-02"}]})"};
     Flags flags;
-    PortChannel channel{flags, fastTiming()};
+    PortChannel channel{flags, fastTiming(), rootPorts()};
     char buffer[PortChannel::kReadBuffer] = {};
     std::uint32_t count = 0;
 };
@@ -233,7 +241,7 @@ TEST_F(PortChannelTest, AnInterruptEndsEveryOperationOnASlowPrinterAsFailed)
     plat::port::Interrupt interrupt;
     vigil::ChannelTiming patient = fastTiming();
     patient.timeouts.readTotal = std::chrono::hours(1);  // the printer's time-outs alone would not end it
-    PortChannel stoppable{flags, patient, &plat::port::openPort, &interrupt};
+    PortChannel stoppable{flags, patient, rootPorts(), &interrupt};
     std::thread stopper([&] { interrupt.raise(); });
     EXPECT_EQ(stoppable.readDeviceId("LPT1:", buffer, count, 10), 0);
     stopper.join();

@@ -69,7 +69,7 @@ TEST_P(StartUp, StoresTheDeviceIdTheReplyAndTheFollowUpThenMonitors)
     const std::string log = sim.must(c.port, "log");
     EXPECT_NE(log.find(withoutBlanks(c.enableInLog)), std::string::npos) << log;
 
-    DeleteStThreads();
+    engine().deleteStThreads();
     EXPECT_EQ(store("VigilExistFlag"), 0u);
     EXPECT_EQ(dword(driverDataKey(), "VigilReadFlag"), 2u);
     EXPECT_TRUE(threadsEnd());
@@ -165,7 +165,7 @@ TEST_F(EngineTest, DeleteStThreadsBeforeAnyStartWritesNothing)
 {
     preparePrinter("Office", "LPT1:", "VELTA PG-03", "PG-03");
     setDword(storeKey(), "VigilExistFlag", 7);
-    DeleteStThreads();
+    engine().deleteStThreads();
     EXPECT_EQ(store("VigilExistFlag"), 7u);
     EXPECT_EQ(dword(driverDataKey(), "VigilReadFlag"), std::nullopt);
 }
@@ -176,7 +176,7 @@ TEST_F(EngineTest, AStopDuringTheStartUpEndsIt)
     preparePrinter("Office", "LPT1:", "VELTA PG-03", "PG-03");
     start(m_printer, "LPT1:", "VELTA PG-03", 1);
     ASSERT_TRUE(testsupport::waitUntil([&] { return store("PrinterStFlag").value_or(0) != 0; }));
-    DeleteStThreads();
+    engine().deleteStThreads();
     EXPECT_TRUE(threadsEnd());
     sim.must("LPT1:", "plug");
     setDword(storeKey(), "PrinterStFlag", 0);

@@ -95,7 +95,11 @@ TEST(Models, EngineRulesKeyOnTheDriverNameExactly)
     EXPECT_TRUE(model(Code::IJ03).refusedBehindQueue);
     std::set<std::string> extended;
     for (const Model& m : all()) {
-        if (m.extendedRequestOnNetwork) extended.insert(m.shortName);
+        if (needsExtendedRequestBehindQueue(m.name)) extended.insert(m.shortName);
     }
     EXPECT_EQ(extended, (std::set<std::string>{"IJ-11", "PG-02", "PG-04", "PG-06"}));
+    // The rule names five drivers; one of them has no row in the model table.
+    EXPECT_EQ(byName("VELTA DM-03"), nullptr);
+    EXPECT_TRUE(needsExtendedRequestBehindQueue("velta dm-03"));
+    EXPECT_FALSE(needsExtendedRequestBehindQueue("VELTA DM-03 (copy)"));
 }

@@ -26,16 +26,17 @@ std::vector<QueueState> bridgeQueues(const std::vector<plat::spool::QueueState>&
     return queues;
 }
 
-std::unique_ptr<BridgeRunner> BridgeRunner::start(std::unique_ptr<plat::spool::Spooler> spooler, Timing timing)
+std::unique_ptr<BridgeRunner> BridgeRunner::start(plat::spool::Spooler& spooler, plat::registry::Store& store,
+                                                  Timing timing)
 {
-    auto* cups = dynamic_cast<plat::spool::CupsSpooler*>(spooler.get());
+    auto* cups = dynamic_cast<plat::spool::CupsSpooler*>(&spooler);
     if (cups == nullptr) return nullptr;
-    return std::unique_ptr<BridgeRunner>(new BridgeRunner(std::move(spooler), *cups, timing));
+    return std::unique_ptr<BridgeRunner>(new BridgeRunner(*cups, store, timing));
 }
 
-BridgeRunner::BridgeRunner(std::unique_ptr<plat::spool::Spooler> spooler, plat::spool::CupsSpooler& cups, Timing timing)
-    : m_spooler(std::move(spooler)),
-      m_cups(cups),
+BridgeRunner::BridgeRunner(plat::spool::CupsSpooler& cups, plat::registry::Store& store, Timing timing)
+    : m_cups(cups),
+      m_store(store),
       m_timing(timing),
       m_bridge([this](const DespoolerBridge::Value& value) { write(value); })
 {
@@ -51,14 +52,14 @@ BridgeRunner::~BridgeRunner()
 void BridgeRunner::run()
 {
     using Clock = std::chrono::steady_clock;
-    std::uint64_t seen = m_spooler->changeCount();
+    std::uint64_t seen = m_cups.changeCount();
     pass();
     auto nextPrinting = Clock::now() + m_timing.printing;
     while (!m_stop) {
-        const bool changed = m_spooler->waitForChange(seen, m_timing.step);
+        const bool changed = m_cups.waitForChange(seen, m_timing.step);
         if (m_stop) break;
         if (!changed && !(m_printing && Clock::now() >= nextPrinting)) continue;
-        seen = m_spooler->changeCount();
+        seen = m_cups.changeCount();
         pass();
         nextPrinting = Clock::now() + m_timing.printing;
     }
@@ -89,7 +90,7 @@ void BridgeRunner::write(const DespoolerBridge::Value& value)
         type = value.type == DespoolerBridge::Value::Type::String ? ValueType::String : ValueType::Binary;
         data = std::as_bytes(std::span(value.bytes.data(), value.bytes.size()));
     }
-    auto done = m_spooler->setPrinterData(value.printer, value.name, type, data);
+    auto done = m_cups.setPrinterData(value.printer, value.name, type, data);
     if (done) return;
     plat::trace("bridge: " + value.printer + "\\" + value.name + ": " + done.error().detail);
     // A queue deleted while it printed is no printer of the spooler any more (nor is any while the
@@ -98,12 +99,10 @@ void BridgeRunner::write(const DespoolerBridge::Value& value)
     // data that is still there.
     const bool release = value.type == DespoolerBridge::Value::Type::Dword && value.dword == 0;
     if (!release) return;
-    auto store = plat::registry::Store::forCurrentRoot();
-    if (!store) return;
     const std::string key = std::string(facts::key::kPrinters) + value.printer + std::string(facts::key::kDriverData);
     // Only into a key that is still there (setValue creates none).
-    store.value()->setValue(plat::registry::Root::LocalMachine, key, value.name, type, data,
-                            plat::registry::Store::Flush::Yes);
+    m_store.setValue(plat::registry::Root::LocalMachine, key, value.name, type, data,
+                     plat::registry::Store::Flush::Yes);
 }
 
 }  // namespace watchlist

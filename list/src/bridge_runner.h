@@ -28,11 +28,13 @@ public:
     };
 
     // Nothing (no runner) when `spooler` is not a CUPS spooler: the embedded spooler has its
-    // despooler in the printer's own driver data already.
-    static std::unique_ptr<BridgeRunner> start(std::unique_ptr<plat::spool::Spooler> spooler, Timing timing);
-    static std::unique_ptr<BridgeRunner> start(std::unique_ptr<plat::spool::Spooler> spooler)
+    // despooler in the printer's own driver data already. `spooler` and `store` (where the printer data
+    // of a deleted queue is released) must outlive the runner.
+    static std::unique_ptr<BridgeRunner> start(plat::spool::Spooler& spooler, plat::registry::Store& store,
+                                               Timing timing);
+    static std::unique_ptr<BridgeRunner> start(plat::spool::Spooler& spooler, plat::registry::Store& store)
     {
-        return start(std::move(spooler), Timing{});
+        return start(spooler, store, Timing{});
     }
     // Stops the thread and releases every queue the bridge speaks for.
     ~BridgeRunner();
@@ -43,13 +45,13 @@ public:
     std::uint64_t passes() const { return m_passes.load(); }
 
 private:
-    BridgeRunner(std::unique_ptr<plat::spool::Spooler> spooler, plat::spool::CupsSpooler& cups, Timing timing);
+    BridgeRunner(plat::spool::CupsSpooler& cups, plat::registry::Store& store, Timing timing);
     void run();
     void pass();
     void write(const DespoolerBridge::Value& value);
 
-    std::unique_ptr<plat::spool::Spooler> m_spooler;
     plat::spool::CupsSpooler& m_cups;
+    plat::registry::Store& m_store;
     Timing m_timing;
     DespoolerBridge m_bridge;
     bool m_printing = false;  // the runner's thread only

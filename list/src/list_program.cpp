@@ -17,16 +17,6 @@ namespace {
 
 constexpr int kTimerPeriods[] = {500, 700, 1000};
 
-// The spooler's change count: it stands in for the spooler's status notification.
-std::uint64_t spoolerChangeCount()
-{
-    static std::unique_ptr<plat::spool::Spooler> spooler = [] {
-        auto made = plat::spool::current();
-        return made ? std::move(made.value()) : nullptr;
-    }();
-    return spooler != nullptr ? spooler->changeCount() : 0;
-}
-
 }  // namespace
 
 void removeLeftovers(const std::string& directory)
@@ -47,8 +37,9 @@ void removeLeftovers(const std::string& directory)
     }
 }
 
-ListProgram::ListProgram(std::string programDirectory, bool quiet)
-    : m_programDirectory(std::move(programDirectory)),
+ListProgram::ListProgram(plat::Services& services, std::string programDirectory, bool quiet)
+    : m_services(services),
+      m_programDirectory(std::move(programDirectory)),
       m_quiet(quiet),
       m_programs((std::filesystem::path(m_programDirectory) / "watchpanel.exe").string()),
       m_poller(m_items, m_slots, [this] { rebuild(true); })
@@ -64,7 +55,7 @@ ListProgram::~ListProgram()
 bool ListProgram::start()
 {
     m_window = std::make_unique<ListWindow>(m_items);
-    m_window->setSpoolerName(QString::fromUtf8(plat::spool::spoolerName()));
+    m_window->setSpoolerName(QString::fromUtf8(plat::spool::spoolerName(m_services.spoolerKind())));
     m_window->restoreEnvironment();
     connect(m_window.get(), &ListWindow::showRequested, this,
             [this](const std::vector<int>& positions) { forSelected(positions, requestShow); });
@@ -75,8 +66,8 @@ bool ListProgram::start()
     m_window->show();
 
     m_spoolerChanges = spoolerChangeCount();
-    if (plat::spool::currentKind() == plat::spool::Kind::Cups) {
-        if (auto spooler = plat::spool::current()) m_bridge = BridgeRunner::start(std::move(spooler.value()));
+    if (m_services.spoolerKind() == plat::spool::Kind::Cups) {
+        if (auto spooler = m_services.spooler()) m_bridge = BridgeRunner::start(*spooler.value(), m_services.store());
     }
     rebuild(false);
     for (int t = 0; t < 3; ++t) {
@@ -85,6 +76,13 @@ bool ListProgram::start()
         m_timers[t].start(kTimerPeriods[t]);
     }
     return true;
+}
+
+// The spooler's change count: it stands in for the spooler's status notification.
+std::uint64_t ListProgram::spoolerChangeCount()
+{
+    auto spooler = m_services.spooler();
+    return spooler ? spooler.value()->changeCount() : 0;
 }
 
 void ListProgram::rebuild(bool stopDetailsFirst)

@@ -15,6 +15,7 @@
 
 #include "detail_programs.h"
 #include "list_rows.h"
+#include "plat/services/services.h"
 #include "row_poller.h"
 #include "slot_table.h"
 
@@ -27,8 +28,8 @@ class ListProgram : public QObject {
     Q_OBJECT
 public:
     // `programDirectory` holds watchpanel.exe. `quiet`: started with /d (no initialising dialog at the
-    // first build, a pending exit request is honoured).
-    ListProgram(std::string programDirectory, bool quiet);
+    // first build, a pending exit request is honoured). `services` must outlive the program.
+    ListProgram(plat::Services& services, std::string programDirectory, bool quiet);
     ~ListProgram() override;
 
     // Creates the window, restores its environment, starts the first rebuild and the timers. False when
@@ -55,7 +56,9 @@ private:
     void watchDetailPrograms();
     void watchSpooler();
     void forSelected(const std::vector<int>& positions, bool (*request)(void*));
+    std::uint64_t spoolerChangeCount();
 
+    plat::Services& m_services;
     std::string m_programDirectory;
     bool m_quiet;
     SlotTable m_slots;

@@ -4,12 +4,15 @@
 // request is honoured).
 
 #include <QApplication>
+#include <cstdio>
 #include <string>
 
 #include "list_program.h"
 #include "plat/base/command_line.h"
 #include "plat/gui/termination.h"
 #include "plat/proc/instance_lock.h"
+#include "plat/services/program.h"
+#include "vigil.h"
 #include "watchcore.h"
 
 namespace {
@@ -30,6 +33,16 @@ int main(int argc, char** argv)
     bool quiet = false;
     for (const std::string& a : args) quiet = quiet || a == "/d" || a == "-d";
 
+    // The process's services, handed to the libraries it calls: they share its store and its spooler.
+    auto services = plat::openProgramServices();
+    if (!services) {
+        std::fprintf(stderr, "watchlist.exe: %s\n", services.error().detail.c_str());
+        return 1;
+    }
+    plat::Services& shared = *services.value().release();  // for the life of the process
+    vWatchcoreUseServices(&shared);
+    VigilUseServices(&shared);
+
     fCreateRegistoryNotifySubKey();
     fSetRegistoryKswListRunFlag(1);
     auto instance = plat::proc::InstanceLock::tryAcquire("watchlist");
@@ -47,7 +60,7 @@ int main(int argc, char** argv)
 
     int status = 1;
     {
-        watchlist::ListProgram program(directory, quiet);
+        watchlist::ListProgram program(shared, directory, quiet);
         QObject::connect(&program, &watchlist::ListProgram::ended, &app, &QApplication::quit, Qt::QueuedConnection);
         plat::gui::onTermination(&app, [&program] { program.close(); });
         // The desktop session ends: close as the user would, detail programs first.

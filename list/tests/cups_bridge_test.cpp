@@ -62,12 +62,13 @@ protected:
         ASSERT_EQ(added.exitCode, 0) << added.err;
         plat::spool::CupsOptions options;
         options.server = (server / "cups.sock").string();
-        auto made = plat::spool::cups(options);
+        auto made = plat::spool::cups(testsupport::rootStore(), options);
         ASSERT_TRUE(made.ok()) << made.error().detail;
         spooler = std::move(made.value());
-        auto forBridge = plat::spool::cups(options);
+        auto forBridge = plat::spool::cups(testsupport::rootStore(), options);
         ASSERT_TRUE(forBridge.ok());
-        runner = watchlist::BridgeRunner::start(std::move(forBridge.value()), {500ms, 50ms});
+        bridgeSpooler = std::move(forBridge.value());
+        runner = watchlist::BridgeRunner::start(*bridgeSpooler, testsupport::rootStore(), {500ms, 50ms});
         ASSERT_NE(runner, nullptr);
     }
 
@@ -147,8 +148,8 @@ protected:
     std::unique_ptr<testsupport::Simulator> sim;
     std::string queue;
     fs::path server;
-    std::unique_ptr<plat::spool::CupsSpooler> spooler;
-    std::unique_ptr<watchlist::BridgeRunner> runner;
+    std::unique_ptr<plat::spool::CupsSpooler> spooler, bridgeSpooler;
+    std::unique_ptr<watchlist::BridgeRunner> runner;  // ends before the spoolers above
 };
 
 }  // namespace
@@ -259,9 +260,9 @@ TEST_F(CupsBridgeTest, TheEndOfTheBridgeReleasesEveryQueue)
 TEST(BridgeRunner, RunsOnlyOverCups)
 {
     testsupport::TempRoot root;
-    auto embedded = plat::spool::embedded();
+    auto embedded = plat::spool::embedded(testsupport::rootStore());
     ASSERT_TRUE(embedded.ok());
-    EXPECT_EQ(watchlist::BridgeRunner::start(std::move(embedded.value())), nullptr);
+    EXPECT_EQ(watchlist::BridgeRunner::start(*embedded.value(), testsupport::rootStore()), nullptr);
 }
 
 TEST(BridgeQueues, AQueueIsOursWhenItsDeviceUriIsVelta)

@@ -134,7 +134,7 @@ TEST_F(DiscoveryTest, PrintersBeyondTheSlotsAreListedButNotMonitored)
 
 TEST_F(DiscoveryTest, StoppingAsksEveryDetailProgramToCloseAndEndsThoseThatDoNot)
 {
-    ::setenv("KESTREL_ENGINE_TIME_SCALE", "0.02", 1);
+    ::setenv("KESTREL_TEST_TIME_SCALE", "0.02", 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     testsupport::Simulator sim{VPRINTER_PROGRAM, R"({"printers": [{"port": "LPT1:", "model": "PG-03"}]})"};
     ASSERT_TRUE(sim.ready()) << sim.output();

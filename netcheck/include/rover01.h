@@ -7,6 +7,10 @@
 
 #define ROVER01_API extern "C" __attribute__((visibility("default")))
 
+namespace plat {
+class Services;
+}
+
 // Results of Rover01CheckPrinter:
 //   0  a port of no kind served here ("FILE:", a path that is no NetWare queue), or the network link
 //      did not open in 3 attempts (and for every NetWare path after the first in a process)
@@ -21,3 +25,8 @@
 ROVER01_API int32_t Rover01CheckPrinter(const char* port, char* deviceId);
 // Does nothing; always 1.
 ROVER01_API int32_t WEP(int32_t reserved);
+
+// Not one of the system's exports: a program hands the library the services its main() built (before
+// its first check; it keeps them for the life of the process), so the checks share its store and run
+// on its clock. Without it the library makes its own for the current system root.
+ROVER01_API void Rover01UseServices(plat::Services* services);

@@ -12,11 +12,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-milliseconds scaledWait(milliseconds fixed, double scale)
-{
-    return std::max(milliseconds(1), milliseconds(static_cast<long long>(static_cast<double>(fixed.count()) * scale)));
-}
-
 // `bytes` and a zero into `destination`, cut to fit.
 void copyTerminated(std::span<char> destination, std::span<const char> bytes)
 {
@@ -28,14 +23,13 @@ void copyTerminated(std::span<char> destination, std::span<const char> bytes)
 
 }  // namespace
 
-CheckTiming CheckTiming::scaled(double scale)
+CheckTiming CheckTiming::on(const plat::Clock& clock)
 {
     CheckTiming t;
-    if (!(scale > 0) || scale == 1.0) return t;
-    t.linkOpenPause = scaledWait(t.linkOpenPause, scale);
-    t.port.timeouts = {scaledWait(t.port.timeouts.readInterval, scale), scaledWait(t.port.timeouts.readTotal, scale),
-                       scaledWait(t.port.timeouts.writeTotal, scale)};
-    t.port.deviceIdPause = scaledWait(t.port.deviceIdPause, scale);
+    t.linkOpenPause = clock.real(t.linkOpenPause);
+    t.port.timeouts = {clock.real(t.port.timeouts.readInterval), clock.real(t.port.timeouts.readTotal),
+                       clock.real(t.port.timeouts.writeTotal)};
+    t.port.deviceIdPause = clock.real(t.port.deviceIdPause);
     return t;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "plat/base/clock.h"
 #include "vigil/network_link.h"
 #include "vigil/port_channel.h"
 
@@ -33,8 +34,8 @@ struct CheckTiming {
     std::chrono::milliseconds linkOpenPause{5000};  // between attempts to open the network link
     vigil::ChannelTiming port;                      // open time-outs; deviceIdPause between port attempts
 
-    // Every wait times `scale` (tests run at 0.01 or so); never below 1 ms.
-    static CheckTiming scaled(double scale);
+    // Every wait as long as `clock` makes it (a test clock runs them faster).
+    static CheckTiming on(const plat::Clock& clock);
 };
 
 using Classifier = std::function<std::uint32_t(std::string_view port, std::span<char> queuePath)>;

@@ -8,12 +8,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "plat/services/services.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
 
 namespace {
 
 using CheckPrinter = std::int32_t (*)(const char*, char*);
+using UseServices = void (*)(plat::Services*);
 using Wep = std::int32_t (*)(std::int32_t);
 
 class Rover01Library : public testsupport::RootTest {
@@ -21,12 +23,16 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim.ready()) << sim.output();
-        // Read at the first call: the library's waits at a fiftieth.
-        ::setenv("KESTREL_NETCHECK_TIME_SCALE", "0.02", 1);
         library = ::dlopen(ROVER01_LIBRARY, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(library, nullptr) << ::dlerror();
         check = reinterpret_cast<CheckPrinter>(::dlsym(library, "Rover01CheckPrinter"));
         ASSERT_NE(check, nullptr);
+        // The test's root, the library's waits at a fiftieth; kept for the life of the process, as the
+        // library keeps what it is handed.
+        auto use = reinterpret_cast<UseServices>(::dlsym(library, "Rover01UseServices"));
+        ASSERT_NE(use, nullptr);
+        static const plat::ScaledClock fast(0.02);
+        use(new plat::Services(testsupport::rootStore(), {&fast, {}, {}}));
     }
     // The library stays loaded: its state is the process's, as for any caller.
 
@@ -43,7 +49,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Rover01Library, ExportsOnlyItsTwoFunctions)
+TEST_F(Rover01Library, ExportsItsOwnFunctionsAndNotTheEngines)
 {
     auto wep = reinterpret_cast<Wep>(::dlsym(library, "WEP"));
     ASSERT_NE(wep, nullptr);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "plat/services/services.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
@@ -15,6 +16,7 @@
 namespace {
 
 using CheckPrinter = std::int32_t (*)(const char*, char*);
+using UseServices = void (*)(plat::Services*);
 
 // Two interfaces on file server FS1: PS1's printer 0 offers the extended request, PS2's printer 0 not.
 constexpr const char* kPrinters = R"({"printers": [{"port": "LPT1:", "model": "PG-03"}],
@@ -28,11 +30,16 @@ protected:
         ASSERT_TRUE(sim.ready()) << sim.output();
         spoolctl({"add-netware-queue", "FS1", "QUEUE1", "--print-server", "PS1", "--printers", "0"});
         spoolctl({"add-netware-queue", "FS1", "QUEUE2", "--print-server", "PS2", "--printers", "0"});
-        ::setenv("KESTREL_NETCHECK_TIME_SCALE", "0.02", 1);
         library = ::dlopen(ROVER01_LIBRARY, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(library, nullptr) << ::dlerror();
         check = reinterpret_cast<CheckPrinter>(::dlsym(library, "Rover01CheckPrinter"));
         ASSERT_NE(check, nullptr);
+        // The test's root, the library's waits at a fiftieth; kept for the life of the process, as the
+        // library keeps what it is handed.
+        auto use = reinterpret_cast<UseServices>(::dlsym(library, "Rover01UseServices"));
+        ASSERT_NE(use, nullptr);
+        static const plat::ScaledClock fast(0.02);
+        use(new plat::Services(testsupport::rootStore(), {&fast, {}, {}}));
     }
     static void spoolctl(std::vector<std::string> args)
     {

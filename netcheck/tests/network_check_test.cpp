@@ -273,15 +273,15 @@ TEST_F(NetworkCheckTest, ADeviceIdIsCutToTheCallersBuffer)
     EXPECT_EQ(std::strlen(buffer.data()), rover01::kDeviceIdBytes - 1);
 }
 
-TEST(CheckTiming, ScalesEveryWaitButNeverBelowAMillisecond)
+TEST(CheckTiming, FollowsTheClockButNeverBelowAMillisecond)
 {
-    const CheckTiming full = CheckTiming::scaled(1.0);
+    const CheckTiming full = CheckTiming::on(plat::steadyClock());
     EXPECT_EQ(full.linkOpenPause, 5000ms);
     EXPECT_EQ(full.port.deviceIdPause, 200ms);
     EXPECT_EQ(full.port.timeouts.readTotal, 5000ms);
-    const CheckTiming fast = CheckTiming::scaled(0.01);
+    const CheckTiming fast = CheckTiming::on(plat::ScaledClock(0.01));
     EXPECT_EQ(fast.linkOpenPause, 50ms);
     EXPECT_EQ(fast.port.deviceIdPause, 2ms);
-    EXPECT_EQ(CheckTiming::scaled(0.00001).port.deviceIdPause, 1ms);
-    EXPECT_EQ(CheckTiming::scaled(-3).linkOpenPause, 5000ms) << "a nonsense scale is ignored";
+    EXPECT_EQ(CheckTiming::on(plat::ScaledClock(0.00001)).port.deviceIdPause, 1ms);
+    EXPECT_EQ(CheckTiming::on(plat::ScaledClock(-3)).linkOpenPause, 5000ms) << "a nonsense scale is ignored";
 }

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "plat/base/trace.h"
+#include "plat/services/services.h"
 #include "plat/spool/spooler.h"
 
 namespace {
@@ -79,7 +80,10 @@ extern "C" __attribute__((visibility("default"))) std::int32_t VLSetPrin32(QWidg
         plat::trace("cfgprn32: the calling program has no widget application");
         return 0;
     }
-    auto opened = plat::spool::current();
+    // The library's edge: its own services for the current system root.
+    plat::Services* services = plat::edgeServices();
+    auto opened = services != nullptr ? services->spooler()
+                                      : plat::Result<plat::spool::Spooler*>(plat::Error{1, "the store does not open"});
     if (!opened) {
         plat::trace("cfgprn32: no spooler: " + opened.error().detail);
         return 0;

@@ -15,6 +15,7 @@
 
 #include "facts/store_names.h"
 #include "plat/base/local_time.h"
+#include "plat/base/system_root.h"
 #include "plat/registry/registry.h"
 #include "vigil/port_channel.h"
 
@@ -54,7 +55,9 @@ public:
         : m_key(std::string(facts::key::kPrinters) + printer + std::string(facts::key::kDriverData)),
           m_port(std::move(port)),
           m_store(store),
-          m_channel(m_flags, timing())
+          m_channel(m_flags, timing(), [&store](std::string_view name, const plat::port::Interrupt* interrupt) {
+              return plat::port::openPort(store, name, interrupt);
+          })
     {
     }
 
@@ -189,7 +192,7 @@ int main(int argc, char** argv)
         std::cerr << "kestrel-despooler: give a printer and a port (see --help)\n";
         return 2;
     }
-    auto store = Store::forCurrentRoot();
+    auto store = Store::open(plat::registryFile());
     if (!store) {
         std::cerr << "kestrel-despooler: " << store.error().detail << '\n';
         return 1;

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "plat/base/command_line.h"
+#include "plat/services/program.h"
 #include "plat/spool/spooler.h"
 #include "queue_window.h"
 #include "shortcut.h"
@@ -97,7 +98,8 @@ int main(int argc, char** argv)
     std::error_code ignored;
     std::filesystem::remove(*shortcut, ignored);
 
-    auto spooler = plat::spool::current();
+    auto services = plat::openProgramServices();
+    auto spooler = services ? services.value()->spooler() : plat::Result<plat::spool::Spooler*>(services.error());
     if (!spooler) {
         return fail(window, kSpooler, "the spooler cannot be opened: " + spooler.error().detail,
                     QObject::tr("ｽﾌﾟｰﾗを開けません。"));

@@ -28,11 +28,11 @@ const char* describe(Outcome outcome)
     return "";
 }
 
-Outcome sendGapSetting(const std::string& portName, int setting, std::chrono::milliseconds wait,
-                       const plat::port::Interrupt* stop)
+Outcome sendGapSetting(plat::Services& services, const std::string& portName, int setting,
+                       std::chrono::milliseconds wait, const plat::port::Interrupt* stop)
 {
     using namespace std::chrono_literals;
-    auto opened = plat::port::openPort(portName, stop);
+    auto opened = services.openPort(portName, stop);
     if (!opened) return Outcome::PortDidNotOpen;
     plat::port::Port& port = *opened.value();
     const auto slice = std::min<std::chrono::milliseconds>(wait, 500ms);
@@ -60,10 +60,10 @@ Outcome sendGapSetting(const std::string& portName, int setting, std::chrono::mi
     return Outcome::NoAnswer;
 }
 
-std::vector<GapPrinter> gapPrinters()
+std::vector<GapPrinter> gapPrinters(plat::Services& services)
 {
     std::vector<GapPrinter> found;
-    auto spooler = plat::spool::current();
+    auto spooler = services.spooler();
     if (!spooler) return found;
     auto printers = spooler.value()->printers();
     if (!printers) return found;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plat/port/port.h"
+#include "plat/services/services.h"
 
 namespace tuneup {
 
@@ -19,15 +20,15 @@ std::string gapCommand(int setting);
 enum class Outcome { Set, Refused, NoAnswer, NotWritten, PortDidNotOpen };
 const char* describe(Outcome outcome);
 
-// Writes the command to `port` and waits up to `wait` for the printer's answer. `stop`, when given,
-// cuts the wait short (the answer then counts as missing).
-Outcome sendGapSetting(const std::string& port, int setting, std::chrono::milliseconds wait,
+// Writes the command to `port` (opened through `services`) and waits up to `wait` for the printer's
+// answer. `stop`, when given, cuts the wait short (the answer then counts as missing).
+Outcome sendGapSetting(plat::Services& services, const std::string& port, int setting, std::chrono::milliseconds wait,
                        const plat::port::Interrupt* stop = nullptr);
 
 struct GapPrinter {
     std::string name, port;
 };
 // The spooler's printers whose driver is an IJ-09's, in the spooler's order.
-std::vector<GapPrinter> gapPrinters();
+std::vector<GapPrinter> gapPrinters(plat::Services& services);
 
 }  // namespace tuneup

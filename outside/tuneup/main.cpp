@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "gap_setting.h"
+#include "plat/services/program.h"
 
 namespace {
 
@@ -110,7 +111,8 @@ int exitCodeOf(tuneup::Outcome outcome)
 // the window stays responsive and only shows the answer.
 class GapDialog : public QDialog {
 public:
-    GapDialog(const std::vector<tuneup::GapPrinter>& printers, const Options& options)
+    GapDialog(plat::Services& services, const std::vector<tuneup::GapPrinter>& printers, const Options& options)
+        : m_services(services)
     {
         setWindowTitle(QStringLiteral("VELTA IJ-09 Gap Adjustment"));
         auto* layout = new QVBoxLayout(this);
@@ -157,7 +159,7 @@ private:
         m_state->setText(QStringLiteral("Sending the setting to the printer..."));
         if (m_worker.joinable()) m_worker.join();
         m_worker = std::thread([this, port, setting, wait] {
-            const tuneup::Outcome outcome = tuneup::sendGapSetting(port, setting, wait, &m_stop);
+            const tuneup::Outcome outcome = tuneup::sendGapSetting(m_services, port, setting, wait, &m_stop);
             QMetaObject::invokeMethod(
                 this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
         });
@@ -174,6 +176,7 @@ private:
         m_buttons->setEnabled(true);
     }
 
+    plat::Services& m_services;
     QComboBox* m_printer;
     QSpinBox* m_setting;
     QLabel* m_state;
@@ -198,16 +201,22 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    auto services = plat::openProgramServices();
+    if (!services) {
+        std::fprintf(stderr, "TUNEUP.EXE: %s\n", services.error().detail.c_str());
+        return 1;
+    }
     std::vector<tuneup::GapPrinter> printers;
     if (options->port) printers.push_back({*options->port, *options->port});
-    else printers = tuneup::gapPrinters();
+    else printers = tuneup::gapPrinters(*services.value());
 
     if (options->yes) {
         if (printers.empty()) {
             std::fputs("TUNEUP.EXE: no VELTA IJ-09 printer found; give its port with --port\n", stderr);
             return 3;
         }
-        const tuneup::Outcome outcome = tuneup::sendGapSetting(printers.front().port, options->value, options->wait);
+        const tuneup::Outcome outcome =
+            tuneup::sendGapSetting(*services.value(), printers.front().port, options->value, options->wait);
         std::fprintf(outcome == tuneup::Outcome::Set ? stdout : stderr, "TUNEUP.EXE: %s (%s)\n",
                      tuneup::describe(outcome), printers.front().port.c_str());
         return exitCodeOf(outcome);
@@ -219,7 +228,7 @@ int main(int argc, char** argv)
                              QStringLiteral("No VELTA IJ-09 printer is installed."));
         return 3;
     }
-    GapDialog dialog(printers, *options);
+    GapDialog dialog(*services.value(), printers, *options);
     dialog.exec();
     return dialog.exitCode();
 }

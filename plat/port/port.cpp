@@ -375,9 +375,9 @@ Result<std::unique_ptr<Port>> openTarget(std::string_view target, const Interrup
     return openMapped(target, "", interrupt);
 }
 
-Result<std::unique_ptr<Port>> openPort(std::string_view portName, const Interrupt* interrupt)
+Result<std::unique_ptr<Port>> openPort(registry::Store& store, std::string_view portName, const Interrupt* interrupt)
 {
-    auto target = portTarget(portName);
+    auto target = portTarget(store, portName);
     if (!target) {
         errno = ENOENT;
         return failure("port \"" + std::string(portName) + "\" is not in the port map");
@@ -385,14 +385,13 @@ Result<std::unique_ptr<Port>> openPort(std::string_view portName, const Interrup
     return openMapped(*target, portName, interrupt);
 }
 
-std::optional<std::string> portTarget(std::string_view portName)
+std::optional<std::string> portTarget(registry::Store& store, std::string_view portName)
 {
-    auto store = registry::Store::forCurrentRoot();
-    if (!store || portName.empty()) return std::nullopt;
+    if (portName.empty()) return std::nullopt;
     char buffer[1024];
     std::uint32_t size = 0;
-    if (store.value()->getValue(registry::Root::LocalMachine, kPortMapKey, portName,
-                                std::as_writable_bytes(std::span(buffer)), &size) != registry::Status::Ok) {
+    if (store.getValue(registry::Root::LocalMachine, kPortMapKey, portName, std::as_writable_bytes(std::span(buffer)),
+                       &size) != registry::Status::Ok) {
         return std::nullopt;
     }
     std::string target(buffer, size);
@@ -400,25 +399,21 @@ std::optional<std::string> portTarget(std::string_view portName)
     return target;
 }
 
-bool mapPort(std::string_view portName, std::string_view target)
+bool mapPort(registry::Store& store, std::string_view portName, std::string_view target)
 {
-    auto store = registry::Store::forCurrentRoot();
-    if (!store || portName.empty()) return false;
+    if (portName.empty()) return false;
     registry::Key key;
-    if (store.value()->createKey(registry::Root::LocalMachine, kPortMapKey, "", key) != registry::Status::Ok)
-        return false;
+    if (store.createKey(registry::Root::LocalMachine, kPortMapKey, "", key) != registry::Status::Ok) return false;
     std::string data(target);
     return key.set(portName, registry::ValueType::String, std::as_bytes(std::span(data.c_str(), data.size() + 1))) ==
                registry::Status::Ok &&
            key.flush() == registry::Status::Ok;
 }
 
-bool unmapPort(std::string_view portName)
+bool unmapPort(registry::Store& store, std::string_view portName)
 {
-    auto store = registry::Store::forCurrentRoot();
-    if (!store) return false;
     registry::Key key;
-    if (store.value()->openKey(registry::Root::LocalMachine, kPortMapKey, registry::Set, key) != registry::Status::Ok) {
+    if (store.openKey(registry::Root::LocalMachine, kPortMapKey, registry::Set, key) != registry::Status::Ok) {
         return false;
     }
     return key.deleteValue(portName) == registry::Status::Ok;

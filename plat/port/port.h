@@ -32,6 +32,10 @@
 
 #include "plat/base/result.h"
 
+namespace plat::registry {
+class Store;
+}
+
 namespace plat::port {
 
 struct Timeouts {
@@ -88,16 +92,17 @@ public:
     virtual void purgeReceive() = 0;
 };
 
-// Opens the port the map names `portName`; fails for an unknown name or a target that does not open.
-// `interrupt`, when given, cuts the waits of the open and of the port's calls short.
-Result<std::unique_ptr<Port>> openPort(std::string_view portName, const Interrupt* interrupt = nullptr);
+// Opens the port the map in `store` names `portName`; fails for an unknown name or a target that does
+// not open. `interrupt`, when given, cuts the waits of the open and of the port's calls short.
+Result<std::unique_ptr<Port>> openPort(registry::Store& store, std::string_view portName,
+                                       const Interrupt* interrupt = nullptr);
 
 // Opens a target directly ("device:..." or "sim:..."), without the map.
 Result<std::unique_ptr<Port>> openTarget(std::string_view target, const Interrupt* interrupt = nullptr);
 
-// The port map of the current system root.
-std::optional<std::string> portTarget(std::string_view portName);
-bool mapPort(std::string_view portName, std::string_view target);
-bool unmapPort(std::string_view portName);
+// The port map in `store`.
+std::optional<std::string> portTarget(registry::Store& store, std::string_view portName);
+bool mapPort(registry::Store& store, std::string_view portName, std::string_view target);
+bool unmapPort(registry::Store& store, std::string_view portName);
 
 }  // namespace plat::port

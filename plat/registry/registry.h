@@ -113,7 +113,8 @@ public:
     static Result<std::unique_ptr<Store>> open(const std::filesystem::path& file);
 
     // The store of the current system root (plat::registryFile()), opened once per process and root
-    // and kept for the life of the process. Not for a forked child of a process that used it.
+    // and kept for the life of the process. Not for a forked child of a process that used it. Only the
+    // libraries' edges (plat::edgeServices()) and the tests ask for it; everything else is handed a store.
     static Result<Store*> forCurrentRoot();
 
     ~Store();

@@ -297,7 +297,7 @@ int giveUp(http_t*, void*) { return 0; }
 
 class CupsSpoolerImpl final : public CupsSpooler {
 public:
-    explicit CupsSpoolerImpl(CupsOptions options) : m_options(std::move(options)) {}
+    CupsSpoolerImpl(Store& store, CupsOptions options) : m_options(std::move(options)), m_store(&store) {}
 
     ~CupsSpoolerImpl() override
     {
@@ -317,7 +317,6 @@ public:
             m_options.server = server != nullptr ? server : "localhost";
         }
         m_port = ippPort();
-        if (auto store = Store::forCurrentRoot()) m_store = store.value();
         m_requests = connect();
         if (!m_requests)
             return failure(Failure::Unavailable,
@@ -1132,7 +1131,7 @@ private:
     // The embedded spooler on the same store: ports, the port map and printer data.
     std::unique_ptr<Spooler> registrySpooler()
     {
-        auto local = embedded();
+        auto local = embedded(*m_store);
         return local ? std::move(local).value() : nullptr;
     }
 
@@ -1166,9 +1165,9 @@ private:
 
 }  // namespace
 
-Result<std::unique_ptr<CupsSpooler>> cups(const CupsOptions& options)
+Result<std::unique_ptr<CupsSpooler>> cups(Store& store, const CupsOptions& options)
 {
-    auto spooler = std::make_unique<CupsSpoolerImpl>(options);
+    auto spooler = std::make_unique<CupsSpoolerImpl>(store, options);
     if (auto refused = spooler->start()) return *refused;
     return std::unique_ptr<CupsSpooler>(std::move(spooler));
 }

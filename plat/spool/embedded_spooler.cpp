@@ -190,7 +190,7 @@ public:
         return change([&] {
             Status s = firstFailure({create(kPortsKey), setText(kPortsKey, name, "")});
             // The port map lives in the same store: entered in the same transaction.
-            if (s == Status::Ok && target && !port::mapPort(name, *target)) s = Status::StoreError;
+            if (s == Status::Ok && target && !port::mapPort(m_store, name, *target)) s = Status::StoreError;
             return s;
         });
     }
@@ -458,11 +458,6 @@ private:
 
 }  // namespace
 
-Result<std::unique_ptr<Spooler>> embedded()
-{
-    auto store = Store::forCurrentRoot();
-    if (!store) return failure(Failure::StoreError, store.error().detail);
-    return std::unique_ptr<Spooler>(new EmbeddedSpooler(*store.value()));
-}
+Result<std::unique_ptr<Spooler>> embedded(Store& store) { return std::unique_ptr<Spooler>(new EmbeddedSpooler(store)); }
 
 }  // namespace plat::spool

@@ -4,8 +4,7 @@
 // each printer's job queue and printer data, its default print quality, and a change count that a
 // program polls cheaply or waits on.
 //
-// embedded() is the spooler kept in the registry store of the system root, under the keys the
-// system reads directly:
+// embedded() is the spooler kept in a registry store, under the keys the system reads directly:
 //
 //     HKLM\System\CurrentControlSet\Control\Print
 //         ChangeCount                        DWORD, moved on by every change
@@ -21,8 +20,8 @@
 // (the system code page); one that is not is refused with Invalid.
 //
 // cups() serves the same interface from a CUPS scheduler (see cups_spooler.cpp for the mapping);
-// current() is the one the programs use: the choice of KESTREL_SPOOLER, else CUPS when a scheduler
-// answers, else the embedded spooler.
+// chooseKind() says which one a process uses: the choice of KESTREL_SPOOLER, else CUPS when a scheduler
+// answers, else the embedded spooler. A process keeps one spooler in its services (plat/services).
 
 #include <chrono>
 #include <cstdint>
@@ -111,8 +110,8 @@ public:
     virtual Done deletePrinter(std::string_view printer) = 0;
 };
 
-// The embedded spooler on the store of the current system root.
-Result<std::unique_ptr<Spooler>> embedded();
+// The embedded spooler on `store`, which must outlive it.
+Result<std::unique_ptr<Spooler>> embedded(registry::Store& store);
 
 // What CUPS says of a queue beyond the printer's fields: for the bridge that turns a backend's status
 // into the values the engine reads.
@@ -147,8 +146,8 @@ struct CupsOptions {
 };
 
 // A spooler on the CUPS scheduler named by `options`: fails with Unavailable (at once, or within the
-// time-outs) when the scheduler does not answer. Printer data and the port map stay in the registry
-// store of the current system root.
+// time-outs) when the scheduler does not answer. Printer data and the port map stay in `store`, which
+// must outlive the spooler.
 //
 // Change notices cost the scheduler a subscription (it allows 100 in all) and a Get-Notifications
 // every CupsOptions::poll, so only a spooler that is asked for them holds one: the first changeCount()
@@ -156,20 +155,15 @@ struct CupsOptions {
 // on. Until then printers(), printer(), drivers(), ports() and queueStates() read a snapshot that is
 // read again, with one CUPS-Get-Printers, when it is older than CupsOptions::snapshotLife: a change of
 // another client shows there within that life. A change made through this spooler shows at once.
-Result<std::unique_ptr<CupsSpooler>> cups(const CupsOptions& options = {});
+Result<std::unique_ptr<CupsSpooler>> cups(registry::Store& store, const CupsOptions& options = {});
 
 enum class Kind { Embedded, Cups };
 
-// The spooler this process uses, decided once: KESTREL_SPOOLER=cups|embedded, else CUPS when a
-// scheduler answers a quick check, else embedded.
-Kind currentKind();
+// Which spooler a process should use: KESTREL_SPOOLER=cups|embedded, else CUPS when a scheduler answers
+// a quick check (up to 2.5 s when it accepts and stays silent), else embedded. Asked once per process,
+// by its services.
+Kind chooseKind();
 // "CUPS" or "embedded": what the About box and kestrel-status say.
-const char* spoolerName();
 const char* spoolerName(Kind kind);
-// The spooler this process uses. With CUPS every call gives a handle on one shared spooler (at most one
-// watcher and subscription per process, and none until something asks for changes), which ends when
-// the last handle goes and the process exits; that handle is a CupsSpooler (dynamic_cast) for
-// queueStates().
-Result<std::unique_ptr<Spooler>> current();
 
 }  // namespace plat::spool

@@ -30,6 +30,7 @@
 #include "plat/netware/environment.h"
 #include "plat/port/port.h"
 #include "plat/port/sim_protocol.h"
+#include "plat/registry/registry.h"
 #include "plat/text/text.h"
 #include "printer.h"
 #include "server.h"
@@ -179,7 +180,12 @@ int run(const std::string& configFile, bool untilStdinCloses)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    vprinter::Server server;
+    auto store = plat::registry::Store::open(plat::registryFile());
+    if (!store) {
+        std::cerr << "vprinter: " << store.error().detail << '\n';
+        return 1;
+    }
+    vprinter::Server server(*store.value());
     if (auto error = server.start(config.value()); error.code != 0) {
         std::cerr << "vprinter: " << error.detail << '\n';
         return error.code;
@@ -301,7 +307,8 @@ int control(const std::string& port, const std::vector<std::string>& words, std:
         }
         path = socket.value();
     } else {
-        auto target = plat::port::portTarget(port);
+        auto store = plat::registry::Store::open(plat::registryFile());
+        auto target = store ? plat::port::portTarget(*store.value(), port) : std::nullopt;
         if (!target || target->rfind("sim:", 0) != 0) {
             std::cerr << "vprinter: port " << port << " is not served by vprinter in " << plat::systemRoot().string()
                       << '\n';

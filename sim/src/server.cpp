@@ -667,7 +667,7 @@ void Server::Loop::closeConnection(Connection& c)
     c.waiting.reset();
 }
 
-Server::Server() = default;
+Server::Server(plat::registry::Store& store) : m_store(store) {}
 Server::~Server() { stop(); }
 
 std::string Server::socketPath(const std::string& port)
@@ -801,7 +801,7 @@ plat::Error Server::start(const Config& config)
         if (served.listener < 0) {
             return fail(1, "cannot serve " + printer.port + " at " + served.socketPath + ": " + std::strerror(errno));
         }
-        if (!plat::port::mapPort(printer.port, "sim:" + served.socketPath)) {
+        if (!plat::port::mapPort(m_store, printer.port, "sim:" + served.socketPath)) {
             return fail(1, "cannot enter " + printer.port + " in the port map of " + plat::registryFile().string());
         }
         served.mapped = true;
@@ -913,7 +913,7 @@ void Server::stop()
     for (auto& served : m_served) {
         if (served->listener >= 0) ::close(served->listener);
         if (served->conversation >= 0) ::close(served->conversation);
-        if (served->mapped) plat::port::unmapPort(served->printer.port());
+        if (served->mapped) plat::port::unmapPort(m_store, served->printer.port());
         if (served->bound) ::unlink(served->socketPath.c_str());
     }
     m_served.clear();

@@ -19,6 +19,7 @@
 
 #include "network.h"
 #include "plat/base/result.h"
+#include "plat/registry/registry.h"
 #include "printer.h"
 
 namespace vprinter {
@@ -51,7 +52,8 @@ plat::Result<Config> parseConfig(const std::string& json);
 
 class Server {
 public:
-    Server();
+    // Enters the ports it serves in the port map of `store`, which must outlive the server.
+    explicit Server(plat::registry::Store& store);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -82,6 +84,7 @@ private:
     std::unique_ptr<Loop> m_loop;
     std::thread m_thread;
     int m_wake = -1;  // written by stop() to end the loop
+    plat::registry::Store& m_store;
 };
 
 }  // namespace vprinter

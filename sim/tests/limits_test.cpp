@@ -34,7 +34,7 @@ constexpr const char* kConfig = simtest::kTwoPrinters;
 
 std::string socketOf(const std::string& port)
 {
-    auto target = plat::port::portTarget(port);
+    auto target = plat::port::portTarget(testsupport::rootStore(), port);
     return target ? target->substr(4) : std::string();
 }
 
@@ -246,7 +246,7 @@ TEST(VprinterConfigFile, OnlyARegularFileOfBoundedSizeIsRead)
 
     auto folder = runWithConfigFile(root.path().string());
     EXPECT_EQ(folder.exitCode, 2);
-    EXPECT_EQ(plat::port::portTarget("LPT1:"), std::nullopt) << "nothing refused was served";
+    EXPECT_EQ(plat::port::portTarget(testsupport::rootStore(), "LPT1:"), std::nullopt) << "nothing refused was served";
 }
 
 // A listening socket entered in the port map as a simulated port, that vprinter does not serve.
@@ -258,7 +258,7 @@ int fakePrinter(const std::string& port, const std::string& name)
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 4) != 0 ||
-        !plat::port::mapPort(port, "sim:" + path)) {
+        !plat::port::mapPort(testsupport::rootStore(), port, "sim:" + path)) {
         ::close(listener);
         return -1;
     }
@@ -303,7 +303,7 @@ TEST(VprinterCtl, GivesUpOnAPrinterThatNeverAnswers)
 
 TEST_F(Limits, AnAnswerTooLongForOneResponseIsRefusedNotCutOff)
 {
-    auto port = plat::port::openPort("LPT2:");
+    auto port = plat::port::openPort(testsupport::rootStore(), "LPT2:");
     ASSERT_TRUE(port.ok()) << port.error().detail;
     const std::string bytes(30000, 'A');  // its log line is some 90000 bytes
     ASSERT_EQ(port.value()->write(std::as_bytes(std::span(bytes.data(), bytes.size()))), 30000);

@@ -203,7 +203,7 @@ TEST(NetworkPrinter, AnswersTheStatusALocalPortOfTheSameModelAndStateReads)
                                testsupport::netwareConfig({printer}, R"({"port": "LPT1:", "model": "PG-03"})")};
     ASSERT_TRUE(sim.ready()) << sim.output();
     sim.must("LPT1:", "toner-low");
-    auto port = plat::port::openPort("LPT1:");
+    auto port = plat::port::openPort(testsupport::rootStore(), "LPT1:");
     ASSERT_TRUE(port.ok()) << port.error().detail;
     const std::string enable = "\x1b\x01@KJL REQUEST STATUS=1\r\n";
     ASSERT_EQ(port.value()->write(std::as_bytes(std::span(enable.data(), enable.size()))),

@@ -22,7 +22,7 @@ namespace {
 
 int connectTo(const std::string& port)
 {
-    auto target = plat::port::portTarget(port);
+    auto target = plat::port::portTarget(testsupport::rootStore(), port);
     if (!target) return -1;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -76,7 +76,8 @@ TEST(VprinterConfig, AMalformedConfigIsRefusedWithAReason)
     }
     auto missing = testsupport::runProgram({VPRINTER_PROGRAM, "run", "/nonexistent.json"});
     EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_EQ(plat::port::portTarget("LPT1:"), std::nullopt) << "nothing was entered in the port map";
+    EXPECT_EQ(plat::port::portTarget(testsupport::rootStore(), "LPT1:"), std::nullopt)
+        << "nothing was entered in the port map";
 }
 
 TEST_F(Robustness, UnknownPortsAndCommandsAreRefusedAndChangeNothing)
@@ -123,7 +124,7 @@ TEST_F(Robustness, AClientThatLeavesMidFrameOrSendsAnOversizedFrameHarmsNoOne)
 
 TEST_F(Robustness, TheLogShowsTheBytesInOrderAndResets)
 {
-    auto port = plat::port::openPort("LPT2:");
+    auto port = plat::port::openPort(testsupport::rootStore(), "LPT2:");
     ASSERT_TRUE(port.ok());
     const std::string first = "\x1b@", second = "AB";
     port.value()->write(std::as_bytes(std::span(first.data(), first.size())));

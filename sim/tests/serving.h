@@ -5,6 +5,7 @@
 
 #include "plat/port/port.h"
 #include "testsupport/simulator.h"
+#include "testsupport/temp_root.h"
 
 namespace simtest {
 
@@ -17,7 +18,7 @@ inline constexpr const char* kTwoPrinters = R"({"printers": [
 inline void expectServing(testsupport::Simulator& sim)
 {
     EXPECT_NE(sim.must("LPT2:", "show").find("model IJ-09"), std::string::npos);
-    auto port = plat::port::openPort("LPT1:");
+    auto port = plat::port::openPort(testsupport::rootStore(), "LPT1:");
     ASSERT_TRUE(port.ok()) << port.error().detail;
     std::byte id[256];
     EXPECT_GT(port.value()->deviceId(id), 0);

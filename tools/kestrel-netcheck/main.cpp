@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plat/base/command_line.h"
+#include "plat/services/program.h"
 #include "rover01.h"
 
 namespace {
@@ -75,6 +76,12 @@ int main(int argc, char** argv)
         std::cerr << "kestrel-netcheck: give one port name (see kestrel-netcheck --help)\n";
         return kUsageError;
     }
+    auto services = plat::openProgramServices();
+    if (!services) {
+        std::cerr << "kestrel-netcheck: " << services.error().detail << '\n';
+        return kUsageError;
+    }
+    Rover01UseServices(services.value().get());
     // The library writes at most 2048 bytes, the terminating zero included.
     std::array<char, 2048> deviceId{};
     const int result = Rover01CheckPrinter(args[0].c_str(), deviceId.data());

@@ -24,6 +24,7 @@
 #include "plat/base/command_line.h"
 #include "plat/heap/heap.h"
 #include "plat/proc/process.h"
+#include "plat/services/program.h"
 #include "plat/shm/shm.h"
 #include "slot_table.h"
 #include "status_page.h"
@@ -330,6 +331,14 @@ int main(int argc, char** argv)
     const std::optional<Options> options = parse(argc, argv, why);
     if (!options) return usage(why);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // scripts follow the lines as they come
+
+    // The process's services, handed to the library: its exports share the store and the spooler.
+    auto services = plat::openProgramServices();
+    if (!services) {
+        std::fprintf(stderr, "kestrel-panel: %s\n", services.error().detail.c_str());
+        return 1;
+    }
+    vWatchcoreUseServices(services.value().get());
 
     int code = 0;
     const std::optional<Found> printer = findPrinter(options->printer, code, why);

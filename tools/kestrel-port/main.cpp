@@ -10,6 +10,7 @@
 
 #include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
+#include "plat/services/program.h"
 #include "vigil/port_channel.h"
 
 namespace {
@@ -73,10 +74,12 @@ int main(int argc, char** argv)
     const std::string& port = args[1];
     if ((command == "write") != (args.size() == 3) || args.size() > 3) return usage("wrong number of arguments");
 
+    auto services = plat::openProgramServices();
+    if (!services) return fail(services.error().detail);
     vigil::NeverCancelled flags;
-    vigil::PortChannel channel(flags, {}, [](std::string_view name, const plat::port::Interrupt* interrupt) {
+    vigil::PortChannel channel(flags, {}, [&](std::string_view name, const plat::port::Interrupt* interrupt) {
         return name.starts_with("/") ? plat::port::openTarget("device:" + std::string(name), interrupt)
-                                     : plat::port::openPort(name, interrupt);
+                                     : services.value()->openPort(name, interrupt);
     });
     char buffer[vigil::PortChannel::kReadBuffer] = {};
     std::uint32_t count = 0;

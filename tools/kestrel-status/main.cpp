@@ -27,6 +27,7 @@
 #include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
 #include "plat/heap/heap.h"
+#include "plat/services/program.h"
 #include "plat/shm/shm.h"
 #include "plat/spool/spooler.h"
 #include "slot_table.h"
@@ -144,7 +145,29 @@ struct Printer {
 
 struct Snapshot {
     std::uint32_t listRunning = 0;
+    const char* spooler = "";  // which spooler serves: "CUPS" or "embedded"
     std::vector<Printer> printers;
+};
+
+// The services the reads go through (handed to the library too), opened once the root has a store:
+// without one nothing has run in this root, and opening it would make one, while this program makes
+// nothing.
+class Reader {
+public:
+    plat::Services* services()
+    {
+        if (m_services) return m_services.get();
+        std::error_code error;
+        if (!std::filesystem::exists(plat::registryFile(), error)) return nullptr;
+        auto opened = plat::openProgramServices();
+        if (!opened) return nullptr;
+        m_services = std::move(opened).value();
+        vWatchcoreUseServices(m_services.get());
+        return m_services.get();
+    }
+
+private:
+    std::unique_ptr<plat::Services> m_services;
 };
 
 std::uint32_t readRunFlag()
@@ -240,13 +263,16 @@ Printer describe(const std::string& name, const std::string& port, int row,
 }
 
 // Everything at one moment; nothing when the spooler's printers cannot be read.
-std::optional<Snapshot> read()
+std::optional<Snapshot> read(Reader& reader)
 {
     Snapshot snapshot;
-    // Without a store nothing has run in this root: no printers, no list program. Opening the store
-    // would make one, and this program makes nothing.
-    std::error_code error;
-    if (!std::filesystem::exists(plat::registryFile(), error)) return snapshot;
+    // Without a store nothing has run in this root: no printers, no list program.
+    plat::Services* services = reader.services();
+    if (services == nullptr) {
+        snapshot.spooler = plat::spool::spoolerName(plat::spool::chooseKind());
+        return snapshot;
+    }
+    snapshot.spooler = plat::spool::spoolerName(services->spoolerKind());
     snapshot.listRunning = readRunFlag();
 
     std::vector<std::pair<int, PrinterEntry>> records;
@@ -316,7 +342,7 @@ void printJson(const Snapshot& s)
 {
     nlohmann::ordered_json doc;
     doc["list_running"] = s.listRunning;
-    doc["spooler"] = plat::spool::spoolerName();
+    doc["spooler"] = s.spooler;
     doc["printers"] = nlohmann::ordered_json::array();
     for (const Printer& p : s.printers) doc["printers"].push_back(toJson(p));
     printJsonLine(doc);
@@ -367,7 +393,7 @@ std::string portText(const Printer& p)
 void printTable(const Snapshot& s)
 {
     std::printf("list program: %s\n", runText(s.listRunning));
-    std::printf("spooler: %s\n", plat::spool::spoolerName());
+    std::printf("spooler: %s\n", s.spooler);
     constexpr std::size_t kColumns = 6;
     std::vector<std::array<std::string, kColumns>> lines{{"NAME", "MONITORING", "STATE", "JOBS", "PORT", "MESSAGE"}};
     for (const Printer& p : s.printers) {
@@ -452,11 +478,11 @@ bool stopRequested(long ms)
     return ::poll(&fd, 1, static_cast<int>(ms)) > 0;
 }
 
-int watch(Snapshot last, const Options& options)
+int watch(Reader& reader, Snapshot last, const Options& options)
 {
     while (!stopRequested(options.intervalMs)) {
         // A spooler that cannot be read for a moment is skipped, not reported as every printer gone.
-        std::optional<Snapshot> now = read();
+        std::optional<Snapshot> now = read(reader);
         if (!now) continue;
         printChanges(last, *now, options.json);
         last = std::move(*now);
@@ -487,7 +513,8 @@ int main(int argc, char** argv)
         ::sigaction(SIGTERM, &action, nullptr);
     }
 
-    std::optional<Snapshot> snapshot = read();
+    Reader reader;
+    std::optional<Snapshot> snapshot = read(reader);
     if (!snapshot) {
         std::fputs("kestrel-status: the spooler's printers cannot be read.\n", stderr);
         return 1;
@@ -497,6 +524,6 @@ int main(int argc, char** argv)
     } else {
         printTable(*snapshot);
     }
-    if (options->watch) return watch(std::move(*snapshot), *options);
+    if (options->watch) return watch(reader, std::move(*snapshot), *options);
     return snapshot->listRunning == 0 ? 3 : 0;
 }

@@ -25,6 +25,7 @@
 #include "plat/base/system_root.h"
 #include "plat/netware/environment.h"
 #include "plat/registry/registry.h"
+#include "plat/services/services.h"
 #include "plat/spool/spooler.h"
 
 namespace {
@@ -518,20 +519,19 @@ int main(int argc, char** argv)
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) return usage("give a command");
-    if (!kind) kind = plat::spool::currentKind();
-    g_spoolerName = plat::spool::spoolerName(*kind);
-    if (*kind == plat::spool::Kind::Cups && args[0] == "install-models") {
+    plat::Services::Options options;
+    options.spooler = kind;
+    auto services = plat::Services::open(options);
+    if (!services) {
+        std::cerr << "spoolctl: " << services.error().detail << '\n';
+        return 1;
+    }
+    g_spoolerName = plat::spool::spoolerName(services.value()->spoolerKind());
+    if (services.value()->spoolerKind() == plat::spool::Kind::Cups && args[0] == "install-models") {
         if (args.size() != 1) return usage("install-models takes no arguments");
         return installPpds();
     }
-    plat::Result<std::unique_ptr<Spooler>> spooler = plat::Error{};
-    if (*kind == plat::spool::Kind::Cups) {
-        auto opened = plat::spool::cups();
-        spooler = opened ? plat::Result<std::unique_ptr<Spooler>>(std::move(opened).value())
-                         : plat::Result<std::unique_ptr<Spooler>>(opened.error());
-    } else {
-        spooler = plat::spool::embedded();
-    }
+    auto spooler = services.value()->spooler();
     if (!spooler) {
         std::cerr << "spoolctl: " << spooler.error().detail << '\n';
         return 1;

@@ -57,7 +57,8 @@ protected:
     static void writeEnvironment(const std::string& text) { std::ofstream(nw::environmentFile()) << text; }
 
     // Fast fixed waits; the reply waits stay at their floor.
-    NetwareLink link{{NODEQRY_DIR, 0.01}};
+    plat::ScaledClock fastClock{0.01};
+    NetwareLink link{{NODEQRY_DIR, &fastClock}};
     Interface printer;
 
     std::string request(NetworkLink::Request kind, bool* ok = nullptr, std::size_t capacity = 2048)
@@ -148,7 +149,7 @@ TEST_F(NetwareLinkTest, WithoutTheAddressLookupProgramTheOpenFails)
 {
     const auto empty = root.path() / "no-programs";
     std::filesystem::create_directory(empty);
-    NetwareLink withoutLookup{{empty, 0.01}};
+    NetwareLink withoutLookup{{empty, &fastClock}};
     EXPECT_FALSE(withoutLookup.open("\\\\FS1\\Q1"));
     EXPECT_EQ(printer.connects, 0);
     EXPECT_TRUE(std::filesystem::is_empty(plat::tmpDir())) << "no lookup file is left behind";
@@ -237,19 +238,20 @@ TEST_F(NetwareLinkTest, AnInterfaceThatDoesNotAnswerFailsTheRequestAfterFiveConn
 TEST_F(NetwareLinkTest, ACloseDuringAPendingRequestCutsItsWaitShort)
 {
     // At this scale a reply's wait lasts minutes: only the close can end the request in time.
-    link.setTimeScale(100);
-    ASSERT_TRUE(link.open("\\\\FS1\\Q1"));
+    const plat::ScaledClock slowClock{100};
+    NetwareLink slow{{NODEQRY_DIR, &slowClock}};
+    ASSERT_TRUE(slow.open("\\\\FS1\\Q1"));
     printer.silentToQueries = true;
     const int queries = printer.queries;
     std::atomic<bool> done{false}, ok{true};
     std::thread requester([&] {
         std::vector<char> buffer(2048);
         std::uint32_t length = 0;
-        ok = link.request(NetworkLink::Request::Status, buffer, length);
+        ok = slow.request(NetworkLink::Request::Status, buffer, length);
         done = true;
     });
     ASSERT_TRUE(testsupport::waitUntil([&] { return printer.queries > queries; }));
-    EXPECT_TRUE(link.close(true));
+    EXPECT_TRUE(slow.close(true));
     requester.join();
     EXPECT_TRUE(done);
     EXPECT_FALSE(ok);
@@ -286,7 +288,7 @@ protected:
     std::uint32_t classify(std::string_view port)
     {
         queuePath.fill('#');
-        return vigil::classifyPort(port, queuePath);
+        return vigil::classifyPort(*plat::registry::Store::forCurrentRoot().value(), port, queuePath);
     }
     std::string path() const { return std::string(queuePath.data()); }
     std::array<char, 512> queuePath{};
@@ -309,7 +311,8 @@ TEST_F(PortClassTest, LptPortsAreLocalUnlessCapturedAndThenNameTheirQueueWithout
     EXPECT_EQ(classify("COM1:"), vigil::kNotServed);
 
     std::array<char, 6> small{};
-    EXPECT_EQ(vigil::classifyPort("LPT2:", small), vigil::kCapturedPort);
+    EXPECT_EQ(vigil::classifyPort(*plat::registry::Store::forCurrentRoot().value(), "LPT2:", small),
+              vigil::kCapturedPort);
     EXPECT_EQ(std::string(small.data()), "\\\\FS1") << "cut to the buffer, zero-terminated";
 }
 

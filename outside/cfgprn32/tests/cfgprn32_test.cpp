@@ -26,7 +26,7 @@ class Cfgprn32 : public testsupport::RootTest {
 protected:
     void SetUp() override
     {
-        auto opened = plat::spool::embedded();
+        auto opened = plat::spool::embedded(testsupport::rootStore());
         ASSERT_TRUE(opened.ok());
         spooler = std::move(opened.value());
         ASSERT_TRUE(spooler->addDriver({"VELTA PG-03", "C:\\WINDOWS\\SYSTEM\\KDRV01.DRV", "Monitor"}).ok());

@@ -48,12 +48,15 @@ TEST_F(Tuneup, YesSendsTheGapSettingToThePrinter)
 
 TEST_F(Tuneup, WithoutAPortItUsesTheSpoolersIJ09)
 {
-    auto spooler = plat::spool::embedded();
+    plat::Services::Options options;
+    options.spooler = plat::spool::Kind::Embedded;
+    plat::Services services(testsupport::rootStore(), options);
+    auto spooler = services.spooler();
     ASSERT_TRUE(spooler.ok());
     spooler.value()->addPort("LPT2:", std::nullopt);
     spooler.value()->addDriver({"VELTA IJ-09", "KIJ09.DRV", ""});
     ASSERT_TRUE(spooler.value()->addPrinter({"Photo", "LPT2:", "VELTA IJ-09"}).ok());
-    auto printers = tuneup::gapPrinters();
+    auto printers = tuneup::gapPrinters(services);
     ASSERT_EQ(printers.size(), 1u);
     EXPECT_EQ(printers[0].port, "LPT2:");
 

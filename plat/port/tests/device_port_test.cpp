@@ -36,13 +36,13 @@ protected:
         ::cfmakeraw(&raw);
         ::tcsetattr(slave, TCSANOW, &raw);
         ::close(slave);
-        ASSERT_TRUE(port::mapPort("LPT1:", std::string("device:") + ::ptsname(master)));
+        ASSERT_TRUE(port::mapPort(testsupport::rootStore(), "LPT1:", std::string("device:") + ::ptsname(master)));
     }
     void TearDown() override { ::close(master); }
 
     std::unique_ptr<port::Port> open(port::Timeouts timeouts = {20ms, 200ms, 200ms})
     {
-        auto opened = port::openPort("lpt1:");
+        auto opened = port::openPort(testsupport::rootStore(), "lpt1:");
         EXPECT_TRUE(opened.ok()) << (opened.ok() ? "" : opened.error().detail);
         if (!opened.ok()) return nullptr;
         EXPECT_TRUE(opened.value()->setTimeouts(timeouts)) << "a tty has serial settings";
@@ -140,21 +140,21 @@ TEST_F(DevicePort, AFifoHasNoSerialSettingsAndIsUsedAnyway)
 
 TEST_F(DevicePort, PortsNotInTheMapOrUnknownTargetsDoNotOpen)
 {
-    EXPECT_FALSE(port::openPort("LPT2:").ok());
-    ASSERT_TRUE(port::mapPort("LPT3:", "serial:/dev/ttyS0"));
-    auto unknown = port::openPort("LPT3:");
+    EXPECT_FALSE(port::openPort(testsupport::rootStore(), "LPT2:").ok());
+    ASSERT_TRUE(port::mapPort(testsupport::rootStore(), "LPT3:", "serial:/dev/ttyS0"));
+    auto unknown = port::openPort(testsupport::rootStore(), "LPT3:");
     ASSERT_FALSE(unknown.ok());
     EXPECT_NE(unknown.error().detail.find("unknown port target"), std::string::npos);
-    ASSERT_TRUE(port::mapPort("LPT4:", "device:/nonexistent/lp0"));
-    EXPECT_FALSE(port::openPort("LPT4:").ok());
-    EXPECT_TRUE(port::unmapPort("LPT4:"));
-    EXPECT_EQ(port::portTarget("LPT4:"), std::nullopt);
+    ASSERT_TRUE(port::mapPort(testsupport::rootStore(), "LPT4:", "device:/nonexistent/lp0"));
+    EXPECT_FALSE(port::openPort(testsupport::rootStore(), "LPT4:").ok());
+    EXPECT_TRUE(port::unmapPort(testsupport::rootStore(), "LPT4:"));
+    EXPECT_EQ(port::portTarget(testsupport::rootStore(), "LPT4:"), std::nullopt);
 }
 
 TEST_F(DevicePort, AnInterruptEndsAReadThatWouldWaitAnHour)
 {
     plat::port::Interrupt interrupt;
-    auto opened = port::openPort("LPT1:", &interrupt);
+    auto opened = port::openPort(testsupport::rootStore(), "LPT1:", &interrupt);
     ASSERT_TRUE(opened.ok()) << opened.error().detail;
     auto& p = *opened.value();
     p.setTimeouts({20ms, 1h, 1h});

@@ -76,8 +76,8 @@ TEST_F(SimPort, AServerThatNeverAnswersTheOpenFailsTheOpen)
 {
     MuteServer server(socketPath(), /*answersOpen=*/false);
     ASSERT_TRUE(server.ok());
-    ASSERT_TRUE(port::mapPort("LPT7:", "sim:" + socketPath()));
-    auto opened = port::openPort("LPT7:");
+    ASSERT_TRUE(port::mapPort(testsupport::rootStore(), "LPT7:", "sim:" + socketPath()));
+    auto opened = port::openPort(testsupport::rootStore(), "LPT7:");
     EXPECT_FALSE(opened.ok()) << "the open gives up after its bound";
 }
 

@@ -14,6 +14,7 @@
 #include "facts/store_names.h"
 #include "plat/port/port.h"
 #include "plat/registry/registry.h"
+#include "plat/services/services.h"
 #include "plat/spool/spooler.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_root.h"
@@ -171,7 +172,7 @@ protected:
     {
         CupsOptions options;
         options.server = (dir / "cups.sock").string();
-        auto made = cups(options);
+        auto made = cups(testsupport::rootStore(), options);
         ASSERT_TRUE(made.ok()) << made.error().detail;
         spooler = std::move(made).value();
     }
@@ -226,12 +227,12 @@ TEST_F(CupsSpoolerTest, ListsQueuesWithTheirDriversAndPorts)
     ASSERT_TRUE(usbQueue);
     ASSERT_EQ(usbQueue->port.rfind("LPT", 0), 0u) << usbQueue->port;
     EXPECT_NE(usbQueue->port, "LPT1:");
-    EXPECT_EQ(plat::port::portTarget(usbQueue->port), "device:/dev/usb/lp7");
+    EXPECT_EQ(plat::port::portTarget(testsupport::rootStore(), usbQueue->port), "device:/dev/usb/lp7");
 
     auto netQueue = find(*spooler, net);
     ASSERT_TRUE(netQueue);
     EXPECT_EQ(netQueue->port, "ipp://192.0.2.1/ipp/print");
-    EXPECT_FALSE(plat::port::portTarget(netQueue->port));
+    EXPECT_FALSE(plat::port::portTarget(testsupport::rootStore(), netQueue->port));
 
     auto drivers = spooler->drivers();
     ASSERT_TRUE(drivers.ok());
@@ -259,7 +260,7 @@ TEST_F(CupsSpoolerTest, ListsQueuesWithTheirDriversAndPorts)
         "KMON01.DLL");
 
     // The mirror is not a printer of the embedded spooler on the same store.
-    auto local = embedded();
+    auto local = embedded(testsupport::rootStore());
     ASSERT_TRUE(local.ok());
     EXPECT_EQ(codeOf(local.value()->printer(sim)), static_cast<int>(Failure::NotFound));
     EXPECT_TRUE(local.value()->printers().value().empty());
@@ -333,7 +334,7 @@ TEST_F(CupsSpoolerTest, SetPortAndSetDriverChangeTheQueue)
     ASSERT_EQ(code(spooler->setPort(name, "velta:/dev/usb/lp2")), 0);
     auto moved = spooler->printer(name);
     ASSERT_TRUE(moved.ok());
-    EXPECT_EQ(plat::port::portTarget(moved.value().port), "device:/dev/usb/lp2");
+    EXPECT_EQ(plat::port::portTarget(testsupport::rootStore(), moved.value().port), "device:/dev/usb/lp2");
 
     ASSERT_EQ(code(spooler->setDriver(name, "VELTA Other")), 0);
     EXPECT_EQ(spooler->printer(name).value().driver, "VELTA Other");
@@ -440,7 +441,7 @@ TEST_F(CupsSpoolerTest, ASchedulerThatDoesNotRunIsAClearFailure)
 {
     CupsOptions options;
     options.server = (root.path() / "no-cupsd.sock").string();
-    auto made = cups(options);
+    auto made = cups(testsupport::rootStore(), options);
     ASSERT_FALSE(made.ok());
     EXPECT_EQ(made.error().code, static_cast<int>(Failure::Unavailable));
     EXPECT_NE(made.error().detail.find("does not answer"), std::string::npos) << made.error().detail;
@@ -502,7 +503,7 @@ TEST_F(OwnSchedulerTest, AReaderHoldsNoSubscriptionAndSeesOtherClientsChanges)
     ASSERT_EQ(lpadmin({"-p", first, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
     CupsOptions options;
     options.snapshotLife = 200ms;
-    auto made = cups(options);
+    auto made = cups(testsupport::rootStore(), options);
     ASSERT_TRUE(made.ok()) << made.error().detail;
     auto& reader = *made.value();
     ASSERT_TRUE(find(reader, first).has_value());
@@ -538,7 +539,7 @@ TEST_F(OwnSchedulerTest, AReaderReadsOnAfterASchedulerRestart)
     ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
     CupsOptions options;
     options.snapshotLife = 200ms;
-    auto made = cups(options);
+    auto made = cups(testsupport::rootStore(), options);
     ASSERT_TRUE(made.ok()) << made.error().detail;
     auto& reader = *made.value();
     ASSERT_TRUE(find(reader, name).has_value());
@@ -572,19 +573,20 @@ TEST_F(OwnSchedulerTest, ASpoolerAskedForChangesHoldsOneSubscriptionUntilItGoes)
 TEST_F(CupsSpoolerTest, TheChoiceFollowsKestrelSpooler)
 {
     ::setenv("KESTREL_SPOOLER", "cups", 1);
-    EXPECT_EQ(currentKind(), Kind::Cups);
-    EXPECT_STREQ(spoolerName(), "CUPS");
-    auto a = current();
-    auto b = current();
+    plat::Services services(testsupport::rootStore());
+    EXPECT_EQ(services.spoolerKind(), Kind::Cups);
+    EXPECT_STREQ(spoolerName(services.spoolerKind()), "CUPS");
+    auto a = services.spooler();
+    auto b = services.spooler();
     ASSERT_TRUE(a.ok()) << a.error().detail;
     ASSERT_TRUE(b.ok());
-    EXPECT_NE(dynamic_cast<CupsSpooler*>(a.value().get()), nullptr) << "queueStates() for the bridge";
-    // Two handles, one spooler: a change through one is seen by the other at once.
-    const std::uint64_t seen = b.value()->changeCount();
+    EXPECT_EQ(a.value(), b.value()) << "one spooler for the process: one watcher, one subscription at most";
+    EXPECT_NE(dynamic_cast<CupsSpooler*>(a.value()), nullptr) << "queueStates() for the bridge";
+    const auto seen = a.value()->changeCount();
     const std::string name = prefix + "shared";
     ASSERT_EQ(code(a.value()->addPrinter({name, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
-    EXPECT_NE(b.value()->changeCount(), seen);
-    EXPECT_TRUE(b.value()->printer(name).ok());
+    EXPECT_NE(a.value()->changeCount(), seen);
+    EXPECT_TRUE(a.value()->printer(name).ok());
     EXPECT_EQ(code(a.value()->deletePrinter(name)), 0);
 }
 
@@ -593,9 +595,10 @@ TEST(SpoolerChoice, WithoutASchedulerItIsTheEmbeddedSpooler)
     testsupport::TempRoot root;
     ::unsetenv("KESTREL_SPOOLER");
     ::setenv("CUPS_SERVER", (root.path() / "no-cupsd.sock").c_str(), 1);
-    EXPECT_EQ(currentKind(), Kind::Embedded);
-    EXPECT_STREQ(spoolerName(), "embedded");
-    EXPECT_TRUE(current().ok());
+    plat::Services services(testsupport::rootStore());
+    EXPECT_EQ(services.spoolerKind(), Kind::Embedded);
+    EXPECT_STREQ(spoolerName(services.spoolerKind()), "embedded");
+    EXPECT_TRUE(services.spooler().ok());
 }
 
 TEST(SpoolerChoice, ARunningSchedulerIsChosen)
@@ -603,7 +606,7 @@ TEST(SpoolerChoice, ARunningSchedulerIsChosen)
     testsupport::TempRoot root;
     ::unsetenv("KESTREL_SPOOLER");
     ::setenv("CUPS_SERVER", (kCupsd / "cups.sock").c_str(), 1);
-    EXPECT_EQ(currentKind(), Kind::Cups);
+    EXPECT_EQ(chooseKind(), Kind::Cups);
 }
 
 TEST_F(CupsSpoolerTest, SpoolctlServesAndNamesTheSpoolerItIsGiven)

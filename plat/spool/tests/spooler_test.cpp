@@ -15,7 +15,7 @@ class EmbeddedSpooler : public testsupport::RootTest {
 protected:
     void SetUp() override
     {
-        auto opened = embedded();
+        auto opened = embedded(testsupport::rootStore());
         ASSERT_TRUE(opened.ok()) << opened.error().detail;
         spooler = std::move(opened).value();
         ASSERT_TRUE(spooler->addMonitor({"VELTA Language Monitor 01", "KMON01.DLL"}).ok());
@@ -101,7 +101,7 @@ TEST_F(EmbeddedSpooler, PrinterDataLivesUnderThePrintersDriverDataKey)
 TEST_F(EmbeddedSpooler, DriversPortsAndThePortMap)
 {
     ASSERT_TRUE(spooler->addPort("LPT2:", "device:/dev/usb/lp0").ok());
-    EXPECT_EQ(plat::port::portTarget("LPT2:"), "device:/dev/usb/lp0");
+    EXPECT_EQ(plat::port::portTarget(testsupport::rootStore(), "LPT2:"), "device:/dev/usb/lp0");
     auto ports = spooler->ports();
     ASSERT_TRUE(ports.ok());
     EXPECT_EQ(ports.value(), (std::vector<std::string>{"\\\\SERVER\\QUEUE", "FILE:", "LPT1:", "LPT2:"}))
@@ -140,7 +140,7 @@ TEST_F(EmbeddedSpooler, FileIsAPortOfEverySpoolerWithoutBeingAdded)
 TEST(EmbeddedSpoolerWithoutPorts, ListsFileAlone)
 {
     testsupport::TempRoot root;
-    auto spooler = embedded();
+    auto spooler = embedded(testsupport::rootStore());
     ASSERT_TRUE(spooler.ok());
     auto ports = spooler.value()->ports();
     ASSERT_TRUE(ports.ok());

@@ -15,7 +15,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim.ready()) << sim.output();
-        ::setenv("KESTREL_NETCHECK_TIME_SCALE", "0.02", 1);  // the program inherits it
+        ::setenv("KESTREL_TEST_TIME_SCALE", "0.02", 1);  // the program inherits it
     }
     static testsupport::ProgramRun netcheck(std::vector<std::string> args)
     {

@@ -100,7 +100,7 @@ class KestrelPanel : public testsupport::RootTest {
 protected:
     void SetUp() override
     {
-        ::setenv("KESTREL_ENGINE_TIME_SCALE", "0.02", 1);
+        ::setenv("KESTREL_TEST_TIME_SCALE", "0.02", 1);
         ::setenv("KESTREL_MESSAGE_BOXES", "stderr", 1);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ASSERT_TRUE(sim.ready()) << sim.output();

@@ -29,7 +29,7 @@ TEST_F(Spoolctl, InstallsTheModelsDriversWithTheirLanguageMonitors)
 {
     auto run = spoolctl({"install-models"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    auto spooler = plat::spool::embedded();
+    auto spooler = plat::spool::embedded(testsupport::rootStore());
     ASSERT_TRUE(spooler.ok());
     auto drivers = spooler.value()->drivers();
     ASSERT_TRUE(drivers.ok());
@@ -51,8 +51,9 @@ TEST_F(Spoolctl, SetsUpPrintersPortsAndJobs)
     ASSERT_EQ(spoolctl({"install-models"}).exitCode, 0);
     ASSERT_EQ(spoolctl({"add-port", "LPT1:", "--sim"}).exitCode, 0);
     ASSERT_EQ(spoolctl({"add-port", "LPT2:", "--device", "/dev/usb/lp0"}).exitCode, 0);
-    EXPECT_EQ(plat::port::portTarget("LPT2:"), "device:/dev/usb/lp0");
-    EXPECT_EQ(plat::port::portTarget("LPT1:"), std::nullopt) << "vprinter maps simulated ports itself";
+    EXPECT_EQ(plat::port::portTarget(testsupport::rootStore(), "LPT2:"), "device:/dev/usb/lp0");
+    EXPECT_EQ(plat::port::portTarget(testsupport::rootStore(), "LPT1:"), std::nullopt)
+        << "vprinter maps simulated ports itself";
     ASSERT_EQ(
         spoolctl({"add-printer", "Office PG-03", "--driver", "VELTA PG-03", "--port", "LPT1:", "--quality", "600"})
             .exitCode,

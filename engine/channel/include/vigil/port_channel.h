@@ -54,9 +54,10 @@ public:
     static constexpr std::size_t kReadBuffer = 2048;  // a read asks for at most 2047 bytes
     static constexpr std::size_t kDeviceIdBuffer = 1024;
 
-    // `interrupt`, when given, must outlive the channel.
-    explicit PortChannel(const RunFlags& flags, ChannelTiming timing = {}, PortOpener opener = &plat::port::openPort,
-                         const plat::port::Interrupt* interrupt = nullptr);
+    // `opener` opens a port by name (the port map of the caller's store); `interrupt`, when given, must
+    // outlive the channel.
+    PortChannel(const RunFlags& flags, ChannelTiming timing, PortOpener opener,
+                const plat::port::Interrupt* interrupt = nullptr);
 
     // 1 when written (or given up because the cancel mode's run flag was cleared), 0 when failed.
     int write(std::string_view port, std::span<const std::byte> bytes, int attempts, CancelMode cancel) const;

@@ -19,8 +19,13 @@
 #include <string>
 #include <string_view>
 
+#include "plat/base/clock.h"
 #include "plat/netware/environment.h"
 #include "vigil/network_link.h"
+
+namespace plat::registry {
+class Store;
+}
 
 namespace vigil {
 
@@ -30,9 +35,10 @@ inline constexpr std::chrono::milliseconds kMinimumReplyWait{250};
 struct NetwareLinkOptions {
     // Where NODEQRY.EXE is looked for; empty: addressLookupDirectory().
     std::filesystem::path programDirectory;
-    // Scales the fixed waits (the 2000 ms between requests) and the IPX time-outs; 1 is real time.
-    // A scaled IPX time-out is never shorter than kMinimumReplyWait, so a reply is not missed.
-    double timeScale = 1.0;
+    // The clock of the fixed waits (the 2000 ms between requests) and the IPX time-outs; the steady
+    // clock when null. A faster clock never makes an IPX time-out shorter than kMinimumReplyWait, so a
+    // reply is not missed. It must outlive the link.
+    const plat::Clock* clock = nullptr;
 };
 
 class NetwareLink final : public NetworkLink {
@@ -54,7 +60,6 @@ public:
     // that holds even when the link was not open at the time (the answer is then false).
     bool close(bool forGood) override;
     bool extendedRequest() const override;
-    void setTimeScale(double scale) override;
 
     // Where the requests go once located: the print server's name and printer number.
     struct Located {
@@ -97,8 +102,9 @@ std::optional<QueuePath> splitQueuePath(std::string_view path);
 
 // How a port is served: 0 not at all, 1 local LPT port, 2 NetWare queue path, 5 LPT port captured to a
 // queue, whose queue path "\\SERVER\QUEUE" then goes to `queuePath` (zero-terminated; cut to fit).
-// The "LPT" and "\\" prefixes are compared case-sensitively.
+// The "LPT" and "\\" prefixes are compared case-sensitively. A queue path is served only while `store`
+// names an installed NetWare print provider.
 enum PortClass : std::uint32_t { kNotServed = 0, kLocalPort = 1, kQueuePath = 2, kCapturedPort = 5 };
-std::uint32_t classifyPort(std::string_view port, std::span<char> queuePath);
+std::uint32_t classifyPort(plat::registry::Store& store, std::string_view port, std::span<char> queuePath);
 
 }  // namespace vigil

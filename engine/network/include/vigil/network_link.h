@@ -23,8 +23,6 @@ public:
     virtual bool close(bool forGood) = 0;
     // Whether the printer's interface offers the extended request.
     virtual bool extendedRequest() const = 0;
-    // The engine's time scale for the link's fixed waits (tests run them faster); 1 is real time.
-    virtual void setTimeScale(double) {}
 };
 
 }  // namespace vigil
