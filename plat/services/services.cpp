@@ -18,8 +18,10 @@ Result<std::unique_ptr<Services>> Services::open(Options options)
 }
 
 Services::Services(registry::Store& store, Options options)
-    : m_store(&store), m_clock(options.clock != nullptr ? options.clock : &steadyClock()),
-      m_options(std::move(options)), m_kind(m_options.spooler)
+    : m_store(&store),
+      m_clock(options.clock != nullptr ? options.clock : &steadyClock()),
+      m_options(std::move(options)),
+      m_kind(m_options.spooler)
 {
 }
 

@@ -62,8 +62,8 @@ private:
     const Clock* m_clock;
     Options m_options;
     std::mutex m_spoolerMutex;
-    std::optional<spool::Kind> m_kind;           // guarded by m_spoolerMutex
-    std::unique_ptr<spool::Spooler> m_spooler;   // guarded by m_spoolerMutex
+    std::optional<spool::Kind> m_kind;          // guarded by m_spoolerMutex
+    std::unique_ptr<spool::Spooler> m_spooler;  // guarded by m_spoolerMutex
 };
 
 // ---- for the C export wrappers of a library, and for nothing else ----------------------------------
