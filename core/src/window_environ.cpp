@@ -232,7 +232,10 @@ int32_t fSetDetailEnviron(const char* printer, const DetailEnviron* record)
         }
     }
     // The engine's copy, which it reads without the detail settings.
-    return watchcore::setDword(store, StoreKey::Vigilmon, p, value::kPaperCheckFlag, record->sizeCheckFlag);
+    if (!watchcore::setDword(store, StoreKey::Vigilmon, p, value::kPaperCheckFlag, record->sizeCheckFlag)) return 0;
+    // The user applied them: they go to the disk now, not at the log's next checkpoint.
+    store.syncToDisk();
+    return 1;
 }
 
 int32_t fSetListBoxTabStops(QWidget* listBox, int32_t* stops, int32_t count)

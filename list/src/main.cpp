@@ -42,6 +42,9 @@ int main(int argc, char** argv)
     plat::Services& shared = *services.value().release();  // for the life of the process
     vWatchcoreUseServices(&shared);
     VigilUseServices(&shared);
+    // What the system committed while no list ran goes to the disk now; the rest at the log's
+    // checkpoints and at the list's end. Nothing else of the system syncs the disk while idle.
+    shared.store().syncToDisk();
 
     fCreateRegistoryNotifySubKey();
     fSetRegistoryKswListRunFlag(1);
@@ -68,5 +71,6 @@ int main(int argc, char** argv)
         if (program.start()) status = app.exec();
     }
     fSetRegistoryKswListRunFlag(0);
+    shared.store().syncToDisk();
     return status;
 }

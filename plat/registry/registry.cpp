@@ -406,7 +406,8 @@ struct Store::Impl {
     }
 
     // Every set is already committed to the store's write-ahead log; syncing that log makes the
-    // commits durable. SQLite hands out the log's file object for exactly this kind of use.
+    // commits survive a crash of the machine. SQLite hands out the log's file object for exactly this
+    // kind of use.
     Status syncLog()
     {
         if (readOnly) return Status::Ok;  // nothing was set, so nothing waits to be made durable
@@ -817,7 +818,14 @@ Status Store::setValue(Root root, std::string_view path, std::string_view name, 
     if (m->setByPath.step() != SQLITE_DONE) return m->storeError("set value");
     if (sqlite3_changes(m->db) == 0) return Status::NotFound;  // no such key
     if (m->counters) m->changed(m->cachedKeyId(root, normal), name);
-    return flush == Flush::Yes ? m->syncLog() : Status::Ok;
+    (void)flush;  // the commit made it a flushed set already
+    return Status::Ok;
+}
+
+Status Store::syncToDisk()
+{
+    std::lock_guard lock(m->mutex);
+    return m->syncLog();
 }
 
 Key::~Key() { close(); }
@@ -880,13 +888,7 @@ Status Key::setDword(std::string_view name, std::uint32_t value)
     return set(name, ValueType::Dword, bytes);
 }
 
-Status Key::flush()
-{
-    if (!isOpen()) return Status::InvalidArgument;
-    auto& m = *m_store->m;
-    std::lock_guard lock(m.mutex);
-    return m.syncLog();
-}
+Status Key::flush() { return isOpen() ? Status::Ok : Status::InvalidArgument; }
 
 Status Key::deleteValue(std::string_view name)
 {

@@ -7,8 +7,12 @@
 //   first writer. A leading or trailing backslash is ignored; an empty component is refused.
 // - Values are typed: DWORD (4 bytes, little-endian), string (bytes, with or without a terminating
 //   zero, exactly as the writer gave them), binary.
-// - A set is visible to every other process as soon as it returns and survives a crash of the writer.
-//   A flush also makes it survive a crash of the machine (the store's log is synced to disk).
+// - A set is visible to every other process as soon as it returns and survives a crash (even kill -9) of
+//   the writer: it is a committed transaction whose pages the kernel holds. That is also all a flush
+//   promises: the system flushes on every status tick, and a sync to the disk on each would wake the disk
+//   many times a second while nothing happens. The disk is synced at the log's checkpoints and when a
+//   caller asks for it (syncToDisk(): the list program's start and end, the user's applied settings), so
+//   a crash of the machine loses at most what changed since the last of those.
 // - Many processes use one store: waiting for another writer is done here (busy time-out and retry),
 //   so no caller ever sees "database is locked".
 // - A store file that is not a store, is damaged or cannot be read is refused with a clear error; it is
@@ -92,7 +96,9 @@ public:
                  ValueType* type = nullptr) const;
     Status set(std::string_view name, ValueType type, std::span<const std::byte> data);
     Status setDword(std::string_view name, std::uint32_t value);
-    // Makes every set done so far survive a crash of the machine, not only of the writer.
+    // Makes every set done so far on this key seen by every process and survive a crash of the writer:
+    // what every set does already, so it only checks that the key is open. (A sync to the disk is
+    // Store::syncToDisk().)
     Status flush();
     Status deleteValue(std::string_view name);
 
@@ -140,10 +146,16 @@ public:
     // is missing. The cheap path for code that reads one value per access.
     Status getValue(Root root, std::string_view path, std::string_view name, std::span<std::byte> buffer,
                     std::uint32_t* size, ValueType* type = nullptr);
-    // Open, one set (and a flush when asked), close, as one call. The key must exist.
+    // Open, one set, close, as one call. The key must exist. Flush says what the caller needs (a flushed
+    // set, as the system's flushed keys want); every set gives it, so it changes nothing.
     enum class Flush { No, Yes };
     Status setValue(Root root, std::string_view path, std::string_view name, ValueType type,
                     std::span<const std::byte> data, Flush flush);
+
+    // Makes everything committed so far, by any process, survive a crash of the machine: the store's log
+    // is synced to the disk. For the moments that matter (a program's start and end, settings the user
+    // applied), never for each change.
+    Status syncToDisk();
 
     const std::filesystem::path& file() const;
 
