@@ -229,7 +229,7 @@ TEST_F(PanelTest, CloseHidesAndTheListsShowRequestBringsItBackOnTheStatusTab)
     EXPECT_EQ(window->currentPage(), 2);
 
     QTest::mouseClick(window->dialog()->findChild<QPushButton*>("c2"), Qt::LeftButton);
-    EXPECT_EQ(entry().HideRequest, 1u);
+    EXPECT_TRUE(eventually([&] { return entry().HideRequest == 1u; }));
     ASSERT_TRUE(eventually([&] { return !window->dialog()->isVisible(); }));
     EXPECT_EQ(entry().MonitorActive, 1u) << "closing the window does not stop monitoring";
 
@@ -270,7 +270,7 @@ TEST_F(PanelTest, AnUnreachablePrinterIsReportedAndTheEngineRestartsUntilItAnswe
     // The engine gives up and asks to be started again; the window restarts it until the printer is back.
     sim.must("LPT1:", "plug");
     EXPECT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
-    EXPECT_TRUE(window->panel().engineReady());
+    EXPECT_TRUE(eventually([&] { return window->panel().engineReady(); }));
 }
 
 TEST_F(PanelTest, BadRecordsShowWhatTheyCanAndNeverCrash)
