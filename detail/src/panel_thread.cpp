@@ -96,8 +96,9 @@ PanelThread::~PanelThread() { stop(); }
 
 void PanelThread::send(std::function<void(PanelDisplay&, const PanelBlocks&)> call)
 {
-    plat::gui::postTo(m_displayObject,
-                      [display = &m_display, blocks = blocksOf(m_panel), call = std::move(call)] { call(*display, blocks); });
+    plat::gui::postTo(m_displayObject, [display = &m_display, blocks = blocksOf(m_panel), call = std::move(call)] {
+        call(*display, blocks);
+    });
 }
 
 void PanelThread::start()
