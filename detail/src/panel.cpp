@@ -412,6 +412,8 @@ void Panel::shutdown()
     m_shutDown = true;
     if (m_engineStarted) {
         if (readEntry()) {
+            // Handed to the sink, which may still be writing it while the engine stops: a spooler that
+            // does not answer holds up neither the engine's stop nor the flags' clearing.
             updateDriverConfig(m_entry, 2);
             if (m_entry.NetworkPort == 1 && m_entry.NetworkKind == 2) NetwareLinkEnd();
         }

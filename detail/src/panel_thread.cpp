@@ -16,13 +16,14 @@ namespace {
 
 constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the panel's thread
 
-PanelBlocks blocksOf(const Panel& panel)
+PanelState stateOf(const Panel& panel)
 {
-    PanelBlocks blocks;
-    std::copy_n(panel.paper(), kPaperWords, blocks.paper.begin());
-    std::copy_n(panel.information(), kInformationWords, blocks.information.begin());
-    blocks.informationCategories = panel.informationCategories();
-    return blocks;
+    PanelState state;
+    state.entry = panel.lastEntry();
+    std::copy_n(panel.paper(), kPaperWords, state.paper.begin());
+    std::copy_n(panel.information(), kInformationWords, state.information.begin());
+    state.informationCategories = panel.informationCategories();
+    return state;
 }
 
 }  // namespace
@@ -35,33 +36,33 @@ public:
 
     void redraw(const PrinterEntry& entry) override
     {
-        m_owner.send([entry](PanelDisplay& d, const PanelBlocks& b) { d.redraw(b, entry); });
+        m_owner.send([entry](PanelDisplay& d) { d.redraw(entry); });
     }
     void selectStatusPage() override
     {
-        m_owner.send([](PanelDisplay& d, const PanelBlocks& b) { d.selectStatusPage(b); });
+        m_owner.send([](PanelDisplay& d) { d.selectStatusPage(); });
     }
     void loadSettings() override { m_owner.readSettings(true); }
     const DetailSettings& settings() const override { return m_settings; }
     void playAlert(const std::string& path) override
     {
-        m_owner.send([path](PanelDisplay& d, const PanelBlocks&) { d.playAlert(path); });
+        m_owner.send([path](PanelDisplay& d) { d.playAlert(path); });
     }
     void updateTray(const PrinterEntry& entry) override
     {
-        m_owner.send([entry](PanelDisplay& d, const PanelBlocks& b) { d.updateTray(b, entry); });
+        m_owner.send([entry](PanelDisplay& d) { d.updateTray(entry); });
     }
     void showWindow(bool activate) override
     {
-        m_owner.send([activate](PanelDisplay& d, const PanelBlocks&) { d.showWindow(activate); });
+        m_owner.send([activate](PanelDisplay& d) { d.showWindow(activate); });
     }
     void hideWindow() override
     {
-        m_owner.send([](PanelDisplay& d, const PanelBlocks&) { d.hideWindow(); });
+        m_owner.send([](PanelDisplay& d) { d.hideWindow(); });
     }
     void bringToFront() override
     {
-        m_owner.send([](PanelDisplay& d, const PanelBlocks&) { d.bringToFront(); });
+        m_owner.send([](PanelDisplay& d) { d.bringToFront(); });
     }
     // Started from here: the queue program is a process, and the entry names the printer.
     void openJobWindow() override
@@ -72,7 +73,7 @@ public:
     void end() override
     {
         m_owner.stopTimersHere();
-        m_owner.send([](PanelDisplay& d, const PanelBlocks&) { d.finished(0); });
+        m_owner.send([](PanelDisplay& d) { d.finished(0); });
     }
 
     DetailSettings m_settings;  // the panel worker's
@@ -94,10 +95,11 @@ PanelThread::PanelThread(int slot, PanelDisplay& display, QObject* displayObject
 
 PanelThread::~PanelThread() { stop(); }
 
-void PanelThread::send(std::function<void(PanelDisplay&, const PanelBlocks&)> call)
+void PanelThread::send(std::function<void(PanelDisplay&)> call)
 {
-    plat::gui::postTo(m_displayObject, [display = &m_display, blocks = blocksOf(m_panel), call = std::move(call)] {
-        call(*display, blocks);
+    plat::gui::postTo(m_displayObject, [display = &m_display, state = stateOf(m_panel), call = std::move(call)] {
+        display->follow(state);
+        call(*display);
     });
 }
 
@@ -114,7 +116,7 @@ void PanelThread::begin()
     // Read ahead, so that a settings page shown before the first load has the stored values.
     readSettings(false);
     if (!m_panel.checkConnection() || !m_panel.start()) {
-        send([](PanelDisplay& d, const PanelBlocks&) { d.finished(1); });
+        send([](PanelDisplay& d) { d.finished(1); });
         return;
     }
     const PrinterEntry& entry = m_panel.lastEntry();
@@ -126,7 +128,7 @@ void PanelThread::begin()
     QObject::connect(m_driverTimer, &QTimer::timeout, m_driverTimer, [this] { m_panel.driverConfigTick(); });
     m_statusTimer->start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer1Period)));
     m_driverTimer->start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer2Period)));
-    send([](PanelDisplay& d, const PanelBlocks& b) { d.started(b); });
+    send([](PanelDisplay& d) { d.started(); });
 }
 
 void PanelThread::readSettings(bool putIntoEffect)
@@ -138,7 +140,7 @@ void PanelThread::readSettings(bool putIntoEffect)
         m_view->m_settings = settings;
         m_panel.update([settings](PrinterEntry& e) { applySettingsToEntry(settings, e); });
     }
-    send([settings, putIntoEffect](PanelDisplay& d, const PanelBlocks&) { d.settingsLoaded(settings, putIntoEffect); });
+    send([settings, putIntoEffect](PanelDisplay& d) { d.settingsLoaded(settings, putIntoEffect); });
 }
 
 void PanelThread::post(std::function<void(Panel&)> action)
@@ -164,7 +166,7 @@ void PanelThread::applySettings(DetailSettings settings)
         m_view->m_settings = settings;
         if (!storeDetailSettings(m_panel.printerName(), settings)) {
             plat::trace("watchpanel: the settings of \"" + m_panel.printerName() + "\" could not be stored");
-            send([](PanelDisplay& d, const PanelBlocks&) { d.settingsNotStored(); });
+            send([](PanelDisplay& d) { d.settingsNotStored(); });
         }
     });
 }

@@ -4,8 +4,7 @@
 // updates, which wait on the spooler, run on a second one (DriverConfigQueue), so a scheduler that
 // stops answering never holds up the printer's own status. The window posts the user's actions here
 // and never waits for them; what the panel decides reaches the window as queued calls on its
-// PanelDisplay, in the order the panel made them, each with a copy of the panel's blocks as they were
-// then.
+// PanelDisplay, in the order the panel made them, each after a copy of what the panel held then.
 //
 // Threads: everything public is for the window's thread; panel() only before start().
 
@@ -25,8 +24,10 @@ class QTimer;
 
 namespace watchpanel {
 
-// The panel's result blocks as the window shows them.
-struct PanelBlocks {
+// What the window shows of the panel: the slot's record as the panel last read it, and its result
+// blocks. The window never reads the slot itself, so it never shares a lock with the panel's thread.
+struct PanelState {
+    PrinterEntry entry{};
     std::array<std::int32_t, kPaperWords> paper{};
     std::array<std::int32_t, kInformationWords> information{};
     int informationCategories = 0;
@@ -36,20 +37,22 @@ struct PanelBlocks {
 class PanelDisplay {
 public:
     virtual ~PanelDisplay() = default;
-    virtual void redraw(const PanelBlocks& blocks, const PrinterEntry& entry) = 0;
-    virtual void selectStatusPage(const PanelBlocks& blocks) = 0;
+    // What the panel held when it made the call that follows: comes before each of the calls below.
+    virtual void follow(const PanelState& state) = 0;
+    virtual void redraw(const PrinterEntry& entry) = 0;
+    virtual void selectStatusPage() = 0;
     // The printer's stored settings. `putIntoEffect`: the panel loaded them (the first tick, each
     // show) and the settings page takes them now; otherwise they were only read ahead, at the start.
     virtual void settingsLoaded(const DetailSettings& settings, bool putIntoEffect) = 0;
     // The settings handed to applySettings() could not be stored.
     virtual void settingsNotStored() = 0;
     virtual void playAlert(const std::string& path) = 0;
-    virtual void updateTray(const PanelBlocks& blocks, const PrinterEntry& entry) = 0;
+    virtual void updateTray(const PrinterEntry& entry) = 0;
     virtual void showWindow(bool activate) = 0;
     virtual void hideWindow() = 0;
     virtual void bringToFront() = 0;
     // The connection is checked, the engine started and the timers run.
-    virtual void started(const PanelBlocks& blocks) = 0;
+    virtual void started() = 0;
     // The program is to end: 0 on the list program's close request, 1 when the panel could not start
     // (the slot then says why, as far as it could be written).
     virtual void finished(int exitCode) = 0;
@@ -95,7 +98,7 @@ private:
     class QueuedView;
 
     // Worker thread.
-    void send(std::function<void(PanelDisplay&, const PanelBlocks&)> call);
+    void send(std::function<void(PanelDisplay&)> call);
     void begin();
     void readSettings(bool putIntoEffect);
     void stopTimersHere();

@@ -110,7 +110,7 @@ QString windowTitle(const std::string& printer, const QString& dialogTitle)
 }
 
 PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound)
-    : m_slot(slot), m_sound(std::move(sound)), m_thread(slot, *this, this)
+    : m_sound(std::move(sound)), m_thread(slot, *this, this)
 {
     connect(&m_tray, &PanelTray::doubleClicked, this,
             [this] { m_thread.post([](Panel& panel) { panel.foregroundRequested(); }); });
@@ -153,13 +153,10 @@ bool PanelWindow::start()
     m_printer = panel.printerName();
     m_family = panel.family();
     const PrinterEntry entry = panel.lastEntry();
-    if (!m_access.attach(m_slot)) {
-        panel.failInitialisation();
-        return false;
-    }
+    m_state.entry = entry;
     // The paper rows of the model, as the panel's start presets them, until the panel sends its own.
-    presetEquipment(entry.ModelCode, m_blocks.paper.data(), m_blocks.information.data());
-    m_blocks.informationCategories = m_family == facts::Family::Page ? 10 : 0;
+    presetEquipment(entry.ModelCode, m_state.paper.data(), m_state.information.data());
+    m_state.informationCategories = m_family == facts::Family::Page ? 10 : 0;
     if (!buildTabs() || !buildPages()) {
         panel.failInitialisation();
         return false;
@@ -170,9 +167,8 @@ bool PanelWindow::start()
     return true;
 }
 
-void PanelWindow::started(const PanelBlocks& blocks)
+void PanelWindow::started()
 {
-    m_blocks = blocks;
     if (currentPage() == 0) selectPage(0);  // the header as the connection check left the entry
 }
 
@@ -252,12 +248,11 @@ void PanelWindow::selectPage(int kind)
     }
     PrinterEntry entry{};
     if (readEntry(entry)) fillHeader(m_dialog.get(), entry);
-    applyChanges(paperVisibility(static_cast<std::uint32_t>(m_family), m_blocks.paper.data()), false);
+    applyChanges(paperVisibility(static_cast<std::uint32_t>(m_family), m_state.paper.data()), false);
 }
 
-void PanelWindow::selectStatusPage(const PanelBlocks& blocks)
+void PanelWindow::selectStatusPage()
 {
-    m_blocks = blocks;
     {
         const QSignalBlocker quiet(m_tabs);
         m_switching = true;
@@ -346,22 +341,21 @@ void PanelWindow::applyChanges(const Changes& changes, bool stopAtMissing)
     }
 }
 
-void PanelWindow::redraw(const PanelBlocks& blocks, const PrinterEntry& entry)
+void PanelWindow::redraw(const PrinterEntry& entry)
 {
-    m_blocks = blocks;
     if (currentPage() != 0) return;
     int explanation = 0;
     const auto family = static_cast<std::uint32_t>(m_family);
     PrinterEntry shown = entry;
     shown.PrinterFamily = family;
-    const Changes status = statusChanges(shown, m_blocks.paper.data(), &explanation);
+    const Changes status = statusChanges(shown, m_state.paper.data(), &explanation);
     applyChanges(status, false);
     if (explanation != 0) {
         m_explanation = explanation;
         m_thread.post([explanation](Panel& panel) { panel.setExplanation(explanation); });
     }
-    applyChanges(paperTexts(shown, m_blocks.paper.data()), true);
-    applyChanges(levelPictures(family, m_blocks.paper.data()), false);
+    applyChanges(paperTexts(shown, m_state.paper.data()), true);
+    applyChanges(levelPictures(family, m_state.paper.data()), false);
     describeLevels();
     // The picture says what the message says, for those who cannot see it.
     if (auto* picture = control(1305)) {
@@ -616,12 +610,11 @@ void PanelWindow::playAlert(const std::string& path)
     if (m_sound) m_sound->play(path);
 }
 
-void PanelWindow::updateTray(const PanelBlocks& blocks, const PrinterEntry& entry)
+void PanelWindow::updateTray(const PrinterEntry& entry)
 {
-    m_blocks = blocks;
     m_tray.setShown(entry.MonitorFlag != 0);
     if (entry.MessageIndex >= entry.MessageCount) return;
-    const std::optional<std::string> message = statusMessage(entry, m_blocks.paper.data());
+    const std::optional<std::string> message = statusMessage(entry, m_state.paper.data());
     if (!message) return;
     m_tray.update(trayIconNumber(entry.SelectIcon, static_cast<int>(entry.PrinterState)),
                   trayTooltip(m_printer, *message));

@@ -2,8 +2,8 @@
 // The detail window: the main dialog of template 1200 with its tabs and the pages the section list
 // creates over the placeholder. It shows what the Panel decides and passes the user's actions back to
 // it; the Panel with its timers runs on the program's panel thread (panel_thread.h), so nothing here
-// calls the store, the spooler, a port or the engine, or waits for them. The window reads the slot's
-// record itself (shared memory) where a page needs it.
+// calls the store, the spooler, a port or the engine, or waits for them. Where a page needs the slot's
+// record it takes the copy the panel sent last.
 
 #include <QObject>
 #include <QPointer>
@@ -57,22 +57,28 @@ public:
     void end();
 
     // PanelDisplay
-    void redraw(const PanelBlocks& blocks, const PrinterEntry& entry) override;
-    void selectStatusPage(const PanelBlocks& blocks) override;
+    void follow(const PanelState& state) override { m_state = state; }
+    void redraw(const PrinterEntry& entry) override;
+    void selectStatusPage() override;
     void settingsLoaded(const DetailSettings& settings, bool putIntoEffect) override;
     void settingsNotStored() override { m_settings.storeFailed(); }
     void playAlert(const std::string& path) override;
-    void updateTray(const PanelBlocks& blocks, const PrinterEntry& entry) override;
+    void updateTray(const PrinterEntry& entry) override;
     void showWindow(bool activate) override;
     void hideWindow() override;
     void bringToFront() override;
-    void started(const PanelBlocks& blocks) override;
+    void started() override;
     void finished(int exitCode) override { finish(exitCode); }
 
     // SettingsHost
     std::string printerName() const override { return m_printer; }
     facts::Family family() const override { return m_family; }
-    bool readEntry(PrinterEntry& entry) override { return m_access.read(entry); }
+    // The record as the panel sent it last (the panel reads the slot again for every action it runs).
+    bool readEntry(PrinterEntry& entry) override
+    {
+        entry = m_state.entry;
+        return true;
+    }
     bool updateEntry(const std::function<void(PrinterEntry&)>& change) override;
     void setAlwaysOnTop(bool on) override;
     void setTrayShown(bool shown) override;
@@ -89,9 +95,9 @@ public:
     std::int32_t moveHead(const std::string& port) override;
 
     // InfoHost
-    const std::int32_t* informationBlock() const override { return m_blocks.information.data(); }
-    const std::int32_t* paperBlock() const override { return m_blocks.paper.data(); }
-    int informationCategoryCount() const override { return m_blocks.informationCategories; }
+    const std::int32_t* informationBlock() const override { return m_state.information.data(); }
+    const std::int32_t* paperBlock() const override { return m_state.paper.data(); }
+    int informationCategoryCount() const override { return m_state.informationCategories; }
     std::string icCardName(const std::string& printer, int slot) override;
 
 signals:
@@ -119,15 +125,13 @@ private:
     void finish(int exitCode);
     QWidget* control(int number) const;
 
-    int m_slot;
     // What the pages follow, from the slot when the window starts and then as the panel sends it.
     std::string m_printer;
     facts::Family m_family = facts::Family::Page;
-    PanelBlocks m_blocks;
+    PanelState m_state;
     int m_explanation = 0;                   // the string behind the troubleshooting button
     std::optional<DetailSettings> m_stored;  // the printer's settings as the panel last read them
     std::map<int, std::string> m_cardNames;  // IC card names by card slot, as last read
-    EntryAccess m_access;                    // the window's own view of the slot, for reading
     SettingsWidget m_settings{*this};
     ToolsWidget m_tools{*this};
     InfoWidget m_info{*this};

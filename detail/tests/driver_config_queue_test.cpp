@@ -45,8 +45,8 @@ protected:
     void run(DriverConfigRequest& request)
     {
         std::unique_lock lock(m_mutex);
-        m_seen.push_back({request.mode, request.paper[0], request.information[11],
-                          std::this_thread::get_id() == m_caller});
+        m_seen.push_back(
+            {request.mode, request.paper[0], request.information[11], std::this_thread::get_id() == m_caller});
         m_changed.notify_all();
         m_changed.wait(lock, [&] { return m_open; });
         request.information[11] = 600;
