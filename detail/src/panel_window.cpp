@@ -574,7 +574,7 @@ void PanelWindow::startPrinterSetup(const std::string& driverFile, const std::st
     if (m_setupAsked) return;
     m_setupAsked = true;
     m_thread.askSpooler(printer, [this, driverFile, printer, port](bool listed) {
-        if (!listed) plat::trace("printer setup: the spooler does not answer for \"" + printer + "\"");
+        if (!listed) plat::trace("printer setup: the spooler does not answer, or has no \"" + printer + "\"");
         if (listed && !m_ended) openPrinterSetup(m_dialog.get(), driverFile, printer, port);
         m_setupAsked = false;
     });
