@@ -54,6 +54,11 @@ void InfoWidget::pageSelected()
     showCategory(m_categories->currentRow());
 }
 
+void InfoWidget::refresh()
+{
+    if (m_categories) showCategory(m_categories->currentRow());
+}
+
 void InfoWidget::showCategory(int row)
 {
     if (!m_details) return;

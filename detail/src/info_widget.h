@@ -25,7 +25,8 @@ public:
     // How many information categories the printer's family has (0 without an information page).
     virtual int informationCategoryCount() const = 0;
     virtual bool readEntry(PrinterEntry& entry) = 0;
-    // The IC card name the store holds for the printer's card slot.
+    // The IC card name the store holds for the printer's card slot. The window answers from what it
+    // has read off its thread, and calls refresh() when it has read more.
     virtual std::string icCardName(const std::string& printer, int slot) = 0;
 };
 
@@ -37,6 +38,8 @@ public:
     void attach(QWidget* page);
     // The page became current: lists the categories and shows the first.
     void pageSelected();
+    // Shows the selected category's lines again (the host has learnt more).
+    void refresh();
 
 private:
     void showCategory(int row);

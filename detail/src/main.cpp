@@ -62,7 +62,9 @@ int main(int argc, char** argv)
     app.setQuitOnLastWindowClosed(false);  // "閉じる" only hides; the list program ends us
 
     watchpanel::PanelWindow window(*slot);
-    QObject::connect(&window, &watchpanel::PanelWindow::ended, &app, &QApplication::quit, Qt::QueuedConnection);
+    QObject::connect(
+        &window, &watchpanel::PanelWindow::ended, &app, [&app, &window] { app.exit(window.exitCode()); },
+        Qt::QueuedConnection);
     // SIGTERM (the list program's last resort) ends the window cleanly, the engine stopped first.
     plat::gui::onTermination(&app, [&window] { window.end(); });
 

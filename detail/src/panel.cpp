@@ -275,7 +275,19 @@ void Panel::statusTick()
 void Panel::driverConfigTick()
 {
     if (!m_engineReady || !readEntry()) return;
-    fUpDateDriverConfig(&m_entry, m_paper, m_information, m_lastReply, m_driverBlock, 1);
+    updateDriverConfig(m_entry, 1);
+}
+
+void Panel::updateDriverConfig(const PrinterEntry& entry, std::uint32_t mode)
+{
+    DriverConfigRequest request;
+    request.entry = entry;
+    std::copy(std::begin(m_paper), std::end(m_paper), request.paper.begin());
+    std::copy(std::begin(m_information), std::end(m_information), request.information.begin());
+    std::copy(std::begin(m_lastReply), std::end(m_lastReply), request.lastReply.begin());
+    std::copy(std::begin(m_driverBlock), std::end(m_driverBlock), request.driverBlock.begin());
+    request.mode = mode;
+    m_driverConfig.update(request);
 }
 
 bool Panel::refresh()
@@ -295,7 +307,7 @@ bool Panel::refresh()
     if (!write(base, entry)) return false;
     if (auto sound = m_alertRule.soundFor(entry, m_view.settings())) m_view.playAlert(*sound);
     m_view.updateTray(entry);
-    fUpDateDriverConfig(&entry, m_paper, m_information, m_lastReply, m_driverBlock, 0);
+    updateDriverConfig(entry, 0);
     return true;
 }
 
@@ -400,7 +412,9 @@ void Panel::shutdown()
     m_shutDown = true;
     if (m_engineStarted) {
         if (readEntry()) {
-            fUpDateDriverConfig(&m_entry, m_paper, m_information, m_lastReply, m_driverBlock, 2);
+            // Handed to the sink, which may still be writing it while the engine stops: a spooler that
+            // does not answer holds up neither the engine's stop nor the flags' clearing.
+            updateDriverConfig(m_entry, 2);
             if (m_entry.NetworkPort == 1 && m_entry.NetworkKind == 2) NetwareLinkEnd();
         }
         DeleteStThreads();

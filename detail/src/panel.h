@@ -2,8 +2,15 @@
 // The detail program's state and rules, without a window: attaching to the printer's slot, starting and
 // restarting the engine, the status timer's tick (readiness, the printer status flag, the retry rule,
 // the display rules, the status refresh) and the shutdown order. What the user sees goes through
-// PanelView, which the window implements and tests may fake.
+// PanelView, and the driver-configuration updates through DriverConfigSink; the program puts a queued
+// proxy of its window and a queue on a thread of its own behind them (panel_thread.h), tests may fake
+// them.
+//
+// Threads: a Panel is used by one thread at a time (the program's panel worker once started);
+// engineReady() may be read from any thread.
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,6 +22,7 @@
 
 namespace watchpanel {
 
+// What the user sees. The program's implementation queues each call to its window, in order.
 class PanelView {
 public:
     virtual ~PanelView() = default;
@@ -22,7 +30,8 @@ public:
     virtual void redraw(const PrinterEntry& entry) = 0;
     // Selects tab 0 and the status page, its paper rows set up for the current paper block.
     virtual void selectStatusPage() = 0;
-    // Loads the settings page's values from the store.
+    // Loads the settings page's values from the store and puts them into effect (the entry's copies of
+    // them before this returns).
     virtual void loadSettings() = 0;
     // The settings as last loaded or applied; the alert rule follows them.
     virtual const DetailSettings& settings() const = 0;
@@ -38,6 +47,25 @@ public:
     virtual void openJobWindow() = 0;
     // Ends the program's main window; the program then ends.
     virtual void end() = 0;
+};
+
+// What a driver-configuration update (fUpDateDriverConfig) is given: copies of the panel's state, so
+// that it can run on another thread while the panel goes on.
+struct DriverConfigRequest {
+    PrinterEntry entry{};
+    std::array<std::int32_t, kPaperWords> paper{};
+    std::array<std::int32_t, kInformationWords> information{};
+    std::array<char, 1024> lastReply{};
+    std::array<std::intptr_t, 2> driverBlock{};
+    std::uint32_t mode = 0;  // 0 after a changed status, 1 on the driver-configuration timer, 2 at the end
+};
+
+// Where the panel sends its driver-configuration updates: they list the spooler's printers and set
+// their printer data, which may wait seconds for the spooler, so the program runs them elsewhere.
+class DriverConfigSink {
+public:
+    virtual ~DriverConfigSink() = default;
+    virtual void update(const DriverConfigRequest& request) = 0;
 };
 
 // The slot's record, read and written whole. A write keeps what the list program requested since the
@@ -64,7 +92,10 @@ private:
 
 class Panel {
 public:
-    Panel(int slot, PanelView& view) : m_slot(slot), m_view(view) {}
+    Panel(int slot, PanelView& view, DriverConfigSink& driverConfig)
+        : m_slot(slot), m_view(view), m_driverConfig(driverConfig)
+    {
+    }
     ~Panel();
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
@@ -103,7 +134,7 @@ public:
     const std::int32_t* paper() const { return m_paper; }
     const std::int32_t* information() const { return m_information; }
     int informationCategories() const { return m_informationCategories; }
-    bool engineReady() const { return m_engineReady; }
+    bool engineReady() const { return m_engineReady.load(); }
     bool shown() const { return m_shown; }
     int explanation() const { return m_driverBlock[1]; }
     // The status page redraw reports the explanation of the message it showed.
@@ -125,9 +156,11 @@ private:
     void serveJobWindowRequest();
     void report(std::uint32_t state);
     void showAtTabZero(bool activate);
+    void updateDriverConfig(const PrinterEntry& entry, std::uint32_t mode);
 
     int m_slot;
     PanelView& m_view;
+    DriverConfigSink& m_driverConfig;
     facts::Family m_family = facts::Family::Page;
     EntryAccess m_access;
     PrinterEntry m_entry{};
@@ -139,7 +172,8 @@ private:
     int m_informationCategories = 0;
     AlertRule m_alertRule;
     OpenRules m_openRules;
-    bool m_engineStarted = false, m_engineReady = false, m_firstRefreshDone = false;
+    bool m_engineStarted = false, m_firstRefreshDone = false;
+    std::atomic<bool> m_engineReady{false};
     bool m_shown = false, m_inDisplayRules = false, m_ended = false, m_shutDown = false;
 };
 

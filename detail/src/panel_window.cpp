@@ -35,7 +35,8 @@ namespace {
 constexpr int kPlaceholder = 1202;
 constexpr uint32_t kCommandBase = 1;
 constexpr const char* kTemplates = ":/ui/";
-constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the GUI thread
+// The card slots an information block can hold (its slot count is never trusted beyond them).
+constexpr int kCardSlots = 5;
 
 constexpr const char* kTroubleshootingCaption = "ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(\x1eT\x1fﾄ)...";
 constexpr const char* kInkGuideCaption =
@@ -108,22 +109,18 @@ QString windowTitle(const std::string& printer, const QString& dialogTitle)
     return fromUtf8(printer) + dialogTitle.left(30);
 }
 
-PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound) : m_panel(slot, *this), m_sound(std::move(sound))
+PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound)
+    : m_sound(std::move(sound)), m_thread(slot, *this, this)
 {
-    m_statusTimer.setTimerType(Qt::CoarseTimer);
-    m_driverTimer.setTimerType(Qt::VeryCoarseTimer);
-    connect(&m_statusTimer, &QTimer::timeout, this, [this] { m_panel.statusTick(); });
-    connect(&m_driverTimer, &QTimer::timeout, this, [this] { m_panel.driverConfigTick(); });
-    connect(&m_tray, &PanelTray::doubleClicked, this, [this] { m_panel.foregroundRequested(); });
+    connect(&m_tray, &PanelTray::doubleClicked, this,
+            [this] { m_thread.post([](Panel& panel) { panel.foregroundRequested(); }); });
     m_sound->onFinished([this] { m_settings.soundFinished(); });
 }
 
 PanelWindow::~PanelWindow()
 {
-    m_statusTimer.stop();
-    m_driverTimer.stop();
     m_tools.finish();  // the engine stays up until a head move has returned
-    m_panel.shutdown();
+    m_thread.stop();
     if (m_sectionMade) fDeleteDlgSection(&m_section);
     m_dialog.reset();
 }
@@ -144,37 +141,42 @@ bool PanelWindow::start()
     m_dialog->addAction(about);
     m_dialog->setContextMenuPolicy(Qt::ActionsContextMenu);
     if (auto* close = numbered<QPushButton>(m_dialog.get(), 2)) {
-        connect(close, &QPushButton::clicked, this, [this] { m_panel.closePressed(); });
+        connect(close, &QPushButton::clicked, this, &PanelWindow::closePressed);
     }
     if (auto* help = numbered<QPushButton>(m_dialog.get(), 57670)) {
         connect(help, &QPushButton::clicked, this, [this] { kestrel::openHelp(m_helpContext); });
     }
 
-    if (!m_panel.attach()) return false;
-    installDefaultSounds();
-    linkGapTool();
+    // The slot is shared memory, no store: the panel is attached here, before its thread takes it.
+    Panel& panel = m_thread.panel();
+    if (!panel.attach()) return false;
+    m_printer = panel.printerName();
+    m_family = panel.family();
+    const PrinterEntry entry = panel.lastEntry();
+    m_state.entry = entry;
+    // The paper rows of the model, as the panel's start presets them, until the panel sends its own.
+    presetEquipment(entry.ModelCode, m_state.paper.data(), m_state.information.data());
+    m_state.informationCategories = m_family == facts::Family::Page ? 10 : 0;
     if (!buildTabs() || !buildPages()) {
-        m_panel.failInitialisation();
+        panel.failInitialisation();
         return false;
     }
-    if (!m_panel.checkConnection()) return false;
-
-    const QString ownTitle = m_dialog->windowTitle();
-    if (!m_panel.start()) return false;
-    m_dialog->setWindowTitle(windowTitle(m_panel.printerName(), ownTitle));
+    m_dialog->setWindowTitle(windowTitle(m_printer, m_dialog->windowTitle()));
     selectPage(0);  // the header and the paper rows of the model, before the printer first answers
-
-    const PrinterEntry& entry = m_panel.lastEntry();
-    m_statusTimer.start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer1Period)));
-    m_driverTimer.start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer2Period)));
+    m_thread.start();
     return true;
+}
+
+void PanelWindow::started()
+{
+    if (currentPage() == 0) selectPage(0);  // the header as the connection check left the entry
 }
 
 bool PanelWindow::buildTabs()
 {
     m_tabs = numbered<QTabWidget>(m_dialog.get(), 1201);
     if (m_tabs == nullptr) return false;
-    const bool four = m_panel.family() == facts::Family::Page;
+    const bool four = m_family == facts::Family::Page;
     m_tabPages = four ? std::vector<int>{0, 1, 2, 3} : std::vector<int>{0, 2, 3};
     static constexpr int kIcons[] = {700, 701, 702, 703};
     const int textBase = four ? 10010 : 10020, tipBase = four ? 10030 : 10040;
@@ -197,7 +199,7 @@ bool PanelWindow::buildPages()
     if (fInitDlgSection(&m_section, kCommandBase, m_dialog.get(), kPlaceholder, nullptr) == 0) return false;
     m_sectionMade = true;
     fSetDlgSectionThreshold(&m_section, 1, 1);
-    const PageSet& set = kPageSets[static_cast<int>(m_panel.family())];
+    const PageSet& set = kPageSets[static_cast<int>(m_family)];
     for (int kind : m_tabPages) {
         const char* name = kind == 0 ? set.status : kind == 1 ? "#1600" : kind == 2 ? "#1700" : set.tools;
         if (iAddDlgSectionCategory(&m_section, kTemplates, name, kind, 1, 0) == 0) return false;
@@ -220,19 +222,21 @@ void PanelWindow::tabChanged(int index)
     if (iGetDlgSectionCurrentID(&m_section) == kSettingsPage && m_tabPages[index] != kSettingsPage)
         m_settings.pageLeft();
     selectPage(m_tabPages[index]);
-    if (m_tabPages[index] == 0) m_panel.redrawNow();
+    if (m_tabPages[index] == 0) m_thread.post([](Panel& panel) { panel.redrawNow(); });
 }
 
 void PanelWindow::selectPage(int kind)
 {
     fSelectDlgSectionCategory(&m_section, kind);
-    m_helpContext = kind == 0 ? kPageSets[static_cast<int>(m_panel.family())].statusHelp : kPageHelp[kind];
+    m_helpContext = kind == 0 ? kPageSets[static_cast<int>(m_family)].statusHelp : kPageHelp[kind];
     if (kind == kSettingsPage) m_settings.pageSelected();
     if (kind == kToolsPage) m_tools.pageSelected();
     if (kind == kInformationPage) {
         DlgSectionCategory* category = pseccatGetDlgSectionCategory(&m_section, kind);
-        if (category != nullptr && m_panel.readEntry()) fillHeader(category->page, m_panel.lastEntry());
+        PrinterEntry entry{};
+        if (category != nullptr && readEntry(entry)) fillHeader(category->page, entry);
         m_info.pageSelected();
+        readCardNames();
     }
     if (kind != 0) return;
     // The section list gives a page its template texts again when it is shown.
@@ -242,8 +246,9 @@ void PanelWindow::selectPage(int kind)
     if (auto* guide = numbered<QPushButton>(m_dialog.get(), 1339)) {
         guide->setText(kestrel::displayText(kInkGuideCaption, true));
     }
-    if (m_panel.readEntry()) fillHeader(m_dialog.get(), m_panel.lastEntry());
-    applyChanges(paperVisibility(static_cast<std::uint32_t>(m_panel.family()), m_panel.paper()), false);
+    PrinterEntry entry{};
+    if (readEntry(entry)) fillHeader(m_dialog.get(), entry);
+    applyChanges(paperVisibility(static_cast<std::uint32_t>(m_family), m_state.paper.data()), false);
 }
 
 void PanelWindow::selectStatusPage()
@@ -340,14 +345,17 @@ void PanelWindow::redraw(const PrinterEntry& entry)
 {
     if (currentPage() != 0) return;
     int explanation = 0;
-    const auto family = static_cast<std::uint32_t>(m_panel.family());
+    const auto family = static_cast<std::uint32_t>(m_family);
     PrinterEntry shown = entry;
     shown.PrinterFamily = family;
-    const Changes status = statusChanges(shown, m_panel.paper(), &explanation);
+    const Changes status = statusChanges(shown, m_state.paper.data(), &explanation);
     applyChanges(status, false);
-    if (explanation != 0) m_panel.setExplanation(explanation);
-    applyChanges(paperTexts(shown, m_panel.paper()), true);
-    applyChanges(levelPictures(family, m_panel.paper()), false);
+    if (explanation != 0) {
+        m_explanation = explanation;
+        m_thread.post([explanation](Panel& panel) { panel.setExplanation(explanation); });
+    }
+    applyChanges(paperTexts(shown, m_state.paper.data()), true);
+    applyChanges(levelPictures(family, m_state.paper.data()), false);
     describeLevels();
     // The picture says what the message says, for those who cannot see it.
     if (auto* picture = control(1305)) {
@@ -387,28 +395,36 @@ void PanelWindow::bringToFront()
     m_dialog->activateWindow();
 }
 
-void PanelWindow::end()
+void PanelWindow::end() { finish(0); }
+
+void PanelWindow::finish(int exitCode)
 {
     if (m_ended) return;
     m_ended = true;
-    m_statusTimer.stop();
-    m_driverTimer.stop();
+    m_exitCode = exitCode;
+    m_thread.stopTimers();
     // A box or dialog the user left open must not keep the program alive.
     for (QDialog* open : m_dialog->findChildren<QDialog*>()) open->reject();
     m_dialog->hide();
     emit ended();
 }
 
+void PanelWindow::closePressed()
+{
+    m_thread.post([](Panel& panel) { panel.closePressed(); });
+}
+
 void PanelWindow::openTroubleshooting()
 {
-    if (!m_panel.readEntry()) return;
+    PrinterEntry entry{};
+    if (!readEntry(entry)) return;
     auto box = loadTemplate(2100, m_dialog.get());
     auto* dialog = qobject_cast<QDialog*>(box.get());
     if (dialog == nullptr) return;
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    fillHeader(dialog, m_panel.lastEntry());
+    fillHeader(dialog, entry);
     if (auto* explanation = numbered<QPlainTextEdit>(dialog, 2101)) {
-        explanation->setPlainText(kestrel::displayText(text(m_panel.explanation()).value_or("")));
+        explanation->setPlainText(kestrel::displayText(text(m_explanation).value_or("")));
     }
     if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     dialog->exec();
@@ -416,8 +432,9 @@ void PanelWindow::openTroubleshooting()
 
 void PanelWindow::openInkGuide()
 {
-    if (!m_panel.readEntry()) return;
-    showInkGuide(m_dialog.get(), std::string(fieldText(m_panel.lastEntry().ModelFullName)));
+    PrinterEntry entry{};
+    if (!readEntry(entry)) return;
+    showInkGuide(m_dialog.get(), std::string(fieldText(entry.ModelFullName)));
 }
 
 void PanelWindow::openAbout()
@@ -437,7 +454,7 @@ void PanelWindow::contextHelp()
     bool numberedName = false;
     const int number = focus == nullptr ? 0 : focus->objectName().mid(1).toInt(&numberedName);
     if (!numberedName) return;
-    const int context = currentPage() == 0 ? controlHelp(m_panel.family(), number) : 0;
+    const int context = currentPage() == 0 ? controlHelp(m_family, number) : 0;
     if (context != 0) kestrel::openHelp(context);
 }
 
@@ -455,7 +472,7 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event)
             // The caption's close button hides the window like "閉じる"; only the list program ends it.
             if (!m_ended) {
                 event->ignore();
-                m_panel.closePressed();
+                closePressed();
                 return true;
             }
             return false;
@@ -464,7 +481,7 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (watched == m_dialog.get() && key->key() == Qt::Key_Escape) {
-            m_panel.closePressed();
+            closePressed();
             return true;
         }
         if (watched == m_dialog.get() && key->key() == Qt::Key_F1) {
@@ -488,12 +505,31 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-void PanelWindow::loadSettings() { m_settings.loadFromStore(); }
-
-bool PanelWindow::readEntry(PrinterEntry& entry)
+void PanelWindow::settingsLoaded(const DetailSettings& settings, bool putIntoEffect)
 {
-    if (!m_panel.readEntry()) return false;
-    entry = m_panel.lastEntry();
+    m_stored = settings;
+    if (putIntoEffect) m_settings.loadFromStore();
+}
+
+DetailSettings PanelWindow::loadSettings(const std::string&, facts::Family)
+{
+    if (m_stored) return *m_stored;
+    // Not read yet (the panel reads them ahead as it starts): the page shows the fallbacks until the
+    // panel has loaded the stored ones, which then take their place.
+    m_thread.loadSettings();
+    return {};
+}
+
+bool PanelWindow::storeSettings(const std::string&, const DetailSettings& settings)
+{
+    m_stored = settings;
+    m_thread.applySettings(settings);
+    return true;  // a refusal comes back as settingsNotStored()
+}
+
+bool PanelWindow::updateEntry(const std::function<void(PrinterEntry&)>& change)
+{
+    m_thread.post([change](Panel& panel) { panel.update(change); });
     return true;
 }
 
@@ -512,7 +548,7 @@ void PanelWindow::setAlwaysOnTop(bool on)
 void PanelWindow::setTrayShown(bool shown)
 {
     m_tray.setShown(shown);
-    if (m_panel.readEntry()) updateTray(m_panel.lastEntry());
+    m_thread.refreshTray();  // its icon and tooltip from the entry the settings were written to
 }
 
 int PanelWindow::chooseTrayIconSet(int current) { return watchpanel::chooseTrayIconSet(m_dialog.get(), current); }
@@ -524,20 +560,49 @@ std::optional<std::string> PanelWindow::chooseSoundFile(const std::string& folde
 
 int PanelWindow::waveFormatPicture(const std::string& path) { return watchpanel::waveFormatPicture(path); }
 
-void PanelWindow::startJobWindow(const std::string& printer) { watchpanel::openJobWindow(printer); }
+void PanelWindow::startJobWindow(const std::string& printer)
+{
+    m_thread.post([printer](Panel&) { watchpanel::openJobWindow(printer); });
+}
 
 void PanelWindow::startPrinterSetup(const std::string& driverFile, const std::string& printer, const std::string& port)
 {
-    openPrinterSetup(m_dialog.get(), driverFile, printer, port);
+    // The setup library shows its dialog on this thread and reads the spooler from there. So it is
+    // called only once the spooler has just answered for the printer, on the panel's spooler thread:
+    // a scheduler that does not answer keeps the dialog away instead of freezing the window (and the
+    // library would show nothing for an unanswered printer anyway).
+    if (m_setupAsked) return;
+    m_setupAsked = true;
+    m_thread.askSpooler(printer, [this, driverFile, printer, port](bool listed) {
+        if (!listed) plat::trace("printer setup: the spooler does not answer, or has no \"" + printer + "\"");
+        if (listed && !m_ended) openPrinterSetup(m_dialog.get(), driverFile, printer, port);
+        m_setupAsked = false;
+    });
 }
 
 std::int32_t PanelWindow::moveHead(const std::string& port) { return ActHeadFunc(port.c_str()); }
 
-std::string PanelWindow::icCardName(const std::string& printer, int slot)
+std::string PanelWindow::icCardName(const std::string&, int slot)
 {
-    char name[256] = {};
-    if (fGetRegistoryIcCardNameOnSlot(printer.c_str(), name, 255, static_cast<std::uint32_t>(slot)) == 0) return {};
-    return std::string(name, strnlen(name, sizeof name));
+    const auto it = m_cardNames.find(slot);
+    return it == m_cardNames.end() ? std::string() : it->second;
+}
+
+void PanelWindow::readCardNames()
+{
+    m_thread.post([this, printer = m_printer](Panel&) {
+        std::map<int, std::string> names;
+        for (int slot = 0; slot < kCardSlots; ++slot) {
+            char name[256] = {};
+            if (fGetRegistoryIcCardNameOnSlot(printer.c_str(), name, 255, static_cast<std::uint32_t>(slot)) != 0)
+                names[slot] = std::string(name, strnlen(name, sizeof name));
+        }
+        plat::gui::postTo(this, [this, names] {
+            if (names == m_cardNames) return;
+            m_cardNames = names;
+            if (currentPage() == kInformationPage) m_info.refresh();
+        });
+    });
 }
 
 void PanelWindow::playAlert(const std::string& path)
@@ -549,10 +614,10 @@ void PanelWindow::updateTray(const PrinterEntry& entry)
 {
     m_tray.setShown(entry.MonitorFlag != 0);
     if (entry.MessageIndex >= entry.MessageCount) return;
-    const std::optional<std::string> message = statusMessage(entry, m_panel.paper());
+    const std::optional<std::string> message = statusMessage(entry, m_state.paper.data());
     if (!message) return;
     m_tray.update(trayIconNumber(entry.SelectIcon, static_cast<int>(entry.PrinterState)),
-                  trayTooltip(m_panel.printerName(), *message));
+                  trayTooltip(m_printer, *message));
 }
 
 }  // namespace watchpanel

@@ -1,16 +1,20 @@
 #pragma once
-// The detail window: the main dialog of template 1200 with its tabs, the pages the section list creates
-// over the placeholder, and the two timers. It shows what Panel decides and passes the user's actions
-// back to it; nothing here waits on a port or a process.
+// The detail window: the main dialog of template 1200 with its tabs and the pages the section list
+// creates over the placeholder. It shows what the Panel decides and passes the user's actions back to
+// it; the Panel with its timers runs on the program's panel thread (panel_thread.h), so nothing here
+// calls the store, the spooler, a port or the engine, or waits for them. Where a page needs the slot's
+// record it takes the copy the panel sent last.
 
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "info_widget.h"
 #include "panel.h"
+#include "panel_thread.h"
 #include "settings_widget.h"
 #include "sound.h"
 #include "tools_widget.h"
@@ -23,19 +27,22 @@ class QWidget;
 
 namespace watchpanel {
 
-class PanelWindow : public QObject, public PanelView, public SettingsHost, public ToolsHost, public InfoHost {
+class PanelWindow : public QObject, public PanelDisplay, public SettingsHost, public ToolsHost, public InfoHost {
     Q_OBJECT
 public:
     // `sound` plays the alerts and the settings page's tests; the desktop's by default.
     explicit PanelWindow(int slot, std::unique_ptr<Sound> sound = makeDesktopSound());
+    // Waits for a head move and for the panel's shutdown: the engine is stopped when it returns.
     ~PanelWindow() override;
 
-    // Builds the window, attaches to the slot and starts the engine and the timers. False when the
-    // program is to end at once (the slot then says why, as far as it can be written).
+    // Builds the window, attaches to the slot and hands the panel to its thread, which starts the
+    // engine and the timers. False when the program is to end at once (the slot then says why, as far
+    // as it can be written); a start that fails later ends the window with exit code 1.
     bool start();
 
     QDialog* dialog() const { return m_dialog.get(); }
-    Panel& panel() { return m_panel; }
+    // The panel runs on its own thread: only engineReady() may be read from here.
+    Panel& panel() { return m_thread.panel(); }
     // The page kind of the current tab: 0 status, 1 information, 2 settings, 3 tools.
     int currentPage() const;
     PanelTray& tray() { return m_tray; }
@@ -43,27 +50,44 @@ public:
     ToolsWidget& toolsPage() { return m_tools; }
     InfoWidget& informationPage() { return m_info; }
     int helpContext() const { return m_helpContext; }
+    // What the program returns once ended() was emitted.
+    int exitCode() const { return m_exitCode; }
 
-    // PanelView
+    // Ends the window (SIGTERM): the program ends with it.
+    void end();
+
+    // PanelDisplay
+    void follow(const PanelState& state) override { m_state = state; }
     void redraw(const PrinterEntry& entry) override;
     void selectStatusPage() override;
-    void loadSettings() override;
-    const DetailSettings& settings() const override { return m_settings.applied(); }
+    void settingsLoaded(const DetailSettings& settings, bool putIntoEffect) override;
+    void settingsNotStored() override { m_settings.storeFailed(); }
     void playAlert(const std::string& path) override;
     void updateTray(const PrinterEntry& entry) override;
-    void openJobWindow() override { m_tools.openJobList(); }
+    void showWindow(bool activate) override;
+    void hideWindow() override;
+    void bringToFront() override;
+    void started() override;
+    void finished(int exitCode) override { finish(exitCode); }
 
     // SettingsHost
-    std::string printerName() const override { return m_panel.printerName(); }
-    facts::Family family() const override { return m_panel.family(); }
-    bool readEntry(PrinterEntry& entry) override;
-    bool updateEntry(const std::function<void(PrinterEntry&)>& change) override { return m_panel.update(change); }
+    std::string printerName() const override { return m_printer; }
+    facts::Family family() const override { return m_family; }
+    // The record as the panel sent it last (the panel reads the slot again for every action it runs).
+    bool readEntry(PrinterEntry& entry) override
+    {
+        entry = m_state.entry;
+        return true;
+    }
+    bool updateEntry(const std::function<void(PrinterEntry&)>& change) override;
     void setAlwaysOnTop(bool on) override;
     void setTrayShown(bool shown) override;
     Sound& sound() override { return *m_sound; }
     int chooseTrayIconSet(int current) override;
     std::optional<std::string> chooseSoundFile(const std::string& folder) override;
     int waveFormatPicture(const std::string& path) override;
+    DetailSettings loadSettings(const std::string& printer, facts::Family family) override;
+    bool storeSettings(const std::string& printer, const DetailSettings& settings) override;
 
     // ToolsHost
     void startJobWindow(const std::string& printer) override;
@@ -71,17 +95,13 @@ public:
     std::int32_t moveHead(const std::string& port) override;
 
     // InfoHost
-    const std::int32_t* informationBlock() const override { return m_panel.information(); }
-    const std::int32_t* paperBlock() const override { return m_panel.paper(); }
-    int informationCategoryCount() const override { return m_panel.informationCategories(); }
+    const std::int32_t* informationBlock() const override { return m_state.information.data(); }
+    const std::int32_t* paperBlock() const override { return m_state.paper.data(); }
+    int informationCategoryCount() const override { return m_state.informationCategories; }
     std::string icCardName(const std::string& printer, int slot) override;
-    void showWindow(bool activate) override;
-    void hideWindow() override;
-    void bringToFront() override;
-    void end() override;
 
 signals:
-    // The window has ended; the program ends with it.
+    // The window has ended; the program ends with it (exitCode()).
     void ended();
 
 protected:
@@ -96,13 +116,22 @@ private:
     void fillHeader(QWidget* root, const PrinterEntry& entry);
     void applyChanges(const Changes& changes, bool stopAtMissing);
     void describeLevels();
+    void closePressed();
+    void readCardNames();
     void openTroubleshooting();
     void openInkGuide();
     void openAbout();
     void contextHelp();
+    void finish(int exitCode);
     QWidget* control(int number) const;
 
-    Panel m_panel;
+    // What the pages follow, from the slot when the window starts and then as the panel sends it.
+    std::string m_printer;
+    facts::Family m_family = facts::Family::Page;
+    PanelState m_state;
+    int m_explanation = 0;                   // the string behind the troubleshooting button
+    std::optional<DetailSettings> m_stored;  // the printer's settings as the panel last read them
+    std::map<int, std::string> m_cardNames;  // IC card names by card slot, as last read
     SettingsWidget m_settings{*this};
     ToolsWidget m_tools{*this};
     InfoWidget m_info{*this};
@@ -117,7 +146,10 @@ private:
     int m_helpContext = 0;
     bool m_switching = false;
     bool m_ended = false;
-    QTimer m_statusTimer, m_driverTimer;
+    bool m_setupAsked = false;  // a printer setup waits for the spooler's answer or shows its dialog
+    int m_exitCode = 0;
+    // Last: its workers stop first, while everything the panel sends to still exists.
+    PanelThread m_thread;
 };
 
 // The window title: the printer's name and the dialog's own title, of which at most 30 characters.

@@ -164,18 +164,21 @@ void SettingsPage::showValues(const DetailSettings& s)
     c.applyEnabled = s.applyPending;
 }
 
+void applySettingsToEntry(const DetailSettings& s, PrinterEntry& e)
+{
+    e.StatusInterval = s.intervalMs;
+    e.PrintOpenFlag = s.openWhenPrinting ? 1 : 0;
+    e.ErrorOpenFlag = s.openOnError ? 1 : 0;
+    e.SizeCheckFlag = s.sizeCheck ? 1 : 0;
+    e.OptionBits =
+        static_cast<std::uint16_t>(s.sizeCheck ? (e.OptionBits | kSizeCheckBit) : (e.OptionBits & ~kSizeCheckBit));
+    e.MonitorFlag = s.monitor ? 1 : 0;
+    if (s.monitor) e.SelectIcon = static_cast<std::uint16_t>(s.iconSet);
+}
+
 void SettingsPage::putIntoEffect(const DetailSettings& s)
 {
-    m_host.updateEntry([&s](PrinterEntry& e) {
-        e.StatusInterval = s.intervalMs;
-        e.PrintOpenFlag = s.openWhenPrinting ? 1 : 0;
-        e.ErrorOpenFlag = s.openOnError ? 1 : 0;
-        e.SizeCheckFlag = s.sizeCheck ? 1 : 0;
-        e.OptionBits =
-            static_cast<std::uint16_t>(s.sizeCheck ? (e.OptionBits | kSizeCheckBit) : (e.OptionBits & ~kSizeCheckBit));
-        e.MonitorFlag = s.monitor ? 1 : 0;
-        if (s.monitor) e.SelectIcon = static_cast<std::uint16_t>(s.iconSet);
-    });
+    m_host.updateEntry([s](PrinterEntry& e) { applySettingsToEntry(s, e); });
     m_host.setAlwaysOnTop(s.topMost);
     m_host.setTrayShown(s.monitor);
 }
@@ -432,6 +435,12 @@ void SettingsPage::apply()
     }
     m_controls.applyEnabled = false;
     m_controls.focus = kFocusNext;
+}
+
+void SettingsPage::storeFailed()
+{
+    m_record.applyPending = true;
+    if (m_current) m_controls.applyEnabled = true;
 }
 
 }  // namespace watchpanel

@@ -32,7 +32,8 @@ public:
     virtual facts::Family family() const = 0;
     // The slot's record; false when it cannot be read.
     virtual bool readEntry(PrinterEntry& entry) = 0;
-    // Reads the slot's record, lets `change` edit it and writes it back; false when it cannot.
+    // Reads the slot's record, lets `change` edit it and writes it back; false when it cannot. The
+    // window may run `change` later, on its panel's thread: it must own what it uses.
     virtual bool updateEntry(const std::function<void(PrinterEntry&)>& change) = 0;
     // The detail window keeps or loses its always-on-top position, without moving or resizing. Called on
     // every load and each time the page is selected: cheap, and no flicker, when nothing changes.
@@ -53,11 +54,16 @@ public:
     {
         return loadDetailSettings(printer, family);
     }
+    // The window may store them later, off its thread: it then answers true and, when the store
+    // refuses them, calls SettingsPage::storeFailed().
     virtual bool storeSettings(const std::string& printer, const DetailSettings& settings)
     {
         return storeDetailSettings(printer, settings);
     }
 };
+
+// The settings' copies in the slot's record (interval, open rules, size check, tray icon).
+void applySettingsToEntry(const DetailSettings& settings, PrinterEntry& entry);
 
 // Control numbers of the page.
 namespace settings_control {
@@ -157,6 +163,9 @@ public:
     void soundFinished();
     // "更新". Ignored when the entry cannot be read.
     void apply();
+    // The settings "更新" handed to the host were not stored after all: "更新" stays, so the user can
+    // try again.
+    void storeFailed();
 
     // The folder the sound list was filled from ("" when it shows the media folder for no sound).
     const std::string& soundFolder() const { return m_folder; }

@@ -184,6 +184,12 @@ void SettingsWidget::soundFinished()
     render();
 }
 
+void SettingsWidget::storeFailed()
+{
+    m_state.storeFailed();
+    render();
+}
+
 void SettingsWidget::render()
 {
     if (!m_page) return;

@@ -10,6 +10,7 @@
 //     when another page becomes current: pageLeft() (before or after the switch);
 //   - on the first status tick and whenever the window is shown: loadFromStore();
 //   - when the window's Sound reports an end: soundFinished();
+//   - when the settings "更新" handed to the host were not stored: storeFailed();
 //   - the alert rule reads applied().
 
 #include <QObject>
@@ -41,6 +42,8 @@ public:
     void pageLeft();
     void loadFromStore();
     void soundFinished();
+    // The settings "更新" handed over were not stored after all.
+    void storeFailed();
 
     const DetailSettings& applied() const { return m_state.applied(); }
     SettingsPage& state() { return m_state; }

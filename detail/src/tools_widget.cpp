@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QIcon>
 #include <QLabel>
-#include <QMetaObject>
 #include <QWidget>
 
 #include "plat/base/trace.h"
@@ -36,7 +35,7 @@ ToolsWidget::~ToolsWidget() { finish(); }
 
 void ToolsWidget::finish()
 {
-    if (m_worker.joinable()) m_worker.join();
+    if (m_worker) m_worker->stop();
 }
 
 QWidget* ToolsWidget::control(int number) const
@@ -125,14 +124,13 @@ void ToolsWidget::moveHead()
     if (!m_host.readEntry(entry)) return;
     const std::optional<std::string> port = headMovePort(entry);
     if (!port) return;
-    if (m_worker.joinable()) m_worker.join();  // the last move has ended: its result was delivered
+    if (!m_worker) m_worker = std::make_unique<plat::gui::Worker>("watchpanel-head");
     m_moving = true;
     applyEnabling();
-    m_worker = std::thread([this, port = *port] {
+    m_worker->post([this, port = *port] {
         const std::int32_t result = m_host.moveHead(port);
         // Delivered on the GUI thread; dropped with this object if the window ends first.
-        QMetaObject::invokeMethod(
-            this, [this, result] { headMoveEnded(result); }, Qt::QueuedConnection);
+        plat::gui::postTo(this, [this, result] { headMoveEnded(result); });
     });
 }
 

@@ -3,15 +3,17 @@
 // makes the page's widget tree when the page is shown and may destroy it later, so this object lives as
 // long as the window and is attached to each new tree.
 //
-// The head move takes seconds: it runs on a thread of its own while the window keeps answering, and its
-// button stays disabled, with a busy cursor, until the engine returns.
+// The head move takes seconds (a slow printer, the engine's port time-outs): it runs on a worker of its
+// own, made for the first move, while the window keeps answering and the panel goes on with the
+// printer's status; its button stays disabled, with a busy cursor, until the engine returns.
 
 #include <QObject>
 #include <QPointer>
 #include <atomic>
 #include <cstdint>
-#include <thread>
+#include <memory>
 
+#include "plat/gui/worker.h"
 #include "tools_page.h"
 
 class QWidget;
@@ -50,7 +52,7 @@ private:
 
     ToolsHost& m_host;
     QPointer<QWidget> m_page;
-    std::thread m_worker;
+    std::unique_ptr<plat::gui::Worker> m_worker;  // null until the first move; stopped by finish()
     std::atomic<bool> m_moving{false};
     bool m_headOffered = true;
 };

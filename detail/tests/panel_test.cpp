@@ -229,7 +229,7 @@ TEST_F(PanelTest, CloseHidesAndTheListsShowRequestBringsItBackOnTheStatusTab)
     EXPECT_EQ(window->currentPage(), 2);
 
     QTest::mouseClick(window->dialog()->findChild<QPushButton*>("c2"), Qt::LeftButton);
-    EXPECT_EQ(entry().HideRequest, 1u);
+    EXPECT_TRUE(eventually([&] { return entry().HideRequest == 1u; }));
     ASSERT_TRUE(eventually([&] { return !window->dialog()->isVisible(); }));
     EXPECT_EQ(entry().MonitorActive, 1u) << "closing the window does not stop monitoring";
 
@@ -270,7 +270,7 @@ TEST_F(PanelTest, AnUnreachablePrinterIsReportedAndTheEngineRestartsUntilItAnswe
     // The engine gives up and asks to be started again; the window restarts it until the printer is back.
     sim.must("LPT1:", "plug");
     EXPECT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
-    EXPECT_TRUE(window->panel().engineReady());
+    EXPECT_TRUE(eventually([&] { return window->panel().engineReady(); }));
 }
 
 TEST_F(PanelTest, BadRecordsShowWhatTheyCanAndNeverCrash)
@@ -353,6 +353,39 @@ TEST_F(PanelTest, KeysWalkTheTabsAroundAndTroubleshootingExplains)
     QTest::mouseClick(trouble, Qt::LeftButton);
     EXPECT_EQ(explanation, QString::fromUtf8("プリンタカバーを閉じると、エラー状態が自動的に解除されます。"));
     EXPECT_EQ(name, "Office");
+}
+
+// The setup library reads the spooler on the GUI thread: the window calls it once the spooler has
+// answered for the printer on the program's spooler thread, and then with the entry's names.
+TEST_F(PanelTest, ThePrinterSetupOpensOverTheWindowOnceTheSpoolerHasAnsweredForThePrinter)
+{
+    addPrinter("Forms", "LPT3:", facts::Code::DM02);
+    change([](PrinterEntry& e) { e.HideRequest = 0; });
+    startWindow();
+    tabs()->setCurrentIndex(2);  // the tools page of an impact printer
+    auto* setup = window->dialog()->findChild<QPushButton*>("c1805");
+    ASSERT_NE(setup, nullptr);
+    ASSERT_TRUE(setup->isEnabled());
+    QString printer, port;
+    QWidget* owner = nullptr;
+    // The dialog is modal: look at it from inside its own event loop, then close it.
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QDialog*>(w);
+            if (dialog == nullptr || dialog->objectName() != "cfgprn32Dialog" || !dialog->isVisible()) continue;
+            if (auto* label = dialog->findChild<QLabel*>("printer")) printer = label->text();
+            if (auto* label = dialog->findChild<QLabel*>("port")) port = label->text();
+            owner = dialog->parentWidget();
+            dialog->reject();
+        }
+    });
+    look.start(20);
+    setup->click();
+    ASSERT_TRUE(eventually([&] { return !printer.isEmpty(); })) << "no setup dialog";
+    EXPECT_EQ(printer, "Forms");
+    EXPECT_EQ(port, "LPT3:");
+    EXPECT_EQ(owner, window->dialog());
 }
 
 TEST_F(PanelTest, MessageBoxesAskedForOnOtherThreadsAreShownByTheGuiThread)

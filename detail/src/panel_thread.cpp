@@ -1,0 +1,206 @@
+#include "panel_thread.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <utility>
+
+#include "outside_programs.h"
+#include "plat/base/trace.h"
+#include "settings_page.h"
+#include "sound.h"
+#include "watchcore.h"
+
+namespace watchpanel {
+
+namespace {
+
+constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the panel's thread
+
+PanelState stateOf(const Panel& panel)
+{
+    PanelState state;
+    state.entry = panel.lastEntry();
+    std::copy_n(panel.paper(), kPaperWords, state.paper.begin());
+    std::copy_n(panel.information(), kInformationWords, state.information.begin());
+    state.informationCategories = panel.informationCategories();
+    return state;
+}
+
+}  // namespace
+
+// The panel's view of the window, on the panel's thread: each call goes to the window queued, in order.
+// The settings the alert rule follows are kept here.
+class PanelThread::QueuedView final : public PanelView {
+public:
+    explicit QueuedView(PanelThread& owner) : m_owner(owner) {}
+
+    void redraw(const PrinterEntry& entry) override
+    {
+        m_owner.send([entry](PanelDisplay& d) { d.redraw(entry); });
+    }
+    void selectStatusPage() override
+    {
+        m_owner.send([](PanelDisplay& d) { d.selectStatusPage(); });
+    }
+    void loadSettings() override { m_owner.readSettings(true); }
+    const DetailSettings& settings() const override { return m_settings; }
+    void playAlert(const std::string& path) override
+    {
+        m_owner.send([path](PanelDisplay& d) { d.playAlert(path); });
+    }
+    void updateTray(const PrinterEntry& entry) override
+    {
+        m_owner.send([entry](PanelDisplay& d) { d.updateTray(entry); });
+    }
+    void showWindow(bool activate) override
+    {
+        m_owner.send([activate](PanelDisplay& d) { d.showWindow(activate); });
+    }
+    void hideWindow() override
+    {
+        m_owner.send([](PanelDisplay& d) { d.hideWindow(); });
+    }
+    void bringToFront() override
+    {
+        m_owner.send([](PanelDisplay& d) { d.bringToFront(); });
+    }
+    // Started from here: the queue program is a process, and the entry names the printer.
+    void openJobWindow() override
+    {
+        if (!m_owner.m_panel.readEntry()) return;
+        watchpanel::openJobWindow(std::string(fieldText(m_owner.m_panel.lastEntry().PrinterName)));
+    }
+    void end() override
+    {
+        m_owner.stopTimersHere();
+        m_owner.send([](PanelDisplay& d) { d.finished(0); });
+    }
+
+    DetailSettings m_settings;  // the panel worker's
+
+private:
+    PanelThread& m_owner;
+};
+
+PanelThread::PanelThread(int slot, PanelDisplay& display, QObject* displayObject)
+    : m_display(display),
+      m_displayObject(displayObject),
+      m_spoolWorker("watchpanel-spool"),
+      m_driverConfig(m_spoolWorker),
+      m_view(std::make_unique<QueuedView>(*this)),
+      m_panel(slot, *m_view, m_driverConfig),
+      m_worker("watchpanel-panel")
+{
+}
+
+PanelThread::~PanelThread() { stop(); }
+
+void PanelThread::send(std::function<void(PanelDisplay&)> call)
+{
+    plat::gui::postTo(m_displayObject, [display = &m_display, state = stateOf(m_panel), call = std::move(call)] {
+        display->follow(state);
+        call(*display);
+    });
+}
+
+void PanelThread::start()
+{
+    m_worker.post([this] { begin(); });
+}
+
+void PanelThread::begin()
+{
+    // The program's files in the root: the default sounds, and the gap tool where the engine looks.
+    installDefaultSounds();
+    linkGapTool();
+    // Read ahead, so that a settings page shown before the first load has the stored values.
+    readSettings(false);
+    if (!m_panel.checkConnection() || !m_panel.start()) {
+        send([](PanelDisplay& d) { d.finished(1); });
+        return;
+    }
+    const PrinterEntry& entry = m_panel.lastEntry();
+    m_statusTimer = new QTimer(m_worker.context());
+    m_statusTimer->setTimerType(Qt::CoarseTimer);
+    QObject::connect(m_statusTimer, &QTimer::timeout, m_statusTimer, [this] { m_panel.statusTick(); });
+    m_driverTimer = new QTimer(m_worker.context());
+    m_driverTimer->setTimerType(Qt::VeryCoarseTimer);
+    QObject::connect(m_driverTimer, &QTimer::timeout, m_driverTimer, [this] { m_panel.driverConfigTick(); });
+    m_statusTimer->start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer1Period)));
+    m_driverTimer->start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer2Period)));
+    send([](PanelDisplay& d) { d.started(); });
+}
+
+void PanelThread::readSettings(bool putIntoEffect)
+{
+    DetailSettings settings = loadDetailSettings(m_panel.printerName(), m_panel.family());
+    settings.applyPending = false;
+    if (putIntoEffect) {
+        // The rules of this tick act on them already: the alert rule, and the open rules on the entry.
+        m_view->m_settings = settings;
+        m_panel.update([settings](PrinterEntry& e) { applySettingsToEntry(settings, e); });
+    }
+    send([settings, putIntoEffect](PanelDisplay& d) { d.settingsLoaded(settings, putIntoEffect); });
+}
+
+void PanelThread::post(std::function<void(Panel&)> action)
+{
+    m_worker.post([this, action = std::move(action)] { action(m_panel); });
+}
+
+void PanelThread::refreshTray()
+{
+    m_worker.post([this] {
+        if (m_panel.readEntry()) m_view->updateTray(m_panel.lastEntry());
+    });
+}
+
+void PanelThread::loadSettings()
+{
+    m_worker.post([this] { readSettings(true); });
+}
+
+void PanelThread::applySettings(DetailSettings settings)
+{
+    m_worker.post([this, settings = std::move(settings)] {
+        m_view->m_settings = settings;
+        if (!storeDetailSettings(m_panel.printerName(), settings)) {
+            plat::trace("watchpanel: the settings of \"" + m_panel.printerName() + "\" could not be stored");
+            send([](PanelDisplay& d) { d.settingsNotStored(); });
+        }
+    });
+}
+
+void PanelThread::askSpooler(std::string printer, std::function<void(bool)> answer)
+{
+    m_spoolWorker.post([this, printer = std::move(printer), answer = std::move(answer)] {
+        const bool listed = fCheckPrinter(printer.c_str()) != 0;
+        plat::gui::postTo(m_displayObject, [answer, listed] { answer(listed); });
+    });
+}
+
+void PanelThread::stopTimers()
+{
+    m_worker.post([this] { stopTimersHere(); });
+}
+
+void PanelThread::stopTimersHere()
+{
+    if (m_statusTimer != nullptr) m_statusTimer->stop();
+    if (m_driverTimer != nullptr) m_driverTimer->stop();
+}
+
+void PanelThread::stop()
+{
+    if (m_stopped) return;
+    m_stopped = true;
+    m_worker.post([this] {
+        stopTimersHere();
+        m_panel.shutdown();
+    });
+    m_worker.stop();
+    // The last update, which the shutdown queued, is written before this returns.
+    m_spoolWorker.stop();
+}
+
+}  // namespace watchpanel
