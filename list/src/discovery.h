@@ -27,6 +27,7 @@ struct Row {
     int printerState = -1;  // the record's PrinterState once shown, -1 for none
     int jobCount = -1;      // jobs in its queue once shown, -1 for none
 
+    bool operator==(const Row&) const = default;
     bool monitorable() const { return slot != kNoSlot; }
     // The item parameter of the list: the slot in the high half, the row in the low half; negative
     // for a row that cannot be monitored.

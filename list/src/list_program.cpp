@@ -8,6 +8,7 @@
 #include "bridge_runner.h"
 #include "list_window.h"
 #include "plat/base/trace.h"
+#include "plat/gui/worker.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
 #include "watchcore.h"
@@ -16,6 +17,9 @@ namespace watchlist {
 namespace {
 
 constexpr int kTimerPeriods[] = {500, 700, 1000};
+// The window shows at once when its stored placement is read; should the worker be held up that long,
+// it shows at its default placement and takes the stored one when it comes.
+constexpr auto kShowBound = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -42,33 +46,52 @@ ListProgram::ListProgram(plat::Services& services, std::string programDirectory,
       m_programDirectory(std::move(programDirectory)),
       m_quiet(quiet),
       m_programs((std::filesystem::path(m_programDirectory) / "watchpanel.exe").string()),
-      m_poller(m_items, m_slots, [this] { rebuild(true); })
+      m_poller(m_polled, m_slots, [this] { m_rebuildAsked = true; })
 {
 }
 
 ListProgram::~ListProgram()
 {
-    if (m_worker.joinable()) m_worker.join();
-    m_bridge.reset();
+    for (QTimer& timer : m_timers) timer.stop();
+    m_worker.post([this] { m_bridge.reset(); });
+    m_worker.stop();
 }
 
 bool ListProgram::start()
 {
     m_window = std::make_unique<ListWindow>(m_items);
-    m_window->setSpoolerName(QString::fromUtf8(plat::spool::spoolerName(m_services.spoolerKind())));
-    m_window->restoreEnvironment();
     connect(m_window.get(), &ListWindow::showRequested, this,
             [this](const std::vector<int>& positions) { forSelected(positions, requestShow); });
     connect(m_window.get(), &ListWindow::jobWindowRequested, this,
             [this](const std::vector<int>& positions) { forSelected(positions, requestJobWindow); });
     connect(m_window.get(), &ListWindow::refreshRequested, this, [this] { rebuild(true); });
     connect(m_window.get(), &ListWindow::closeRequested, this, &ListProgram::close);
-    m_window->show();
 
-    m_spoolerChanges = spoolerChangeCount();
-    if (m_services.spoolerKind() == plat::spool::Kind::Cups) {
-        if (auto spooler = m_services.spooler()) m_bridge = BridgeRunner::start(*spooler.value(), m_services.store());
-    }
+    // The stored placement first: a read, which another process's write does not hold up.
+    m_worker.post([this] {
+        ListEnviron stored{};
+        std::optional<ListEnviron> environment;
+        if (fGetListEnviron(&stored) != 0) environment = stored;
+        plat::gui::postTo(this, [this, environment] {
+            if (environment) m_window->applyEnvironment(*environment);
+            showWindow();
+        });
+    });
+    QTimer::singleShot(kShowBound, this, [this] { showWindow(); });
+    m_worker.post([this, quiet = m_quiet] {
+        removeLeftovers(m_programDirectory);
+        if (!quiet) fSetRegistoryKswExitFlag(0);
+    });
+    m_worker.post([this] {
+        const plat::spool::Kind kind = m_services.spoolerKind();
+        m_spoolerChanges = spoolerChangeCount();
+        if (kind == plat::spool::Kind::Cups) {
+            if (auto spooler = m_services.spooler())
+                m_bridge = BridgeRunner::start(*spooler.value(), m_services.store());
+        }
+        plat::gui::postTo(
+            this, [this, name = QString::fromUtf8(plat::spool::spoolerName(kind))] { m_window->setSpoolerName(name); });
+    });
     rebuild(false);
     for (int t = 0; t < 3; ++t) {
         m_timers[t].setTimerType(Qt::CoarseTimer);
@@ -76,6 +99,15 @@ bool ListProgram::start()
         m_timers[t].start(kTimerPeriods[t]);
     }
     return true;
+}
+
+void ListProgram::showWindow()
+{
+    if (m_shown || m_closing) return;
+    m_shown = true;
+    m_window->show();
+    // The first rebuild's dialog waited for the window, to be centred where the window opened.
+    if (m_building) m_window->setBuilding(true, m_quiet);
 }
 
 // The spooler's change count: it stands in for the spooler's status notification.
@@ -89,63 +121,127 @@ void ListProgram::rebuild(bool stopDetailsFirst)
 {
     if (m_building || m_closing) return;
     m_building = true;
-    fSetRegistoryKswListRunFlag(1);
-    m_window->setBuilding(true, m_quiet);
-    m_workDone = false;
-    // Stopping can take 15 s a program and the build starts processes: neither runs on this thread.
-    m_worker = std::thread([this, stopDetailsFirst] {
+    if (m_shown) m_window->setBuilding(true, m_quiet);
+    m_worker.post([this, stopDetailsFirst] {
+        fSetRegistoryKswListRunFlag(1);
         if (stopDetailsFirst) m_programs.stopAll(m_slots);
         m_slots.closeAll();
         Build build = buildRows(m_slots, m_programs);
-        {
-            std::lock_guard lock(m_resultMutex);
-            m_result = std::move(build);
+        m_rebuildAsked = false;
+        // Spooler lists that could not be read leave the rows of the last build, here and on screen.
+        if (build.end != Build::End::ListsUnavailable) {
+            m_polled.reset(build.rows);
+            ++m_pollGeneration;
+            rememberSent();
         }
-        m_workDone = true;
+        plat::gui::postTo(this, [this, build = std::move(build), generation = m_pollGeneration]() mutable {
+            m_built = std::move(build);
+            m_builtGeneration = generation;
+        });
     });
 }
 
 void ListProgram::finishBuild()
 {
-    m_worker.join();
-    Build build;
-    {
-        std::lock_guard lock(m_resultMutex);
-        build = std::move(m_result);
+    Build build = std::move(*m_built);
+    m_built.reset();
+    if (build.end != Build::End::ListsUnavailable) {
+        m_items.reset(std::move(build.rows));
+        m_generation = m_builtGeneration;
     }
-    // Spooler lists that could not be read leave the rows of the last build on screen.
-    if (build.end != Build::End::ListsUnavailable) m_items.reset(std::move(build.rows));
     m_window->setBuilding(false, m_quiet);
     m_quiet = false;
     m_building = false;
-    fSetRegistoryKswListRunFlag(2);
+    m_worker.post([] { fSetRegistoryKswListRunFlag(2); });
     if (build.detailStartFailed) vDisplayError(m_window.get(), 3);
 }
 
 void ListProgram::tick(int timer)
 {
     if (m_closing) return;
-    if (m_building && m_workDone) finishBuild();
+    if (m_building && m_built) finishBuild();
+    // A worker still at this timer's last tick (held up by the store or the spooler) gets no second
+    // one: when it is free again it polls once, not once for every tick it missed.
+    bool& ticking = m_ticking[timer - 1];
+    if (m_closing || ticking) return;
+    ticking = true;
+    // The worker goes through the items in the order the window shows them.
+    std::vector<int> order;
+    order.reserve(static_cast<std::size_t>(m_items.count()));
+    for (int p = 0; p < m_items.count(); ++p) order.push_back(m_items.item(p).row());
+    m_worker.post([this, timer, building = m_building, order = std::move(order)] {
+        Polled polled = poll(timer, building, order);
+        plat::gui::postTo(this, [this, polled = std::move(polled)] { applyPolled(polled); });
+    });
+}
+
+ListProgram::Polled ListProgram::poll(int timer, bool building, const std::vector<int>& order)
+{
+    Polled polled;
+    polled.timer = timer;
+    polled.generation = m_pollGeneration;
     std::uint32_t exitRequest = 0;
     if (fGetRegistoryKswExitFlag(&exitRequest) != 0 && exitRequest == 1) {
         fSetRegistoryKswExitFlag(0);
-        return close();
+        polled.exitRequested = true;
+        return polled;
     }
-    if (m_building) return;
+    if (building || m_rebuildAsked) return polled;
+    m_polled.arrange(order);
     watchDetailPrograms();
     m_poller.tick(timer);
-    if (!m_building) watchSpooler();
+    if (!m_rebuildAsked) watchSpooler();
+    polled.rebuildAsked = m_rebuildAsked;
+    polled.changed = changesToSend();
+    return polled;
+}
+
+void ListProgram::applyPolled(const Polled& polled)
+{
+    m_ticking[polled.timer - 1] = false;
+    if (m_closing) return;
+    if (polled.generation == m_generation) {
+        for (const auto& [item, row] : polled.changed) m_items.update(item, row);
+    }
+    if (polled.exitRequested) return close();
+    if (polled.rebuildAsked) rebuild(true);
+}
+
+// The window's copy starts from the same rows as the worker's.
+void ListProgram::rememberSent()
+{
+    m_sent.clear();
+    for (int p = 0; p < m_polled.count(); ++p) {
+        const ListRows::Item& item = m_polled.item(p);
+        if (const Row* row = m_polled.row(item.row())) m_sent[item.row()] = {item, *row};
+    }
+}
+
+std::vector<std::pair<ListRows::Item, Row>> ListProgram::changesToSend()
+{
+    std::vector<std::pair<ListRows::Item, Row>> changes;
+    for (int p = 0; p < m_polled.count(); ++p) {
+        const ListRows::Item& item = m_polled.item(p);
+        const Row* row = m_polled.row(item.row());
+        if (row == nullptr) continue;
+        auto now = std::make_pair(item, *row);
+        auto& sent = m_sent[item.row()];
+        if (sent == now) continue;
+        sent = now;
+        changes.push_back(std::move(now));
+    }
+    return changes;
 }
 
 void ListProgram::watchDetailPrograms()
 {
     // A detail program that ended by itself (killed, crashed) leaves its record as it was; its row can
     // no longer be monitored until the next rebuild.
-    for (int p = 0; p < m_items.count(); ++p) {
-        const ListRows::Item& item = m_items.item(p);
+    for (int p = 0; p < m_polled.count(); ++p) {
+        const ListRows::Item& item = m_polled.item(p);
         if (item.monitorable() && !m_programs.running(item.slot())) {
             plat::trace("list: the detail program of slot " + std::to_string(item.slot()) + " has ended");
-            m_items.markCannotMonitor(p);
+            m_polled.markCannotMonitor(p);
         }
     }
 }
@@ -160,11 +256,23 @@ void ListProgram::watchSpooler()
 
 void ListProgram::forSelected(const std::vector<int>& positions, bool (*request)(void*))
 {
-    if (m_building) return;
+    if (m_building || m_closing) return;
+    std::vector<int> chosen;
     for (int p : positions) {
         if (p < 0 || p >= m_items.count() || !m_items.item(p).monitorable()) continue;
-        request(m_slots.view(m_items.item(p).slot()));
+        chosen.push_back(m_items.item(p).slot());
     }
+    if (chosen.empty()) return;
+    // Jobs run in order, so no rebuild can have remade the slots before these requests.
+    m_worker.post([this, chosen = std::move(chosen), request] {
+        for (int slot : chosen) {
+            // The worker's items may know better already: a printer that can no longer be monitored.
+            bool monitorable = false;
+            for (int p = 0; p < m_polled.count() && !monitorable; ++p)
+                monitorable = m_polled.item(p).monitorable() && m_polled.item(p).slot() == slot;
+            if (monitorable) request(m_slots.view(slot));
+        }
+    });
 }
 
 void ListProgram::close()
@@ -173,27 +281,29 @@ void ListProgram::close()
     m_closing = true;
     for (QTimer& timer : m_timers) timer.stop();
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    // A rebuild still running finishes first; then every detail program is stopped, off this thread.
-    std::thread previous = std::move(m_worker);
-    m_worker = std::thread([this, previous = std::move(previous)]() mutable {
-        if (previous.joinable()) previous.join();
+    // After a rebuild still running: every detail program is stopped.
+    m_worker.post([this] {
         m_programs.stopAll(m_slots);
-        // The engines have ended: the despooler values are taken back (the store may make this wait).
+        // The engines have ended: the despooler values are taken back.
         m_bridge.reset();
-        QMetaObject::invokeMethod(this, &ListProgram::finishClose, Qt::QueuedConnection);
+        plat::gui::postTo(this, [this] { finishClose(); });
     });
 }
 
 void ListProgram::finishClose()
 {
-    if (m_worker.joinable()) m_worker.join();
     QApplication::restoreOverrideCursor();
-    removeLeftovers(m_programDirectory);
-    m_window->storeEnvironment();
-    m_slots.closeAll();
-    m_items.clear();
-    m_window->closeNow();
-    emit ended();
+    m_worker.post([this, environment = m_window->environment()] {
+        removeLeftovers(m_programDirectory);
+        if (fSetListEnviron(&environment) == 0) plat::trace("list: the list environment could not be stored");
+        m_slots.closeAll();
+        m_polled.clear();
+        plat::gui::postTo(this, [this] {
+            m_items.clear();
+            m_window->closeNow();
+            emit ended();
+        });
+    });
 }
 
 }  // namespace watchlist

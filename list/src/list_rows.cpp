@@ -75,6 +75,42 @@ void ListRows::markCannotMonitor(int position)
     notify(position);
 }
 
+void ListRows::update(const Item& item, const Row& row)
+{
+    Row* target = this->row(row.row);
+    if (target == nullptr) return;
+    *target = row;
+    const int number = item.row();
+    auto it = std::find_if(m_items.begin(), m_items.end(), [number](const Item& i) { return i.row() == number; });
+    if (it == m_items.end() || *it == item) return;
+    *it = item;
+    notify(static_cast<int>(it - m_items.begin()));
+}
+
+void ListRows::arrange(const std::vector<int>& rowNumbers)
+{
+    std::vector<Item> arranged;
+    arranged.reserve(m_items.size());
+    std::vector<bool> taken(m_items.size(), false);
+    auto take = [&](std::size_t i) {
+        taken[i] = true;
+        arranged.push_back(m_items[i]);
+    };
+    for (int number : rowNumbers) {
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            if (!taken[i] && m_items[i].row() == number) {
+                take(i);
+                break;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        if (!taken[i]) take(i);
+    if (arranged == m_items) return;
+    m_items = std::move(arranged);
+    notify(-1);
+}
+
 void ListRows::sort(int column)
 {
     auto key = [this, column](const Item& item) -> std::string {

@@ -27,6 +27,7 @@ public:
         // captured to a queue "LPT2:(\\FS1\QUEUE1)"; empty until its detail program has checked it.
         std::string destination;
 
+        bool operator==(const Item&) const = default;
         bool monitorable() const { return parameter >= 0; }
         int slot() const { return static_cast<int>(static_cast<std::uint32_t>(parameter) >> 16); }
         int row() const { return static_cast<std::int16_t>(parameter & 0xFFFF); }
@@ -55,13 +56,20 @@ public:
     // "モニタできません", its row's state 2 and printer state -1.
     void markCannotMonitor(int position);
 
+    // The item of `row.row` (wherever it stands) and that row take the given values; a row the items do
+    // not have is ignored. For a copy of the list kept on another thread.
+    void update(const Item& item, const Row& row);
+    // Puts the items in the order of `rowNumbers` (row numbers, first to last); items whose row is not
+    // named keep their order after the named ones.
+    void arrange(const std::vector<int>& rowNumbers);
+
     // Sorts the items ascending by `column`: the name, or the row's monitoring state, printer state or
     // job count as decimal text, compared as text without regard to case ("10" before "2"); equal
     // values by name.
     void sort(int column);
 
     // Called with the position of every item whose texts, picture or parameter changed, and with -1
-    // after a reset or a sort.
+    // after a reset, a sort or an arrangement that moved items.
     std::function<void(int position)> changed;
 
 private:

@@ -536,6 +536,11 @@ void ListWindow::restoreEnvironment()
 {
     ListEnviron stored{};
     if (fGetListEnviron(&stored) == 0) return;
+    applyEnvironment(stored);
+}
+
+void ListWindow::applyEnvironment(const ListEnviron& stored)
+{
     setViewMode(stored.viewMode >= 0 && stored.viewMode <= 3 ? stored.viewMode : 0);
     // A damaged size would leave the window unusable; the default one serves instead.
     if (stored.width > 0 && stored.height > 0) setGeometry(stored.left, stored.top, stored.width, stored.height);
@@ -543,9 +548,14 @@ void ListWindow::restoreEnvironment()
 
 void ListWindow::storeEnvironment()
 {
-    const QRect normal = (isMaximized() || isMinimized() || isFullScreen()) ? normalGeometry() : geometry();
-    const ListEnviron stored{d->mode, normal.top(), normal.left(), normal.width(), normal.height()};
+    const ListEnviron stored = environment();
     if (fSetListEnviron(&stored) == 0) plat::trace("list window: the list environment could not be stored");
+}
+
+ListEnviron ListWindow::environment() const
+{
+    const QRect normal = (isMaximized() || isMinimized() || isFullScreen()) ? normalGeometry() : geometry();
+    return ListEnviron{d->mode, normal.top(), normal.left(), normal.width(), normal.height()};
 }
 
 void ListWindow::setBuilding(bool building, bool quiet)

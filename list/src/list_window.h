@@ -26,6 +26,9 @@ public:
     // maximised).
     void restoreEnvironment();
     void storeEnvironment();
+    // The same without the store, for a program that reads and writes it off this thread.
+    void applyEnvironment(const ListEnviron& stored);
+    ListEnviron environment() const;
 
     // While the list is rebuilt the detail, job and refresh commands are off and, unless `quiet`, the
     // initialising dialog shows.

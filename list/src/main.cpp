@@ -57,9 +57,9 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the list ends through its close path only
-    if (!quiet) fSetRegistoryKswExitFlag(0);
+    // The leftovers of the last run and a stale exit request go on the program's worker, before its
+    // first tick.
     const std::string directory = QCoreApplication::applicationDirPath().toStdString();
-    watchlist::removeLeftovers(directory);
 
     int status = 1;
     {

@@ -3,8 +3,9 @@
 // slots the detail programs fill and from the spooler, and reacts to what they report: a printer the
 // spooler no longer knows or a detail program reporting a changed printer set (state 5 or 6) rebuilds
 // the list; state 3, or a second printer on a local port already monitored, makes the item one that
-// cannot be monitored and asks its detail program to close. Runs on the window's thread, never while
-// a rebuild runs.
+// cannot be monitored and asks its detail program to close. Every call may wait on the spooler, so
+// the list program runs it on its worker, over the worker's copy of the items, never while a rebuild
+// runs.
 
 #include <functional>
 
@@ -15,8 +16,8 @@ namespace watchlist {
 
 class RowPoller {
 public:
-    // `rebuild` stops every detail program and rebuilds the list; the poller asks for it at most once
-    // per tick and does no further item in that tick.
+    // `rebuild` asks for every detail program to be stopped and the list rebuilt; the poller asks for
+    // it at most once per tick and does no further item in that tick.
     RowPoller(ListRows& items, SlotTable& slotTable, std::function<void()> rebuild)
         : m_items(items), m_slots(slotTable), m_rebuild(std::move(rebuild))
     {

@@ -105,6 +105,48 @@ TEST(ListRowsSort, NumbersSortAsTextAndTiesGoByName)
     EXPECT_EQ(items.item(0).texts[1], "モニタできません");
 }
 
+// The list program polls a copy of the items on its worker and the window's copy takes what changed,
+// by row, whatever order either copy is in.
+TEST(ListRowsCopy, ChangesReachTheItemOfTheirRowAndTheOrderFollowsTheWindow)
+{
+    std::vector<Row> rows;
+    for (int r = 0; r < 3; ++r) {
+        Row row;
+        row.row = r;
+        row.slot = static_cast<std::uint16_t>(r);
+        row.name = std::string(1, static_cast<char>('c' - r));  // "c", "b", "a"
+        row.state = MonitorState::NotMonitoring;
+        rows.push_back(row);
+    }
+    ListRows shown, polled;
+    shown.reset(rows);
+    polled.reset(rows);
+    shown.sort(0);  // a, b, c: rows 2, 1, 0
+    std::vector<int> changes;
+    shown.changed = [&](int position) { changes.push_back(position); };
+
+    polled.markCannotMonitor(0);  // row 0, "c"
+    polled.row(0)->jobCount = 4;
+    shown.update(polled.item(0), *polled.row(0));
+    EXPECT_EQ(changes, std::vector<int>{2}) << "told at the item's place in the window";
+    EXPECT_EQ(shown.item(2).texts[0], "c");
+    EXPECT_FALSE(shown.item(2).monitorable());
+    EXPECT_EQ(shown.row(0)->state, MonitorState::CannotMonitor);
+    EXPECT_EQ(shown.row(0)->jobCount, 4);
+    changes.clear();
+    shown.update(polled.item(0), *polled.row(0));
+    EXPECT_TRUE(changes.empty()) << "the same values tell nobody";
+
+    std::vector<int> order;
+    for (int p = 0; p < shown.count(); ++p) order.push_back(shown.item(p).row());
+    polled.arrange(order);
+    for (int p = 0; p < shown.count(); ++p) EXPECT_EQ(polled.item(p), shown.item(p)) << p;
+    polled.arrange({1});
+    EXPECT_EQ(polled.item(0).row(), 1);
+    EXPECT_EQ(polled.item(1).row(), 2) << "the rows not named keep their order";
+    EXPECT_EQ(polled.item(2).row(), 0);
+}
+
 TEST_F(RowsTest, ColumnsFollowTheRecordsAndTheSpooler)
 {
     printers({{"Office", "VELTA PG-03", "LPT1:"}, {"Nowhere", "VELTA PG-03", "FILE:"}});
