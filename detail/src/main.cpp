@@ -9,6 +9,7 @@
 #include "panel_window.h"
 #include "plat/base/command_line.h"
 #include "plat/gui/termination.h"
+#include "resources/language.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // "閉じる" only hides; the list program ends us
+    kestrel::useLanguage(kestrel::languageFromEnvironment());
 
     watchpanel::PanelWindow window(*slot);
     QObject::connect(&window, &watchpanel::PanelWindow::ended, &app, &QApplication::quit, Qt::QueuedConnection);

@@ -10,6 +10,7 @@
 #include "plat/base/command_line.h"
 #include "plat/gui/termination.h"
 #include "plat/proc/instance_lock.h"
+#include "resources/language.h"
 #include "watchcore.h"
 
 namespace {
@@ -41,6 +42,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the list ends through its close path only
+    kestrel::useLanguage(kestrel::languageFromEnvironment());
     if (!quiet) fSetRegistoryKswExitFlag(0);
     const std::string directory = QCoreApplication::applicationDirPath().toStdString();
     watchlist::removeLeftovers(directory);
