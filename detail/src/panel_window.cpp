@@ -37,10 +37,10 @@ constexpr uint32_t kCommandBase = 1;
 constexpr const char* kTemplates = ":/ui/";
 constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the GUI thread
 
-constexpr const char* kTroubleshootingCaption = "ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(\x1eT\x1fﾄ)...";
-constexpr const char* kInkGuideCaption =
-    "交換の手順(\x1e"
-    "C\x1fｺ)...";
+// Texts of the window's table: the status page's two button captions, the About box's description and
+// trademark.
+constexpr int kTroubleshootingCaption = 21050, kInkGuideCaption = 21051;
+constexpr int kAboutDescription = 21110, kTrademark = 21111;
 constexpr int kAboutItem = 10000;
 constexpr int kInformationPage = 1, kSettingsPage = 2, kToolsPage = 3;
 
@@ -94,6 +94,8 @@ void setControlText(QWidget* w, const std::string& value)
         edit->setPlainText(shown);
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(shown);
+        // The label's accessible name is its caption ("トレイの用紙サイズ"); the value goes with it.
+        label->setAccessibleDescription(shown);
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(kestrel::displayText(value, true));
     } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
@@ -237,10 +239,10 @@ void PanelWindow::selectPage(int kind)
     if (kind != 0) return;
     // The section list gives a page its template texts again when it is shown.
     if (auto* trouble = numbered<QPushButton>(m_dialog.get(), 1308)) {
-        trouble->setText(kestrel::displayText(kTroubleshootingCaption, true));
+        trouble->setText(kestrel::displayText(text(kTroubleshootingCaption).value_or(""), true));
     }
     if (auto* guide = numbered<QPushButton>(m_dialog.get(), 1339)) {
-        guide->setText(kestrel::displayText(kInkGuideCaption, true));
+        guide->setText(kestrel::displayText(text(kInkGuideCaption).value_or(""), true));
     }
     if (m_panel.readEntry()) fillHeader(m_dialog.get(), m_panel.lastEntry());
     applyChanges(paperVisibility(static_cast<std::uint32_t>(m_panel.family()), m_panel.paper()), false);
@@ -301,10 +303,15 @@ void PanelWindow::fillHeader(QWidget* root, const PrinterEntry& entry)
     if (auto* name = numbered<QLabel>(root, 1302)) {
         name->setText(fromUtf8(shortened(fieldText(entry.PrinterName), widthOf(name), measureIn(name))));
         name->setToolTip(fromUtf8(fieldText(entry.PrinterName)));
+        name->setAccessibleDescription(name->toolTip());  // the whole name, though the label shows a part
     }
-    if (auto* model = numbered<QLabel>(root, 1303)) model->setText(fromUtf8(fieldText(entry.ModelName)));
+    if (auto* model = numbered<QLabel>(root, 1303)) {
+        model->setText(fromUtf8(fieldText(entry.ModelName)));
+        model->setAccessibleDescription(model->text());
+    }
     if (auto* destination = numbered<QLabel>(root, 1304)) {
         destination->setText(fromUtf8(outputDestination(entry, widthOf(destination), measureIn(destination))));
+        destination->setAccessibleDescription(destination->text().replace(QLatin1Char('\n'), QString()));
     }
 }
 
@@ -359,15 +366,12 @@ void PanelWindow::redraw(const PrinterEntry& entry)
 
 void PanelWindow::describeLevels()
 {
-    // Screen readers read a level as "n of m" from the picture it shows.
-    static const std::pair<int, int> kBars[] = {{1320, 200}, {1321, 200}, {1322, 200}, {1323, 200},
-                                                {1324, 200}, {1327, 200}, {1501, 210}, {1502, 220}};
-    for (auto [number, first] : kBars) {
-        QWidget* w = control(number);
-        if (w == nullptr || !w->property("kestrelPicture").isValid()) continue;
-        const int band = w->property("kestrelPicture").toInt() - first;
-        const int full = first == 200 ? 4 : 5;
-        w->setAccessibleDescription(QString::fromUtf8("残量 %1/%2").arg(band).arg(full));
+    // A bar's level in words too, in its tooltip and for screen readers: never told by the picture alone.
+    for (const ControlChange& change : levelTexts(static_cast<std::uint32_t>(m_panel.family()), m_panel.paper())) {
+        if (QWidget* w = control(change.control)) {
+            w->setToolTip(fromUtf8(change.text));
+            w->setAccessibleDescription(fromUtf8(change.text));
+        }
     }
 }
 
@@ -426,7 +430,8 @@ void PanelWindow::openAbout()
     auto* dialog = qobject_cast<QDialog*>(box.get());
     if (dialog == nullptr) return;
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    kestrel::fillVersionFields(dialog, 1001, QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ詳細ｳｨﾝﾄﾞｳ"));
+    kestrel::fillVersionFields(dialog, 1001, fromUtf8(text(kAboutDescription).value_or("")),
+                               fromUtf8(text(kTrademark).value_or("")));
     if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     dialog->exec();
 }

@@ -21,6 +21,7 @@
 #include "resources/pictures.h"
 #include "resources/string_table.h"
 #include "templates.h"
+#include "texts.h"
 
 namespace watchpanel {
 namespace {
@@ -39,18 +40,13 @@ constexpr const char* kList = "c2204";
 constexpr const char* kOkButton = "c1";
 constexpr const char* kCancelButton = "c2";
 constexpr int kChooserPicture = 113;
-constexpr const char* kListCaption = "ｱｲｺﾝ一覧(\x1eI\x1fｱ) :";
+constexpr int kListCaption = 21040;
+constexpr int kSetNames = 21041;  // what a screen reader says for each set's item, one text per set
 
 // Each item is a 56 x 48 cell with the set's 32 x 32 icon 12 across and 8 down: centred.
 constexpr QSize kItemSize(56, 48);
 constexpr QPoint kIconOffset(12, 8);
 constexpr QSize kIconSize(32, 32);
-
-// What a screen reader says for each set's item.
-constexpr std::array<const char*, kTrayIconSets> kSetNames = {
-    "灰色のプリンタ", "青いプリンタ",   "黒いプリンタ",       "インクジェットプリンタ", "ページプリンタ",
-    "ドットプリンタ", "印刷したページ", "青緑の円のプリンタ", "紫の四角のプリンタ",
-};
 
 // A cell of the list: the highlight colour when selected, the set's icon at its offset, and the focus
 // rectangle on the item the arrow keys move from.
@@ -100,7 +96,7 @@ void setUpList(QListWidget& list, const std::array<QIcon, kTrayIconSets>& icons)
     list.setItemDelegate(new IconSetDelegate(&list));
     for (int set = 0; set < kTrayIconSets; ++set) {
         auto* item = new QListWidgetItem(icons[set], QString(), &list);
-        const QString name = QString::fromUtf8(kSetNames[set]);
+        const QString name = QString::fromStdString(text(kSetNames + set).value_or(""));
         item->setData(Qt::AccessibleTextRole, name);
         item->setToolTip(name);
         item->setSizeHint(kItemSize);
@@ -230,7 +226,7 @@ int chooseTrayIconSet(QWidget* parent, int current)
         return -1;
     }
     if (picture) picture->setPixmap(kestrel::picture(kChooserPicture, dialog.devicePixelRatioF()));
-    if (label) label->setText(kestrel::displayText(kListCaption, true));
+    if (label) label->setText(kestrel::displayText(text(kListCaption).value_or(""), true));
     setUpList(*list, icons);
     dialog.layout()->setSizeConstraint(QLayout::SetFixedSize);
 
