@@ -117,7 +117,8 @@ const std::set<QString> kLanguageNeutral = {QStringLiteral("alert_sounds.txt")};
 bool isLanguageFolder(const QString& relative, const std::vector<std::string>& languages)
 {
     const std::string first = relative.section(QLatin1Char('/'), 0, 0).toStdString();
-    return relative.contains(QLatin1Char('/')) && std::find(languages.begin(), languages.end(), first) != languages.end();
+    return relative.contains(QLatin1Char('/')) &&
+           std::find(languages.begin(), languages.end(), first) != languages.end();
 }
 
 // The Japanese tables, by their path under :/strings/.
@@ -172,7 +173,8 @@ TEST(LanguageTables, EveryLanguageHasEveryJapaneseTextWithItsPlacesAndMnemonic)
     for (const std::string& language : kestrel::availableLanguages()) {
         if (language == kestrel::kOwnLanguage) continue;
         for (const QString& table : tables) {
-            const QString translatedPath = QStringLiteral(":/strings/%1/%2").arg(QString::fromStdString(language), table);
+            const QString translatedPath =
+                QStringLiteral(":/strings/%1/%2").arg(QString::fromStdString(language), table);
             const std::string where = language + "/" + table.toStdString();
             if (kLanguageNeutral.contains(table)) {
                 EXPECT_FALSE(QFile::exists(translatedPath)) << where << " holds data that no language changes";
