@@ -16,6 +16,7 @@
 #include <map>
 
 #include "facts/paper_block.h"
+#include "help_contexts.h"
 #include "ink_guide.h"
 #include "outside_programs.h"
 #include "plat/base/trace.h"
@@ -52,32 +53,6 @@ struct PageSet {
 };
 constexpr PageSet kPageSets[] = {{"#1300", 1001, "#1800"}, {"#1400", 4001, "#1900"}, {"#1500", 3001, "#2000"}};
 constexpr int kPageHelp[] = {0, 2001, 6001, 5001};
-
-// Controls answered by F1, per status page template; every other control is not.
-int controlHelp(facts::Family family, int control)
-{
-    static const std::map<int, int> common = {{1304, 1101}, {1302, 1102}, {1303, 1103}, {1305, 1104},
-                                              {1306, 1105}, {1307, 1106}, {1308, 1107}, {1328, 1109},
-                                              {1324, 1109}, {1325, 1110}, {1327, 1110}};
-    switch (family) {
-    case facts::Family::Page: {
-        if (control == 1309 || control == 1310 || (control >= 1315 && control <= 1318)) return 1108;
-        auto it = common.find(control);
-        return it == common.end() ? 0 : it->second;
-    }
-    case facts::Family::Impact:
-        if (control == 1305) return 4104;
-        if (control == 1309 || control == 1310 || (control >= 1315 && control <= 1318)) return 4108;
-        break;
-    case facts::Family::Inkjet:
-        if (control == 1305) return 3104;
-        if (control == 1501 || control == 1502) return 3108;
-        break;
-    }
-    if (control >= 1302 && control <= 1308)
-        return common.at(control) - 1100 + (family == facts::Family::Impact ? 4100 : 3100);
-    return 0;
-}
 
 template <class W = QWidget>
 W* numbered(const QWidget* root, int number)
@@ -438,12 +413,16 @@ void PanelWindow::openAbout()
 
 void PanelWindow::contextHelp()
 {
-    QWidget* focus = m_dialog->focusWidget();
-    bool numberedName = false;
-    const int number = focus == nullptr ? 0 : focus->objectName().mid(1).toInt(&numberedName);
-    if (!numberedName) return;
-    const int context = currentPage() == 0 ? controlHelp(m_panel.family(), number) : 0;
-    if (context != 0) kestrel::openHelp(context);
+    // The topic of the focused control, or of the page when the help table does not list it.
+    int context = 0;
+    for (QWidget* w = m_dialog->focusWidget(); w != nullptr && w != m_dialog.get() && context == 0;
+         w = w->parentWidget()) {
+        bool numberedName = false;
+        const int number = w->objectName().mid(1).toInt(&numberedName);
+        if (numberedName && w->objectName().startsWith(QLatin1Char('c')))
+            context = controlHelp(m_panel.family(), currentPage(), number);
+    }
+    kestrel::openHelp(context != 0 ? context : m_helpContext);
 }
 
 bool PanelWindow::eventFilter(QObject* watched, QEvent* event)

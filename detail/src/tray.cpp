@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
@@ -17,7 +18,9 @@
 #include <memory>
 #include <string>
 
+#include "help_contexts.h"
 #include "plat/base/trace.h"
+#include "resources/help.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
 #include "templates.h"
@@ -78,6 +81,19 @@ public:
     }
 
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return kItemSize; }
+};
+
+// F1 in the chooser: a key its controls leave unhandled reaches the dialog.
+class HelpKey : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+            kestrel::openHelp(kTrayChooserHelp);
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
 };
 
 // The nine sets side by side in one row: arrow keys walk them, nothing scrolls.
@@ -240,6 +256,8 @@ int chooseTrayIconSet(QWidget* parent, int current)
     QObject::connect(ok, &QPushButton::clicked, &dialog, choose);
     QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, choose);
     QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    HelpKey help;  // F1 anywhere in the chooser opens its topic of the help page
+    dialog.installEventFilter(&help);
 
     if (current >= 0 && current < kTrayIconSets) list->setCurrentRow(current);
     list->setFocus(Qt::OtherFocusReason);
