@@ -315,15 +315,18 @@ private slots:
             const bool picture = label->maximumWidth() != QWIDGETSIZE_MAX;
             if (label->text().isEmpty() && !label->accessibleName().isEmpty() && !picture) label->setText(longest);
         }
+        // At the smallest size the layouts allow: the window may be no wider than its widest page asks for.
         // Not adjustSize(): it caps a window at a share of the (small) offscreen screen.
         // Showing delivers the pending resize events, which lay out the group boxes too.
-        root->resize(root->sizeHint());
+        root->resize(root->minimumSizeHint());
         root->show();
         const auto leaves = leafControls(root.get());
         for (QWidget* w : leaves) {
             if (w->minimumSize() == w->maximumSize()) continue;  // pictures and bars keep their nominal size
-            // As the layouts see it: an explicit minimum wins over the widget's own hint.
-            const QSize hint = w->minimumSizeHint();
+            // As the layouts see it: an explicit minimum wins over the widget's own hint. A button's or
+            // check box's caption must show whole, so it needs its full width.
+            QSize hint = w->minimumSizeHint();
+            if (qobject_cast<QAbstractButton*>(w) != nullptr) hint = hint.expandedTo(w->sizeHint());
             const QSize needed(w->minimumWidth() > 0 ? w->minimumWidth() : hint.width(),
                                w->minimumHeight() > 0 ? w->minimumHeight() : hint.height());
             QVERIFY2(w->width() >= needed.width() && w->height() >= needed.height(),
