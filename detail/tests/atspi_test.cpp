@@ -93,9 +93,8 @@ struct Node {
 
 std::vector<Node> children(QDBusConnection& bus, const Node& node)
 {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(node.service, node.path, QStringLiteral("org.a11y.atspi.Accessible"),
-                                       QStringLiteral("GetChildren"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        node.service, node.path, QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("GetChildren"));
     const QDBusMessage answer = bus.call(call, QDBus::Block, 5000);
     std::vector<Node> found;
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) return found;
@@ -191,12 +190,12 @@ TEST(ScreenReader, HearsTheOutputDestinationOfTheDetailWindowsHeader)
         },
         std::chrono::seconds(60));
     std::string read;
-    for (const auto& [name, description] : tree)
-        read += name.toStdString() + " / " + description.toStdString() + "\n";
+    for (const auto& [name, description] : tree) read += name.toStdString() + " / " + description.toStdString() + "\n";
     EXPECT_TRUE(heard) << "what the screen reader read:\n" << read;
     // The printer's name and model go with their captions too.
     bool name = false;
-    for (const auto& [caption, value] : tree) name = name || (caption == QString::fromUtf8("プリンタ名") && value == "Office");
+    for (const auto& [caption, value] : tree)
+        name = name || (caption == QString::fromUtf8("プリンタ名") && value == "Office");
     EXPECT_TRUE(name) << read;
     QDBusConnection::disconnectFromBus("a11y");
     QDBusConnection::disconnectFromBus("session");
