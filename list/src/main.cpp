@@ -20,7 +20,9 @@ constexpr const char* kUsage =
     "The printers the spooler knows, each with its monitoring state, printer state and waiting jobs.\n"
     "One instance runs per system root ($KESTREL_ROOT); a second one ends at once.\n"
     "  /d, -d   quiet start: no initialising dialog at the first build; a pending exit request\n"
-    "           (KswExitFlag 1) closes the program at its first timer tick\n";
+    "           (KswExitFlag 1) closes the program at its first timer tick\n"
+    "The windows speak Japanese in a Japanese locale and English in any other (LANGUAGE, LC_ALL,\n"
+    "LC_MESSAGES, LANG, read as gettext reads them).\n";
 
 }  // namespace
 
