@@ -156,6 +156,7 @@ TEST(ScreenReader, HearsTheOutputDestinationOfTheDetailWindowsHeader)
     // Qt otherwise waits for the desktop to say a screen reader runs.
     ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1);
     ::setenv("KESTREL_MESSAGE_BOXES", "stderr", 1);
+    ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the window in the system's own texts
     for (const auto& args : std::vector<std::vector<std::string>>{
              {SPOOLCTL_PROGRAM, "install-models"},
              {SPOOLCTL_PROGRAM, "add-port", "LPT1:", "--sim"},
