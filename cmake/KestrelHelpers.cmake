@@ -1,8 +1,9 @@
 # kestrel_add_gtest(name LABEL unit|integration|gui SOURCES ... LIBS ... [PROPERTIES ...])
 # One test program per module area; every TEST becomes its own CTest case so cases run in parallel,
 # each in its own process (and so in its own system root). Tests use the embedded spooler unless they
-# choose otherwise, so a scheduler running on the machine changes nothing. PROPERTIES are added to
-# every case's (FIXTURES_REQUIRED, say).
+# choose otherwise, so a scheduler running on the machine changes nothing. PROPERTIES are added to every
+# case's (FIXTURES_REQUIRED, say; KESTREL_JAPANESE_LOCALE for a test whose programs must speak the system's own
+# texts whatever the machine's locale is).
 function(kestrel_add_gtest name)
   cmake_parse_arguments(ARG "GUI_MAIN" "LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   if(NOT ARG_LABEL)
@@ -17,3 +18,8 @@ function(kestrel_add_gtest name)
     PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 120 ENVIRONMENT KESTREL_SPOOLER=embedded ${ARG_PROPERTIES}
     DISCOVERY_TIMEOUT 30)
 endfunction()
+
+# The programs a test starts speak Japanese, the system's own texts, in this locale (scripts/install-deps
+# generates it): for kestrel_add_gtest(... PROPERTIES ${KESTREL_JAPANESE_LOCALE}). Only where a test reads
+# our programs' texts: other programs (cupstestppd) would answer in Japanese too.
+set(KESTREL_JAPANESE_LOCALE ENVIRONMENT_MODIFICATION LC_ALL=set:ja_JP.UTF-8)

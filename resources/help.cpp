@@ -6,15 +6,28 @@
 #include <QFileInfo>
 
 #include <string>
+#include <vector>
 
 #include "plat/base/trace.h"
+#include "resources/language.h"
 
 namespace kestrel {
 
 QUrl helpUrl(int context)
 {
     const QDir programDir(QCoreApplication::applicationDirPath());
-    QUrl url = QUrl::fromLocalFile(programDir.filePath(QStringLiteral("help/watchlist.html")));
+    QString page = programDir.filePath(QStringLiteral("help/watchlist.html"));
+    // The page in the language in use, else in the nearest one that has it, else the Japanese one.
+    const std::vector<std::string> layers = languageLayers();
+    for (auto layer = layers.rbegin(); layer != layers.rend(); ++layer) {
+        const QString translated =
+            programDir.filePath(QStringLiteral("help/%1/watchlist.html").arg(QString::fromStdString(*layer)));
+        if (QFileInfo(translated).isFile()) {
+            page = translated;
+            break;
+        }
+    }
+    QUrl url = QUrl::fromLocalFile(page);
     url.setFragment(QString::number(context));
     return url;
 }

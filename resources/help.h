@@ -6,7 +6,8 @@
 
 namespace kestrel {
 
-// The help page of a context: <folder of the running program>/help/watchlist.html#<context>.
+// The help page of a context: <folder of the running program>/help/watchlist.html#<context>, or the page
+// of the language in use, help/<language>/watchlist.html, when there is one.
 QUrl helpUrl(int context);
 
 // Opens it in the desktop's browser without waiting (QDesktopServices); false, and a trace text, when

@@ -4,9 +4,11 @@
 #include <QString>
 
 #include <charconv>
+#include <vector>
 
 #include "plat/base/trace.h"
 #include "plat/base/utf8.h"
+#include "resources/language.h"
 
 namespace kestrel {
 namespace {
@@ -43,6 +45,17 @@ std::optional<std::string> unescape(std::string_view in)
         case 'r': out.push_back('\r'); break;
         case 'n': out.push_back('\n'); break;
         case 't': out.push_back('\t'); break;
+        case '&': {
+            // A mnemonic inside a word ("\&Frequency"): the letter between the two marks.
+            if (++i == in.size()) return std::nullopt;
+            std::size_t end = i + 1;
+            while (end < in.size() && (static_cast<unsigned char>(in[end]) & 0xC0) == 0x80) ++end;
+            out.push_back('\x1e');
+            out.append(in.substr(i, end - i));
+            out.push_back('\x1f');
+            i = end - 1;
+            break;
+        }
         case 'x': {
             if (in.size() - i < 3) {  // two hex digits must follow
                 return std::nullopt;
@@ -85,7 +98,7 @@ StringTable StringTable::parse(std::string_view bytes, std::string_view name)
         if (line.ends_with('\r')) {
             line.remove_suffix(1);
         }
-        if (line.empty()) {
+        if (line.empty() || line.starts_with('#')) {
             continue;
         }
         const std::size_t tab = line.find('\t');
@@ -116,7 +129,7 @@ StringTable StringTable::parse(std::string_view bytes, std::string_view name)
     return table;
 }
 
-StringTable StringTable::load(std::string_view resourcePath)
+StringTable StringTable::loadFile(std::string_view resourcePath)
 {
     const QString path = QString::fromUtf8(resourcePath.data(), static_cast<qsizetype>(resourcePath.size()));
     QFile file(path);
@@ -126,6 +139,23 @@ StringTable StringTable::load(std::string_view resourcePath)
     }
     const QByteArray bytes = file.readAll();
     return parse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), resourcePath);
+}
+
+StringTable StringTable::load(std::string_view resourcePath)
+{
+    StringTable table = loadFile(resourcePath);
+    constexpr std::string_view kFolder = ":/strings/";
+    if (!resourcePath.starts_with(kFolder)) return table;
+    const std::string_view name = resourcePath.substr(kFolder.size());
+    for (const std::string& language : languageLayers()) {
+        // A language may leave out a table whose texts are data (the sound file names): those stay.
+        const std::string translated = std::string(kFolder) + language + "/" + std::string(name);
+        if (!QFile::exists(QString::fromStdString(translated))) continue;
+        StringTable layer = loadFile(translated);
+        table.badLines_ += layer.badLines_;
+        for (auto& [number, text] : layer.texts_) table.texts_[number] = std::move(text);
+    }
+    return table;
 }
 
 StringTable StringTable::loadAll(std::initializer_list<std::string_view> resourcePaths)
@@ -172,8 +202,10 @@ QString displayText(std::string_view stored, bool caption)
                 ++i;
                 continue;
             }
-            std::size_t end = close + 1;  // one character follows the mark: the katakana letter
-            if (end < stored.size() && stored[end] != ')') {
+            // A katakana letter may follow the mark ("(\x1eA\x1fﾊ)"): it is dropped. In a language that
+            // marks a letter inside a word ("\x1eF\x1frequency") the word goes on after the mark.
+            std::size_t end = close + 1;
+            if (end < stored.size() && (static_cast<unsigned char>(stored[end]) & 0x80) != 0) {
                 ++end;
                 while (end < stored.size() && (static_cast<unsigned char>(stored[end]) & 0xC0) == 0x80) ++end;
             }
@@ -186,6 +218,25 @@ QString displayText(std::string_view stored, bool caption)
         out += c;
     }
     return QString::fromUtf8(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+std::string fillIn(std::string_view stored, std::initializer_list<std::string_view> arguments)
+{
+    const std::vector<std::string_view> values(arguments);
+    std::string out;
+    out.reserve(stored.size());
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (stored[i] == '%' && i + 1 < stored.size() && stored[i + 1] >= '1' && stored[i + 1] <= '9') {
+            const auto index = static_cast<std::size_t>(stored[i + 1] - '1');
+            if (index < values.size()) {
+                out += values[index];
+                ++i;
+                continue;
+            }
+        }
+        out += stored[i];
+    }
+    return out;
 }
 
 }  // namespace kestrel

@@ -6,13 +6,13 @@
 
 namespace kestrel {
 
-std::optional<QString> versionString(const QString& key, const QString& description)
+std::optional<QString> versionString(const QString& key, const QString& description, const QString& trademark)
 {
     if (key == QLatin1String("CompanyName")) return QStringLiteral("VELTA");
     if (key == QLatin1String("FileDescription")) return description;
     if (key == QLatin1String("FileVersion")) return QStringLiteral(KESTREL_VERSION);
     if (key == QLatin1String("LegalCopyright")) return QStringLiteral("Copyright (C) 2026 VELTA");
-    if (key == QLatin1String("LegalTrademarks")) return QString::fromUtf8("ｹｽﾄﾚﾙ");
+    if (key == QLatin1String("LegalTrademarks")) return trademark;
     return std::nullopt;
 }
 

@@ -7,7 +7,8 @@
 namespace kestrel {
 
 // The value of a version key ("CompanyName", "FileDescription", "FileVersion", "LegalCopyright",
-// "LegalTrademarks"); `description` is the program's own FileDescription. Nothing for another key.
-std::optional<QString> versionString(const QString& key, const QString& description);
+// "LegalTrademarks"); `description` and `trademark` are the program's own FileDescription and
+// LegalTrademarks. Nothing for another key.
+std::optional<QString> versionString(const QString& key, const QString& description, const QString& trademark);
 
 }  // namespace kestrel

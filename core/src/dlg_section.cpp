@@ -285,6 +285,11 @@ bool createWidgets(DlgSection* list, DlgSectionCategory& category)
         layout->setContentsMargins(0, 0, 0, 0);
     }
     layout->addWidget(page);
+    // A minimum the host's template gives the placeholder wins over what its pages ask for: grow it to
+    // fit every page made, so that no page is squeezed below its own minimum (longer texts in another
+    // language need more room).
+    if (placeholder->minimumWidth() > 0 || placeholder->minimumHeight() > 0)
+        placeholder->setMinimumSize(placeholder->minimumSize().expandedTo(page->minimumSizeHint()));
 
     category.page = page;
     state->page = page;

@@ -236,6 +236,30 @@ private slots:
         QCOMPARE(fDeleteDlgSection(&list), 1);
     }
 
+    // A placeholder with a minimum of its own (the main dialog's is 440 x 300) grows to the widest page
+    // made in it, so that longer captions are never squeezed by it; it never shrinks below its own.
+    void aPlaceholderWithAMinimumGrowsToFitEveryPage()
+    {
+        QWidget* placeholder = host->findChild<QWidget*>("c1202");
+        placeholder->setMinimumSize(200, 100);
+        QCOMPARE(iAddDlgSectionCategory(&list, instance, "#200", 1, 1, 0), 1);
+        QCOMPARE(fSelectDlgSectionCategory(&list, 1), 1);
+        QCOMPARE(placeholder->minimumSize(), QSize(200, 100));  // a small page leaves it as it was
+
+        QFile file(folder.filePath("600.ui"));
+        const QByteArray bytes = page(control("QLabel", "c601", "text", QByteArray(90, 'W').constData()));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        QCOMPARE(iAddDlgSectionCategory(&list, instance, "#600", 6, 1, 0), 2);
+        QCOMPARE(fSelectDlgSectionCategory(&list, 6), 1);
+        QLabel* label = controlOf<QLabel>(6, "c601");
+        QVERIFY(label);
+        QVERIFY(label->minimumSizeHint().width() > 200);
+        QVERIFY(placeholder->minimumWidth() >= label->minimumSizeHint().width());
+        QCOMPARE(placeholder->minimumHeight(), 100);
+        QVERIFY(label->width() >= label->minimumSizeHint().width());  // the whole text shows
+    }
+
     void realTemplatesInTheMainDialog()
     {
         QFile file(":/ui/1200.ui");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "resources/string_table.h"
 #include "status_page.h"
 #include "texts.h"
 
@@ -32,14 +33,21 @@ std::string t(int base, std::int32_t value, int size)
 
 int bounded(std::int32_t count, int most) { return std::clamp<int>(count, 0, most); }
 
+// A cassette's label in front of its line: numbered when there are several.
+std::string cassetteLabel(int cassettes, int i)
+{
+    if (cassettes == 1) return kestrel::fillIn(t(21120), {t(16207)});
+    return kestrel::fillIn(t(21121), {t(16207), std::to_string(i + 1)});
+}
+
 std::vector<std::string> cardLines(int category, const InfoSources& s)
 {
     const bool icCards = category == 7 || category == 8;
     const int labelBase = category == 2 || category == 7 ? 16102 : 16212;
     std::vector<std::string> lines;
     if (icCards && !(s.readEntry && s.readEntry())) return lines;
-    const int slots = bounded(s.information[kCardSlotCount], kMaxCardSlots);
-    for (int i = 0; i < slots; ++i) {
+    const int slotCount = bounded(s.information[kCardSlotCount], kMaxCardSlots);
+    for (int i = 0; i < slotCount; ++i) {
         const std::int32_t code = s.information[kCardSlots + i];
         std::string content;
         if (icCards) {
@@ -83,8 +91,7 @@ std::vector<std::string> infoDetailLines(int category, const InfoSources& s)
         if (paper[kTrayExists] != 0) lines.push_back(t(16206) + t(16203, paper[kTrayFitted], 2));
         const int cassettes = bounded(paper[kCassetteCount], kMaxCassettes);
         for (int i = 0; i < cassettes; ++i) {
-            const std::string label = cassettes == 1 ? t(16207) + "  " : t(16207) + std::to_string(i + 1) + " ";
-            lines.push_back(label + t(16203, paper[kCassetteFitted + i], 2));
+            lines.push_back(cassetteLabel(cassettes, i) + t(16203, paper[kCassetteFitted + i], 2));
         }
         break;
     }
@@ -94,8 +101,7 @@ std::vector<std::string> infoDetailLines(int category, const InfoSources& s)
         const int cassettes = bounded(paper[kCassetteCount], kMaxCassettes);
         for (int i = 0; i < cassettes; ++i) {
             if (paper[kCassetteFitted + i] == 0) continue;
-            const std::string label = cassettes == 1 ? t(16207) + "  " : t(16207) + std::to_string(i + 1) + " ";
-            lines.push_back(label + level(paper[kCassetteLevel + i]));
+            lines.push_back(cassetteLabel(cassettes, i) + level(paper[kCassetteLevel + i]));
         }
         break;
     }

@@ -7,6 +7,7 @@
 
 #include "resources/string_table.h"
 #include "status_page.h"
+#include "texts.h"
 #include "watchcore.h"
 
 namespace watchpanel {
@@ -15,7 +16,7 @@ namespace {
 
 using namespace info_control;
 
-constexpr const char* kListCaption = "情報ﾘｽﾄ(\u001eL\u001fｲ) :";
+constexpr int kListCaption = 21030;
 constexpr std::int32_t kCategoryTabStop = 50;
 
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
@@ -41,7 +42,7 @@ void InfoWidget::pageSelected()
     if (!m_categories || m_host.informationCategoryCount() == 0) return;
     // The section list gives a page its template texts again when it shows it.
     if (auto* label = m_page->findChild<QLabel*>(QStringLiteral("c%1").arg(kListLabel)))
-        label->setText(kestrel::displayText(kListCaption, true));
+        label->setText(kestrel::displayText(text(kListCaption).value_or(""), true));
     {
         const QSignalBlocker quiet(m_categories);
         m_categories->clear();

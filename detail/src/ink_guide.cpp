@@ -12,6 +12,7 @@
 #include "resources/pictures.h"
 #include "resources/string_table.h"
 #include "templates.h"
+#include "texts.h"
 
 namespace watchpanel {
 namespace {
@@ -39,6 +40,8 @@ const kestrel::StringTable& guideTexts()
     static const kestrel::StringTable table = kestrel::StringTable::load(":/strings/ink_guide.txt");
     return table;
 }
+
+constexpr int kStepOf = 21100, kNoGuide = 21101;  // texts of the window's table
 
 // The window template's controls, by the numbers the template gives them.
 constexpr const char* kPictureButton = "c2403";
@@ -145,10 +148,12 @@ void InkGuideDialog::showStep()
     text_->setPlainText(text ? QString::fromStdString(*text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
                              : QString());
 
-    const QString where = guide_.found() ? QStringLiteral("手順 %1 / %2").arg(guide_.step() + 1).arg(guide_.stepCount())
-                                         : QStringLiteral("この機種の交換手順はありません");
-    picture_->setAccessibleDescription(where);
-    text_->setAccessibleDescription(where);
+    const std::string where =
+        guide_.found() ? kestrel::fillIn(watchpanel::text(kStepOf).value_or(""),
+                                         {std::to_string(guide_.step() + 1), std::to_string(guide_.stepCount())})
+                       : watchpanel::text(kNoGuide).value_or("");
+    picture_->setAccessibleDescription(QString::fromStdString(where));
+    text_->setAccessibleDescription(QString::fromStdString(where));
 }
 
 void InkGuideDialog::updateButtons()

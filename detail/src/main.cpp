@@ -11,6 +11,7 @@
 #include "plat/base/command_line.h"
 #include "plat/gui/termination.h"
 #include "plat/services/program.h"
+#include "resources/language.h"
 #include "vigil.h"
 #include "watchcore.h"
 
@@ -20,7 +21,9 @@ constexpr const char* kUsage =
     "usage: watchpanel.exe SLOT\n"
     "The detail window of the printer in the list program's shared slot SLOT (0..19). The list program\n"
     "starts one per monitored printer; it stays resident until the list program ends it.\n"
-    "No slot, or a negative one: ends at once without a window.\n";
+    "No slot, or a negative one: ends at once without a window.\n"
+    "The window speaks Japanese in a Japanese locale and English in any other (LANGUAGE, LC_ALL,\n"
+    "LC_MESSAGES, LANG, read as gettext reads them).\n";
 
 // The slot: the first blank-separated token of the first argument, a decimal number. Nothing when
 // there is no token or it is not a number.
@@ -60,6 +63,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // "閉じる" only hides; the list program ends us
+    kestrel::useLanguage(kestrel::languageFromEnvironment());
 
     watchpanel::PanelWindow window(*slot);
     QObject::connect(

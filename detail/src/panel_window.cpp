@@ -16,6 +16,7 @@
 #include <map>
 
 #include "facts/paper_block.h"
+#include "help_contexts.h"
 #include "ink_guide.h"
 #include "outside_programs.h"
 #include "plat/base/trace.h"
@@ -38,10 +39,10 @@ constexpr const char* kTemplates = ":/ui/";
 // The card slots an information block can hold (its slot count is never trusted beyond them).
 constexpr int kCardSlots = 5;
 
-constexpr const char* kTroubleshootingCaption = "ﾄﾗﾌﾞﾙｼｭｰﾃｨﾝｸﾞ(\x1eT\x1fﾄ)...";
-constexpr const char* kInkGuideCaption =
-    "交換の手順(\x1e"
-    "C\x1fｺ)...";
+// Texts of the window's table: the status page's two button captions, the About box's description and
+// trademark.
+constexpr int kTroubleshootingCaption = 21050, kInkGuideCaption = 21051;
+constexpr int kAboutDescription = 21110, kTrademark = 21111;
 constexpr int kAboutItem = 10000;
 constexpr int kInformationPage = 1, kSettingsPage = 2, kToolsPage = 3;
 
@@ -53,32 +54,6 @@ struct PageSet {
 };
 constexpr PageSet kPageSets[] = {{"#1300", 1001, "#1800"}, {"#1400", 4001, "#1900"}, {"#1500", 3001, "#2000"}};
 constexpr int kPageHelp[] = {0, 2001, 6001, 5001};
-
-// Controls answered by F1, per status page template; every other control is not.
-int controlHelp(facts::Family family, int control)
-{
-    static const std::map<int, int> common = {{1304, 1101}, {1302, 1102}, {1303, 1103}, {1305, 1104},
-                                              {1306, 1105}, {1307, 1106}, {1308, 1107}, {1328, 1109},
-                                              {1324, 1109}, {1325, 1110}, {1327, 1110}};
-    switch (family) {
-    case facts::Family::Page: {
-        if (control == 1309 || control == 1310 || (control >= 1315 && control <= 1318)) return 1108;
-        auto it = common.find(control);
-        return it == common.end() ? 0 : it->second;
-    }
-    case facts::Family::Impact:
-        if (control == 1305) return 4104;
-        if (control == 1309 || control == 1310 || (control >= 1315 && control <= 1318)) return 4108;
-        break;
-    case facts::Family::Inkjet:
-        if (control == 1305) return 3104;
-        if (control == 1501 || control == 1502) return 3108;
-        break;
-    }
-    if (control >= 1302 && control <= 1308)
-        return common.at(control) - 1100 + (family == facts::Family::Impact ? 4100 : 3100);
-    return 0;
-}
 
 template <class W = QWidget>
 W* numbered(const QWidget* root, int number)
@@ -95,6 +70,8 @@ void setControlText(QWidget* w, const std::string& value)
         edit->setPlainText(shown);
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(shown);
+        // The label's accessible name is its caption ("トレイの用紙サイズ"); the value goes with it.
+        label->setAccessibleDescription(shown);
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(kestrel::displayText(value, true));
     } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
@@ -241,10 +218,10 @@ void PanelWindow::selectPage(int kind)
     if (kind != 0) return;
     // The section list gives a page its template texts again when it is shown.
     if (auto* trouble = numbered<QPushButton>(m_dialog.get(), 1308)) {
-        trouble->setText(kestrel::displayText(kTroubleshootingCaption, true));
+        trouble->setText(kestrel::displayText(text(kTroubleshootingCaption).value_or(""), true));
     }
     if (auto* guide = numbered<QPushButton>(m_dialog.get(), 1339)) {
-        guide->setText(kestrel::displayText(kInkGuideCaption, true));
+        guide->setText(kestrel::displayText(text(kInkGuideCaption).value_or(""), true));
     }
     PrinterEntry entry{};
     if (readEntry(entry)) fillHeader(m_dialog.get(), entry);
@@ -306,10 +283,15 @@ void PanelWindow::fillHeader(QWidget* root, const PrinterEntry& entry)
     if (auto* name = numbered<QLabel>(root, 1302)) {
         name->setText(fromUtf8(shortened(fieldText(entry.PrinterName), widthOf(name), measureIn(name))));
         name->setToolTip(fromUtf8(fieldText(entry.PrinterName)));
+        name->setAccessibleDescription(name->toolTip());  // the whole name, though the label shows a part
     }
-    if (auto* model = numbered<QLabel>(root, 1303)) model->setText(fromUtf8(fieldText(entry.ModelName)));
+    if (auto* model = numbered<QLabel>(root, 1303)) {
+        model->setText(fromUtf8(fieldText(entry.ModelName)));
+        model->setAccessibleDescription(model->text());
+    }
     if (auto* destination = numbered<QLabel>(root, 1304)) {
         destination->setText(fromUtf8(outputDestination(entry, widthOf(destination), measureIn(destination))));
+        destination->setAccessibleDescription(destination->text().replace(QLatin1Char('\n'), QString()));
     }
 }
 
@@ -367,15 +349,12 @@ void PanelWindow::redraw(const PrinterEntry& entry)
 
 void PanelWindow::describeLevels()
 {
-    // Screen readers read a level as "n of m" from the picture it shows.
-    static const std::pair<int, int> kBars[] = {{1320, 200}, {1321, 200}, {1322, 200}, {1323, 200},
-                                                {1324, 200}, {1327, 200}, {1501, 210}, {1502, 220}};
-    for (auto [number, first] : kBars) {
-        QWidget* w = control(number);
-        if (w == nullptr || !w->property("kestrelPicture").isValid()) continue;
-        const int band = w->property("kestrelPicture").toInt() - first;
-        const int full = first == 200 ? 4 : 5;
-        w->setAccessibleDescription(QString::fromUtf8("残量 %1/%2").arg(band).arg(full));
+    // A bar's level in words too, in its tooltip and for screen readers: never told by the picture alone.
+    for (const ControlChange& change : levelTexts(static_cast<std::uint32_t>(m_family), m_state.paper.data())) {
+        if (QWidget* w = control(change.control)) {
+            w->setToolTip(fromUtf8(change.text));
+            w->setAccessibleDescription(fromUtf8(change.text));
+        }
     }
 }
 
@@ -443,19 +422,24 @@ void PanelWindow::openAbout()
     auto* dialog = qobject_cast<QDialog*>(box.get());
     if (dialog == nullptr) return;
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    kestrel::fillVersionFields(dialog, 1001, QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ詳細ｳｨﾝﾄﾞｳ"));
+    kestrel::fillVersionFields(dialog, 1001, fromUtf8(text(kAboutDescription).value_or("")),
+                               fromUtf8(text(kTrademark).value_or("")));
     if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     dialog->exec();
 }
 
 void PanelWindow::contextHelp()
 {
-    QWidget* focus = m_dialog->focusWidget();
-    bool numberedName = false;
-    const int number = focus == nullptr ? 0 : focus->objectName().mid(1).toInt(&numberedName);
-    if (!numberedName) return;
-    const int context = currentPage() == 0 ? controlHelp(m_family, number) : 0;
-    if (context != 0) kestrel::openHelp(context);
+    // The topic of the focused control, or of the page when the help table does not list it.
+    int context = 0;
+    for (QWidget* w = m_dialog->focusWidget(); w != nullptr && w != m_dialog.get() && context == 0;
+         w = w->parentWidget()) {
+        bool numberedName = false;
+        const int number = w->objectName().mid(1).toInt(&numberedName);
+        if (numberedName && w->objectName().startsWith(QLatin1Char('c')))
+            context = controlHelp(m_family, currentPage(), number);
+    }
+    kestrel::openHelp(context != 0 ? context : m_helpContext);
 }
 
 bool PanelWindow::eventFilter(QObject* watched, QEvent* event)

@@ -7,8 +7,11 @@
 #include "plat/base/system_root.h"
 #include "plat/base/utf8.h"
 #include "sound.h"
+#include "texts.h"
 
 namespace watchpanel {
+
+std::string noSoundItem() { return text(21090).value_or(""); }
 
 namespace {
 
@@ -320,7 +323,7 @@ void SettingsPage::fillSounds(const std::string& path)
     const std::string folder = path.empty() ? mediaFolder() : folderOf(path);
     m_folder = path.empty() ? std::string() : folder;
     c.soundItems = waveFilesIn(folder);
-    c.soundItems.insert(c.soundItems.begin(), kNoSoundItem);
+    c.soundItems.insert(c.soundItems.begin(), noSoundItem());
     c.soundIndex = 0;
     if (!path.empty()) {
         const auto found = std::find(c.soundItems.begin() + 1, c.soundItems.end(), fileNameOf(path));

@@ -77,7 +77,8 @@ inline constexpr int kFocusNext = -1;
 }  // namespace settings_control
 
 // The first entry of the sound list: no sound.
-inline constexpr const char* kNoSoundItem = "(なし)";
+// The sound list's first item, "(なし)" in the window's table: no sound.
+std::string noSoundItem();
 // The picture for no sound file.
 inline constexpr int kNoFilePicture = 312;
 
@@ -97,7 +98,7 @@ struct Controls {
     bool monitor = true, trayIconEnabled = true;
     std::vector<AlertItem> alerts;
     int selected = -1;                    // the list's selected item, which is the sound group's alert type; -1 none
-    std::vector<std::string> soundItems;  // kNoSoundItem, then file names (UTF-8)
+    std::vector<std::string> soundItems;  // noSoundItem(), then file names (UTF-8)
     int soundIndex = -1;                  // selected sound item, -1 none
     int formatPicture = 0;                // 0: none shown yet
     bool soundGroupEnabled = false;       // 1717..1720

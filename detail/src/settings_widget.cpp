@@ -19,6 +19,7 @@
 
 #include "resources/pictures.h"
 #include "resources/string_table.h"
+#include "texts.h"
 
 namespace watchpanel {
 
@@ -28,40 +29,34 @@ using namespace settings_control;
 
 constexpr int kNameWidth = 150, kSoundWidth = 350;
 
-// The captions with their mnemonic pairs; the template holds them as they show without a keyboard.
+// The captions with their mnemonic pairs (texts of the window's table); the template holds them as they
+// show without a keyboard.
 struct Caption {
     int control;
-    const char* text;
+    int text;
 };
 constexpr Caption kCaptions[] = {
-    {kIntervalGroup, "ｽﾃｰﾀｽ確認の頻度(\u001eF\u001fｽ)"},
-    {kWindowGroup, "ｳｲﾝﾄﾞｳ(\u001eW\u001fｳ)"},
-    {kMonitor, "ﾓﾆﾀする(\u001eM\u001fﾓ)"},
-    {kTrayIcon, "ﾄﾚｲｱｲｺﾝ(\u001eI\u001fﾄ)..."},
-    {kSizeCheck, "印刷前の紙ｻｲｽﾞﾁｪｯｸ(\u001eS\u001fｻ)"},
-    {kAlertGroup, "ｱﾗｰﾑ通知(\u001eA\u001fｱ)"},
-    {kAllOn, "すべて有効(\u001eE\u001fﾕ)"},
-    {kAllOff, "すべて無効(\u001eV\u001fﾑ)"},
-    {kDefaults, "標準に戻す(\u001eD\u001fﾋ)"},
-    {kSoundLabel, "ｻｳﾝﾄﾞ名(\u001eN\u001fｻ) :"},
-    {kBrowse, "参照(\u001eB\u001fﾘ)..."},
-    {kTestLabel, "ﾃｽﾄ(\u001eT\u001fﾃ) :"},
-    {kApply, "更新(\u001eP\u001fｺ)"},
+    {kIntervalGroup, 21000}, {kWindowGroup, 21001}, {kMonitor, 21002}, {kTrayIcon, 21003}, {kSizeCheck, 21004},
+    {kAlertGroup, 21005},    {kAllOn, 21006},       {kAllOff, 21007},  {kDefaults, 21008}, {kSoundLabel, 21009},
+    {kBrowse, 21010},        {kTestLabel, 21011},   {kApply, 21012},
 };
+constexpr int kNoSoundText = 21080, kMono = 21081, kStereo = 21082, kRates = 21083, kBits = 21086;
+constexpr int kFormatLayout = 21088, kWaveFilter = 21089;
 
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+std::string t(int number) { return text(number).value_or(""); }
 
 // What a format picture says, for screen readers and for when the picture is missing.
 QString formatText(int picture)
 {
-    if (picture == kNoFilePicture) return QString::fromUtf8("ｻｳﾝﾄﾞなし");
+    if (picture == kNoFilePicture) return fromUtf8(t(kNoSoundText));
     const int code = picture - 300;
     if (code < 0 || code > 11) return {};
     const bool stereo = code >= 6;
     const int rest = code - (stereo ? 6 : 0);
-    const char* rate = rest >= 4 ? "22kHz超" : rest >= 2 ? "22kHz" : "22kHz未満";
-    return QString::fromUtf8(stereo ? "ｽﾃﾚｵ " : "ﾓﾉﾗﾙ ") + QString::fromUtf8(rate) +
-           QString::fromUtf8((rest & 1) != 0 ? " 16ﾋﾞｯﾄ" : " 8ﾋﾞｯﾄ");
+    const int rate = rest >= 4 ? 2 : rest >= 2 ? 1 : 0;
+    return fromUtf8(kestrel::fillIn(
+        t(kFormatLayout), {t(stereo ? kStereo : kMono), t(kRates + rate), t(kBits + ((rest & 1) != 0 ? 1 : 0))}));
 }
 
 }  // namespace
@@ -156,7 +151,7 @@ void SettingsWidget::setCaptions()
     // The section list puts the template's plain texts back each time the page is shown.
     for (const Caption& caption : kCaptions) {
         QWidget* w = control(caption.control);
-        const QString shown = kestrel::displayText(caption.text, true);
+        const QString shown = kestrel::displayText(t(caption.text), true);
         if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(shown);
         else if (auto* group = qobject_cast<QGroupBox*>(w)) group->setTitle(shown);
         else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(shown);
@@ -377,8 +372,8 @@ bool SettingsWidget::eventFilter(QObject* watched, QEvent* event)
 
 std::optional<std::string> browseSoundFile(QWidget* parent, const std::string& folder)
 {
-    const QString chosen = QFileDialog::getOpenFileName(parent, QString(), QFile::decodeName(folder.c_str()),
-                                                        QString::fromUtf8("ｳｪｰﾌﾞﾌｧｲﾙ (*.wav *.WAV)"));
+    const QString chosen =
+        QFileDialog::getOpenFileName(parent, QString(), QFile::decodeName(folder.c_str()), fromUtf8(t(kWaveFilter)));
     if (chosen.isEmpty()) return std::nullopt;
     return QFile::encodeName(chosen).toStdString();
 }

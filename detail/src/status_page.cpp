@@ -5,6 +5,7 @@
 
 #include "facts/models.h"
 #include "facts/paper_block.h"
+#include "resources/string_table.h"
 #include "texts.h"
 
 namespace watchpanel {
@@ -13,12 +14,11 @@ using namespace facts::paper;
 
 namespace {
 
-// Fixed labels of the paper rows.
-constexpr std::string_view kCassette = "ｶｾｯﾄ";
-constexpr std::string_view kCutSheetFeeder = "ｶｯﾄｼｰﾄﾌｨｰﾀﾞ";
-constexpr std::string_view kBinSuffixes[] = {" ﾌｧｰｽﾄﾋﾞﾝ", " ｾｶﾝﾄﾞﾋﾞﾝ", " ｻｰﾄﾞﾋﾞﾝ"};
-constexpr std::string_view kInches = " ｲﾝﾁ";
-constexpr std::string_view kUnknown = "不明";
+// Fixed labels of the paper rows, texts of the window's table: a cassette, a numbered cassette, the
+// cut-sheet feeder, its three bins, the continuous paper's width, a width not reported.
+constexpr int kCassette = 21060, kNumberedCassette = 21061, kCutSheetFeeder = 21062, kFirstBin = 21063;
+constexpr int kPaperWidthText = 21066, kUnknown = 21067;
+constexpr int kStepsText = 21070, kPercentText = 21071;  // a level in words
 constexpr std::string_view kEllipsis = "...";
 
 constexpr int kPaperSizeNames = 17000;
@@ -191,8 +191,9 @@ Changes paperTexts(const PrinterEntry& entry, const std::int32_t* paper)
             for (int c : {1316 + i, 1312 + i, 1331 + i}) changes.push_back(enabled(c, present));
             if (!present) continue;
             setSizeName(changes, 1316 + i, paper[kCassetteSize + i]);
-            std::string label(kCassette);
-            if (cassettes >= 2) label += std::to_string(i + 1);
+            const std::string label =
+                cassettes >= 2 ? kestrel::fillIn(text(kNumberedCassette).value_or(""), {std::to_string(i + 1)})
+                               : text(kCassette).value_or("");
             changes.push_back(text(1312 + i, label));
         }
     } else if (entry.PrinterFamily == 1) {
@@ -215,15 +216,14 @@ Changes paperTexts(const PrinterEntry& entry, const std::int32_t* paper)
             for (int c : {1316 + i, 1402 + i}) changes.push_back(enabled(c, present));
             if (!present) continue;
             setSizeName(changes, 1316 + i, paper[kBinSize + i]);
-            std::string label(kCutSheetFeeder);
-            if (bins > 1) label += kBinSuffixes[i];
-            changes.push_back(text(1402 + i, label));
+            changes.push_back(text(1402 + i, text(bins > 1 ? kFirstBin + i : kCutSheetFeeder).value_or("")));
         }
         if (tractor) {
             const int width = paper[kPaperWidth];
-            std::string value(kUnknown);
+            std::string value = text(kUnknown).value_or("");
             if (width != 0)
-                value = text(kContinuousPaper).value_or("") + " " + std::to_string(width) + std::string(kInches);
+                value = kestrel::fillIn(text(kPaperWidthText).value_or(""),
+                                        {text(kContinuousPaper).value_or(""), std::to_string(width)});
             changes.push_back(text(1315, value));
         }
         if (paper[kManualFeedExists] != 0) setSizeName(changes, 1319, paper[kManualFeedSize]);
@@ -250,6 +250,34 @@ Changes levelPictures(std::uint32_t family, const std::int32_t* paper)
     } else if (family == 2) {
         if (paper[kColorValid] != 0) level(1501, kColourCartridges, paper[kColorBand], 5);
         if (paper[kBlackValid] != 0) level(1502, kBlackCartridges, paper[kBlackBand], 5);
+    }
+    return changes;
+}
+
+Changes levelTexts(std::uint32_t family, const std::int32_t* paper)
+{
+    Changes changes;
+    // A level word of 0..100 is the printer's own percentage; the ink words are shaped by the printer's
+    // warnings, so inks are told by their steps.
+    auto level = [&changes](int control, int band, int highest, std::optional<int> percent) {
+        if (band < 0 || band > highest) return;
+        const std::string words =
+            percent && *percent >= 0 && *percent <= 100
+                ? kestrel::fillIn(text(kPercentText).value_or(""), {std::to_string(*percent)})
+                : kestrel::fillIn(text(kStepsText).value_or(""), {std::to_string(band), std::to_string(highest)});
+        changes.push_back(text(control, words));
+    };
+    if (family == 0) {
+        if (paper[kTrayValid] != 0) level(1320, paper[kTrayBand], 4, paper[kTrayLevel]);
+        const int cassettes = rows(paper, kCassetteCount);
+        for (int i = 0; i < cassettes; ++i) {
+            if (paper[kCassetteValid + i] != 0) level(1321 + i, paper[kCassetteBand + i], 4, paper[kCassetteLevel + i]);
+        }
+        if (paper[kTonerValid] != 0) level(1324, paper[kTonerBand], 4, paper[kTonerLevel]);
+        if (paper[kPhotoValid] != 0) level(1327, paper[kPhotoBand], 4, paper[kPhotoLevel]);
+    } else if (family == 2) {
+        if (paper[kColorValid] != 0) level(1501, paper[kColorBand], 5, std::nullopt);
+        if (paper[kBlackValid] != 0) level(1502, paper[kBlackBand], 5, std::nullopt);
     }
     return changes;
 }

@@ -54,6 +54,11 @@ Changes paperVisibility(std::uint32_t family, const std::int32_t* paper);
 Changes paperTexts(const PrinterEntry& entry, const std::int32_t* paper);
 // The level pictures; a level outside the pictures' range leaves the old picture.
 Changes levelPictures(std::uint32_t family, const std::int32_t* paper);
+// The same levels in words, for the bars' tooltips and screen readers, so that no level is told by the
+// picture alone: the percentage where the printer reports one (paper, toner and photoconductor of page
+// printers), else the bar's step of its steps ("3/5" for an ink). One change per bar that levelPictures
+// sets, of kind Text.
+Changes levelTexts(std::uint32_t family, const std::int32_t* paper);
 
 // Clears the paper and information blocks to their start values and presets the equipment the model
 // has, so the page shows the right rows before the printer has answered.

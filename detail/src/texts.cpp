@@ -23,6 +23,7 @@ std::optional<std::string> text(int number)
         ":/strings/alert_sounds.txt",
         ":/strings/info_categories.txt",
         ":/strings/info_details.txt",
+        ":/strings/window_texts.txt",
     });
     return all.text(number);
 }

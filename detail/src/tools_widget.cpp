@@ -9,6 +9,7 @@
 #include "resources/pictures.h"
 #include "resources/string_table.h"
 #include "status_page.h"
+#include "texts.h"
 
 namespace watchpanel {
 
@@ -16,16 +17,13 @@ namespace {
 
 using namespace tools_control;
 
-// The captions with their mnemonic pairs; the template holds them as they show without a keyboard.
+// The captions with their mnemonic pairs (texts of the window's table); the template holds them as they
+// show without a keyboard.
 struct Caption {
     int control;
-    const char* text;
+    int text;
 };
-constexpr Caption kCaptions[] = {
-    {kJobList, "ｼﾞｮﾌﾞ一覧(\u001eJ\u001fｼ)"},
-    {kSetup, "ﾌﾟﾘﾝﾀ設定(\u001eP\u001fﾌ)"},
-    {kHeadMove, "ﾌﾟﾘﾝﾄﾍｯﾄﾞ移動(\u001eR\u001fﾍ)..."},
-};
+constexpr Caption kCaptions[] = {{kJobList, 21020}, {kSetup, 21021}, {kHeadMove, 21022}};
 
 }  // namespace
 
@@ -67,7 +65,7 @@ void ToolsWidget::setCaptions()
 {
     for (const Caption& caption : kCaptions) {
         if (auto* button = qobject_cast<QAbstractButton*>(control(caption.control)))
-            button->setText(kestrel::displayText(caption.text, true));
+            button->setText(kestrel::displayText(text(caption.text).value_or(""), true));
     }
 }
 

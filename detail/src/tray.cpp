@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
@@ -16,10 +17,13 @@
 #include <memory>
 #include <string>
 
+#include "help_contexts.h"
 #include "plat/base/trace.h"
+#include "resources/help.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
 #include "templates.h"
+#include "texts.h"
 
 namespace watchpanel {
 namespace {
@@ -38,18 +42,13 @@ constexpr const char* kList = "c2204";
 constexpr const char* kOkButton = "c1";
 constexpr const char* kCancelButton = "c2";
 constexpr int kChooserPicture = 113;
-constexpr const char* kListCaption = "ｱｲｺﾝ一覧(\x1eI\x1fｱ) :";
+constexpr int kListCaption = 21040;
+constexpr int kSetNames = 21041;  // what a screen reader says for each set's item, one text per set
 
 // Each item is a 56 x 48 cell with the set's 32 x 32 icon 12 across and 8 down: centred.
 constexpr QSize kItemSize(56, 48);
 constexpr QPoint kIconOffset(12, 8);
 constexpr QSize kIconSize(32, 32);
-
-// What a screen reader says for each set's item.
-constexpr std::array<const char*, kTrayIconSets> kSetNames = {
-    "灰色のプリンタ", "青いプリンタ",   "黒いプリンタ",       "インクジェットプリンタ", "ページプリンタ",
-    "ドットプリンタ", "印刷したページ", "青緑の円のプリンタ", "紫の四角のプリンタ",
-};
 
 // A cell of the list: the highlight colour when selected, the set's icon at its offset, and the focus
 // rectangle on the item the arrow keys move from.
@@ -83,6 +82,19 @@ public:
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return kItemSize; }
 };
 
+// F1 in the chooser: a key its controls leave unhandled reaches the dialog.
+class HelpKey : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+            kestrel::openHelp(kTrayChooserHelp);
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 // The nine sets side by side in one row: arrow keys walk them, nothing scrolls.
 void setUpList(QListWidget& list, const std::array<QIcon, kTrayIconSets>& icons)
 {
@@ -99,7 +111,7 @@ void setUpList(QListWidget& list, const std::array<QIcon, kTrayIconSets>& icons)
     list.setItemDelegate(new IconSetDelegate(&list));
     for (int set = 0; set < kTrayIconSets; ++set) {
         auto* item = new QListWidgetItem(icons[set], QString(), &list);
-        const QString name = QString::fromUtf8(kSetNames[set]);
+        const QString name = QString::fromStdString(text(kSetNames + set).value_or(""));
         item->setData(Qt::AccessibleTextRole, name);
         item->setToolTip(name);
         item->setSizeHint(kItemSize);
@@ -223,7 +235,7 @@ int chooseTrayIconSet(QWidget* parent, int current)
         return -1;
     }
     if (picture) picture->setPixmap(kestrel::picture(kChooserPicture, dialog.devicePixelRatioF()));
-    if (label) label->setText(kestrel::displayText(kListCaption, true));
+    if (label) label->setText(kestrel::displayText(text(kListCaption).value_or(""), true));
     setUpList(*list, icons);
     dialog.layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -237,6 +249,8 @@ int chooseTrayIconSet(QWidget* parent, int current)
     QObject::connect(ok, &QPushButton::clicked, &dialog, choose);
     QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, choose);
     QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    HelpKey help;  // F1 anywhere in the chooser opens its topic of the help page
+    dialog.installEventFilter(&help);
 
     if (current >= 0 && current < kTrayIconSets) list->setCurrentRow(current);
     list->setFocus(Qt::OtherFocusReason);

@@ -7,15 +7,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +37,7 @@
 #include "plat/base/system_root.h"
 #include "plat/registry/registry.h"
 #include "plat/services/services.h"
+#include "resources/language.h"
 #include "slot_table.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
@@ -552,4 +557,99 @@ TEST_F(PanelTest, AnAlertPlaysItsDefaultSoundOnceAndAnErrorShowsTheHiddenWindowW
     const std::filesystem::path media = plat::windowsDir() / "media";
     EXPECT_EQ(recorded.played,
               (std::vector<std::string>{(media / "03PPROUT.WAV").string(), (media / "01READY.WAV").string()}));
+}
+
+namespace {
+
+// Records the pages handed to the desktop's browser instead of opening them: a text browser's setSource
+// slot takes the address.
+struct HelpRecorder {
+    HelpRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("file"), &browser, "setSource"); }
+    ~HelpRecorder() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QString topic()
+    {
+        const QString fragment = browser.source().fragment();
+        browser.setSource(QUrl());
+        return fragment;
+    }
+    QTextBrowser browser;
+};
+
+}  // namespace
+
+TEST_F(PanelTest, F1OpensTheTopicOfTheFocusedControlOnEveryPageAndElseThePagesOwn)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    startWindow();
+    HelpRecorder help;
+    auto f1 = [&](const QString& control) {
+        QWidget* w = control.isEmpty() ? static_cast<QWidget*>(tabs()->tabBar())
+                                       : window->dialog()->findChild<QWidget*>(control);
+        EXPECT_NE(w, nullptr) << control.toStdString();
+        if (w == nullptr) return QString();
+        w->setFocus();
+        QTest::keyClick(w, Qt::Key_F1);
+        return help.topic();
+    };
+    EXPECT_EQ(f1(QString()), QStringLiteral("1001")) << "the tabs are no control of the table: the page's topic";
+    tabs()->setCurrentIndex(1);
+    EXPECT_EQ(f1(QStringLiteral("c1602")), QStringLiteral("2107"));
+    tabs()->setCurrentIndex(2);
+    EXPECT_EQ(f1(QStringLiteral("c1702")), QStringLiteral("6101"));
+    EXPECT_EQ(f1(QStringLiteral("c1712")), QStringLiteral("6106"));
+    EXPECT_EQ(f1(QString()), QStringLiteral("6001"));
+    tabs()->setCurrentIndex(3);
+    EXPECT_EQ(f1(QStringLiteral("c1803")), QStringLiteral("5101"));
+}
+
+TEST_F(PanelTest, ValuesAreReadOutBesideTheirCaptionsAndLevelsAreToldInWords)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    startWindow();
+    ASSERT_TRUE(eventually([&] { return pageShows("印刷できます。") && pictureOf(1324) >= 200; }));
+    auto accessible = [&](const char* control, QAccessible::Text which) {
+        QWidget* w = window->dialog()->findChild<QWidget*>(control);
+        QAccessibleInterface* a = w == nullptr ? nullptr : QAccessible::queryAccessibleInterface(w);
+        return a == nullptr ? QString() : a->text(which);
+    };
+    // The caption is the name and the value goes with it: the port is read out, not only "出力先".
+    EXPECT_EQ(accessible("c1304", QAccessible::Name), QString::fromUtf8("出力先"));
+    EXPECT_EQ(accessible("c1304", QAccessible::Description), QStringLiteral("LPT1:"));
+    EXPECT_EQ(accessible("c1302", QAccessible::Description), QStringLiteral("Office"));
+    EXPECT_EQ(accessible("c1303", QAccessible::Description), textOf(1303));
+    EXPECT_FALSE(textOf(1303).isEmpty());
+    // A level in words, in the bar's tooltip too: the simulated printer reports its toner in percent.
+    const QString toner = accessible("c1324", QAccessible::Description);
+    EXPECT_TRUE(QRegularExpression(QString::fromUtf8("^残量 \\d+%$")).match(toner).hasMatch()) << toner.toStdString();
+    EXPECT_EQ(window->dialog()->findChild<QWidget*>("c1324")->toolTip(), toner);
+    EXPECT_TRUE(accessible("c1316", QAccessible::Description).size() > 0) << "a cassette's paper size";
+}
+
+TEST_F(PanelTest, AnInkjetTellsItsInkInStepsOfItsPictures)
+{
+    addPrinter("Photo", "LPT2:", facts::Code::IJ09);
+    startWindow();
+    sim.must("LPT2:", "ink black=60 color=60");
+    ASSERT_TRUE(eventually([&] { return pictureOf(1502) == 224; }));
+    EXPECT_EQ(window->dialog()->findChild<QWidget*>("c1502")->accessibleDescription(), QString::fromUtf8("残量 4/5"));
+    EXPECT_EQ(window->dialog()->findChild<QWidget*>("c1502")->toolTip(), QString::fromUtf8("残量 4/5"));
+}
+
+// In an English locale the same window speaks English: tabs, texts, captions with their mnemonics.
+TEST_F(PanelTest, InEnglishTheWindowShowsTheEnglishTexts)
+{
+    kestrel::useLanguage("en");
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    startWindow();
+    EXPECT_EQ(window->dialog()->windowTitle(), QStringLiteral("Office - Kestrel"));
+    EXPECT_EQ(tabs()->tabText(2), QStringLiteral("Settings"));
+    ASSERT_TRUE(eventually([&] { return pageShows("Ready to print."); }));
+    sim.must("LPT1:", "cover-open");
+    EXPECT_TRUE(eventually([&] { return pageShows("The printer cover is open."); }));
+    EXPECT_EQ(textOf(1307), QStringLiteral("Close the printer cover."));
+    EXPECT_EQ(textOf(1308), QStringLiteral("&Troubleshooting..."));
+    EXPECT_EQ(window->dialog()->findChild<QWidget*>("c1304")->accessibleName(), QStringLiteral("Prints to"));
+    EXPECT_TRUE(window->dialog()->findChild<QWidget*>("c1324")->toolTip().endsWith(QLatin1Char('%')));
+    tabs()->setCurrentIndex(2);
+    EXPECT_EQ(textOf(1725), QStringLiteral("A&pply"));
 }

@@ -344,7 +344,7 @@ TEST_F(SettingsRules, KeysMoveTheCurrentAlertTypeWithinTheList)
     page->downPressed();  // nothing selected: the first item
     EXPECT_EQ(page->controls().selected, 0);
     EXPECT_TRUE(page->controls().soundGroupEnabled);
-    EXPECT_EQ(page->controls().soundItems, (std::vector<std::string>{kNoSoundItem, "01READY.WAV", "02STOP.WAV",
+    EXPECT_EQ(page->controls().soundItems, (std::vector<std::string>{noSoundItem(), "01READY.WAV", "02STOP.WAV",
                                                                      "03PPROUT.WAV", "04PPRFEW.WAV", "chime.wav"}));
     EXPECT_EQ(page->controls().soundIndex, 1);
     page->upPressed();  // not past the first

@@ -2,6 +2,7 @@
 // icon itself where the desktop has no tray, and the icon set chooser driven the way a user drives it.
 
 #include "tray.h"
+#include "resources/language.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -491,6 +492,7 @@ TEST(TrayChooser, Screenshot)
     const QString shot = qEnvironmentVariable("KESTREL_TRAY_SHOT");
     const QString sheetPath = qEnvironmentVariable("KESTREL_TRAY_SHEET");
     if (shot.isEmpty() && sheetPath.isEmpty()) GTEST_SKIP() << "set KESTREL_TRAY_SHOT or KESTREL_TRAY_SHEET";
+    kestrel::useLanguage(kestrel::languageFromEnvironment());  // the picture in the locale's language
     if (!shot.isEmpty()) {
         choose(2, [&](Chooser& c) {
             // Wait until the window system has drawn it once.

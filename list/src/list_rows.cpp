@@ -15,7 +15,8 @@ constexpr int kCannotMonitor = 10102;
 
 std::string listText(int number)
 {
-    static const kestrel::StringTable texts = kestrel::StringTable::load(":/strings/list/list_window.txt");
+    static const kestrel::StringTable texts =
+        kestrel::StringTable::loadAll({":/strings/list/list_window.txt", ":/strings/list/window_texts.txt"});
     return texts.text(number).value_or("");
 }
 

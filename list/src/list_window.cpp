@@ -45,6 +45,9 @@ constexpr int kIdleText = 57345;
 constexpr int kListName = 10230;
 constexpr int kToolBarName = 10231;
 constexpr int kStatusBarName = 10232;
+// The About box: the program's description, the spooler field (%1 its name), that field's name, the
+// trademark.
+constexpr int kAboutDescription = 10300, kSpoolerField = 10301, kSpoolerName = 10302, kTrademark = 10303;
 constexpr int kLocalIcon = 130;
 constexpr int kNetworkIcon = 131;
 constexpr int kFirstFrame = 137;  // the initialising animation, 137..147
@@ -309,14 +312,15 @@ struct ListWindow::Private : QObject {
         dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
         if (auto* picture = numbered<QLabel>(dialog, kCaption))
             picture->setPixmap(kestrel::icon(kCaption).pixmap(32, 32));
-        kestrel::fillVersionFields(dialog, 1101, QString::fromUtf8("ｹｽﾄﾚﾙ ﾌﾟﾘﾝﾀ一覧"));
+        kestrel::fillVersionFields(dialog, 1101, text(kAboutDescription), text(kTrademark));
         // Which spooler the printers come from: with CUPS only queues on the velta backend are
         // watched while they print.
         auto* fields = dialog->findChild<QVBoxLayout*>(QStringLiteral("vbox_fields"));
         if (fields != nullptr && !spoolerName.isEmpty()) {
-            auto* spooler = new QLabel(QString::fromUtf8("ｽﾌﾟｰﾗ: ") + spoolerName, dialog);
+            auto* spooler = new QLabel(text(kSpoolerField).replace(QStringLiteral("%1"), spoolerName), dialog);
             spooler->setObjectName(QStringLiteral("spoolerName"));
-            spooler->setAccessibleName(QString::fromUtf8("スプーラ"));
+            spooler->setAccessibleName(text(kSpoolerName));
+            spooler->setAccessibleDescription(spoolerName);
             fields->insertWidget(std::min(3, fields->count()), spooler);
         }
         if (auto* ok = numbered<QPushButton>(dialog, 1)) connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);

@@ -12,6 +12,7 @@
 #include "plat/gui/termination.h"
 #include "plat/proc/instance_lock.h"
 #include "plat/services/program.h"
+#include "resources/language.h"
 #include "vigil.h"
 #include "watchcore.h"
 
@@ -22,7 +23,9 @@ constexpr const char* kUsage =
     "The printers the spooler knows, each with its monitoring state, printer state and waiting jobs.\n"
     "One instance runs per system root ($KESTREL_ROOT); a second one ends at once.\n"
     "  /d, -d   quiet start: no initialising dialog at the first build; a pending exit request\n"
-    "           (KswExitFlag 1) closes the program at its first timer tick\n";
+    "           (KswExitFlag 1) closes the program at its first timer tick\n"
+    "The windows speak Japanese in a Japanese locale and English in any other (LANGUAGE, LC_ALL,\n"
+    "LC_MESSAGES, LANG, read as gettext reads them).\n";
 
 }  // namespace
 
@@ -57,6 +60,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the list ends through its close path only
+    kestrel::useLanguage(kestrel::languageFromEnvironment());
     // The leftovers of the last run and a stale exit request go on the program's worker, before its
     // first tick.
     const std::string directory = QCoreApplication::applicationDirPath().toStdString();

@@ -19,6 +19,7 @@
 #include <cstdlib>
 
 #include "list_window.h"
+#include "resources/language.h"
 #include "testsupport/temp_root.h"
 
 using namespace watchlist;
@@ -41,6 +42,9 @@ protected:
     void SetUp() override
     {
         ::setenv("KESTREL_MESSAGE_BOXES", "stderr", 1);
+        // The pictures are taken in the locale's language (scripts/screenshot runs them in each).
+        if (!qEnvironmentVariable("KESTREL_LIST_SHOTS").isEmpty())
+            kestrel::useLanguage(kestrel::languageFromEnvironment());
         items.reset(
             {row(0, "Alpha", true, 2), row(1, "Bravo", false), row(2, "Charlie", true, 10), row(3, "Delta", true, -1)});
         for (int p = 0; p < items.count(); ++p) {
@@ -330,8 +334,8 @@ TEST_F(ListWindowTest, Shots)
                              row(4, "Plotter on network", true, -1)};
     rows[1].network = rows[4].network = true;
     items.reset(std::move(rows));
-    items.setText(0, 1, "モニタしています");
-    items.setText(0, 2, "印刷可能です");
+    items.setText(0, 1, listText(10100));
+    items.setText(0, 2, listText(10103));
     items.setText(0, 3, "0");
     items.setText(1, 3, "12");
     items.setText(3, 3, "2");

@@ -28,7 +28,10 @@ extern "C" __attribute__((visibility("default"))) void kestrelMessageBoxHook(con
         std::fprintf(stderr, "[%s] %s\n", caption, text);
         return;
     }
-    const QString c = QString::fromUtf8(caption), t = QString::fromUtf8(text);
+    // The libraries ask for their boxes in the system's own words; the program's translator (installed
+    // with its language) gives them in the language in use.
+    const QString c = QCoreApplication::translate("MessageBox", caption),
+                  t = QCoreApplication::translate("MessageBox", text);
     QPointer<QWidget> parent(static_cast<QWidget*>(owner));
     if (QThread::currentThread() == app->thread()) return show(c, t, parent);
     QMetaObject::invokeMethod(

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "resources/help.h"
+#include "resources/language.h"
 
 namespace {
 
@@ -41,12 +43,22 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString helpSource()
+QString helpSource(const QString& path = QStringLiteral(KESTREL_HELP_SOURCE))
 {
-    const QByteArray bytes = readFile(QStringLiteral(KESTREL_HELP_SOURCE));
+    const QByteArray bytes = readFile(path);
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8(bytes);
     return utf8.hasError() ? QString() : text;
+}
+
+// The pages of every language: the Japanese one and help/<language>/watchlist.html.
+QStringList helpPages()
+{
+    QStringList pages{QStringLiteral(KESTREL_HELP_SOURCE)};
+    const QDir folder = QFileInfo(QStringLiteral(KESTREL_HELP_SOURCE)).dir();
+    for (const QString& language : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        pages << folder.filePath(language + QStringLiteral("/watchlist.html"));
+    return pages;
 }
 
 int anchorCount(const QString& html, const QString& id)
@@ -70,37 +82,61 @@ TEST(HelpPages, UrlPointsIntoTheProgramsHelpFolderAtTheContext)
     EXPECT_EQ(copy, readFile(QStringLiteral(KESTREL_HELP_SOURCE)));
 }
 
-TEST(HelpPages, EveryContextHasExactlyOneAnchor)
+TEST(HelpPages, EveryContextHasExactlyOneAnchorInEveryLanguage)
 {
-    const QString html = helpSource();
-    ASSERT_FALSE(html.isEmpty()) << "the page is missing or not UTF-8";
-    for (int context : helpContexts())
-        EXPECT_EQ(anchorCount(html, QString::number(context)), 1) << "context " << context;
-    EXPECT_EQ(anchorCount(html, QStringLiteral("list")), 1);
+    ASSERT_GE(helpPages().size(), 2);
+    for (const QString& page : helpPages()) {
+        SCOPED_TRACE(page.toStdString());
+        const QString html = helpSource(page);
+        ASSERT_FALSE(html.isEmpty()) << "the page is missing or not UTF-8";
+        for (int context : helpContexts())
+            EXPECT_EQ(anchorCount(html, QString::number(context)), 1) << "context " << context;
+        EXPECT_EQ(anchorCount(html, QStringLiteral("list")), 1);
 
-    // No stray anchors either: a number nobody asks for is a typo of one that is asked for.
-    const std::vector<int> contexts = helpContexts();
-    static const QRegularExpression numbered(QStringLiteral("\\bid=\"(\\d+)\""));
-    for (auto it = numbered.globalMatch(html); it.hasNext();) {
-        const int id = it.next().captured(1).toInt();
-        EXPECT_NE(std::count(contexts.begin(), contexts.end(), id), 0) << "unknown anchor " << id;
+        // No stray anchors either: a number nobody asks for is a typo of one that is asked for.
+        const std::vector<int> contexts = helpContexts();
+        static const QRegularExpression numbered(QStringLiteral("\\bid=\"(\\d+)\""));
+        for (auto it = numbered.globalMatch(html); it.hasNext();) {
+            const int id = it.next().captured(1).toInt();
+            EXPECT_NE(std::count(contexts.begin(), contexts.end(), id), 0) << "unknown anchor " << id;
+        }
     }
 }
 
 TEST(HelpPages, PageIsSelfContained)
 {
-    const QString html = helpSource();
-    ASSERT_FALSE(html.isEmpty());
-    EXPECT_TRUE(html.contains(QStringLiteral("<meta charset=\"utf-8\">"), Qt::CaseInsensitive));
-    EXPECT_FALSE(html.contains(QStringLiteral("<script"), Qt::CaseInsensitive));
-    // Opened from disk on a desk that may be offline: nothing is fetched from elsewhere.
-    static const QRegularExpression outside(QStringLiteral("(href|src)\\s*=\\s*\"(?!#)"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    EXPECT_FALSE(html.contains(outside));
-    // Every link inside the page leads to an anchor that exists.
-    static const QRegularExpression link(QStringLiteral("href=\"#([^\"]+)\""));
-    for (auto it = link.globalMatch(html); it.hasNext();) {
-        const QString target = it.next().captured(1);
-        EXPECT_EQ(anchorCount(html, target), 1) << "dangling link #" << target.toStdString();
+    for (const QString& page : helpPages()) {
+        SCOPED_TRACE(page.toStdString());
+        const QString html = helpSource(page);
+        ASSERT_FALSE(html.isEmpty());
+        EXPECT_TRUE(html.contains(QStringLiteral("<meta charset=\"utf-8\">"), Qt::CaseInsensitive));
+        EXPECT_FALSE(html.contains(QStringLiteral("<script"), Qt::CaseInsensitive));
+        // Opened from disk on a desk that may be offline: nothing is fetched from elsewhere.
+        static const QRegularExpression outside(QStringLiteral("(href|src)\\s*=\\s*\"(?!#)"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        EXPECT_FALSE(html.contains(outside));
+        // Every link inside the page leads to an anchor that exists.
+        static const QRegularExpression link(QStringLiteral("href=\"#([^\"]+)\""));
+        for (auto it = link.globalMatch(html); it.hasNext();) {
+            const QString target = it.next().captured(1);
+            EXPECT_EQ(anchorCount(html, target), 1) << "dangling link #" << target.toStdString();
+        }
     }
+}
+
+TEST(HelpPages, TheLanguageInUseGetsItsOwnPageAndTheOthersEnglish)
+{
+    application();
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    EXPECT_EQ(kestrel::helpUrl(6105).toLocalFile(), programDir.filePath("help/watchlist.html"));
+    kestrel::useLanguage("en");
+    const QUrl english = kestrel::helpUrl(6105);
+    EXPECT_EQ(english.toLocalFile(), programDir.filePath("help/en/watchlist.html"));
+    EXPECT_EQ(english.fragment(), QStringLiteral("6105"));
+    EXPECT_EQ(readFile(english.toLocalFile()),
+              readFile(QFileInfo(QStringLiteral(KESTREL_HELP_SOURCE)).dir().filePath("en/watchlist.html")))
+        << "the build copies every language's page beside the programs";
+    kestrel::useLanguage("de");
+    EXPECT_EQ(kestrel::helpUrl(1).toLocalFile(), programDir.filePath("help/en/watchlist.html"));
+    kestrel::useLanguage("ja");
 }

@@ -113,7 +113,8 @@ TEST(StringTables, EveryTableLoadsWithoutABadLine)
         "main_window.txt",   "status_page.txt",         "status_page_rom.txt",     "status_impact.txt",
         "status_inkjet.txt", "status_inkjet_11000.txt", "status_inkjet_11300.txt", "status_inkjet_11600.txt",
         "ink_names.txt",     "paper_sizes.txt",         "paper_sources.txt",       "ink_guide.txt",
-        "alert_names.txt",   "alert_sounds.txt",        "info_categories.txt",     "info_details.txt"};
+        "alert_names.txt",   "alert_sounds.txt",        "info_categories.txt",     "info_details.txt",
+        "window_texts.txt"};
     EXPECT_EQ(names, expected);
 }
 
@@ -326,4 +327,37 @@ TEST(DisplayText, MnemonicPairsBecomeQtMnemonicsOnCaptionsOnly)
     // A pair cut short keeps what there is and never reads beyond the text.
     EXPECT_EQ(displayText("(\x1eX", true), QStringLiteral("(&X"));
     EXPECT_EQ(displayText("\x1e", true), QString());
+}
+
+TEST(DisplayText, AMnemonicInsideAWordKeepsTheWord)
+{
+    using kestrel::displayText;
+    const StringTable t = StringTable::parse("1\tStatus check \\&frequency\n2\tA\\&pply\n3\tend \\&\n");
+    EXPECT_EQ(t.text(1),
+              "Status check \x1e"
+              "f\x1frequency");
+    EXPECT_EQ(displayText(*t.text(1), true), QStringLiteral("Status check &frequency"));
+    EXPECT_EQ(displayText(*t.text(1), false), QStringLiteral("Status check frequency"));
+    EXPECT_EQ(displayText(*t.text(2), true), QStringLiteral("A&pply"));
+    EXPECT_EQ(t.text(3), std::nullopt) << "a mark with no letter after it is a broken line";
+    EXPECT_EQ(t.badLines(), 1);
+    // The katakana letter of the system's own pairs still goes.
+    EXPECT_EQ(displayText("更新(\x1eP\x1fｺ)", true), QString::fromUtf8("更新(&P)"));
+}
+
+TEST(StringTableReader, CommentLinesAreSkipped)
+{
+    const StringTable t = StringTable::parse("# what the table is for\n1\tone\n#2\ttwo\n");
+    EXPECT_EQ(t.badLines(), 0);
+    EXPECT_EQ(t.size(), 1u);
+}
+
+TEST(FillIn, PlacesTakeTheirArgumentsInTheTablesOrder)
+{
+    using kestrel::fillIn;
+    EXPECT_EQ(fillIn("Step %1 of %2", {"1", "4"}), "Step 1 of 4");
+    EXPECT_EQ(fillIn("%2 / %1", {"a", "b"}), "b / a");
+    EXPECT_EQ(fillIn("%1%", {"60"}), "60%");
+    EXPECT_EQ(fillIn("%3 and %s stay", {"x"}), "%3 and %s stay");
+    EXPECT_EQ(fillIn("%1", {"%2"}), "%2") << "an argument is not read again";
 }

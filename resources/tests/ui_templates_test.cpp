@@ -2,8 +2,11 @@
 // code addresses by number are there, of the class the code expects, readable by screen readers, and laid out
 // without overlapping.
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDirIterator>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QPlainTextEdit>
@@ -15,6 +18,8 @@
 
 #include <memory>
 #include <vector>
+
+#include "resources/language.h"
 
 namespace {
 
@@ -161,6 +166,16 @@ std::unique_ptr<QWidget> load(int number)
 
 QString controlName(int number) { return QStringLiteral("c%1").arg(number); }
 
+// Kana, kanji and the full- and half-width forms.
+bool hasJapanese(const QString& text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x3000 && u <= 0x30FF) || (u >= 0x4E00 && u <= 0x9FFF) || (u >= 0xFF00 && u <= 0xFFEF)) return true;
+    }
+    return false;
+}
+
 // Numbered controls that hold no other numbered control: the ones whose rectangles must not meet.
 std::vector<QWidget*> leafControls(QWidget* root)
 {
@@ -239,29 +254,79 @@ private slots:
         }
     }
 
+    // In every other language no text of any template is left in Japanese: a missing translation shows.
+    void templatesHaveNoJapaneseLeftInEnglish()
+    {
+        kestrel::useLanguage("en");
+        QDirIterator it(QStringLiteral(":/ui"), {QStringLiteral("*.ui")}, QDir::Files, QDirIterator::Subdirectories);
+        int templates = 0;
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QUiLoader loader;
+            std::unique_ptr<QWidget> root(loader.load(&file));
+            QVERIFY2(root, qPrintable(path));
+            ++templates;
+            QList<QWidget*> widgets = root->findChildren<QWidget*>();
+            widgets.prepend(root.get());
+            for (QWidget* w : widgets) {
+                QStringList texts{w->windowTitle(), w->accessibleName(), w->accessibleDescription(), w->toolTip()};
+                if (auto* label = qobject_cast<QLabel*>(w)) texts << label->text();
+                if (auto* button = qobject_cast<QAbstractButton*>(w)) texts << button->text();
+                if (auto* group = qobject_cast<QGroupBox*>(w)) texts << group->title();
+                for (const QString& text : texts)
+                    QVERIFY2(!hasJapanese(text),
+                             qPrintable(QStringLiteral("%1: %2 shows \"%3\"").arg(path, w->objectName(), text)));
+            }
+        }
+        QCOMPARE(templates, 15);
+        auto main = load(1200);
+        QCOMPARE(main->findChild<QPushButton*>(QStringLiteral("c2"))->text(), QStringLiteral("Close"));
+        kestrel::useLanguage("ja");
+        main = load(1200);
+        QCOMPARE(main->findChild<QPushButton*>(QStringLiteral("c2"))->text(), QString::fromUtf8("閉じる"));
+    }
+
     // At the size the layouts ask for, every control gets at least its minimum size (texts fit) and no two
-    // controls share a pixel, with the longest texts the code writes into them.
-    void controlsFitAndDoNotOverlap_data() { templateRows(); }
+    // controls share a pixel, with the longest texts the code writes into them, in either language.
+    void controlsFitAndDoNotOverlap_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("language");
+        for (const char* language : {"ja", "en"}) {
+            for (size_t i = 0; i < templates().size(); ++i)
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(templates()[i].number).arg(language)))
+                    << int(i) << QString::fromLatin1(language);
+        }
+    }
     void controlsFitAndDoNotOverlap()
     {
         QFETCH(int, index);
+        QFETCH(QString, language);
+        kestrel::useLanguage(language.toStdString());
         const Template& t = templates()[index];
         auto root = load(t.number);
+        kestrel::useLanguage("ja");
         QVERIFY(root);
+        const QString longest = language == QLatin1String("ja") ? QString::fromUtf8("ｶｯﾄｼｰﾄﾌｨｰﾀﾞ ｾｶﾝﾄﾞﾋﾞﾝ")
+                                                                : QStringLiteral("Envelope Kaku #2 Rotated");
         for (QLabel* label : root->findChildren<QLabel*>()) {
             const bool picture = label->maximumWidth() != QWIDGETSIZE_MAX;
-            if (label->text().isEmpty() && !label->accessibleName().isEmpty() && !picture)
-                label->setText(QStringLiteral("ｶｯﾄｼｰﾄﾌｨｰﾀﾞ ｾｶﾝﾄﾞﾋﾞﾝ"));
+            if (label->text().isEmpty() && !label->accessibleName().isEmpty() && !picture) label->setText(longest);
         }
+        // At the smallest size the layouts allow: the window may be no wider than its widest page asks for.
         // Not adjustSize(): it caps a window at a share of the (small) offscreen screen.
         // Showing delivers the pending resize events, which lay out the group boxes too.
-        root->resize(root->sizeHint());
+        root->resize(root->minimumSizeHint());
         root->show();
         const auto leaves = leafControls(root.get());
         for (QWidget* w : leaves) {
             if (w->minimumSize() == w->maximumSize()) continue;  // pictures and bars keep their nominal size
-            // As the layouts see it: an explicit minimum wins over the widget's own hint.
-            const QSize hint = w->minimumSizeHint();
+            // As the layouts see it: an explicit minimum wins over the widget's own hint. A button's or
+            // check box's caption must show whole, so it needs its full width.
+            QSize hint = w->minimumSizeHint();
+            if (qobject_cast<QAbstractButton*>(w) != nullptr) hint = hint.expandedTo(w->sizeHint());
             const QSize needed(w->minimumWidth() > 0 ? w->minimumWidth() : hint.width(),
                                w->minimumHeight() > 0 ? w->minimumHeight() : hint.height());
             QVERIFY2(w->width() >= needed.width() && w->height() >= needed.height(),

@@ -30,6 +30,8 @@
 #include "plat/services/program.h"
 #include "plat/shm/shm.h"
 #include "plat/spool/spooler.h"
+#include "resources/language.h"
+#include "resources/string_table.h"
 #include "slot_table.h"
 #include "status_page.h"
 #include "texts.h"
@@ -56,8 +58,8 @@ list's columns (name, monitoring, printer state, jobs) and the status page's mes
 explanation. It never starts, writes or changes anything.
 
 Each printer in JSON:
-  {"name": "Office", "row": 0, "slot": 0, "monitoring": "モニタしています",
-   "state": "印刷可能又は印刷中です", "jobs": 2, "level": 0, "message": "...", "action": "...",
+  {"name": "Office", "row": 0, "slot": 0, "monitoring": "Monitoring",
+   "state": "Ready or printing", "jobs": 2, "level": 0, "message": "...", "action": "...",
    "explanation": "...", "alert": 0, "network": false, "port": "LPT1:", "captured": null}
 "slot" is null for a printer that cannot be monitored, and then so are "level" to "alert"; "state"
 and "jobs" are null while the printer is not monitored; an empty text is null. "network" is the
@@ -69,15 +71,32 @@ LPT2:(\\FS1\QUEUE1) for LPT2: captured to QUEUE1 on FS1.
 
 --watch lines: a printer whose columns or texts changed, was added or went away, and a changed run
 flag. As text:
-  Office: モニタしています | 印刷できません | jobs 0 | プリンタカバーが開いています。
+  Office: Monitoring | Cannot print | jobs 0 | The printer cover is open.
   Office: gone
   list program: running
 With --json each line is a JSON object: the printer as above, {"name": "Office", "gone": true}, or
 {"list_running": 2}.
 
+Language: the table and every text (monitoring, state, message, action, explanation) follow the
+locale as the desktop's programs do (LANGUAGE, LC_ALL, LC_MESSAGES, LANG): Japanese, the system's own
+texts, for a Japanese locale, English for any other, C and POSIX included. The JSON keys, "spooler",
+the numbers and "gone" never change with it; scripts that compare texts set LC_ALL.
+
 Exit status: 0 the list program is running or building its list; 3 it is not running (the output is
 printed all the same); 1 the spooler's printers cannot be read; 2 usage error. --watch ends with 0.
 )";
+
+// This tool's own texts, in the language of the locale; the printers' texts come from the list's and the
+// status page's tables. The numbers of resources/strings/tools/kestrel_status.txt:
+constexpr int kColumnHeads = 1;  // 1..6: name, monitoring, state, jobs, port, message
+constexpr int kListLine = 10, kRunning = 11, kBuilding = 12, kNotRunning = 13, kSpoolerLine = 14;
+constexpr int kNetworkMark = 15, kWatchLine = 16, kGoneLine = 17;
+
+std::string own(int number)
+{
+    static const kestrel::StringTable texts = kestrel::StringTable::load(":/strings/tools/kestrel_status.txt");
+    return texts.text(number).value_or("");
+}
 
 constexpr long kDefaultIntervalMs = 500;
 constexpr long kMinIntervalMs = 10;
@@ -372,12 +391,12 @@ std::size_t displayWidth(std::string_view text)
 std::string orDash(const std::optional<std::string>& text) { return text ? *text : "-"; }
 std::string orDash(const std::optional<long>& n) { return n ? std::to_string(*n) : "-"; }
 
-const char* runText(std::uint32_t flag)
+std::string runText(std::uint32_t flag)
 {
     switch (flag) {
-    case 1: return "building its list";
-    case 2: return "running";
-    default: return "not running";
+    case 1: return own(kBuilding);
+    case 2: return own(kRunning);
+    default: return own(kNotRunning);
     }
 }
 
@@ -386,16 +405,17 @@ std::string portText(const Printer& p)
 {
     std::string text = p.captured ? *p.captured + "(" + p.port + ")" : p.port;
     if (text.empty()) text = "-";
-    if (p.network) text += " (network)";
+    if (p.network) text += own(kNetworkMark);
     return text;
 }
 
 void printTable(const Snapshot& s)
 {
-    std::printf("list program: %s\n", runText(s.listRunning));
-    std::printf("spooler: %s\n", s.spooler);
+    std::puts(kestrel::fillIn(own(kListLine), {runText(s.listRunning)}).c_str());
+    std::puts(kestrel::fillIn(own(kSpoolerLine), {s.spooler}).c_str());
     constexpr std::size_t kColumns = 6;
-    std::vector<std::array<std::string, kColumns>> lines{{"NAME", "MONITORING", "STATE", "JOBS", "PORT", "MESSAGE"}};
+    std::vector<std::array<std::string, kColumns>> lines(1);
+    for (std::size_t c = 0; c < kColumns; ++c) lines[0][c] = own(kColumnHeads + static_cast<int>(c));
     for (const Printer& p : s.printers) {
         lines.push_back({p.name, p.monitoring, orDash(p.state), orDash(p.jobs), portText(p), orDash(p.message)});
     }
@@ -416,8 +436,7 @@ void printTable(const Snapshot& s)
 std::string changeLine(const Printer& p, bool json)
 {
     if (json) return toJson(p).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    return p.name + ": " + p.monitoring + " | " + orDash(p.state) + " | jobs " + orDash(p.jobs) + " | " +
-           orDash(p.message);
+    return kestrel::fillIn(own(kWatchLine), {p.name, p.monitoring, orDash(p.state), orDash(p.jobs), orDash(p.message)});
 }
 
 void printGone(const std::string& name, bool json)
@@ -429,7 +448,7 @@ void printGone(const std::string& name, bool json)
         printJsonLine(j);
         return;
     }
-    std::printf("%s: gone\n", name.c_str());
+    std::puts(kestrel::fillIn(own(kGoneLine), {name}).c_str());
 }
 
 void printRunFlag(std::uint32_t flag, bool json)
@@ -440,7 +459,7 @@ void printRunFlag(std::uint32_t flag, bool json)
         printJsonLine(j);
         return;
     }
-    std::printf("list program: %s\n", runText(flag));
+    std::puts(kestrel::fillIn(own(kListLine), {runText(flag)}).c_str());
 }
 
 // The lines for what changed from `before` to `after`; printers are matched by name, since a rebuild
@@ -499,6 +518,8 @@ int main(int argc, char** argv)
     const std::optional<Options> options = parse(argc, argv, why);
     if (!options) return usage(why);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // scripts follow the lines as they come
+    // The texts in the locale's language; the JSON keys and the spooler's name stay as they are.
+    kestrel::useLanguage(kestrel::languageFromEnvironment());
 
     if (options->watch) {
         // Installed before the first read, so a signal that comes early still ends the run cleanly.

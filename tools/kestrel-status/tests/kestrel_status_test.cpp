@@ -231,7 +231,7 @@ TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
 
     const auto table = status({});
     EXPECT_EQ(table.exitCode, 0);
-    EXPECT_NE(table.out.find("list program: running\nspooler: embedded\n"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("プリンタ一覧: 実行中\nスプーラ: embedded\n"), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("Office   モニタしています  印刷可能又は印刷中です(警告)  2 "), std::string::npos)
         << "columns padded by their width on a terminal:\n"
         << table.out;
@@ -246,6 +246,55 @@ TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
     EXPECT_TRUE(list[0].at("jobs").is_null());
 }
 
+// The texts follow the locale as the desktop's programs read it; the keys and numbers of --json never do.
+TEST_F(KestrelStatus, SpeaksTheLanguageOfTheLocale)
+{
+    monitorOffice();
+    ASSERT_EQ(fSetRegistoryKswListRunFlag(2), 1);
+    detail([](PrinterEntry& e) {
+        const facts::FamilyCounts counts = facts::countsOf(facts::Family::Page);
+        e.MonitorActive = 1;
+        e.MessageCount = counts.messages;
+        e.PictureCount = counts.pictures;
+        e.MessageIndex = 2;
+    });
+    engineReply(pageReply("0FA2"));  // cover open
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> variables;  // a null value unsets it
+        bool japanese;
+    };
+    const Case cases[] = {
+        {"a Japanese locale", {{"LC_ALL", "ja_JP.UTF-8"}}, true},
+        {"an English locale", {{"LC_ALL", "en_US.UTF-8"}}, false},
+        {"the C locale, whatever LANGUAGE says", {{"LC_ALL", "C"}, {"LANGUAGE", "ja"}}, false},
+        {"a locale we have no texts for", {{"LC_ALL", "de_DE.UTF-8"}}, false},
+        {"LANGUAGE before the locale", {{"LC_ALL", "de_DE.UTF-8"}, {"LANGUAGE", "fr:ja:en"}}, true},
+        {"LANG when nothing else is set",
+         {{"LC_ALL", nullptr}, {"LC_MESSAGES", nullptr}, {"LANG", "ja_JP.UTF-8"}},
+         true},
+    };
+    for (const Case& c : cases) {
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) ::unsetenv(name);
+        for (const auto& [name, value] : c.variables) {
+            if (value != nullptr) ::setenv(name, value, 1);
+        }
+        const json list = printers(status(), 2);
+        ASSERT_EQ(list.size(), 2u) << c.name;
+        EXPECT_EQ(list[0].at("monitoring"), c.japanese ? "モニタしています" : "Monitoring") << c.name;
+        EXPECT_EQ(list[0].at("message"), c.japanese ? "プリンタカバーが開いています。" : "The printer cover is open.")
+            << c.name;
+        EXPECT_EQ(list[0].at("level"), 2) << c.name;
+        const auto table = status({});
+        EXPECT_EQ(table.out.rfind(c.japanese ? "プリンタ一覧: 実行中\nスプーラ: embedded\n名前 "
+                                             : "list program: running\nspooler: embedded\nNAME ",
+                                  0),
+                  0u)
+            << c.name << ":\n"
+            << table.out;
+    }
+}
+
 TEST_F(KestrelStatus, ExitsWithThreeWhileTheListProgramIsNotRunningAndStillPrints)
 {
     auto run = status();  // no flag stored at all
@@ -257,7 +306,7 @@ TEST_F(KestrelStatus, ExitsWithThreeWhileTheListProgramIsNotRunningAndStillPrint
     ASSERT_EQ(fSetRegistoryKswListRunFlag(0), 1);
     run = status({});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.out.find("list program: not running\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("プリンタ一覧: 実行していません\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Nowhere"), std::string::npos);
 }
 
@@ -375,7 +424,7 @@ TEST_F(KestrelStatus, ANetworkPrinterShowsAsOneWithItsQueuePath)
     EXPECT_EQ(list[0].at("port"), "\\\\FS1\\QUEUE1");
     EXPECT_EQ(list[0].at("captured"), "LPT1:");
     auto table = status({});
-    EXPECT_NE(table.out.find("  LPT1:(\\\\FS1\\QUEUE1) (network)  "), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("  LPT1:(\\\\FS1\\QUEUE1) (ネットワーク)  "), std::string::npos) << table.out;
 
     // A queue path as the spooler's port: nothing captured.
     detail([](PrinterEntry& e) {
@@ -386,6 +435,6 @@ TEST_F(KestrelStatus, ANetworkPrinterShowsAsOneWithItsQueuePath)
     EXPECT_EQ(list[0].at("port"), "\\\\FS1\\QUEUE1");
     EXPECT_TRUE(list[0].at("captured").is_null());
     table = status({});
-    EXPECT_NE(table.out.find("  \\\\FS1\\QUEUE1 (network)  "), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("  \\\\FS1\\QUEUE1 (ネットワーク)  "), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("  FILE:  "), std::string::npos) << "a local port, unmarked: " << table.out;
 }
