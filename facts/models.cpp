@@ -136,6 +136,12 @@ const Model* byName(std::string_view driverName) { return find(driverName, &Mode
 
 const Model* byShortName(std::string_view shortName) { return find(shortName, &Model::shortName); }
 
+std::string_view setupDriverFile(std::uint32_t number)
+{
+    const Model* m = byNumber(number);
+    return m != nullptr ? m->driverFile : "";
+}
+
 const Model* byNamePrefix(std::string_view text)
 {
     for (const Model& m : models()) {

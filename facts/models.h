@@ -123,6 +123,10 @@ const Model* byName(std::string_view driverName);
 // By the short name a printer reports, compared whole and without regard to case.
 const Model* byShortName(std::string_view shortName);
 
+// The driver file the printer-setup library is given for a model number: the model's own driver file,
+// empty above the table.
+std::string_view setupDriverFile(std::uint32_t number);
+
 // The model whose driver name `text` begins with, case included (the engine's ink and gap queries key
 // on this). No driver name begins another, so at most one model fits.
 const Model* byNamePrefix(std::string_view text);

@@ -99,3 +99,16 @@ TEST(Models, EngineRulesKeyOnTheDriverNameExactly)
     }
     EXPECT_EQ(extended, (std::set<std::string>{"IJ-11", "PG-02", "PG-04", "PG-06"}));
 }
+
+TEST(Models, ThePrinterSetupLibraryIsGivenTheModelsDriverFile)
+{
+    EXPECT_EQ(setupDriverFile(0), "KDRV01.DRV");
+    EXPECT_EQ(setupDriverFile(2), "KDRV02.DRV");
+    EXPECT_EQ(setupDriverFile(3), "KDRV03.DRV");
+    EXPECT_EQ(setupDriverFile(13), "KDRV03.DRV");
+    EXPECT_EQ(setupDriverFile(7), "KDRV05.DRV");
+    EXPECT_EQ(setupDriverFile(17), "KDRV13.DRV");
+    EXPECT_EQ(setupDriverFile(20), "KDRV01.DRV");
+    EXPECT_EQ(setupDriverFile(21), "");
+    EXPECT_EQ(setupDriverFile(0xFFFFFFFF), "");
+}
