@@ -1,7 +1,8 @@
 #include "plat/spool/ppd_facts.h"
 
-#include <cstdlib>
+#include <charconv>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -49,6 +50,17 @@ std::optional<std::string> ppdValue(std::string_view line, std::string_view keyw
     return toUtf8(rest);
 }
 
+// The number a resolution begins with ("600dpi", "600x600dpi"); 0 when there is none or it does not
+// fit, so that its magnitude can always be taken.
+std::int32_t resolutionOf(std::string_view text)
+{
+    if (text.starts_with('+')) text.remove_prefix(1);
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || value == std::numeric_limits<std::int32_t>::min()) return 0;
+    return value;
+}
+
 }  // namespace
 
 PpdFacts parsePpd(std::FILE* file)
@@ -71,7 +83,7 @@ PpdFacts parsePpd(std::FILE* file)
         else if (auto v = ppdValue(line, "VELTADriverFile")) facts.driverFile = *v;
         else if (auto v = ppdValue(line, "VELTALanguageMonitor")) facts.monitor = *v;
         else if (auto v = ppdValue(line, "VELTALanguageMonitorFile")) facts.monitorFile = *v;
-        else if (auto v = ppdValue(line, "DefaultResolution")) facts.quality = std::atoi(v->c_str());
+        else if (auto v = ppdValue(line, "DefaultResolution")) facts.quality = resolutionOf(*v);
     }
     return facts;
 }
