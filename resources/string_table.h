@@ -39,7 +39,7 @@ public:
     bool contains(int number) const { return texts_.contains(number); }
     std::size_t size() const { return texts_.size(); }
     // Lines that were skipped because they could not be read (no tab, bad number, bad escape,
-    // not UTF-8, a number seen before).
+    // not UTF-8, a zero byte, a number seen before).
     int badLines() const { return badLines_; }
 
 private:
