@@ -33,9 +33,10 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& bytes)
 int main(int argc, char** argv)
 {
     if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
-        std::printf("usage: %s CORPUS-FOLDER-OR-FILE...\n"
-                    "Runs the fuzz target once over every input file given or found in the folders given.\n",
-                    argc > 0 ? argv[0] : "replay");
+        std::printf(
+            "usage: %s CORPUS-FOLDER-OR-FILE...\n"
+            "Runs the fuzz target once over every input file given or found in the folders given.\n",
+            argc > 0 ? argv[0] : "replay");
         return argc < 2 ? 2 : 0;
     }
     std::vector<fs::path> inputs;

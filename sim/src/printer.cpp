@@ -595,7 +595,7 @@ std::string Printer::control(const std::vector<std::string>& words, bool& ok)
     };
     if (words.size() > 1) {
         const std::string both = words[0] + "-" + words[1];
-        if (find(both) != table.end() || both == "raw-reply") {
+        if (find(both) != table.end()) {
             name = both;
             argsAt = 2;
         }

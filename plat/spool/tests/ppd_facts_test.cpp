@@ -26,9 +26,10 @@ PpdFacts read(std::string text)
 
 TEST(PpdFacts, OurKeywordsAreTakenQuotedOrBare)
 {
-    const PpdFacts facts = read("*PPD-Adobe: \"4.3\"\n*NickName: \"VELTA PG-03\"\n*VELTADriverFile: KDRV01.DRV\r\n"
-                                "*VELTALanguageMonitor: \"VELTA KMON01 Language Monitor\"\n"
-                                "*VELTALanguageMonitorFile: \"KMON01.DLL\"\n*DefaultResolution: 360dpi\n");
+    const PpdFacts facts = read(
+        "*PPD-Adobe: \"4.3\"\n*NickName: \"VELTA PG-03\"\n*VELTADriverFile: KDRV01.DRV\r\n"
+        "*VELTALanguageMonitor: \"VELTA KMON01 Language Monitor\"\n"
+        "*VELTALanguageMonitorFile: \"KMON01.DLL\"\n*DefaultResolution: 360dpi\n");
     EXPECT_EQ(facts.nickName, "VELTA PG-03");
     EXPECT_EQ(facts.driverFile, "KDRV01.DRV");
     EXPECT_EQ(facts.monitor, "VELTA KMON01 Language Monitor");
