@@ -45,6 +45,7 @@ int main(int argc, char** argv)
     if (!slot || *slot < 0) return 0;
 
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.velta.Kestrel"));  // docks find the icon by it
     app.setQuitOnLastWindowClosed(false);  // "閉じる" only hides; the list program ends us
 
     watchpanel::PanelWindow window(*slot);

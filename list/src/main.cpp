@@ -40,6 +40,7 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.velta.Kestrel"));  // docks find the icon by it
     app.setQuitOnLastWindowClosed(false);  // the list ends through its close path only
     if (!quiet) fSetRegistoryKswExitFlag(0);
     const std::string directory = QCoreApplication::applicationDirPath().toStdString();
