@@ -219,7 +219,10 @@ TEST_F(VeltaBackend, SendsTheJobAfterTheStatusEnableAndPublishesTheStatus)
     ASSERT_EQ(alerts.size(), 1u) << backend.err();
     EXPECT_NE(alerts[0].find(";st=" + hexOf("@KJL STATUS CODE=")), std::string::npos);
     EXPECT_NE(alerts[0].find("printer-alert-description='MFG:VELTA;MDL:PG-03;"), std::string::npos);
-    EXPECT_TRUE(backend.saidLine("ATTR: marker-colors=#000000 marker-names=Toner marker-types=toner"));
+    EXPECT_TRUE(
+        backend.saidLine("ATTR: marker-colors=#000000 marker-names=Toner marker-types=toner "
+                         "marker-low-levels=25 marker-high-levels=100"));
+    EXPECT_TRUE(backend.saidLine("INFO: Ready")) << backend.err();
     EXPECT_TRUE(backend.saidLine("ATTR: marker-levels=80"));
     // Ready and printing: no reasons; at the end the alert is emptied.
     EXPECT_TRUE(backend.lines("STATE:").empty()) << backend.err();
@@ -248,7 +251,7 @@ TEST_F(VeltaBackend, PublishesChangesOnceHeartbeatsAndClearsAtTheEnd)
     sim->must("LPT1:", "ready");
     ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: -media-empty-error"); })) << backend.err();
     sim->must("LPT1:", "cover-open");
-    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open"); })) << backend.err();
+    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open-error"); })) << backend.err();
     backend.feed(" and the rest");
     backend.endInput();
     EXPECT_EQ(backend.exitCode(), kBackendOk) << backend.err();
@@ -270,7 +273,7 @@ TEST_F(VeltaBackend, APrinterThatTakesNothingStillHasItsStatusRead)
     Backend backend(job(), env("velta:" + socket()));
     backend.feed("SECOND-JOB");
     backend.endInput();
-    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open"); })) << backend.err();
+    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open-error"); })) << backend.err();
     // Read while the status-enable command still waits for the printer, not after giving up on it.
     EXPECT_FALSE(backend.said("did not take the status-enable command")) << backend.err();
     EXPECT_EQ(sim->must("LPT1:", "log").find("SECOND-JOB"), std::string::npos);
@@ -303,7 +306,8 @@ TEST_F(VeltaBackend, InkOfModelsThatReportItApartGoesIntoTheAlert)
     // The ink reply without its two counter characters, as the engine stores it.
     EXPECT_TRUE(backend.said(";ink=" + hexOf("@BDC IQ\r\nIQ:053C3C3C;\r\n") + "'")) << backend.err();
     EXPECT_TRUE(backend.saidLine("ATTR: marker-levels=5,60"));
-    EXPECT_TRUE(backend.said("STATE: +com.velta-ink-low-warning,marker-supply-low-warning"));
+    EXPECT_TRUE(backend.saidLine("STATE: +marker-supply-low-warning"));
+    EXPECT_TRUE(backend.saidLine("INFO: Ink low"));
     EXPECT_TRUE(reasonsLeft(backend.lines("STATE:")).empty());
 }
 
