@@ -6,9 +6,10 @@
 //                   status = bits from printer-state and its reasons, quality = the PPD's
 //                   *DefaultResolution
 //   port            velta:/dev/usb/lpN and parallel:/dev/lpN get an "LPTn:" name in the port map
-//                   (target device:...), velta:<socket path> one whose target is the simulator's socket
-//                   (sim:...), so the engine opens them by name; any other URI is the port as it is and
-//                   is not monitorable
+//                   (target device:...), velta://MAKE/MODEL?serial=S one whose target finds that printer
+//                   by its device ID among the nodes of CupsOptions::deviceFolder (id:...), velta:<socket
+//                   path> one whose target is the simulator's socket (sim:...), so the engine opens them
+//                   by name; any other URI is the port as it is and is not monitorable
 //   drivers()       one per distinct PPD of the queues that carries our keywords: *NickName,
 //                   *VELTADriverFile, *VELTALanguageMonitor (*VELTALanguageMonitorFile is the monitor's
 //                   library); PPDs are fetched with cupsGetPPD3 and kept until their time changes
@@ -48,6 +49,7 @@
 
 #include "facts/store_names.h"
 #include "plat/base/utf8.h"
+#include "plat/port/device_id.h"
 #include "plat/port/port.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
@@ -226,9 +228,11 @@ std::uint32_t statusBits(ipp_pstate_t state, const std::vector<std::string>& rea
     return bits;
 }
 
-// Where a device URI leads, as a port-map target; nothing for a URI we do not serve.
-std::optional<std::string> targetOf(std::string_view uri)
+// Where a device URI leads, as a port-map target; nothing for a URI we do not serve. A printer named
+// by its identity is looked for among the nodes of `deviceFolder`.
+std::optional<std::string> targetOf(std::string_view uri, const std::string& deviceFolder)
 {
+    if (auto identity = port::identityOfUri(uri)) return port::targetOfIdentity(deviceFolder, *identity);
     auto pathAfter = [&](std::string_view scheme) -> std::optional<std::string_view> {
         if (!uri.starts_with(scheme)) return std::nullopt;
         std::string_view path = uri.substr(scheme.size());
@@ -249,6 +253,7 @@ std::optional<std::string> uriOf(std::string_view target)
 {
     if (target.starts_with("device:/")) return "velta:" + std::string(target.substr(7));
     if (target.starts_with("sim:/")) return "velta:" + std::string(target.substr(4));
+    if (auto identified = port::parseIdentityTarget(target)) return port::uriOfIdentity(identified->identity);
     return std::nullopt;
 }
 
@@ -673,7 +678,7 @@ private:
             q.printer.jobs = static_cast<std::uint32_t>(std::max(jobs, 0));
             q.printer.status = statusBits(q.pstate, q.state.reasons);
             q.printer.port = q.state.deviceUri;
-            if (auto target = targetOf(q.state.deviceUri)) {
+            if (auto target = targetOf(q.state.deviceUri, m_options.deviceFolder)) {
                 for (const auto& [port, mapped] : map) {
                     if (mapped == *target) {
                         q.printer.port = port;
@@ -710,7 +715,7 @@ private:
         auto map = portMap();
         auto local = registrySpooler();
         for (const Queue& q : queues) {
-            auto target = targetOf(q.state.deviceUri);
+            auto target = targetOf(q.state.deviceUri, m_options.deviceFolder);
             if (!target || !local) continue;
             const bool mapped = std::any_of(map.begin(), map.end(), [&](const auto& e) { return e.second == *target; });
             if (mapped) continue;
@@ -842,7 +847,7 @@ private:
         // Port names given just now.
         const auto map = portMap();
         for (Queue& q : queues) {
-            auto target = targetOf(q.state.deviceUri);
+            auto target = targetOf(q.state.deviceUri, m_options.deviceFolder);
             if (!target) continue;
             for (const auto& [port, mapped] : map)
                 if (mapped == *target) {

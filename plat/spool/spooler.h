@@ -144,6 +144,9 @@ struct CupsOptions {
     // Without a watcher, how old the snapshot may be before printers(), printer(), drivers(), ports()
     // and queueStates() read it again (one CUPS-Get-Printers).
     std::chrono::milliseconds snapshotLife{2000};
+    // Where the printer nodes are that a queue naming its printer by identity (velta://MAKE/MODEL...)
+    // is looked for in, for the port map.
+    std::string deviceFolder = "/dev/usb";
 };
 
 // A spooler on the CUPS scheduler named by `options`: fails with Unavailable (at once, or within the

@@ -12,10 +12,12 @@
 #include <optional>
 
 #include "facts/store_names.h"
+#include "plat/port/device_id.h"
 #include "plat/port/port.h"
 #include "plat/registry/registry.h"
 #include "plat/spool/spooler.h"
 #include "testsupport/run_program.h"
+#include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
 
 using namespace plat::spool;
@@ -280,6 +282,62 @@ TEST_F(CupsSpoolerTest, ListsQueuesWithTheirDriversAndPorts)
     ASSERT_NE(state, states.value().end());
     EXPECT_EQ(state->deviceUri, "velta:" + socket);
     EXPECT_FALSE(state->processing);
+}
+
+// A queue that names its printer by identity (velta://MAKE/MODEL?serial=S) gets a port name as any
+// local queue, and the port opens that printer on whichever node it has.
+TEST_F(CupsSpoolerTest, AQueueNamingItsPrinterByIdentityGetsAPortThatFollowsThePrinter)
+{
+    testsupport::Simulator sim(VPRINTER_PROGRAM, R"({"printers": [
+        {"port": "LPT1:", "model": "PG-03", "device_id": "MFG:VELTA;MDL:PG-03;CMD:KJL;SN:A1;"},
+        {"port": "LPT2:", "model": "PG-03", "device_id": "MFG:VELTA;MDL:PG-03;CMD:KJL;SN:B2;"}]})");
+    ASSERT_TRUE(sim.ready()) << sim.output();
+    const fs::path folder = root.path() / "usb";
+    fs::create_directories(folder);
+    auto plug = [&](const std::string& port, const std::string& node) {
+        fs::remove(folder / node);
+        fs::create_symlink(root.path() / "run" / ("vprinter-" + port + "_.sock"), folder / node);
+    };
+    plug("LPT1", "lp0");
+    plug("LPT2", "lp1");
+
+    CupsOptions options;
+    options.server = (kCupsd / "cups.sock").string();
+    options.deviceFolder = folder.string();
+    auto made = cups(options);
+    ASSERT_TRUE(made.ok()) << made.error().detail;
+    spooler = std::move(made).value();
+    const std::string name = prefix + "byid", uri = "velta://VELTA/PG-03?serial=B2";
+    ASSERT_EQ(code(spooler->addPrinter({name, uri, "VELTA PG-03"})), 0);
+    auto queue = find(*spooler, name);
+    ASSERT_TRUE(queue);
+    ASSERT_EQ(queue->port.rfind("LPT", 0), 0u) << queue->port;
+    EXPECT_EQ(plat::port::portTarget(queue->port),
+              plat::port::targetOfIdentity(folder.string(), {"VELTA", "PG-03", "B2"}));
+
+    auto serialBehind = [&](const std::string& port) -> std::string {
+        auto opened = plat::port::openPort(port);
+        if (!opened) return "(" + opened.error().detail + ")";
+        char id[256] = {};
+        auto n = opened.value()->deviceId(std::as_writable_bytes(std::span(id)));
+        const std::string text(id, n > 0 ? static_cast<std::size_t>(n) : 0);
+        const auto sn = text.find("SN:");
+        return sn == std::string::npos ? text : text.substr(sn, text.find(';', sn) - sn);
+    };
+    EXPECT_EQ(serialBehind(queue->port), "SN:B2");
+    plug("LPT2", "lp0");
+    plug("LPT1", "lp1");
+    EXPECT_EQ(serialBehind(queue->port), "SN:B2") << "the port follows its printer to the other node";
+
+    // The port name stands for the identity when a queue is set to it.
+    const std::string other = prefix + "samePort";
+    ASSERT_EQ(code(spooler->addPrinter({other, queue->port, "VELTA PG-03"})), 0);
+    auto states = spooler->queueStates();
+    ASSERT_TRUE(states.ok());
+    auto state = std::find_if(states.value().begin(), states.value().end(),
+                              [&](const QueueState& s) { return s.name == other; });
+    ASSERT_NE(state, states.value().end());
+    EXPECT_EQ(state->deviceUri, uri);
 }
 
 // CUPS's own tools refuse PPD lines over 255 bytes, but the scheduler serves what it was sent.

@@ -1,7 +1,11 @@
-// What a desktop's printer panel sees while a job prints through the velta backend: the private cupsd
-// of the test run (the "cupsd" CTest fixture, whose velta scheme is the built backend) prints to a
-// printer played by vprinter, the test sets each condition the simulator can set, and ipptool reads
-// the queue's printer-state-reasons and printer-state-message as any IPP client would.
+// The velta backend as the print system runs it: the private cupsd of the test run (the "cupsd" CTest
+// fixture, whose velta scheme is the built backend, with VELTA_DEVICE_DIR at its usb/ folder) prints
+// to printers played by vprinter.
+//
+// What a desktop's printer panel sees while a job prints: the test sets each condition the simulator
+// can set, and ipptool reads the queue's printer-state-reasons and printer-state-message as any IPP
+// client would. And a queue that names its printer by identity keeps printing to it when the nodes
+// swap.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +13,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -250,5 +255,54 @@ INSTANTIATE_TEST_SUITE_P(Families, CupsReasons, ::testing::ValuesIn(kFamilies),
                              name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
                              return name;
                          });
+
+// Two printers of one model on the fixture's USB nodes (symbolic links to their simulated sockets),
+// a queue for the one with serial number B2, and the nodes swapped between two jobs.
+TEST(CupsStableUri, AQueueByIdentityPrintsToItsPrinterWhereverTheKernelPutsIt)
+{
+    testsupport::TempRoot root;
+    testsupport::Simulator sim(VPRINTER_PROGRAM, R"({"printers": [
+        {"port": "LPT1:", "model": "PG-03", "device_id": "MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;SN:U-A1;"},
+        {"port": "LPT2:", "model": "PG-03", "device_id": "MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;SN:U-B2;"}]})");
+    ASSERT_TRUE(sim.ready()) << sim.output();
+    const fs::path usb = kCupsd / "usb";
+    fs::create_directories(usb);
+    auto plug = [&](const std::string& port, const std::string& node) {
+        fs::remove(usb / node);
+        fs::create_symlink(root.path() / "run" / ("vprinter-" + port + "_.sock"), usb / node);
+    };
+    plug("LPT1", "lp0");
+    plug("LPT2", "lp1");
+    const std::string socket = (kCupsd / "cups.sock").string(), queue = "u_byid";
+    auto run = [&](std::vector<std::string> args) { return testsupport::runProgram(args); };
+    auto added = run({"/usr/sbin/lpadmin", "-h", socket, "-p", queue, "-E", "-v", "velta://VELTA/PG-03?serial=U-B2",
+                      "-P", VELTA_PPD_DIR "/pg03.ppd"});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    struct Remove {
+        std::function<void()> f;
+        ~Remove() { f(); }
+    } remove{[&] {
+        run({"/usr/sbin/lpadmin", "-h", socket, "-x", queue});
+        fs::remove(usb / "lp0");
+        fs::remove(usb / "lp1");
+    }};
+    auto print = [&](const std::string& bytes) {
+        const fs::path doc = root.path() / bytes;
+        std::ofstream(doc, std::ios::binary) << bytes;
+        return run({"/usr/bin/lp", "-h", socket, "-d", queue, "-o", "raw", doc.string()});
+    };
+    auto printed = [&](const std::string& port, const std::string& bytes) {
+        return sim.must(port, "log").find("|" + bytes + "|") != std::string::npos;
+    };
+
+    ASSERT_EQ(print("FIRST-FOR-B2").exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return printed("LPT2:", "FIRST-FOR-B2"); }, 30s)) << sim.must("LPT2:", "log");
+    plug("LPT2", "lp0");
+    plug("LPT1", "lp1");
+    ASSERT_EQ(print("AGAIN-FOR-B2").exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return printed("LPT2:", "AGAIN-FOR-B2"); }, 30s)) << sim.must("LPT2:", "log");
+    EXPECT_FALSE(printed("LPT1:", "FIRST-FOR-B2"));
+    EXPECT_FALSE(printed("LPT1:", "AGAIN-FOR-B2"));
+}
 
 }  // namespace
