@@ -29,7 +29,6 @@
 // its "Port" and "Printer Driver" go, its printer data stays).
 
 #include <cups/cups.h>
-#include <cups/ppd.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -868,16 +867,16 @@ private:
     }
 
     // The queue's PPD when it changed since `entry` was read; a queue without a PPD has no driver facts.
+    // A plain HTTP GET of the scheduler's copy, If-Modified-Since the time we have, into a file of our
+    // own that nobody else can see.
     void fetchPpd(http_t* http, const std::string& name, PpdEntry& entry)
     {
-        char path[1024] = "";
+        const int file = ::memfd_create("kestrel-ppd", MFD_CLOEXEC);
+        if (file < 0) return;
         time_t modified = entry.modified;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-        const http_status_t status = cupsGetPPD3(http, name.c_str(), &modified, path, sizeof path);
-#pragma GCC diagnostic pop
-        if (status == HTTP_STATUS_OK && path[0] != '\0') {
-            entry.facts = parsePpd(path);
+        const http_status_t status = getPpd(http, name, modified, file);
+        if (status == HTTP_STATUS_OK) {
+            entry.facts = parsePpd(("/proc/self/fd/" + std::to_string(file)).c_str());
             // The time is in whole seconds: a PPD replaced again within the second it was written
             // would look unchanged, so a time that recent is not kept and the next refresh reads it
             // whole.
@@ -885,7 +884,42 @@ private:
         } else if (status != HTTP_STATUS_NOT_MODIFIED) {
             entry = PpdEntry{};
         }
-        if (path[0] != '\0') ::unlink(path);  // our temporary copy (or link), never the PPD itself
+        ::close(file);
+    }
+
+    // GET /printers/NAME.ppd into `file`: 200 with `modified` set to the file's time, 304 when it is
+    // no newer than `modified`, or what else the scheduler answered (404 for a queue without one).
+    http_status_t getPpd(http_t* http, const std::string& name, time_t& modified, int file)
+    {
+        const std::string resource = printerUri(name).substr(std::strlen("ipp://localhost")) + ".ppd";
+        char since[256] = "";
+        if (modified > 0) httpGetDateString2(modified, since, sizeof since);
+        http_status_t status = HTTP_STATUS_ERROR;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            httpClearFields(http);
+            httpSetField(http, HTTP_FIELD_IF_MODIFIED_SINCE, since);
+            if (httpGet(http, resource.c_str()) != 0) {
+                // A connection the scheduler closed while idle: once more on a new one.
+                if (httpReconnect2(http, static_cast<int>(m_options.connectTimeout.count()), nullptr) != 0) break;
+                continue;
+            }
+            while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+            }
+            break;
+        }
+        if (status != HTTP_STATUS_OK) {
+            httpFlush(http);
+            return status;
+        }
+        char buffer[8192];
+        ssize_t n;
+        bool whole = true;
+        while ((n = httpRead2(http, buffer, sizeof buffer)) > 0) {
+            if (::write(file, buffer, static_cast<std::size_t>(n)) != n) whole = false;
+        }
+        if (n < 0 || !whole || ::lseek(file, 0, SEEK_SET) != 0) return HTTP_STATUS_ERROR;
+        modified = httpGetDateTime(httpGetField(http, HTTP_FIELD_LAST_MODIFIED));
+        return HTTP_STATUS_OK;
     }
 
     bool subscribe(http_t* http)
