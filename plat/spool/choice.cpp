@@ -77,6 +77,7 @@ public:
     Done setDriver(std::string_view printer, std::string_view driver) override { return m->setDriver(printer, driver); }
     Done deletePrinter(std::string_view printer) override { return m->deletePrinter(printer); }
     Result<std::vector<QueueState>> queueStates() override { return m->queueStates(); }
+    ChangeSource changeSource() override { return m->changeSource(); }
 
 private:
     std::shared_ptr<CupsSpooler> m;

@@ -127,15 +127,31 @@ struct QueueState {
     std::string alertDescription;      // printer-alert-description
 };
 
+// How a CUPS spooler learns of changes.
+enum class ChangeSource {
+    None,       // it has not been asked for changes, or the scheduler does not answer yet
+    Asking,     // it asks for events (Get-Notifications) every CupsOptions::poll
+    SystemBus,  // the scheduler's D-Bus notices wake it
+};
+
 class CupsSpooler : public Spooler {
 public:
     // The queues' states from the snapshot (read again as printers() does while there is no watcher).
     virtual Result<std::vector<QueueState>> queueStates() = 0;
+    virtual ChangeSource changeSource() = 0;
 };
 
 struct CupsOptions {
-    std::string server;                               // empty: $CUPS_SERVER, else the client's default
-    std::chrono::milliseconds poll{500};              // how often the watcher asks for events
+    std::string server;  // empty: $CUPS_SERVER, else the client's default
+    // Without the system bus, how often the watcher asks for events, and how often while a job of one
+    // of our queues (our backend or our PPD) prints.
+    std::chrono::milliseconds poll{5000};
+    std::chrono::milliseconds printingPoll{1000};
+    // Where the scheduler is on this machine and a system bus exists, the watcher holds a dbus://
+    // subscription and is woken by the scheduler's D-Bus notices instead of asking (Listen); Ask never
+    // listens.
+    enum class Events { Listen, Ask } events = Events::Listen;
+    std::string systemBus;  // the bus's address; empty: DBUS_SYSTEM_BUS_ADDRESS, else the standard socket
     std::chrono::milliseconds connectTimeout{3000};   // bound of a connection attempt
     std::chrono::milliseconds requestTimeout{10000};  // bound of one request's silence
     // While a queue prints, the snapshot is read again this often even without events: a backend's
@@ -153,12 +169,15 @@ struct CupsOptions {
 // time-outs) when the scheduler does not answer. Printer data and the port map stay in the registry
 // store of the current system root.
 //
-// Change notices cost the scheduler a subscription (it allows 100 in all) and a Get-Notifications
-// every CupsOptions::poll, so only a spooler that is asked for them holds one: the first changeCount()
-// or waitForChange() subscribes and starts a watcher thread that keeps the snapshot current from then
-// on. Until then printers(), printer(), drivers(), ports() and queueStates() read a snapshot that is
-// read again, with one CUPS-Get-Printers, when it is older than CupsOptions::snapshotLife: a change of
-// another client shows there within that life. A change made through this spooler shows at once.
+// Change notices cost the scheduler a subscription (it allows 100 in all), so only a spooler that is
+// asked for them holds one: the first changeCount() or waitForChange() subscribes and starts a watcher
+// thread that keeps the snapshot current from then on. Where a system bus carries the scheduler's
+// D-Bus notices, the watcher holds a dbus:// subscription and sends nothing while nothing changes (but
+// the renewal of its lease every half hour); otherwise it asks for events every CupsOptions::poll
+// (printingPoll while a job of one of our queues prints). Until then printers(), printer(), drivers(), ports() and
+// queueStates() read a snapshot that is read again, with one CUPS-Get-Printers, when it is older than
+// CupsOptions::snapshotLife: a change of another client shows there within that life. A change made through this
+// spooler shows at once.
 Result<std::unique_ptr<CupsSpooler>> cups(const CupsOptions& options = {});
 
 enum class Kind { Embedded, Cups };
