@@ -32,7 +32,8 @@ std::string encoded(std::string_view text, std::string_view keep = {})
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '.' || c == '_' || c == '~' || c == '-' || keep.find(static_cast<char>(c)) != keep.npos) {
+        if (std::isalnum(c) || c == '.' || c == '_' || c == '~' || c == '-' ||
+            keep.find(static_cast<char>(c)) != keep.npos) {
             out += static_cast<char>(c);
         } else {
             out += '%';

@@ -56,10 +56,10 @@ TEST(DeviceIdentity, UrisRoundTripAndRefuseOtherForms)
     }
     EXPECT_EQ(uriOfIdentity({"VELTA", "PG-03", "A1"}), "velta://VELTA/PG-03?serial=A1");
     EXPECT_EQ(uriOfIdentity({"VELTA", "PG 03", ""}), "velta://VELTA/PG%2003");
-    for (const char* bad : {"velta:/dev/usb/lp0", "velta:///dev/usb/lp0", "velta://VELTA/", "velta:///PG-03",
-                            "velta://VELTA/dev/lp0", "velta://VELTA/PG-03?serial=", "velta://VELTA/PG-03?x=1",
-                            "velta://VELTA/PG-03?serial=1&x=2", "velta://VELTA/PG-03#f", "velta://VELTA/PG%0A03",
-                            "velta://VELTA/PG%2", "usb://VELTA/PG-03?serial=1"}) {
+    for (const char* bad :
+         {"velta:/dev/usb/lp0", "velta:///dev/usb/lp0", "velta://VELTA/", "velta:///PG-03", "velta://VELTA/dev/lp0",
+          "velta://VELTA/PG-03?serial=", "velta://VELTA/PG-03?x=1", "velta://VELTA/PG-03?serial=1&x=2",
+          "velta://VELTA/PG-03#f", "velta://VELTA/PG%0A03", "velta://VELTA/PG%2", "usb://VELTA/PG-03?serial=1"}) {
         EXPECT_FALSE(identityOfUri(bad)) << bad;
     }
 }
@@ -94,8 +94,8 @@ TEST(DeviceIdentity, TheSearchGoesByDeviceIdInNodeOrder)
     for (const auto& [name, id] : ids) std::ofstream(folder / name) << "";
     std::ofstream(folder / "not-a-printer") << "";
     EXPECT_EQ(printerNodes(folder.string()),
-              (std::vector<std::string>{(folder / "lp2").string(), (folder / "lp3").string(),
-                                        (folder / "lp4").string(), (folder / "lp10").string()}));
+              (std::vector<std::string>{(folder / "lp2").string(), (folder / "lp3").string(), (folder / "lp4").string(),
+                                        (folder / "lp10").string()}));
     auto readId = [&](const std::string& node) { return ids.at(fs::path(node).filename().string()); };
     auto search = findPrinter(folder.string(), {"VELTA", "PG-03", "A1"}, readId);
     EXPECT_EQ(search.matches, std::vector<std::string>{(folder / "lp10").string()});
