@@ -78,6 +78,9 @@ public:
     Done deletePrinter(std::string_view printer) override { return m->deletePrinter(printer); }
     Result<std::vector<QueueState>> queueStates() override { return m->queueStates(); }
     ChangeSource changeSource() override { return m->changeSource(); }
+    Result<std::vector<Job>> jobs(std::string_view printer) override { return m->jobs(printer); }
+    Done cancelJob(std::string_view printer, int id) override { return m->cancelJob(printer, id); }
+    Done cancelAllJobs(std::string_view printer) override { return m->cancelAllJobs(printer); }
 
 private:
     std::shared_ptr<CupsSpooler> m;

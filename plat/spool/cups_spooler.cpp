@@ -138,6 +138,10 @@ Error requestFailure(const std::string& what)
     const ipp_status_t status = cupsLastError();
     if (status == IPP_STATUS_ERROR_NOT_FOUND) return failure(Failure::NotFound, lastError(what));
     if (transportFailure(status)) return failure(Failure::Unavailable, lastError(what));
+    if (status == IPP_STATUS_ERROR_FORBIDDEN || status == IPP_STATUS_ERROR_NOT_AUTHORIZED ||
+        status == IPP_STATUS_ERROR_NOT_AUTHENTICATED || status == IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED) {
+        return failure(Failure::Refused, lastError(what));
+    }
     if (status == IPP_STATUS_ERROR_BAD_REQUEST || status == IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES ||
         status == IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED) {
         return failure(Failure::Invalid, lastError(what));
@@ -643,6 +647,74 @@ public:
         return changed();
     }
 
+    Result<std::vector<Job>> jobs(std::string_view printer) override
+    {
+        std::lock_guard lock(m_requestMutex);
+        return listJobs(printer);
+    }
+
+    // One Get-Jobs (m_requestMutex held).
+    Result<std::vector<Job>> listJobs(std::string_view printer)
+    {
+        static const char* const kJobAttributes[] = {"job-id",       "job-name",  "job-originating-user-name",
+                                                     "job-k-octets", "job-state", "time-at-creation"};
+        Ipp request(ippNewRequest(IPP_OP_GET_JOBS));
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     printerUri(printer).c_str());
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
+        ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                      static_cast<int>(std::size(kJobAttributes)), nullptr, kJobAttributes);
+        Ipp response(cupsDoRequest(m_requests.get(), request.release(), "/"));
+        if (!response || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
+            if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND)
+                return failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
+            return requestFailure("Get-Jobs on \"" + std::string(printer) + "\"");
+        }
+        std::vector<Job> list;
+        for (ipp_attribute_t* a = ippFirstAttribute(response.get()); a != nullptr;) {
+            while (a != nullptr && ippGetGroupTag(a) != IPP_TAG_JOB) a = ippNextAttribute(response.get());
+            if (a == nullptr) break;
+            Job job;
+            for (; a != nullptr && ippGetGroupTag(a) == IPP_TAG_JOB; a = ippNextAttribute(response.get())) {
+                const char* name = ippGetName(a);
+                if (name == nullptr) continue;
+                const std::string_view n(name);
+                if (n == "job-id") job.id = ippGetInteger(a, 0);
+                else if (n == "job-name") job.name = textOf(a);
+                else if (n == "job-originating-user-name") job.owner = textOf(a);
+                else if (n == "job-k-octets")
+                    job.kilobytes = static_cast<std::uint32_t>(std::max(ippGetInteger(a, 0), 0));
+                else if (n == "job-state") job.state = jobState(static_cast<ipp_jstate_t>(ippGetInteger(a, 0)));
+                else if (n == "time-at-creation") job.submitted = ippGetInteger(a, 0);
+            }
+            if (job.id > 0) list.push_back(std::move(job));
+        }
+        std::sort(list.begin(), list.end(), [](const Job& x, const Job& y) { return x.id < y.id; });
+        return list;
+    }
+
+    Done cancelJob(std::string_view printer, int id) override
+    {
+        {
+            std::lock_guard lock(m_requestMutex);
+            if (auto refused = cancel(printer, id)) return *refused;
+        }
+        return changed();
+    }
+
+    Done cancelAllJobs(std::string_view printer) override
+    {
+        std::optional<Error> refused;
+        {
+            std::lock_guard lock(m_requestMutex);
+            refused = cancelEveryJob(printer);
+        }
+        changed();
+        if (refused) return *refused;
+        return true;
+    }
+
     ChangeSource changeSource() override
     {
         std::lock_guard lock(m_mutex);
@@ -660,6 +732,72 @@ public:
     }
 
 private:
+    static Job::State jobState(ipp_jstate_t state)
+    {
+        switch (state) {
+        case IPP_JSTATE_PENDING: return Job::State::Pending;
+        case IPP_JSTATE_HELD: return Job::State::Held;
+        case IPP_JSTATE_PROCESSING: return Job::State::Processing;
+        case IPP_JSTATE_STOPPED: return Job::State::Stopped;
+        case IPP_JSTATE_CANCELED: return Job::State::Cancelled;
+        case IPP_JSTATE_ABORTED: return Job::State::Aborted;
+        case IPP_JSTATE_COMPLETED: return Job::State::Completed;
+        }
+        return Job::State::Pending;
+    }
+
+    // One Cancel-Job (m_requestMutex held). A job that ended meanwhile is cancelled all the same.
+    std::optional<Error> cancel(std::string_view printer, int id)
+    {
+        Ipp request(ippNewRequest(IPP_OP_CANCEL_JOB));
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     printerUri(printer).c_str());
+        ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+        Ipp response(cupsDoRequest(m_requests.get(), request.release(), "/jobs/"));
+        const ipp_status_t status = cupsLastError();
+        if (status <= IPP_STATUS_OK_EVENTS_COMPLETE || status == IPP_STATUS_ERROR_NOT_POSSIBLE ||
+            status == IPP_STATUS_ERROR_NOT_FOUND) {
+            return std::nullopt;
+        }
+        return requestFailure("Cancel-Job " + std::to_string(id));
+    }
+
+    // Every job of the queue at once where the scheduler allows it, else one by one (m_requestMutex
+    // held). Nothing when every job went; what the scheduler said when some stay.
+    std::optional<Error> cancelEveryJob(std::string_view printer)
+    {
+        for (ipp_op_t op : {IPP_OP_CANCEL_JOBS, IPP_OP_PURGE_JOBS}) {
+            Ipp request(ippNewRequest(op));
+            ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         printerUri(printer).c_str());
+            ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+            Ipp response(cupsDoRequest(m_requests.get(), request.release(), "/admin/"));
+            const ipp_status_t status = cupsLastError();
+            if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) return std::nullopt;
+            if (status == IPP_STATUS_ERROR_NOT_FOUND)
+                return failure(Failure::NotFound, "no printer \"" + std::string(printer) + "\"");
+            if (transportFailure(status)) return requestFailure("Cancel-Jobs");
+            // An older scheduler without Cancel-Jobs: Purge-Jobs. A refusal: one by one below.
+            if (status != IPP_STATUS_ERROR_OPERATION_NOT_SUPPORTED) break;
+        }
+        // One by one: the user's own jobs go, other users' may be refused.
+        auto listed = listJobs(printer);
+        if (!listed) return listed.error();
+        std::size_t stay = 0;
+        std::optional<Error> why;
+        for (const Job& job : listed.value()) {
+            if (auto refused = cancel(printer, job.id)) {
+                ++stay;
+                if (!why) why = *refused;
+            }
+        }
+        if (!why) return std::nullopt;
+        why->detail = std::to_string(stay) + " of " + std::to_string(listed.value().size()) +
+                      " jobs could not be cancelled: " + why->detail;
+        return why;
+    }
+
     // The subscription and the watcher, once: subscribed here, so that a change made after the first
     // changeCount() returns is never missed; a scheduler that does not answer now is the watcher's to
     // wait for (it moves the count on when it is back).

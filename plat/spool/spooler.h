@@ -45,6 +45,7 @@ enum class Failure : int {
     StoreError,    // the store cannot be read or written
     Unavailable,   // the spooler does not answer (no scheduler, a refused or timed-out connection)
     Unsupported,   // the spooler has no such operation (CUPS takes drivers from PPD files)
+    Refused,       // the spooler does not allow the caller to do it (not authorised)
 };
 
 // Bits of Printer::status, in the values the system expects of its spooler.
@@ -134,11 +135,32 @@ enum class ChangeSource {
     SystemBus,  // the scheduler's D-Bus notices wake it
 };
 
+// A job in a CUPS queue, as Get-Jobs reports it.
+struct Job {
+    enum class State { Pending, Held, Processing, Stopped, Cancelled, Aborted, Completed };
+    int id = 0;
+    std::string name;   // job-name; empty when the scheduler keeps it private from us
+    std::string owner;  // job-originating-user-name; likewise
+    std::uint32_t kilobytes = 0;
+    State state = State::Pending;
+    std::int64_t submitted = 0;  // time-at-creation, seconds since 1970 (UTC)
+};
+
 class CupsSpooler : public Spooler {
 public:
     // The queues' states from the snapshot (read again as printers() does while there is no watcher).
     virtual Result<std::vector<QueueState>> queueStates() = 0;
     virtual ChangeSource changeSource() = 0;
+
+    // The queue's jobs that have not completed, oldest first (one Get-Jobs). NotFound for no queue.
+    virtual Result<std::vector<Job>> jobs(std::string_view printer) = 0;
+    // Cancel-Job. A job that ended meanwhile counts as cancelled; Refused when the scheduler does not
+    // let the user cancel it (another user's job, say).
+    virtual Done cancelJob(std::string_view printer, int id) = 0;
+    // Every job of the queue: Cancel-Jobs (Purge-Jobs where the scheduler lacks it); where the user may
+    // not cancel them all at once, each job the user may cancel (Cancel-Job), and Refused, saying how
+    // many stay, when some may not be.
+    virtual Done cancelAllJobs(std::string_view printer) = 0;
 };
 
 struct CupsOptions {

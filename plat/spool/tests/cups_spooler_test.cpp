@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -557,6 +558,53 @@ TEST_F(CupsSpoolerTest, AReaderFollowsTheChangesAWatcherOfTheSessionPublishes)
     reader.deletePrinter(name);
 }
 
+TEST_F(CupsSpoolerTest, ListsTheQueuesJobsAndCancelsOneOrAll)
+{
+    open();
+    const std::string name = prefix + "jobs", other = prefix + "others";
+    for (const auto& q : {name, other})
+        ASSERT_EQ(lpadmin({"-p", q, "-E", "-v", "velta:/dev/usb/lp4", "-P", (ppds / "pg03.ppd").string()}), "");
+    const fs::path doc = root.path() / "report.bin";
+    write(doc, std::string(3000, 'x'));
+    auto hold = [&](const std::string& queue, const std::string& title) {
+        auto lp = tool({"/usr/bin/lp", "-h", (kCupsd / "cups.sock").string(), "-d", queue, "-o", "raw", "-H", "hold",
+                        "-t", title, doc.string()});
+        EXPECT_EQ(lp.exitCode, 0) << lp.err;
+    };
+    const std::int64_t before = std::time(nullptr);
+    hold(name, "Quarterly report");
+    hold(name, "Second");
+    hold(name, "Third");
+    hold(other, "Not this queue's");
+
+    auto listed = spooler->jobs(name);
+    ASSERT_TRUE(listed.ok()) << listed.error().detail;
+    ASSERT_EQ(listed.value().size(), 3u);
+    const Job& first = listed.value().front();
+    EXPECT_EQ(first.name, "Quarterly report");
+    EXPECT_EQ(first.owner, cupsUser());
+    EXPECT_EQ(first.kilobytes, 3u);
+    EXPECT_EQ(first.state, Job::State::Held);
+    EXPECT_GE(first.submitted, before - 5);
+    EXPECT_LE(first.submitted, std::time(nullptr) + 5);
+    EXPECT_LT(first.id, listed.value()[1].id) << "oldest first";
+
+    ASSERT_EQ(code(spooler->cancelJob(name, listed.value()[1].id)), 0);
+    auto left = spooler->jobs(name);
+    ASSERT_TRUE(left.ok());
+    ASSERT_EQ(left.value().size(), 2u);
+    EXPECT_EQ(left.value()[1].name, "Third");
+    EXPECT_EQ(spooler->printer(name).value().jobs, 2u) << "the count follows at once";
+    // A job that ended meanwhile is cancelled all the same.
+    EXPECT_EQ(code(spooler->cancelJob(name, listed.value()[1].id)), 0);
+
+    ASSERT_EQ(code(spooler->cancelAllJobs(name)), 0);
+    EXPECT_TRUE(spooler->jobs(name).value().empty());
+    EXPECT_EQ(spooler->printer(name).value().jobs, 0u);
+    EXPECT_EQ(spooler->jobs(other).value().size(), 1u) << "another queue's jobs stay";
+    EXPECT_EQ(codeOf(spooler->jobs(prefix + "none")), static_cast<int>(Failure::NotFound));
+}
+
 TEST_F(CupsSpoolerTest, AQueueDeletedWhileListedIsGoneForTheEngine)
 {
     open();
@@ -679,6 +727,39 @@ TEST_F(OwnSchedulerWithoutBusTest, RecoversFromASchedulerRestart)
     EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, after).has_value(); }));
     EXPECT_TRUE(find(*spooler, before).has_value());
     EXPECT_GT(spooler->changeCount(), seen);
+}
+
+// A scheduler that refuses cancels (as a desktop's refuses another user's jobs): the refusal is said
+// plainly, and nothing is lost.
+TEST_F(CupsSpoolerTest, ACancelTheSchedulerRefusesIsARefusal)
+{
+    const fs::path own = root.path() / "refusing";
+    ::setenv("KESTREL_CUPSD_DENY", "Cancel-Job Cancel-Jobs Purge-Jobs", 1);
+    auto started = startScheduler(own, Bus::None);
+    ::unsetenv("KESTREL_CUPSD_DENY");
+    ASSERT_EQ(started.exitCode, 0) << started.err;
+    struct Stop {
+        fs::path dir;
+        ~Stop() { testsupport::runProgram({kScript, "stop", dir.string()}); }
+    } stop{own};
+    useServer(own);
+    open(own);
+    const std::string name = prefix + "kept";
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    ASSERT_EQ(code(spooler->submitJobs(name, 2)), 0);
+    auto listed = spooler->jobs(name);
+    ASSERT_TRUE(listed.ok());
+    ASSERT_EQ(listed.value().size(), 2u);
+
+    auto one = spooler->cancelJob(name, listed.value().front().id);
+    ASSERT_FALSE(one.ok());
+    EXPECT_EQ(one.error().code, static_cast<int>(Failure::Refused)) << one.error().detail;
+    auto all = spooler->cancelAllJobs(name);
+    ASSERT_FALSE(all.ok());
+    EXPECT_EQ(all.error().code, static_cast<int>(Failure::Refused));
+    EXPECT_NE(all.error().detail.find("2 of 2 jobs could not be cancelled"), std::string::npos) << all.error().detail;
+    EXPECT_EQ(spooler->jobs(name).value().size(), 2u);
+    spooler.reset();  // before its scheduler stops
 }
 
 // A bus that goes away (its daemon ended) leaves the watcher asking, and nothing is missed.
