@@ -172,9 +172,19 @@ TEST_F(QueueOnCups, SaysPlainlyWhenCupsRefusesTheCancel)
     window.reset();
 }
 
+// How long this thread has waited for a CPU so far, in ms (the second field of its schedstat).
+double runQueueWaitMs()
+{
+    std::ifstream stat("/proc/thread-self/schedstat");
+    unsigned long long running = 0, waiting = 0;
+    stat >> running >> waiting;
+    return static_cast<double>(waiting) / 1e6;
+}
+
 // The window's thread never waits on the spooler: with the scheduler stopped (SIGSTOP) for 15 s, a
 // cancel, a new window, showing, hiding and closing all go on while a heartbeat timer every 10 ms
-// never finds the event loop held up for more than 100 ms.
+// never finds the event loop held up for more than 100 ms. A busy machine may keep the thread from a
+// CPU for a while; the time it waited for one does not count as the loop held up.
 TEST_F(QueueOnCups, TheWindowsThreadNeverWaitsOnAStoppedScheduler)
 {
     const fs::path own = root.path() / "cupsd";
@@ -192,11 +202,15 @@ TEST_F(QueueOnCups, TheWindowsThreadNeverWaitsOnAStoppedScheduler)
 
     QElapsedTimer clock;
     clock.start();
-    qint64 longestBeat = 0, lastBeat = clock.elapsed();
+    double longestBeat = 0, longestHeldUp = 0, lastBeat = clock.elapsed(), lastWait = runQueueWaitMs();
     QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        longestBeat = std::max(longestBeat, clock.elapsed() - lastBeat);
-        lastBeat = clock.elapsed();
+        const double now = clock.elapsed(), wait = runQueueWaitMs();
+        longestBeat = std::max(longestBeat, now - lastBeat);
+        longestHeldUp = std::max(longestHeldUp, now - lastBeat - (wait - lastWait));
+        lastBeat = now;
+        lastWait = wait;
     });
     heartbeat.start(10);
 
@@ -230,8 +244,8 @@ TEST_F(QueueOnCups, TheWindowsThreadNeverWaitsOnAStoppedScheduler)
     QTimer::singleShot(15000, &loop, &QEventLoop::quit);
     loop.exec();
     heartbeat.stop();
-    EXPECT_LE(longestBeat, 100) << "the event loop was held up " << longestBeat << " ms";
-    std::cout << "longest heartbeat gap " << longestBeat << " ms\n";
+    EXPECT_LE(longestHeldUp, 100) << "the event loop was held up " << longestHeldUp << " ms";
+    std::cout << "longest heartbeat gap " << longestBeat << " ms, held up at most " << longestHeldUp << " ms\n";
 }
 
 }  // namespace
