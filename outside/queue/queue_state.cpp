@@ -70,8 +70,8 @@ QueueState cancelJobs(plat::spool::Spooler& spooler, const std::string& printer,
     if (!done && state.problem == Problem::None) {
         const bool refused = isFailure(done.error(), Failure::Refused);
         state.problem = refused ? Problem::NotAllowed : Problem::NotCancelled;
-        state.detail = (refused ? "The spooler does not allow it: " : "The jobs could not be cancelled: ") +
-                       done.error().detail;
+        state.detail =
+            (refused ? "The spooler does not allow it: " : "The jobs could not be cancelled: ") + done.error().detail;
     }
     return state;
 }

@@ -33,9 +33,9 @@ enum class Problem {
 struct QueueState {
     bool read = false;  // false until the first read came back
     Problem problem = Problem::None;
-    std::string detail;       // the problem in English, for diagnostics
-    bool listed = false;      // the spooler lists the jobs themselves (CUPS); else only their count
-    std::uint32_t count = 0;  // jobs waiting
+    std::string detail;                  // the problem in English, for diagnostics
+    bool listed = false;                 // the spooler lists the jobs themselves (CUPS); else only their count
+    std::uint32_t count = 0;             // jobs waiting
     std::vector<plat::spool::Job> jobs;  // when listed, oldest first
     bool afterCancel = false;            // the answer to a cancel (its problem, if any, is the cancel's)
 };
