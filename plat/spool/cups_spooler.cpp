@@ -89,12 +89,12 @@ const std::string kDriversKey = std::string(facts::key::kDrivers.substr(0, facts
 const std::string kMonitorsKey = std::string(facts::key::kMonitors.substr(0, facts::key::kMonitors.size() - 1));
 const std::string kPortMapKey{facts::key::kPortMap};
 const std::string kPrintKey{facts::key::kPrint};
-// The session's published CUPS changes (see Published below): a count under the Print key, and a key
+// The session's published CUPS changes (see publishedCount() below): a count under the Print key, and a key
 // with one value per process whose watcher runs (name: the pid; data: its start time).
 constexpr std::string_view kPublishedChanges = "CupsChanges";
 const std::string kWatchersKey = kPrintKey + "\\CupsWatchers";
-// How often a reader looks at the published count at most.
-constexpr std::chrono::milliseconds kPublishedCheck{500};
+// How often a reader looks for a running watcher at most.
+constexpr std::chrono::milliseconds kWatchersCheck{1000};
 
 const char* const kPrinterAttributes[] = {
     "printer-name",  "printer-make-and-model",    "device-uri",
@@ -827,61 +827,65 @@ private:
     // With a watcher, the watcher keeps the snapshot. Without one, the snapshot is read again (one
     // CUPS-Get-Printers, PPDs only of queues that are new or whose driver changed) when the session's
     // published change count moved while a watcher of the session runs (the list program's, say),
-    // else once it is older than its life. The published count is looked at every kPublishedCheck at
-    // most, so a reader that is asked many times a second costs neither the store nor the scheduler.
+    // else once it is older than its life. The count is one store read, looked at on every call: a
+    // caller that asks because it saw a change must see it (the list reads job counts through its
+    // services library the moment its own watcher moves on). Whether a watcher runs is looked at every
+    // kWatchersCheck at most.
     void freshen()
     {
         if (m_watching.load(std::memory_order_acquire)) return;
         const auto now = Clock::now();
+        bool watched = false, checkWatchers = false;
         {
             std::lock_guard lock(m_mutex);
-            const auto age = now - m_refreshedAt;
-            if (age < std::min<Clock::duration>(m_options.snapshotLife, kPublishedCheck)) return;
-            if (now - m_publishedCheckedAt < kPublishedCheck && age < m_options.snapshotLife) return;
-            m_publishedCheckedAt = now;
+            checkWatchers = now - m_watchersCheckedAt >= kWatchersCheck;
+            if (checkWatchers) m_watchersCheckedAt = now;
+            watched = m_watched;
+            if (!checkWatchers && !watched && now - m_refreshedAt < m_options.snapshotLife) return;
         }
-        const Published published = readPublished();
+        if (checkWatchers) watched = watcherRuns();
+        const std::uint32_t count = watched ? publishedCount() : 0;
         {
             std::lock_guard lock(m_mutex);
-            const bool seen = published.count == m_publishedSeen;
-            if (published.watched && seen && m_snapshot.available) return;
-            if (!published.watched && now - m_refreshedAt < m_options.snapshotLife) return;
+            m_watched = watched;
+            if (watched && count == m_publishedSeen && m_snapshot.available) return;
+            if (!watched && now - m_refreshedAt < m_options.snapshotLife) return;
         }
         std::lock_guard lock(m_requestMutex);
         refresh(m_requests.get(), false);
         std::lock_guard lock2(m_mutex);
-        m_publishedSeen = published.count;
+        m_publishedSeen = count;
     }
 
     // The session's published changes: every spooler moves the count on with each change it sees or
     // makes; each watcher enters its process while it runs, so that readers know the count is kept.
-    struct Published {
-        bool watched = false;
-        std::uint32_t count = 0;
-    };
-
-    Published readPublished()
+    std::uint32_t publishedCount()
     {
-        Published published;
-        if (m_store == nullptr) return published;
+        if (m_store == nullptr) return 0;
         std::lock_guard lock(m_storeMutex);
         std::uint32_t count = 0, size = 0;
         if (m_store->getValue(Root::LocalMachine, kPrintKey, kPublishedChanges,
-                              std::as_writable_bytes(std::span(&count, 1)), &size) == Status::Ok &&
-            size == sizeof count) {
-            published.count = count;
+                              std::as_writable_bytes(std::span(&count, 1)), &size) != Status::Ok ||
+            size != sizeof count) {
+            return 0;
         }
+        return count;
+    }
+
+    bool watcherRuns()
+    {
+        if (m_store == nullptr) return false;
+        std::lock_guard lock(m_storeMutex);
         Key watchers;
-        if (m_store->openKey(Root::LocalMachine, kWatchersKey, registry::Query, watchers) != Status::Ok)
-            return published;
+        if (m_store->openKey(Root::LocalMachine, kWatchersKey, registry::Query, watchers) != Status::Ok) return false;
         auto values = watchers.values();
-        if (!values) return published;
+        if (!values) return false;
         for (const auto& v : values.value()) {
             const std::string start(reinterpret_cast<const char*>(v.data.data()),
                                     strnlen(reinterpret_cast<const char*>(v.data.data()), v.data.size()));
-            if (processStart(std::atoi(v.name.c_str())) == start && !start.empty()) published.watched = true;
+            if (!start.empty() && processStart(std::atoi(v.name.c_str())) == start) return true;
         }
-        return published;
+        return false;
     }
 
     void publishChange()
@@ -1106,6 +1110,9 @@ private:
         // No printers at all comes as not-found.
         if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
             Error why = requestFailure("CUPS-Get-Printers");
+            // Published first: whoever sees our count move (the list, then reading job counts through
+            // its services library) must find the store's count moved already.
+            if (count == Count::Move) publishChange();
             {
                 std::lock_guard lock(m_mutex);
                 m_snapshot.available = false;
@@ -1114,14 +1121,11 @@ private:
                 m_refreshedAt = std::chrono::steady_clock::now();
                 if (count == Count::Move) ++m_count;
             }
-            if (count == Count::Move) {
-                m_changed.notify_all();
-                publishChange();
-            }
+            if (count == Count::Move) m_changed.notify_all();
             return why;
         }
         std::vector<Queue> queues = response ? readQueues(response.get()) : std::vector<Queue>{};
-        // countJobs(http, queues);
+        countJobs(http, queues);
 
         std::map<std::string, PpdEntry> ppds;
         std::map<std::string, std::string> drivers;  // each queue's make and model as last seen
@@ -1154,6 +1158,7 @@ private:
                 }
         }
         mirror(queues, kept);
+        if (count == Count::Move) publishChange();  // first, as above
         {
             std::lock_guard lock(m_mutex);
             m_snapshot.available = true;
@@ -1163,10 +1168,7 @@ private:
             m_refreshedAt = std::chrono::steady_clock::now();
             if (count == Count::Move) ++m_count;
         }
-        if (count == Count::Move) {
-            m_changed.notify_all();
-            publishChange();
-        }
+        if (count == Count::Move) m_changed.notify_all();
         return std::nullopt;
     }
 
@@ -1593,12 +1595,12 @@ private:
 
     void bump()
     {
+        publishChange();  // first, as in refresh()
         {
             std::lock_guard lock(m_mutex);
             ++m_count;
         }
         m_changed.notify_all();
-        publishChange();
     }
 
     // A change of our own: the snapshot shows it before the call returns (with the PPDs read again
@@ -1698,8 +1700,9 @@ private:
     Snapshot m_snapshot;
     std::map<std::string, PpdEntry> m_ppds;
     std::chrono::steady_clock::time_point m_refreshedAt;
-    std::chrono::steady_clock::time_point m_publishedCheckedAt;  // a reader's last look at the store
-    std::uint32_t m_publishedSeen = 0;                           // the published count its snapshot is of
+    std::chrono::steady_clock::time_point m_watchersCheckedAt;  // a reader's last look for a watcher
+    bool m_watched = false;                                     // whether one ran then
+    std::uint32_t m_publishedSeen = 0;                          // the published count its snapshot is of
     std::atomic<std::uint64_t> m_count{1};
     std::condition_variable m_changed;
     bool m_stop = false;
