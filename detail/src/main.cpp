@@ -73,6 +73,7 @@ int main(int argc, char** argv)
     // SIGTERM (the list program's last resort) ends the window cleanly, the engine stopped first.
     plat::gui::onTermination(&app, [&window] { window.end(); });
 
+    window.beatWith(shared.heartbeat());
     if (!window.start()) return 1;
     return app.exec();
 }

@@ -6,6 +6,7 @@
 
 #include "outside_programs.h"
 #include "plat/base/trace.h"
+#include "plat/services/heartbeat.h"
 #include "settings_page.h"
 #include "sound.h"
 #include "watchcore.h"
@@ -120,13 +121,28 @@ void PanelThread::begin()
         return;
     }
     const PrinterEntry& entry = m_panel.lastEntry();
+    const int statusPeriod = std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer1Period));
+    // The engine's looks (port watch, mailbox, retry rule) run on this thread's beats from now on, so an
+    // idle program wakes for both at once.
+    const bool beatWithStatus = m_heartbeat != nullptr && m_heartbeat->period().count() == statusPeriod;
+    if (m_heartbeat != nullptr) {
+        m_heartbeat->driveFromCaller();
+        if (!beatWithStatus) {
+            m_beatTimer = new QTimer(m_worker.context());
+            QObject::connect(m_beatTimer, &QTimer::timeout, m_beatTimer, [this] { m_heartbeat->beat(); });
+            m_beatTimer->start(static_cast<int>(m_heartbeat->period().count()));
+        }
+    }
     m_statusTimer = new QTimer(m_worker.context());
     m_statusTimer->setTimerType(Qt::CoarseTimer);
-    QObject::connect(m_statusTimer, &QTimer::timeout, m_statusTimer, [this] { m_panel.statusTick(); });
+    QObject::connect(m_statusTimer, &QTimer::timeout, m_statusTimer, [this, beatWithStatus] {
+        if (beatWithStatus) m_heartbeat->beat();
+        m_panel.statusTick();
+    });
     m_driverTimer = new QTimer(m_worker.context());
     m_driverTimer->setTimerType(Qt::VeryCoarseTimer);
     QObject::connect(m_driverTimer, &QTimer::timeout, m_driverTimer, [this] { m_panel.driverConfigTick(); });
-    m_statusTimer->start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer1Period)));
+    m_statusTimer->start(statusPeriod);
     m_driverTimer->start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer2Period)));
     send([](PanelDisplay& d) { d.started(); });
 }
@@ -188,6 +204,7 @@ void PanelThread::stopTimersHere()
 {
     if (m_statusTimer != nullptr) m_statusTimer->stop();
     if (m_driverTimer != nullptr) m_driverTimer->stop();
+    if (m_beatTimer != nullptr) m_beatTimer->stop();
 }
 
 void PanelThread::stop()

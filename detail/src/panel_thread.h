@@ -21,6 +21,9 @@
 #include "plat/gui/worker.h"
 
 class QTimer;
+namespace plat {
+class Heartbeat;
+}
 
 namespace watchpanel {
 
@@ -71,6 +74,10 @@ public:
     // engineReady() may be read at any time.
     Panel& panel() { return m_panel; }
 
+    // Before start() only: the process's heartbeat, which the panel's worker then beats with its status
+    // timer (one wake-up for both when they share the 500 ms grid).
+    void beatWith(plat::Heartbeat& heartbeat) { m_heartbeat = &heartbeat; }
+
     // Hands the panel to its worker: the program's files in the root, the connection check, the
     // engine start and the timers run there; then started() or finished(1).
     void start();
@@ -112,7 +119,9 @@ private:
     plat::gui::Worker m_worker;       // the panel's: its timers, the slot, the store, the engine
     QTimer* m_statusTimer = nullptr;  // on the panel worker, children of its context
     QTimer* m_driverTimer = nullptr;
-    bool m_stopped = false;  // window thread
+    QTimer* m_beatTimer = nullptr;           // only when the heartbeat's period is not the status timer's
+    plat::Heartbeat* m_heartbeat = nullptr;  // beaten by the panel worker when given
+    bool m_stopped = false;                  // window thread
 };
 
 }  // namespace watchpanel

@@ -43,6 +43,8 @@ public:
     QDialog* dialog() const { return m_dialog.get(); }
     // The panel runs on its own thread: only engineReady() may be read from here.
     Panel& panel() { return m_thread.panel(); }
+    // Before start(): the process's heartbeat, beaten by the panel's worker with its status timer.
+    void beatWith(plat::Heartbeat& heartbeat) { m_thread.beatWith(heartbeat); }
     // The page kind of the current tab: 0 status, 1 information, 2 settings, 3 tools.
     int currentPage() const;
     PanelTray& tray() { return m_tray; }

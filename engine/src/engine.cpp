@@ -76,6 +76,12 @@ bool Engine::pause(milliseconds duration, const std::function<bool()>& stopWhen)
     return !m_wake.wait_for(lock, duration, stopWhen);
 }
 
+bool Engine::awaitBeat(int beats, const std::function<bool()>& isDue, const std::function<bool()>& stopWhen)
+{
+    std::unique_lock lock(m_waitMutex);
+    return m_services.heartbeat().await(beats, isDue, m_wake, lock, stopWhen);
+}
+
 void Engine::wakeWaiters()
 {
     {
@@ -489,10 +495,15 @@ bool Engine::ij03ModelCheckRefuses(const Session& s)
 
 void Engine::retryThread()
 {
-    while (m_retryRun) {
-        if (!pause(scaled(1000ms), [&] { return m_retryRun == 0; })) break;
+    auto stopped = [&] { return m_retryRun == 0; };
+    // A communication error is looked for every second, on the heartbeat.
+    auto failed = [&] {
         const auto code = readDword(EngineKey::Store, value::kPrinterStFlag).value_or(0);
-        if (m_retryState != 0 || (code != kCommFailure && code != kCommFailureAgain)) continue;
+        return m_retryState == 0 && (code == kCommFailure || code == kCommFailureAgain);
+    };
+    while (m_retryRun) {
+        if (!awaitBeat(2, failed, stopped)) break;
+        if (!failed()) continue;
         {
             // The flags go first, so a pass still under way marks nothing after the values below.
             std::lock_guard lock(m_lock);
@@ -504,7 +515,7 @@ void Engine::retryThread()
         busyClearAll();
         writeReadFlag(2);
         const auto retryTime = refresh(value::kStRetryTime, value::kDefaultRetryTimeMs);
-        if (!pause(milliseconds(retryTime), [&] { return m_retryRun == 0; })) break;
+        if (!pause(milliseconds(retryTime), stopped)) break;
         busyClearAll();
         writeReadFlag(2);
         std::lock_guard lock(m_lock);

@@ -161,6 +161,13 @@ private:
     void joinFinishedThreads();
     void startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(), std::uint64_t generation);
     bool pause(milliseconds duration, const std::function<bool()>& stopWhen);
+    // For a loop that looks at something every `beats` beats of the process's heartbeat (500 ms each):
+    // sleeps until `isDue` (asked on the heartbeat's thread) says yes, true then; false when `stopWhen`
+    // turned true first. The loop's thread wakes only for work.
+    // What the port watch finds in the printer's entry against the session's.
+    enum class PortWatch { Unchanged, PrinterGone, PrinterGoneWithStatus, PortChanged, DriverChanged };
+    PortWatch lookAtPort(const Session& s) const;
+    bool awaitBeat(int beats, const std::function<bool()>& isDue, const std::function<bool()>& stopWhen);
     void wakeWaiters();
     milliseconds scaled(milliseconds fixed) const;
     ChannelTiming channelTiming() const;

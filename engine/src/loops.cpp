@@ -250,8 +250,10 @@ void Engine::commandThread()
 {
     const Session s = session();
     auto cancelled = [&] { return m_commandRun == 0; };
+    // The mailbox is looked at every beat of the heartbeat; this thread wakes for a posted command only.
+    auto posted = [&] { return refresh(value::kCommandOkFlag, 0) == kPosted; };
     while (m_commandRun) {
-        if (refresh(value::kCommandOkFlag, 0) == kPosted) {
+        if (posted()) {
             const std::uint32_t lanMon = refresh(value::kLanMonExistFlag, 0);
             const std::uint32_t exists = refresh(value::kVigilExistFlag, 0);
             const std::uint32_t open = refresh(value::kCommandExecStartFlag, 0);
@@ -262,7 +264,7 @@ void Engine::commandThread()
                 writeDword(EngineKey::Store, value::kCommandOkFlag, runCommand(s, cancelled));
             }
         }
-        if (!pause(scaled(500ms), cancelled)) return;
+        if (!awaitBeat(1, posted, cancelled)) return;
     }
 }
 
@@ -340,28 +342,36 @@ std::uint32_t Engine::runCommand(const Session& s, const std::function<bool()>& 
 
 // ---- port watch -----------------------------------------------------------------------------------
 
+Engine::PortWatch Engine::lookAtPort(const Session& s) const
+{
+    if (!printerKeyExists()) return PortWatch::PrinterGone;
+    const std::string& watched = s.start.connection == kCaptured ? s.start.capturedPort : s.start.port;
+    auto port = readString(EngineKey::Printer, value::kPrinterPort, 1024);
+    if (!port) return PortWatch::PrinterGoneWithStatus;
+    if (!plat::text::equalWholeIgnoringCase(*port, watched) || plat::text::equalWholeIgnoringCase(*port, "FILE:")) {
+        return PortWatch::PortChanged;
+    }
+    auto driver = readString(EngineKey::Printer, value::kPrinterDriver, 1024);
+    if (!driver) return PortWatch::PrinterGoneWithStatus;
+    if (!plat::text::equalWholeIgnoringCase(*driver, s.start.model)) return PortWatch::DriverChanged;
+    return PortWatch::Unchanged;
+}
+
 void Engine::portWatchThread()
 {
     const Session s = session();
-    const std::string& watched = s.start.connection == kCaptured ? s.start.capturedPort : s.start.port;
+    auto stopped = [&] { return m_portWatchRun == 0; };
+    // The printer's entry is looked at every beat of the heartbeat; this thread wakes for a change only.
+    auto changed = [&] { return lookAtPort(s) != PortWatch::Unchanged; };
     while (m_portWatchRun) {
-        if (!printerKeyExists()) return stopAll();
-        auto port = readString(EngineKey::Printer, value::kPrinterPort, 1024);
-        if (!port) {
-            writeStatus(kPrinterGone);
-            return stopAll();
+        switch (lookAtPort(s)) {
+        case PortWatch::Unchanged: break;
+        case PortWatch::PrinterGone: return stopAll();
+        case PortWatch::PrinterGoneWithStatus: writeStatus(kPrinterGone); return stopAll();
+        case PortWatch::PortChanged: writeStatus(kPortChanged); return stopAll();
+        case PortWatch::DriverChanged: return stopAll();
         }
-        if (!plat::text::equalWholeIgnoringCase(*port, watched) || plat::text::equalWholeIgnoringCase(*port, "FILE:")) {
-            writeStatus(kPortChanged);
-            return stopAll();
-        }
-        auto driver = readString(EngineKey::Printer, value::kPrinterDriver, 1024);
-        if (!driver) {
-            writeStatus(kPrinterGone);
-            return stopAll();
-        }
-        if (!plat::text::equalWholeIgnoringCase(*driver, s.start.model)) return stopAll();
-        if (!pause(scaled(500ms), [&] { return m_portWatchRun == 0; })) return;
+        if (!awaitBeat(1, changed, stopped)) return;
     }
 }
 

@@ -21,6 +21,7 @@ Services::Services(registry::Store& store, Options options)
     : m_store(&store),
       m_clock(options.clock != nullptr ? options.clock : &steadyClock()),
       m_options(std::move(options)),
+      m_heartbeat(std::make_unique<Heartbeat>(*m_clock)),
       m_kind(m_options.spooler)
 {
 }

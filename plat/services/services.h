@@ -19,6 +19,7 @@
 #include "plat/base/result.h"
 #include "plat/port/port.h"
 #include "plat/registry/registry.h"
+#include "plat/services/heartbeat.h"
 #include "plat/spool/spooler.h"
 
 namespace plat {
@@ -44,6 +45,8 @@ public:
 
     registry::Store& store() const { return *m_store; }
     const Clock& clock() const { return *m_clock; }
+    // The process's heartbeat, on the clock's grid.
+    Heartbeat& heartbeat() { return *m_heartbeat; }
 
     // Which spooler serves this process: the one given in the options, else the choice made on the first
     // call (one quick question to a scheduler at most).
@@ -66,6 +69,7 @@ private:
     registry::Store* m_store;
     const Clock* m_clock;
     Options m_options;
+    std::unique_ptr<Heartbeat> m_heartbeat;
     std::mutex m_spoolerMutex;
     std::optional<spool::Kind> m_kind;          // guarded by m_spoolerMutex
     std::unique_ptr<spool::Spooler> m_spooler;  // guarded by m_spoolerMutex
