@@ -37,9 +37,9 @@ public:
 
 private:
     struct Slot {
-        std::vector<Time> ends;        // within the window of the latest
-        std::optional<Time> startAt;   // a start is due then
-        int chain = 0;                 // ends in a row, each within the window of the one before
+        std::vector<Time> ends;       // within the window of the latest
+        std::optional<Time> startAt;  // a start is due then
+        int chain = 0;                // ends in a row, each within the window of the one before
     };
     const plat::Clock& m_clock;
     std::array<Slot, kSlotCount> m_slots;
