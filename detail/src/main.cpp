@@ -3,13 +3,16 @@
 // slot.
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "panel_window.h"
 #include "plat/base/command_line.h"
 #include "plat/gui/termination.h"
+#include "plat/proc/claim.h"
 #include "plat/services/program.h"
 #include "resources/language.h"
 #include "vigil.h"
@@ -50,6 +53,12 @@ int main(int argc, char** argv)
     if (plat::printHelpIfAsked(plat::argumentsOf(argc, argv), kUsage)) return 0;
     const std::optional<int> slot = slotArgument(argc, argv);
     if (!slot || *slot < 0) return 0;
+    // Whoever started us (the list program) watches the printer's row and ends us when it closes; once
+    // it is gone (killed, crashed) nobody would, and a list started later starts a detail program of its
+    // own: this one ends by itself. Watched from the first moment, so a list killed at once is noticed.
+    bool parentGone = false;
+    const int parentEnd = plat::proc::watchParentEnd(&parentGone);
+    if (parentGone) return 0;
 
     // The process's services, handed to the libraries it calls: they share its store and its clock.
     auto services = plat::openProgramServices();
@@ -58,6 +67,15 @@ int main(int argc, char** argv)
         return 1;
     }
     plat::Services& shared = *services.value().release();  // for the life of the process
+    // One detail program a slot: the claim tells a list started after a killed one which programs
+    // that list left behind.
+    pid_t holder = 0;
+    const auto claim = plat::proc::Claim::tryAcquire("watchpanel", *slot, &holder);
+    if (claim == nullptr && holder != 0) {
+        std::fprintf(stderr, "watchpanel.exe: slot %d is watched by process %d already\n", *slot,
+                     static_cast<int>(holder));
+        return 1;
+    }
     vWatchcoreUseServices(&shared);
     VigilUseServices(&shared);
 
@@ -72,6 +90,14 @@ int main(int argc, char** argv)
         Qt::QueuedConnection);
     // SIGTERM (the list program's last resort) ends the window cleanly, the engine stopped first.
     plat::gui::onTermination(&app, [&window] { window.end(); });
+    std::unique_ptr<QSocketNotifier> parentWatch;
+    if (parentEnd >= 0) {
+        parentWatch = std::make_unique<QSocketNotifier>(parentEnd, QSocketNotifier::Read);
+        QObject::connect(parentWatch.get(), &QSocketNotifier::activated, &app, [&window, &parentWatch] {
+            parentWatch->setEnabled(false);
+            window.end();
+        });
+    }
 
     window.beatWith(shared.heartbeat());
     if (!window.start()) return 1;

@@ -45,7 +45,8 @@ ListProgram::ListProgram(plat::Services& services, std::string programDirectory,
     : m_services(services),
       m_programDirectory(std::move(programDirectory)),
       m_quiet(quiet),
-      m_programs((std::filesystem::path(m_programDirectory) / "watchpanel.exe").string()),
+      m_programs((std::filesystem::path(m_programDirectory) / "watchpanel.exe").string(), m_slots),
+      m_restarts(services.clock()),
       m_poller(m_polled, m_slots, [this] { m_rebuildAsked = true; })
 {
 }
@@ -92,6 +93,9 @@ bool ListProgram::start()
         plat::gui::postTo(
             this, [this, name = QString::fromUtf8(plat::spool::spoolerName(kind))] { m_window->setSpoolerName(name); });
     });
+    // A list killed before us may have left its detail programs running: they would watch their printers
+    // beside ours.
+    m_worker.post([] { endLeftDetailPrograms(); });
     rebuild(false);
     for (int t = 0; t < 3; ++t) {
         m_timers[t].setTimerType(Qt::CoarseTimer);
@@ -124,7 +128,8 @@ void ListProgram::rebuild(bool stopDetailsFirst)
     if (m_shown) m_window->setBuilding(true, m_quiet);
     m_worker.post([this, stopDetailsFirst] {
         fSetRegistoryKswListRunFlag(1);
-        if (stopDetailsFirst) m_programs.stopAll(m_slots);
+        if (stopDetailsFirst) m_programs.stopAll();
+        m_restarts.clear();
         m_slots.closeAll();
         Build build = buildRows(m_slots, m_programs);
         m_rebuildAsked = false;
@@ -189,6 +194,7 @@ ListProgram::Polled ListProgram::poll(int timer, bool building, const std::vecto
     if (building || m_rebuildAsked) return polled;
     m_polled.arrange(order);
     watchDetailPrograms();
+    restartDue();
     m_poller.tick(timer);
     if (!m_rebuildAsked) watchSpooler();
     polled.rebuildAsked = m_rebuildAsked;
@@ -235,13 +241,57 @@ std::vector<std::pair<ListRows::Item, Row>> ListProgram::changesToSend()
 
 void ListProgram::watchDetailPrograms()
 {
-    // A detail program that ended by itself (killed, crashed) leaves its record as it was; its row can
-    // no longer be monitored until the next rebuild.
+    const auto now = std::chrono::steady_clock::now();
     for (int p = 0; p < m_polled.count(); ++p) {
         const ListRows::Item& item = m_polled.item(p);
-        if (item.monitorable() && !m_programs.running(item.slot())) {
-            plat::trace("list: the detail program of slot " + std::to_string(item.slot()) + " has ended");
+        if (!item.monitorable()) continue;
+        const int slot = item.slot();
+        const std::optional<int> code = m_programs.takeEnd(slot);
+        if (!code) continue;
+        const Row* row = m_polled.row(item.row());
+        const std::string who = "list: the detail program of " + (row != nullptr ? row->name : std::string()) +
+                                " (slot " + std::to_string(slot) + ")";
+        PrinterEntry entry{};
+        const bool read = fSharedMemoryReadAccess(m_slots.view(slot), &entry, sizeof entry) == 1;
+        if (*code == 0 || (read && entry.EngineStateReport == 3)) {
+            // It was asked to end (a close request, SIGTERM), or found that its printer cannot be
+            // monitored: nothing to start again.
+            plat::trace(who + " has ended with exit code " + std::to_string(*code));
+            if (*code == 0) m_programs.recordCannotMonitor(slot);
             m_polled.markCannotMonitor(p);
+            continue;
+        }
+        if (read && (entry.EngineStateReport == 5 || entry.EngineStateReport == 6)) continue;  // a rebuild comes
+        const RestartPlan::Decision decision = m_restarts.ended(slot, now);
+        if (decision.giveUp) {
+            plat::trace(who + " ended on its own (exit code " + std::to_string(*code) + "), " +
+                        std::to_string(decision.recentEnds) +
+                        " times within 10 minutes: it is not started again until the list is rebuilt");
+            m_programs.recordCannotMonitor(slot);
+            m_polled.markCannotMonitor(p);
+            continue;
+        }
+        plat::trace(who + " ended on its own (exit code " + std::to_string(*code) + "); it starts again in " +
+                    std::to_string(decision.delay.count()) + " ms");
+        // Until then the row reads from the record as its first start found it: not monitoring.
+        m_programs.putBackRecord(slot);
+    }
+}
+
+void ListProgram::restartDue()
+{
+    for (int slot : m_restarts.due(std::chrono::steady_clock::now())) {
+        for (int p = 0; p < m_polled.count(); ++p) {
+            const ListRows::Item& item = m_polled.item(p);
+            if (!item.monitorable() || item.slot() != slot) continue;
+            if (m_programs.restart(slot)) {
+                plat::trace("list: the detail program of slot " + std::to_string(slot) + " started again");
+            } else {
+                plat::trace("list: the detail program of slot " + std::to_string(slot) + " does not start again");
+                m_programs.recordCannotMonitor(slot);
+                m_polled.markCannotMonitor(p);
+            }
+            break;
         }
     }
 }
@@ -283,7 +333,7 @@ void ListProgram::close()
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     // After a rebuild still running: every detail program is stopped.
     m_worker.post([this] {
-        m_programs.stopAll(m_slots);
+        m_programs.stopAll();
         // The engines have ended: the despooler values are taken back.
         m_bridge.reset();
         plat::gui::postTo(this, [this] { finishClose(); });

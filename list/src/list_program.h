@@ -25,6 +25,7 @@
 #include "list_rows.h"
 #include "plat/gui/worker.h"
 #include "plat/services/services.h"
+#include "restart_plan.h"
 #include "row_poller.h"
 #include "slot_table.h"
 
@@ -82,6 +83,7 @@ private:
     // The worker.
     Polled poll(int timer, bool building, const std::vector<int>& order);
     void watchDetailPrograms();
+    void restartDue();
     void watchSpooler();
     std::uint64_t spoolerChangeCount();
     void rememberSent();
@@ -105,6 +107,7 @@ private:
     // The worker only.
     SlotTable m_slots;
     DetailPrograms m_programs;
+    RestartPlan m_restarts;  // detail programs that ended on their own, until the next rebuild
     ListRows m_polled;
     RowPoller m_poller;
     bool m_rebuildAsked = false;  // by the poller, until the rebuild runs

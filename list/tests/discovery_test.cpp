@@ -2,6 +2,9 @@
 // their detail programs start, and how they are all ended again.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -12,6 +15,7 @@
 
 #include "detail_programs.h"
 #include "discovery.h"
+#include "plat/proc/claim.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
@@ -139,13 +143,13 @@ TEST_F(DiscoveryTest, StoppingAsksEveryDetailProgramToCloseAndEndsThoseThatDoNot
     testsupport::Simulator sim{VPRINTER_PROGRAM, R"({"printers": [{"port": "LPT1:", "model": "PG-03"}]})"};
     ASSERT_TRUE(sim.ready()) << sim.output();
     spoolctl({"add-printer", "Office", "--driver", "VELTA PG-03", "--port", "LPT1:"});
-    DetailPrograms programs(WATCHPANEL_PROGRAM);
+    DetailPrograms programs(WATCHPANEL_PROGRAM, slots);
     const Build build = buildRows(slots, programs);
     ASSERT_EQ(column(build, true), std::vector<std::string>{"Office"});
     ASSERT_TRUE(testsupport::waitUntil([&] { return record(0).MonitorActive == 1; })) << "the detail program monitors";
     EXPECT_TRUE(programs.running(0));
 
-    programs.stopAll(slots);
+    programs.stopAll();
     EXPECT_FALSE(programs.running(0));
     EXPECT_EQ(record(0).MonitorActive, 0u) << "it ended on the close request, not by force";
     EXPECT_EQ(record(0).ReadyAck, 1u);
@@ -161,9 +165,42 @@ TEST_F(DiscoveryTest, ADetailProgramThatIgnoresTheCloseRequestIsTerminated)
     }
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
     ASSERT_TRUE(slots.createSlot());
-    DetailPrograms programs(program);
+    DetailPrograms programs(program, slots);
     ASSERT_TRUE(programs.start(0));
     EXPECT_TRUE(programs.running(0));
-    programs.stopAll(slots, std::chrono::milliseconds(100));
+    programs.stopAll(std::chrono::milliseconds(100));
     EXPECT_FALSE(programs.running(0));
+}
+
+TEST_F(DiscoveryTest, DetailProgramsLeftByAListThatDiedAreEndedAndThoseThatIgnoreItKilled)
+{
+    EXPECT_EQ(endLeftDetailPrograms(), 0) << "nothing was left";
+    // Two stand-ins claim slots as detail programs do; the second ignores SIGTERM.
+    auto leave = [](int slot, bool stubborn) {
+        int ready[2];
+        if (::pipe(ready) != 0) return pid_t(-1);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (stubborn) ::signal(SIGTERM, SIG_IGN);
+            auto claim = plat::proc::Claim::tryAcquire("watchpanel", slot);
+            [[maybe_unused]] ssize_t n = ::write(ready[1], claim ? "y" : "n", 1);
+            for (;;) ::pause();
+        }
+        char answer = 0;
+        if (::read(ready[0], &answer, 1) != 1 || answer != 'y') return pid_t(-1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        return pid;
+    };
+    const pid_t polite = leave(0, false), stubborn = leave(5, true);
+    ASSERT_GT(polite, 0);
+    ASSERT_GT(stubborn, 0);
+
+    EXPECT_EQ(endLeftDetailPrograms(std::chrono::milliseconds(200)), 2);
+    EXPECT_TRUE(plat::proc::claimants("watchpanel", kSlotCount).empty());
+    int status = 0;
+    ASSERT_EQ(::waitpid(polite, &status, 0), polite);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "asked to end first";
+    ASSERT_EQ(::waitpid(stubborn, &status, 0), stubborn);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }

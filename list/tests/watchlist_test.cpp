@@ -2,6 +2,7 @@
 // process offscreen, watched through the store's flags, the slots and its child processes.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -51,6 +52,31 @@ std::set<pid_t> childrenOf(pid_t parent)
     return children;
 }
 
+// The arguments a process was started with; empty when it is gone.
+std::vector<std::string> argumentsOf(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
+    std::vector<std::string> arguments;
+    for (std::string argument; std::getline(file, argument, '\0');) arguments.push_back(argument);
+    return arguments;
+}
+
+// Its environment holds `variable` (NAME=value).
+bool hasEnvironment(pid_t pid, const std::string& variable)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/environ");
+    for (std::string entry; std::getline(file, entry, '\0');) {
+        if (entry == variable) return true;
+    }
+    return false;
+}
+
+std::string contentsOf(const std::string& path)
+{
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 class WatchlistTest : public testsupport::RootTest {
 protected:
     void SetUp() override
@@ -78,10 +104,16 @@ protected:
         const auto run = testsupport::runProgram(args);
         ASSERT_EQ(run.exitCode, 0) << run.err;
     }
-    pid_t startList(const char* option = nullptr)
+    // `traceFile`: the list's trace texts go there.
+    pid_t startList(const char* option = nullptr, const std::string& traceFile = {})
     {
         const pid_t pid = ::fork();
         if (pid == 0) {
+            if (!traceFile.empty()) {
+                ::setenv("KESTREL_TRACE", "1", 1);
+                const int fd = ::open(traceFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                if (fd >= 0) ::dup2(fd, 2);
+            }
             ::execl(WATCHLIST_PROGRAM, WATCHLIST_PROGRAM, option, static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -129,6 +161,49 @@ protected:
         if (view != nullptr) fSharedMemoryReadAccess(view, &e, sizeof e);
         fSharedMemoryClientClose(view, mapping);
         return e.MonitorActive;
+    }
+
+    // The detail program `list` runs for `slot`; 0 when none runs.
+    static pid_t detailOf(pid_t list, int slot)
+    {
+        for (pid_t pid : childrenOf(list)) {
+            const auto arguments = argumentsOf(pid);
+            if (arguments.size() == 2 && arguments[1] == std::to_string(slot)) return pid;
+        }
+        return 0;
+    }
+    // Every detail program that runs in this test's root, whoever started it.
+    std::set<pid_t> detailProgramsOfRoot() const
+    {
+        std::set<pid_t> found;
+        DIR* proc = ::opendir("/proc");
+        if (proc == nullptr) return found;
+        while (dirent* entry = ::readdir(proc)) {
+            const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+            if (pid <= 0) continue;
+            const auto arguments = argumentsOf(pid);
+            if (arguments.empty() || !arguments[0].ends_with("/watchpanel.exe")) continue;
+            if (!hasEnvironment(pid, "KESTREL_ROOT=" + root.path().string())) continue;
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            if (close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z') found.insert(pid);
+        }
+        ::closedir(proc);
+        return found;
+    }
+    // kestrel-status's record of a printer: from its name to the end of its object.
+    static std::string statusOf(const std::string& printer)
+    {
+        const std::string out = testsupport::runProgram({KESTREL_STATUS_PROGRAM, "--json"}).out;
+        const auto at = out.find(R"("name":")" + printer + "\"");
+        return at == std::string::npos ? std::string() : out.substr(at, out.find('}', at) - at);
+    }
+    void endList(pid_t list)
+    {
+        ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
+        EXPECT_EQ(waitForEnd(list), 0);
     }
 
     testsupport::Simulator sim{VPRINTER_PROGRAM, kPrinters};
@@ -255,4 +330,93 @@ TEST_F(WatchlistTest, APrinterBehindANetwareQueueIsMonitoredWithTheNetworkPictur
         << row;
     ASSERT_EQ(fSetRegistoryKswExitFlag(1), 1);
     EXPECT_EQ(waitForEnd(list), 0);
+}
+
+TEST_F(WatchlistTest, ADetailProgramThatDiesIsStartedAgainOnItsSlotAndMonitorsAgain)
+{
+    const std::string trace = (root.path() / "list.trace").string();
+    const pid_t list = startList("/d", trace);
+    ASSERT_TRUE(
+        testsupport::waitUntil([] { return runFlag() == 2 && monitorActive(0) == 1 && monitorActive(1) == 1; }));
+    const pid_t office = detailOf(list, 0), photo = detailOf(list, 1);
+    ASSERT_NE(office, 0);
+    ASSERT_NE(photo, 0);
+
+    ::kill(office, SIGKILL);
+    pid_t again = 0;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        again = detailOf(list, 0);
+        return again != 0 && again != office && monitorActive(0) == 1;
+    })) << contentsOf(trace);
+    EXPECT_EQ(detailOf(list, 1), photo) << "the other printer's program runs on";
+    EXPECT_EQ(detailProgramsOfRoot(), (std::set<pid_t>{again, photo}));
+    std::string officeRow;
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        officeRow = statusOf("Office");
+        return officeRow.find(R"("slot":0,"monitoring":"モニタしています")") != std::string::npos;
+    })) << officeRow;
+    EXPECT_NE(contentsOf(trace).find("Office (slot 0) ended on its own (exit code 137); it starts again"),
+              std::string::npos)
+        << contentsOf(trace);
+    endList(list);
+}
+
+TEST_F(WatchlistTest, ThreeDeathsWithinTenMinutesGiveThePrinterUpUntilTheNextRebuild)
+{
+    // 10 minutes are 30 s here: room for three deaths on a loaded machine.
+    ::setenv("KESTREL_TEST_TIME_SCALE", "0.05", 1);
+    const std::string trace = (root.path() / "list.trace").string();
+    const pid_t list = startList("/d", trace);
+    ASSERT_TRUE(
+        testsupport::waitUntil([] { return runFlag() == 2 && monitorActive(0) == 1 && monitorActive(1) == 1; }));
+    const pid_t photo = detailOf(list, 1);
+    pid_t last = 0;
+    for (int death = 0; death < 3; ++death) {
+        pid_t office = 0;
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            office = detailOf(list, 0);
+            return office != 0 && office != last;
+        })) << "start "
+            << death << "\n"
+            << contentsOf(trace);
+        ::kill(office, SIGKILL);
+        last = office;
+    }
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return contentsOf(trace).find("3 times within 10 minutes") != std::string::npos;
+    })) << contentsOf(trace);
+    EXPECT_EQ(detailOf(list, 0), 0) << "not started a fourth time";
+    std::string officeRow;
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        officeRow = statusOf("Office");
+        return officeRow.find(R"("monitoring":"モニタできません")") != std::string::npos;
+    })) << officeRow;
+    EXPECT_EQ(detailOf(list, 1), photo);
+
+    // A rebuild (a printer leaves the spooler) gives every printer its chance again.
+    spoolctl({"delete-printer", "Photo"});
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        return monitoredNames() == std::set<std::string>{"Office"} && monitorActive(0) == 1 && detailOf(list, 0) != 0;
+    })) << contentsOf(trace);
+    EXPECT_EQ(detailProgramsOfRoot().size(), 1u);
+    endList(list);
+}
+
+TEST_F(WatchlistTest, AListKilledOutrightLeavesNoDetailProgramAndTheNextRunsOnePerPrinter)
+{
+    const pid_t first = startList("/d");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return monitorActive(0) == 1 && monitorActive(1) == 1; }));
+    ASSERT_EQ(childrenOf(first).size(), 2u);
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    std::erase(lists, first);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return detailProgramsOfRoot().empty(); }))
+        << "the detail programs of a killed list end by themselves";
+
+    const pid_t second = startList("/d");
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return childrenOf(second).size() == 2u && monitorActive(0) == 1 && monitorActive(1) == 1; }));
+    EXPECT_EQ(detailProgramsOfRoot(), childrenOf(second)) << "one detail program per printer, all of the new list";
+    EXPECT_EQ(monitoredNames(), (std::set<std::string>{"Office", "Photo"}));
+    endList(second);
 }
