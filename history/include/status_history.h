@@ -50,7 +50,7 @@ struct Limits {
 };
 
 struct Query {
-    std::optional<std::string> printer;     // every printer when empty
+    std::optional<std::string> printer;      // every printer when empty
     std::optional<Clock::time_point> since;  // from this time on (inclusive)
     std::size_t limit = 0;                   // the newest this many; 0 all
 };
@@ -71,8 +71,7 @@ public:
     // ReadWrite makes the file (mode 0600) and its tables when missing and prunes what aged out by
     // `now`. ReadOnly writes nothing: a missing file is an empty history, not an error.
     static plat::Result<std::unique_ptr<HistoryStore>> open(const std::filesystem::path& file, Access access,
-                                                            Limits limits = {},
-                                                            Clock::time_point now = Clock::now());
+                                                            Limits limits = {}, Clock::time_point now = Clock::now());
     ~HistoryStore();
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;

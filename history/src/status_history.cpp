@@ -251,7 +251,8 @@ plat::Result<bool> HistoryStore::prune(Clock::time_point now)
 {
     if (!m_db) return false;
     Db& db = *m_db;
-    const std::int64_t oldest = millisecondsOf(now) - std::chrono::duration_cast<std::chrono::milliseconds>(m_limits.age).count();
+    const std::int64_t oldest =
+        millisecondsOf(now) - std::chrono::duration_cast<std::chrono::milliseconds>(m_limits.age).count();
     {
         // Cheap when nothing aged out: the time index answers without a write.
         Statement any(db.handle, "SELECT 1 FROM changes WHERE time_ms < ?1 LIMIT 1");

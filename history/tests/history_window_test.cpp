@@ -22,7 +22,8 @@ Change change(const std::string& printer, int message, const std::string& state,
               std::vector<std::string> reasons = {})
 {
     const facts::Model& page = facts::model(facts::Code::PG03);
-    return {time, printer, static_cast<int>(page.number()), state == "idle" ? 0 : 2, message, state, std::move(reasons)};
+    return {time,  printer,           static_cast<int>(page.number()), state == "idle" ? 0 : 2, message,
+            state, std::move(reasons)};
 }
 
 TEST(HistoryModel, ShowsThePrintersChangesInItsLanguage)

@@ -15,8 +15,8 @@ using namespace std::chrono_literals;
 
 const Clock::time_point kStart = Clock::time_point(std::chrono::milliseconds(1'780'000'000'000));
 
-Change change(const std::string& printer, int message, Clock::time_point time,
-              std::vector<std::string> reasons = {}, const std::string& state = "idle")
+Change change(const std::string& printer, int message, Clock::time_point time, std::vector<std::string> reasons = {},
+              const std::string& state = "idle")
 {
     Change c;
     c.time = time;
@@ -47,10 +47,7 @@ Query newest(std::size_t count)
     query.limit = count;
     return query;
 }
-Limits limits(std::size_t count, std::chrono::hours age = Limits{}.age)
-{
-    return Limits{count, age};
-}
+Limits limits(std::size_t count, std::chrono::hours age = Limits{}.age) { return Limits{count, age}; }
 
 class StatusHistory : public testsupport::RootTest {
 protected:

@@ -13,7 +13,7 @@ namespace kestrel::history {
 namespace {
 
 // The numbers of resources/strings/tools/history.txt.
-constexpr int kTitle = 1, kFirstHead = 2, kHeads = 5;
+constexpr int kTitle = 1, kFirstHead = 2, kHeads = 5, kPrinterHead = 7;
 constexpr int kFirstState = 10;
 constexpr int kReading = 20, kNothing = 21, kUnreadable = 22;
 constexpr int kMenuItem = 30;
@@ -30,11 +30,14 @@ std::string own(int number)
 
 QString ownText(int number) { return displayText(own(number)); }
 
+}  // namespace
+
 QString messageText(int model, int message)
 {
     const facts::Model* known = facts::byNumber(model);
     if (known != nullptr && message >= 0) {
-        if (auto base = watchpanel::messageBase(static_cast<std::uint32_t>(known->family), static_cast<std::uint32_t>(model))) {
+        if (auto base =
+                watchpanel::messageBase(static_cast<std::uint32_t>(known->family), static_cast<std::uint32_t>(model))) {
             if (auto text = watchpanel::text(*base + message); text && !text->empty()) {
                 std::string filled = *text;
                 if (auto at = filled.find("%s"); at != std::string::npos) {
@@ -46,6 +49,8 @@ QString messageText(int model, int message)
     }
     return QString::number(message);
 }
+
+namespace {
 
 HistoryRow rowOf(const Change& change)
 {
@@ -75,6 +80,8 @@ QString stateText(const std::string& keyword)
     if (auto state = facts::stateFromKeyword(keyword)) return ownText(kFirstState + static_cast<int>(*state));
     return QString::fromStdString(keyword);
 }
+
+QString columnHead(int column) { return ownText(column == 5 ? kPrinterHead : kFirstHead + column); }
 
 QString menuText() { return displayText(own(kMenuItem), true); }
 

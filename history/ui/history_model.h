@@ -57,6 +57,11 @@ private:
 
 // The state keyword in words; the keyword itself when it is not one of ours.
 QString stateText(const std::string& keyword);
+// The status message of `message` in the table of `model`, ink name generic; its number when the
+// model or the row is unknown.
+QString messageText(int model, int message);
+// A column head: 0 time, 1 state, 2 level, 3 message, 4 reasons, 5 printer.
+QString columnHead(int column);
 // A menu item's text that opens the window, with its mnemonic.
 QString menuText();
 
