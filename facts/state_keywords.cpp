@@ -181,8 +181,8 @@ State stateOf(const StatusSummary& status)
     if (!status.monitored) return State::NotMonitored;
     if (status.level >= 2) return status.message == kCommunicationFailure ? State::Unreachable : State::Stopped;
     if (status.level == 1) return State::Warning;
-    const bool printing = status.family == Family::Page ? among(kPagePrinting, status.message)
-                                                        : among(kSerialPrinting, status.message);
+    const bool printing =
+        status.family == Family::Page ? among(kPagePrinting, status.message) : among(kSerialPrinting, status.message);
     return printing ? State::Printing : State::Idle;
 }
 

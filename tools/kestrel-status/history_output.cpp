@@ -139,7 +139,8 @@ void printJson(const std::vector<Change>& changes)
     for (const Change& change : changes) {
         const QString text = kestrel::history::messageText(change.model, change.message);
         nlohmann::json item = {
-            {"time", localTime(change.time).toOffsetFromUtc(localTime(change.time).offsetFromUtc())
+            {"time", localTime(change.time)
+                         .toOffsetFromUtc(localTime(change.time).offsetFromUtc())
                          .toString(Qt::ISODateWithMs)
                          .toStdString()},
             {"printer", change.printer},
@@ -153,7 +154,9 @@ void printJson(const std::vector<Change>& changes)
         if (text != QString::number(change.message)) item["message_text"] = text.toStdString();
         list.push_back(std::move(item));
     }
-    std::printf("%s\n", nlohmann::json{{"changes", list}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::printf(
+        "%s\n",
+        nlohmann::json{{"changes", list}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 void printTable(const std::vector<Change>& changes)

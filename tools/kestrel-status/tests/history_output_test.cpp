@@ -67,10 +67,10 @@ TEST_F(HistoryOutput, TableHasARowPerChangeAndKeywordsNeverTranslated)
 TEST_F(HistoryOutput, BadInputIsAUsageError)
 {
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--history", "--since", "yesterday"},
-                                                                                {"--history", "--since"},
-                                                                                {"--history", "A", "B"},
-                                                                                {"--history", "--limit", "0"},
-                                                                                {"--history", "--watch"}}) {
+                                                                               {"--history", "--since"},
+                                                                               {"--history", "A", "B"},
+                                                                               {"--history", "--limit", "0"},
+                                                                               {"--history", "--watch"}}) {
         const auto bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.back();
         EXPECT_FALSE(bad.err.empty());
