@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "resources/string_table.h"
 #include "facts/paper_block.h"
+#include "resources/string_table.h"
 #include "status_page.h"
 #include "texts.h"
 
