@@ -707,7 +707,7 @@ TEST_F(PanelTest, TheProgramRecordsEachStatusChangeAndTheHistoryOutlivesIt)
     ASSERT_EQ(changes.size(), 2u);
     EXPECT_EQ(changes[0].message, 26);
     EXPECT_EQ(changes[0].level, 2);
-    EXPECT_EQ(changes[0].reasons, std::vector<std::string>{"cover-open"});
+    EXPECT_EQ(changes[0].reasons, std::vector<std::string>{"cover-open-error"});
     EXPECT_EQ(changes[0].model, static_cast<int>(facts::model(facts::Code::PG03).number()));
     EXPECT_TRUE(changes[1].reasons.empty());
 

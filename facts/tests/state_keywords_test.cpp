@@ -16,7 +16,8 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"A printer nobody monitors is not monitored, whatever its record says", {false, Family::Page, 2, 26},
+    {"A printer nobody monitors is not monitored, whatever its record says",
+     {false, Family::Page, 2, 26},
      State::NotMonitored},
     {"A page printer ready to print is idle", {true, Family::Page, 0, 2}, State::Idle},
     {"A page printer printing", {true, Family::Page, 0, 4}, State::Printing},
@@ -49,7 +50,7 @@ TEST(StateKeywords, KeywordsGoBothWaysAndNeverChange)
 TEST(StateKeywords, ReasonsComeFromTheReplyOfTheModel)
 {
     const facts::Model& inkjet = facts::model(facts::Code::IJ09);
-    EXPECT_EQ(facts::reasons(inkjet, "@BDC ST\r\nST:00;ER:02;\r\n", ""), std::set<std::string>{"cover-open"});
+    EXPECT_EQ(facts::reasons(inkjet, "@BDC ST\r\nST:00;ER:02;\r\n", ""), std::set<std::string>{"cover-open-error"});
     EXPECT_TRUE(facts::reasons(inkjet, "@BDC ST\r\nST:04;IQ:50505050;\r\n", "").empty());
 }
 
