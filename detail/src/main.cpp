@@ -11,10 +11,12 @@
 
 #include "panel_window.h"
 #include "plat/base/command_line.h"
+#include "plat/base/system_root.h"
 #include "plat/gui/termination.h"
 #include "plat/proc/claim.h"
 #include "plat/services/program.h"
 #include "resources/language.h"
+#include "status_history.h"
 #include "vigil.h"
 #include "watchcore.h"
 
@@ -84,7 +86,8 @@ int main(int argc, char** argv)
     app.setQuitOnLastWindowClosed(false);  // "閉じる" only hides; the list program ends us
     kestrel::useLanguage(kestrel::languageFromEnvironment());
 
-    watchpanel::PanelWindow window(*slot);
+    watchpanel::PanelWindow window(*slot, watchpanel::makeDesktopSound(),
+                                   kestrel::history::historyFile(plat::systemRoot()));
     QObject::connect(
         &window, &watchpanel::PanelWindow::ended, &app, [&app, &window] { app.exit(window.exitCode()); },
         Qt::QueuedConnection);

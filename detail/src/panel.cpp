@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <set>
 
 #include "facts/models.h"
+#include "facts/state_keywords.h"
 #include "facts/store_names.h"
 #include "plat/base/trace.h"
 #include "vigil.h"
@@ -302,13 +304,45 @@ bool Panel::refresh()
         const int result = iGetStatus(&entry, m_paper, m_information, m_lastReply);
         if (result == 2) return true;
         if (result != 1) return false;
+        m_statusSeen = true;
         m_view.redraw(entry);
     }
     if (!write(base, entry)) return false;
+    if (m_statusSeen) recordStatus(entry);
     if (auto sound = m_alertRule.soundFor(entry, m_view.settings())) m_view.playAlert(*sound);
     m_view.updateTray(entry);
     updateDriverConfig(entry, 0);
     return true;
+}
+
+void Panel::recordStatus(const PrinterEntry& entry)
+{
+    if (m_recorder == nullptr) return;
+    kestrel::history::Change change;
+    change.printer = m_printer;
+    change.model = static_cast<int>(entry.ModelCode);
+    change.level = static_cast<int>(entry.PrinterState);
+    change.message = static_cast<int>(entry.MessageIndex);
+    const facts::State state = facts::stateOf({true, m_family, change.level, change.message});
+    change.state = facts::keyword(state);
+    std::set<std::string> reasons;
+    if (state == facts::State::Unreachable) {
+        reasons.insert(facts::reason::kOffline);
+    } else if (const facts::Model* model = facts::byNumber(entry.ModelCode);
+               model != nullptr && m_lastReply[0] != '\0') {
+        char ink[256] = "";
+        if (model->ink.reportedApart && fGetRegistoryInkLevel(m_printer.c_str(), ink, sizeof ink) == 0) ink[0] = '\0';
+        reasons = facts::reasons(*model, m_lastReply, ink);
+    }
+    change.reasons.assign(reasons.begin(), reasons.end());
+    if (m_lastRecorded) {
+        kestrel::history::Change last = *m_lastRecorded;
+        last.time = change.time;
+        if (last == change) return;
+    }
+    change.time = kestrel::history::Clock::now();
+    m_lastRecorded = change;
+    m_recorder->record(change);
 }
 
 void Panel::applyPrinterStatusFlag()
@@ -324,6 +358,7 @@ void Panel::applyPrinterStatusFlag()
         return;
     }
     const FailureView& shown = views[static_cast<int>(m_family)];
+    m_statusSeen = true;
     const bool written = update([&shown](PrinterEntry& e) {
         e.PrinterState = 2;
         e.PictureIndex = shown.picture;

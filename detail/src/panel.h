@@ -13,11 +13,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "alerts.h"
 #include "facts/models.h"
 #include "printer_entry.h"
+#include "status_history.h"
 #include "status_page.h"
 
 namespace watchpanel {
@@ -68,6 +70,14 @@ public:
     virtual void update(const DriverConfigRequest& request) = 0;
 };
 
+// Where the panel sends each status change it shows, for the printer's history: called on the panel's
+// thread, so it hands the change on rather than waiting for a database.
+class StatusRecorder {
+public:
+    virtual ~StatusRecorder() = default;
+    virtual void record(const kestrel::history::Change& change) = 0;
+};
+
 // The slot's record, read and written whole. A write keeps what the list program requested since the
 // read it started from (`base`): a request field left as it was in `base` takes the slot's current
 // value.
@@ -92,8 +102,9 @@ private:
 
 class Panel {
 public:
-    Panel(int slot, PanelView& view, DriverConfigSink& driverConfig)
-        : m_slot(slot), m_view(view), m_driverConfig(driverConfig)
+    // `recorder` (optional) gets the status changes.
+    Panel(int slot, PanelView& view, DriverConfigSink& driverConfig, StatusRecorder* recorder = nullptr)
+        : m_slot(slot), m_view(view), m_driverConfig(driverConfig), m_recorder(recorder)
     {
     }
     ~Panel();
@@ -157,10 +168,15 @@ private:
     void report(std::uint32_t state);
     void showAtTabZero(bool activate);
     void updateDriverConfig(const PrinterEntry& entry, std::uint32_t mode);
+    void recordStatus(const PrinterEntry& entry);
 
     int m_slot;
     PanelView& m_view;
     DriverConfigSink& m_driverConfig;
+    StatusRecorder* m_recorder;
+    // A status came from the printer or its failure: the preset one of the start is not recorded.
+    bool m_statusSeen = false;
+    std::optional<kestrel::history::Change> m_lastRecorded;
     facts::Family m_family = facts::Family::Page;
     EntryAccess m_access;
     PrinterEntry m_entry{};

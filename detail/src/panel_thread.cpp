@@ -83,13 +83,50 @@ private:
     PanelThread& m_owner;
 };
 
-PanelThread::PanelThread(int slot, PanelDisplay& display, QObject* displayObject)
+// The panel's status changes, written to the history on the history worker. The database opens with
+// the first change, so a program whose printer never changes never touches it.
+class PanelThread::HistoryRecorder final : public StatusRecorder {
+public:
+    HistoryRecorder(plat::gui::Worker& worker, std::filesystem::path file) : m_worker(worker), m_file(std::move(file))
+    {
+    }
+
+    void record(const kestrel::history::Change& change) override
+    {
+        m_worker.post([this, change] { write(change); });
+    }
+
+private:
+    // History worker.
+    void write(const kestrel::history::Change& change)
+    {
+        using kestrel::history::HistoryStore;
+        if (!m_store) {
+            auto opened = HistoryStore::open(m_file, HistoryStore::Access::ReadWrite, {}, change.time);
+            if (!opened) {
+                plat::trace("watchpanel: " + opened.error().detail);
+                return;  // tried again with the next change
+            }
+            m_store = std::move(opened).value();
+        }
+        if (auto written = m_store->record(change); !written) plat::trace("watchpanel: " + written.error().detail);
+    }
+
+    plat::gui::Worker& m_worker;
+    std::filesystem::path m_file;
+    std::unique_ptr<kestrel::history::HistoryStore> m_store;  // the history worker's
+};
+
+PanelThread::PanelThread(int slot, PanelDisplay& display, QObject* displayObject, std::filesystem::path historyFile)
     : m_display(display),
       m_displayObject(displayObject),
       m_spoolWorker("watchpanel-spool"),
       m_driverConfig(m_spoolWorker),
       m_view(std::make_unique<QueuedView>(*this)),
-      m_panel(slot, *m_view, m_driverConfig),
+      m_historyWorker("watchpanel-history"),
+      m_history(historyFile.empty() ? nullptr
+                                    : std::make_unique<HistoryRecorder>(m_historyWorker, std::move(historyFile))),
+      m_panel(slot, *m_view, m_driverConfig, m_history.get()),
       m_worker("watchpanel-panel")
 {
 }
@@ -216,8 +253,10 @@ void PanelThread::stop()
         m_panel.shutdown();
     });
     m_worker.stop();
-    // The last update, which the shutdown queued, is written before this returns.
+    // The last update, which the shutdown queued, is written before this returns, and so is the
+    // last status change.
     m_spoolWorker.stop();
+    m_historyWorker.stop();
 }
 
 }  // namespace watchpanel

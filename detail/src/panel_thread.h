@@ -11,6 +11,7 @@
 #include <QObject>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -64,7 +65,9 @@ public:
 class PanelThread {
 public:
     // `display` is called on the thread of `displayObject`, which must outlive this (stop() first).
-    PanelThread(int slot, PanelDisplay& display, QObject* displayObject);
+    // The status changes go to the history in `historyFile`, written on a worker of their own; none
+    // with an empty path.
+    PanelThread(int slot, PanelDisplay& display, QObject* displayObject, std::filesystem::path historyFile = {});
     // stop()
     ~PanelThread();
     PanelThread(const PanelThread&) = delete;
@@ -103,6 +106,7 @@ public:
 
 private:
     class QueuedView;
+    class HistoryRecorder;
 
     // Worker thread.
     void send(std::function<void(PanelDisplay&)> call);
@@ -115,6 +119,8 @@ private:
     plat::gui::Worker m_spoolWorker;  // the driver-configuration updates and other spooler reads
     DriverConfigQueue m_driverConfig;
     std::unique_ptr<QueuedView> m_view;
+    plat::gui::Worker m_historyWorker;  // the history's writes: a busy database never holds up the panel
+    std::unique_ptr<HistoryRecorder> m_history;
     Panel m_panel;                    // the panel worker's, once started
     plat::gui::Worker m_worker;       // the panel's: its timers, the slot, the store, the engine
     QTimer* m_statusTimer = nullptr;  // on the panel worker, children of its context

@@ -86,8 +86,8 @@ QString windowTitle(const std::string& printer, const QString& dialogTitle)
     return fromUtf8(printer) + dialogTitle.left(30);
 }
 
-PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound)
-    : m_sound(std::move(sound)), m_thread(slot, *this, this)
+PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound, std::filesystem::path historyFile)
+    : m_sound(std::move(sound)), m_historyFile(historyFile), m_thread(slot, *this, this, historyFile)
 {
     connect(&m_tray, &PanelTray::doubleClicked, this,
             [this] { m_thread.post([](Panel& panel) { panel.foregroundRequested(); }); });
@@ -96,10 +96,19 @@ PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound)
 
 PanelWindow::~PanelWindow()
 {
+    m_history.reset();
     m_tools.finish();  // the engine stays up until a head move has returned
     m_thread.stop();
     if (m_sectionMade) fDeleteDlgSection(&m_section);
     m_dialog.reset();
+}
+
+void PanelWindow::openHistory()
+{
+    if (m_historyFile.empty()) return;
+    if (!m_history) m_history = std::make_unique<kestrel::history::HistoryWindow>(m_historyFile, m_printer);
+    m_history->refresh();
+    m_history->present();
 }
 
 bool PanelWindow::start()
@@ -116,6 +125,12 @@ bool PanelWindow::start()
     auto* about = new QAction(kestrel::displayText(text(kAboutItem).value_or(""), true), m_dialog.get());
     connect(about, &QAction::triggered, this, &PanelWindow::openAbout);
     m_dialog->addAction(about);
+    if (!m_historyFile.empty()) {
+        auto* history = new QAction(kestrel::history::menuText(), m_dialog.get());
+        history->setObjectName(QStringLiteral("historyAction"));
+        connect(history, &QAction::triggered, this, &PanelWindow::openHistory);
+        m_dialog->addAction(history);
+    }
     m_dialog->setContextMenuPolicy(Qt::ActionsContextMenu);
     if (auto* close = numbered<QPushButton>(m_dialog.get(), 2)) {
         connect(close, &QPushButton::clicked, this, &PanelWindow::closePressed);

@@ -7,11 +7,13 @@
 
 #include <QObject>
 #include <QPointer>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "history_window.h"
 #include "info_widget.h"
 #include "panel.h"
 #include "panel_thread.h"
@@ -31,7 +33,9 @@ class PanelWindow : public QObject, public PanelDisplay, public SettingsHost, pu
     Q_OBJECT
 public:
     // `sound` plays the alerts and the settings page's tests; the desktop's by default.
-    explicit PanelWindow(int slot, std::unique_ptr<Sound> sound = makeDesktopSound());
+    // The status changes go to the history in `historyFile` (none with an empty path).
+    explicit PanelWindow(int slot, std::unique_ptr<Sound> sound = makeDesktopSound(),
+                         std::filesystem::path historyFile = {});
     // Waits for a head move and for the panel's shutdown: the engine is stopped when it returns.
     ~PanelWindow() override;
 
@@ -57,6 +61,9 @@ public:
 
     // Ends the window (SIGTERM): the program ends with it.
     void end();
+    // Opens the printer's status history (the window menu's item), or raises it.
+    void openHistory();
+    kestrel::history::HistoryWindow* historyWindow() const { return m_history.get(); }
 
     // PanelDisplay
     void follow(const PanelState& state) override { m_state = state; }
@@ -150,6 +157,8 @@ private:
     bool m_ended = false;
     bool m_setupAsked = false;  // a printer setup waits for the spooler's answer or shows its dialog
     int m_exitCode = 0;
+    std::filesystem::path m_historyFile;
+    std::unique_ptr<kestrel::history::HistoryWindow> m_history;
     // Last: its workers stop first, while everything the panel sends to still exists.
     PanelThread m_thread;
 };

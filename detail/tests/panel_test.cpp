@@ -653,3 +653,102 @@ TEST_F(PanelTest, InEnglishTheWindowShowsTheEnglishTexts)
     tabs()->setCurrentIndex(2);
     EXPECT_EQ(textOf(1725), QStringLiteral("A&pply"));
 }
+
+namespace {
+
+// The history of `printer` as another process reads it, newest first.
+std::vector<kestrel::history::Change> historyOf(const std::filesystem::path& file, const std::string& printer)
+{
+    using kestrel::history::HistoryStore;
+    auto store = HistoryStore::open(file, HistoryStore::Access::ReadOnly);
+    if (!store) return {};
+    kestrel::history::Query query;
+    query.printer = printer;
+    auto changes = store.value()->changes(query);
+    return changes ? changes.value() : std::vector<kestrel::history::Change>{};
+}
+
+bool newestIs(const std::filesystem::path& file, const std::string& printer, const std::string& state)
+{
+    const auto changes = historyOf(file, printer);
+    return !changes.empty() && changes.front().state == state;
+}
+
+}  // namespace
+
+// Each change the detail program shows goes to the history, once; what it recorded survives the
+// program's end, and the next program goes on from there.
+TEST_F(PanelTest, TheProgramRecordsEachStatusChangeAndTheHistoryOutlivesIt)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    const auto file = kestrel::history::historyFile(root.path());
+    auto runProgram = [&] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(WATCHPANEL_PROGRAM, WATCHPANEL_PROGRAM, "0", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    };
+    auto endProgram = [&](pid_t pid) {
+        ASSERT_TRUE(watchlist::requestClose(slotTable.view(0)));
+        int status = -1;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    };
+
+    const pid_t first = runProgram();
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return newestIs(file, "Office", "idle"); }));
+    sim.must("LPT1:", "cover-open");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return newestIs(file, "Office", "stopped"); }));
+    endProgram(first);
+    auto changes = historyOf(file, "Office");
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].message, 26);
+    EXPECT_EQ(changes[0].level, 2);
+    EXPECT_EQ(changes[0].reasons, std::vector<std::string>{"cover-open-error"});
+    EXPECT_EQ(changes[0].model, static_cast<int>(facts::model(facts::Code::PG03).number()));
+    EXPECT_TRUE(changes[1].reasons.empty());
+
+    change([](PrinterEntry& e) {
+        e.CloseRequest = 0;
+        e.ReadyAck = 0;
+    });
+    const pid_t second = runProgram();
+    ASSERT_GT(second, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return entry().ReadyAck == 1 && entry().MonitorActive == 1; }));
+    sim.must("LPT1:", "ready");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return newestIs(file, "Office", "idle"); }));
+    endProgram(second);
+    changes = historyOf(file, "Office");
+    ASSERT_EQ(changes.size(), 3u) << "the standing cover error is not recorded twice";
+    EXPECT_EQ(changes[1].state, "stopped");
+    EXPECT_EQ(changes[2].state, "idle");
+}
+
+// The window menu opens the printer's history over the database the program records to.
+TEST_F(PanelTest, TheWindowMenuOpensThePrintersHistory)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    const auto file = kestrel::history::historyFile(root.path());
+    window = std::make_unique<PanelWindow>(0, makeDesktopSound(), file);
+    ASSERT_TRUE(window->start());
+    ASSERT_TRUE(eventually([&] { return entry().ReadyAck == 1; }));
+    sim.must("LPT1:", "cover-open");
+    ASSERT_TRUE(eventually([&] { return newestIs(file, "Office", "stopped"); }));
+
+    QAction* item = nullptr;
+    for (QAction* action : window->dialog()->actions())
+        if (action->objectName() == QStringLiteral("historyAction")) item = action;
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), QString::fromUtf8("状態の履歴(&H)..."));
+    item->trigger();
+    ASSERT_NE(window->historyWindow(), nullptr);
+    ASSERT_TRUE(eventually([&] {
+        const auto& rows = window->historyWindow()->model().rows();
+        return !rows.empty() && rows.front().message == QString::fromUtf8("プリンタカバーが開いています。");
+    }));
+    EXPECT_TRUE(window->historyWindow()->isVisible());
+    EXPECT_EQ(window->historyWindow()->windowTitle(), QString::fromUtf8("Office の状態の履歴"));
+}

@@ -7,10 +7,12 @@
 
 #include "bridge_runner.h"
 #include "list_window.h"
+#include "plat/base/system_root.h"
 #include "plat/base/trace.h"
 #include "plat/gui/worker.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
+#include "status_history.h"
 #include "watchcore.h"
 
 namespace watchlist {
@@ -61,6 +63,7 @@ ListProgram::~ListProgram()
 bool ListProgram::start()
 {
     m_window = std::make_unique<ListWindow>(m_items);
+    m_window->setHistoryFile(kestrel::history::historyFile(plat::systemRoot()));
     connect(m_window.get(), &ListWindow::showRequested, this,
             [this](const std::vector<int>& positions) { forSelected(positions, requestShow); });
     connect(m_window.get(), &ListWindow::jobWindowRequested, this,

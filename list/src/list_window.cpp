@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
+
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include "history_window.h"
 
 #include "plat/base/trace.h"
 #include "plat/gui/form_loader.h"
@@ -167,6 +169,9 @@ struct ListWindow::Private : QObject {
     QListView* listView = nullptr;
     QTreeView* detailsView = nullptr;
     std::map<int, QAction*> commands;
+    QAction* historyItem = nullptr;
+    std::filesystem::path historyFile;
+    std::map<std::string, std::unique_ptr<kestrel::history::HistoryWindow>> histories;  // by printer
     int mode = -1;
     bool building = false;
     bool ending = false;
@@ -228,6 +233,7 @@ struct ListWindow::Private : QObject {
         const bool any = selection->hasSelection();
         commands[kDetail]->setEnabled(!building && any);
         commands[kJobs]->setEnabled(!building && any);
+        historyItem->setEnabled(any && !historyFile.empty());
         commands[kRefresh]->setEnabled(!building);
     }
 
@@ -415,6 +421,21 @@ ListWindow::ListWindow(ListRows& items, QWidget* parent)
         const std::vector<int> shown = d->monitorable(d->selected());
         if (!d->building && !shown.empty()) emit jobWindowRequested(shown);
     });
+    // Any printer has a history, a printer that cannot be monitored (any more) included.
+    d->historyItem = new QAction(kestrel::history::menuText(), this);
+    d->historyItem->setObjectName(QStringLiteral("historyItem"));
+    d->historyItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    printer->addAction(d->historyItem);
+    connect(d->historyItem, &QAction::triggered, this, [this] {
+        for (int position : d->selected()) {
+            if (position >= d->items.count()) continue;
+            const std::string name = d->items.item(position).texts[0];
+            auto& window = d->histories[name];
+            if (!window) window = std::make_unique<kestrel::history::HistoryWindow>(d->historyFile, name);
+            window->refresh();
+            window->present();
+        }
+    });
     printer->addSeparator();
     connect(d->addCommand(printer, kClose, 10212), &QAction::triggered, this, [this] { emit closeRequested(); });
 
@@ -573,6 +594,18 @@ void ListWindow::setBuilding(bool building, bool quiet)
 bool ListWindow::building() const { return d->building; }
 
 std::vector<int> ListWindow::selectedPositions() const { return d->selected(); }
+
+void ListWindow::setHistoryFile(const std::filesystem::path& file)
+{
+    d->historyFile = file;
+    d->updateCommands();
+}
+
+kestrel::history::HistoryWindow* ListWindow::historyWindow(const std::string& printer) const
+{
+    auto found = d->histories.find(printer);
+    return found == d->histories.end() ? nullptr : found->second.get();
+}
 
 void ListWindow::setSpoolerName(const QString& name) { d->spoolerName = name; }
 

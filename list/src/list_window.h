@@ -4,10 +4,16 @@
 // passes the user's commands back as signals; nothing here waits on a process or the spooler.
 
 #include <QMainWindow>
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "list_rows.h"
+
+namespace kestrel::history {
+class HistoryWindow;
+}
 
 namespace watchlist {
 
@@ -44,6 +50,11 @@ public:
     // The print spooler the program uses ("CUPS", "embedded"), named in the version dialog; empty
     // names none.
     void setSpoolerName(const QString& name);
+
+    // The status history the printer menu's history item opens, read only; without one the item is off.
+    void setHistoryFile(const std::filesystem::path& file);
+    // The history window of `printer` once the item opened it, else null.
+    kestrel::history::HistoryWindow* historyWindow(const std::string& printer) const;
 
 signals:
     void showRequested(const std::vector<int>& positions);  // printer detail, Enter, double click

@@ -18,8 +18,10 @@
 #include <QTreeView>
 #include <cstdlib>
 
+#include "history_window.h"
 #include "list_window.h"
 #include "resources/language.h"
+#include "status_history.h"
 #include "testsupport/temp_root.h"
 
 using namespace watchlist;
@@ -112,6 +114,32 @@ TEST_F(ListWindowTest, CommandsNeedASelectionAndNoRebuild)
     // A reset of the items drops the selection and the commands follow.
     items.reset({row(0, "Echo", true)});
     EXPECT_FALSE(detail->isEnabled());
+}
+
+// The printer menu's history item opens the history of each selected printer, one that cannot be
+// monitored included, and a second time raises the same window.
+TEST_F(ListWindowTest, TheHistoryItemOpensTheSelectedPrintersHistory)
+{
+    auto* item = window->findChild<QAction*>(QStringLiteral("historyItem"));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), QString::fromUtf8("状態の履歴(&H)..."));
+    select({1});
+    EXPECT_FALSE(item->isEnabled()) << "no history to open";
+    window->setHistoryFile(kestrel::history::historyFile(root.path()));
+    EXPECT_TRUE(item->isEnabled());
+    select({});
+    EXPECT_FALSE(item->isEnabled());
+
+    select({1});
+    item->trigger();
+    kestrel::history::HistoryWindow* bravo = window->historyWindow("Bravo");
+    ASSERT_NE(bravo, nullptr);
+    EXPECT_TRUE(bravo->isVisible());
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return bravo->model().phase() == kestrel::history::HistoryModel::Phase::Empty; }));
+    item->trigger();
+    EXPECT_EQ(window->historyWindow("Bravo"), bravo);
+    EXPECT_EQ(window->historyWindow("Alpha"), nullptr);
 }
 
 TEST_F(ListWindowTest, RequestsCarryOnlyMonitorableItems)

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "history_output.h"
 #include "list_rows.h"
 #include "plat/base/command_line.h"
 #include "plat/base/system_root.h"
@@ -513,6 +514,7 @@ int watch(Reader& reader, Snapshot last, const Options& options)
 
 int main(int argc, char** argv)
 {
+    if (kestrel_status::asksForHistory(argc, argv)) return kestrel_status::printHistory(argc, argv);
     if (plat::printHelpIfAsked(plat::argumentsOf(argc, argv), kHelp)) return 0;
     std::string why;
     const std::optional<Options> options = parse(argc, argv, why);
