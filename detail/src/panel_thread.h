@@ -17,6 +17,7 @@
 
 #include "alerts.h"
 #include "driver_config_queue.h"
+#include "notifications.h"
 #include "panel.h"
 #include "plat/gui/worker.h"
 
@@ -58,10 +59,15 @@ public:
     virtual void finished(int exitCode) = 0;
 };
 
+// Makes the notification service on the thread that is to use it.
+using NotificationsMaker = std::function<std::unique_ptr<NotificationService>()>;
+
 class PanelThread {
 public:
     // `display` is called on the thread of `displayObject`, which must outlive this (stop() first).
-    PanelThread(int slot, PanelDisplay& display, QObject* displayObject);
+    // `notifications` makes the desktop's notification service, on a third worker of its own: the
+    // service's answers, which may be slow or never come, hold up nothing else.
+    PanelThread(int slot, PanelDisplay& display, QObject* displayObject, NotificationsMaker notifications);
     // stop()
     ~PanelThread();
     PanelThread(const PanelThread&) = delete;
@@ -89,9 +95,10 @@ public:
     void askSpooler(std::string printer, std::function<void(bool)> answer);
     // The timers stop: the panel does nothing more by itself.
     void stopTimers();
-    // Stops the timers, runs the panel's shutdown on its worker and waits for both workers: the
-    // engine is stopped and the last driver-configuration update written when it returns. What the
-    // panel still sends the window is dropped. The window's one wait, at its end.
+    // Stops the timers, runs the panel's shutdown on its worker and waits for the workers: the engine
+    // is stopped, the last driver-configuration update written and the printer's notification taken
+    // down (waiting a second at most for the service) when it returns. What the panel still sends the
+    // window is dropped. The window's one wait, at its end.
     void stop();
 
 private:
@@ -101,6 +108,11 @@ private:
     void send(std::function<void(PanelDisplay&)> call);
     void begin();
     void readSettings(bool putIntoEffect);
+    // The settings the rules follow from now on.
+    void followSettings(const DetailSettings& settings);
+    // The printer's notification, on the notification worker.
+    void showNotice(const Notice& notice);
+    void closeNotice();
     void stopTimersHere();
 
     PanelDisplay& m_display;
@@ -112,7 +124,10 @@ private:
     plat::gui::Worker m_worker;       // the panel's: its timers, the slot, the store, the engine
     QTimer* m_statusTimer = nullptr;  // on the panel worker, children of its context
     QTimer* m_driverTimer = nullptr;
-    bool m_stopped = false;  // window thread
+    NotificationsMaker m_makeNotifications;
+    plat::gui::Worker m_notifyWorker;             // the desktop's notifications
+    std::unique_ptr<DesktopNotifier> m_notifier;  // the notification worker's, made and ended there
+    bool m_stopped = false;                       // window thread
 };
 
 }  // namespace watchpanel

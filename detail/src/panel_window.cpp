@@ -86,8 +86,8 @@ QString windowTitle(const std::string& printer, const QString& dialogTitle)
     return fromUtf8(printer) + dialogTitle.left(30);
 }
 
-PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound)
-    : m_sound(std::move(sound)), m_thread(slot, *this, this)
+PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound, NotificationsMaker notifications)
+    : m_sound(std::move(sound)), m_thread(slot, *this, this, std::move(notifications))
 {
     connect(&m_tray, &PanelTray::doubleClicked, this,
             [this] { m_thread.post([](Panel& panel) { panel.foregroundRequested(); }); });

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "dbus_notifications.h"
 #include "info_widget.h"
 #include "panel.h"
 #include "panel_thread.h"
@@ -30,8 +31,10 @@ namespace watchpanel {
 class PanelWindow : public QObject, public PanelDisplay, public SettingsHost, public ToolsHost, public InfoHost {
     Q_OBJECT
 public:
-    // `sound` plays the alerts and the settings page's tests; the desktop's by default.
-    explicit PanelWindow(int slot, std::unique_ptr<Sound> sound = makeDesktopSound());
+    // `sound` plays the alerts and the settings page's tests, `notifications` makes the service that
+    // shows them on the desktop (on a thread of the window's); the desktop's by default.
+    explicit PanelWindow(int slot, std::unique_ptr<Sound> sound = makeDesktopSound(),
+                         NotificationsMaker notifications = makeDesktopNotifications);
     // Waits for a head move and for the panel's shutdown: the engine is stopped when it returns.
     ~PanelWindow() override;
 
