@@ -1,9 +1,9 @@
 #include "dbus_notifications.h"
 
 #include <QDBusMessage>
-#include <QMetaObject>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QMetaObject>
 #include <QStringList>
 #include <QVariantMap>
 #include <utility>
@@ -25,7 +25,9 @@ QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), stat
 QString escaped(const QString& text)
 {
     QString out = text;
-    out.replace(u'&', QStringLiteral("&amp;")).replace(u'<', QStringLiteral("&lt;")).replace(u'>', QStringLiteral("&gt;"));
+    out.replace(u'&', QStringLiteral("&amp;"))
+        .replace(u'<', QStringLiteral("&lt;"))
+        .replace(u'>', QStringLiteral("&gt;"));
     return out;
 }
 
@@ -93,7 +95,8 @@ void DBusNotifications::send(const Notice& notice, std::uint32_t replacesId, std
 void DBusNotifications::close(std::uint32_t id)
 {
     if (!m_bus.isConnected()) return;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("CloseNotification"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("CloseNotification"));
     call << static_cast<uint>(id);
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, watcher, &QObject::deleteLater);

@@ -35,7 +35,7 @@ private:
     void send(const Notice& notice, std::uint32_t replacesId, std::function<void(std::uint32_t)> shown);
 
     QDBusConnection m_bus;
-    std::optional<bool> m_markup;  // whether the service reads markup in a body; asked before the first
+    std::optional<bool> m_markup;                 // whether the service reads markup in a body; asked before the first
     QPointer<QDBusPendingCallWatcher> m_closing;  // the last close, until it is answered
 };
 

@@ -88,8 +88,8 @@ private:
     std::function<void()> m_activate;
     std::uint32_t m_id = 0;
     bool m_waiting = false;
-    std::optional<Notice> m_next;  // to show once the answer came
-    bool m_closeNext = false;      // to close once the answer came
+    std::optional<Notice> m_next;        // to show once the answer came
+    bool m_closeNext = false;            // to close once the answer came
     std::function<void()> m_afterClose;  // closeLast()'s, once that close was sent
     // Last, so it goes first: no answer comes to a notifier half gone.
     std::unique_ptr<NotificationService> m_service;

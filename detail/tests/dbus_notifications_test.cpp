@@ -12,8 +12,10 @@
 #include <QObject>
 #include <QTest>
 #include <QVariantMap>
+#include <atomic>
 #include <vector>
 
+#include "plat/gui/worker.h"
 #include "resources/language.h"
 
 using namespace watchpanel;
@@ -53,7 +55,10 @@ public:
     std::vector<uint> closed;
 
 public slots:
-    QStringList GetCapabilities() { return {QStringLiteral("body"), QStringLiteral("body-markup"), QStringLiteral("actions")}; }
+    QStringList GetCapabilities()
+    {
+        return {QStringLiteral("body"), QStringLiteral("body-markup"), QStringLiteral("actions")};
+    }
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary,
                 const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout)
     {
@@ -148,6 +153,34 @@ TEST_F(DesktopNotifications, AClickOnTheNotificationActivatesAndAClosedOneIsForg
     ASSERT_TRUE(eventually([&] { return server.notified.size() == 2 && !shown->waiting(); }));
     EXPECT_EQ(server.notified[1].replacesId, 0u) << "a new one";
     EXPECT_EQ(activated, 1);
+}
+
+// As the program runs it: the notifier made and used on a worker thread of its own, the answers and the
+// server's signals arriving there.
+TEST_F(DesktopNotifications, OnAWorkerThreadTheAnswersAndTheClickArriveThere)
+{
+    if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus: run under dbus-run-session";
+    QDBusConnection serverBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notification-server");
+    NotificationServer server(serverBus);
+    ASSERT_TRUE(server.registered);
+    plat::gui::Worker worker("notify-test");
+    std::unique_ptr<DesktopNotifier> shown;
+    std::atomic<std::uint32_t> id{0};
+    std::atomic<bool> clickedOnWorker{false};
+    worker.post([&] {
+        shown = std::make_unique<DesktopNotifier>(makeDesktopNotifications(),
+                                                  [&] { clickedOnWorker = worker.onWorkerThread(); });
+        shown->show(notice("paper out"));
+    });
+    auto readId = [&] {
+        worker.post([&] { id = shown->shownId(); });
+        return id.load() != 0;
+    };
+    ASSERT_TRUE(eventually(readId));
+    emit server.ActionInvoked(id.load(), QStringLiteral("default"));
+    EXPECT_TRUE(eventually([&] { return clickedOnWorker.load(); }));
+    worker.post([&] { shown.reset(); });
+    worker.stop();
 }
 
 // Also run with a bus address that leads nowhere (see the CMake file): the same, without a bus.
