@@ -102,6 +102,9 @@ inline constexpr DwordSetting kSizeCheckFlag{"SizeCheckFlag", 0};
 inline constexpr DwordSetting kSettingsMonitorFlag{"MonitorFlag", 1};
 inline constexpr DwordSetting kSelectIcon{"SelectIcon", 0};
 inline constexpr DwordSetting kAreatCount{"AreatCount", 11};
+// Whether an alert also goes to the desktop's notifications; read and written on its own, so a store
+// from before it keeps its other settings.
+inline constexpr DwordSetting kDesktopNotifyFlag{"DesktopNotifyFlag", 1};
 inline constexpr DwordSetting kSettingsStatusTime{"GetRealTimeStatusTime", kDefaultStatusTimeMs};  // lives in \Vigilmon
 // Numbered per alert slot n = 0..10 ("AreatType%ld" and so on); the string ones have no fallback.
 inline constexpr int kAlertSlots = 11;

@@ -317,6 +317,11 @@ WATCHCORE_API int32_t fGetDetailEnviron(const char* printer, DetailEnviron* reco
 // Creates \StEnviron if needed and writes every field (a null sound name as ""), then the size-check
 // flag as \Vigilmon "PaperCheckFlag"; stops at the first value it cannot write with 0.
 WATCHCORE_API int32_t fSetDetailEnviron(const char* printer, const DetailEnviron* record);
+// Whether the printer's alerts also go to the desktop's notifications (\StEnviron "DesktopNotifyFlag",
+// beside the record's values and not part of it). The getter gives 1 when nothing is stored, with the
+// result 0; the setter creates \StEnviron if needed.
+WATCHCORE_API int32_t fGetRegistoryDesktopNotifyFlag(const char* printer, uint32_t* value);
+WATCHCORE_API int32_t fSetRegistoryDesktopNotifyFlag(const char* printer, uint32_t value);
 // `listBox` is a QListWidget (or any QAbstractItemView over a list model). Multiplies the caller's stops
 // by 4 in place (average character widths to dialog units) and draws each line's tab-separated fields
 // at them: no stops, a tab every 32 dialog units; one, a tab every stops[0]. 0 for anything but a list

@@ -238,6 +238,29 @@ int32_t fSetDetailEnviron(const char* printer, const DetailEnviron* record)
     return 1;
 }
 
+int32_t fGetRegistoryDesktopNotifyFlag(const char* printer, uint32_t* flag)
+{
+    plat::Services* services = plat::edgeServices();
+    if (flag == nullptr) return 0;
+    if (printer == nullptr || services == nullptr) {
+        *flag = value::kDesktopNotifyFlag.fallback;
+        return 0;
+    }
+    return getSetting(services->store(), StoreKey::StEnviron, printer, value::kDesktopNotifyFlag.name,
+                      value::kDesktopNotifyFlag.fallback, *flag)
+               ? 1
+               : 0;
+}
+
+int32_t fSetRegistoryDesktopNotifyFlag(const char* printer, uint32_t flag)
+{
+    plat::Services* services = plat::edgeServices();
+    if (printer == nullptr || services == nullptr) return 0;
+    plat::registry::Store& store = services->store();
+    watchcore::createStoreKey(store, StoreKey::StEnviron, printer);  // a failure shows in the set
+    return watchcore::setDword(store, StoreKey::StEnviron, printer, value::kDesktopNotifyFlag.name, flag) ? 1 : 0;
+}
+
 int32_t fSetListBoxTabStops(QWidget* listBox, int32_t* stops, int32_t count)
 {
     if (count < 0 || (count > 0 && stops == nullptr)) return 0;

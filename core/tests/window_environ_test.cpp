@@ -132,6 +132,29 @@ TEST_F(DetailEnvironment, WritingStopsAtTheFirstFailure)
     EXPECT_EQ(fSetDetailEnviron(nullptr, &written), 0);
 }
 
+TEST_F(DetailEnvironment, TheDesktopNotifyFlagStandsBesideTheRecord)
+{
+    uint32_t flag = 77;
+    EXPECT_EQ(fGetRegistoryDesktopNotifyFlag(kPrinter, &flag), 0);
+    EXPECT_EQ(flag, 1u) << "on until the user turns it off";
+
+    // A record stored before the flag existed reads complete: no reader falls back for its sake.
+    ASSERT_TRUE(watchcore::createStoreKey(testsupport::rootStore(), StoreKey::Vigilmon, kPrinter));
+    const DetailEnviron written{0, 3000, 1, 1, 0, 1, 0, 2, 4, {}, {}, {}};
+    ASSERT_EQ(fSetDetailEnviron(kPrinter, &written), 1);
+    DetailEnviron read{};
+    EXPECT_EQ(fGetDetailEnviron(kPrinter, &read, heap), 1);
+    for (char* name : read.soundNames) heap->free(name);
+
+    ASSERT_EQ(fSetRegistoryDesktopNotifyFlag(kPrinter, 0), 1);
+    EXPECT_EQ(fGetRegistoryDesktopNotifyFlag(kPrinter, &flag), 1);
+    EXPECT_EQ(flag, 0u);
+    EXPECT_EQ(fGetDetailEnviron(kPrinter, &read, heap), 1);
+    EXPECT_EQ(std::memcmp(&read, &written, offsetof(DetailEnviron, alertTypes)), 0) << "the record is as it was";
+    EXPECT_EQ(fGetRegistoryDesktopNotifyFlag(kPrinter, nullptr), 0);
+    EXPECT_EQ(fSetRegistoryDesktopNotifyFlag(nullptr, 0), 0);
+}
+
 // ---- Tab stops ----------------------------------------------------------------------------------
 
 QApplication& application()

@@ -2,7 +2,7 @@
 
 namespace watchpanel {
 
-std::optional<std::string> AlertRule::soundFor(const PrinterEntry& entry, const DetailSettings& settings)
+std::optional<Alert> AlertRule::fire(const PrinterEntry& entry, const DetailSettings& settings)
 {
     const std::uint16_t index = entry.AlertCategory;
     // An index equal to the count names no alert type either; the settings hold only kAlertSlots.
@@ -11,8 +11,8 @@ std::optional<std::string> AlertRule::soundFor(const PrinterEntry& entry, const 
     // A type that is off leaves the memory alone: coming back from it to the last one plays nothing.
     if (!alert.enabled || index == m_previous) return std::nullopt;
     m_previous = index;
-    if (!alert.hasSound || alert.path.empty()) return std::nullopt;
-    return alert.path;
+    if (!alert.hasSound || alert.path.empty()) return Alert{};
+    return Alert{alert.path};
 }
 
 namespace {

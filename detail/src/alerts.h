@@ -29,6 +29,7 @@ struct DetailSettings {
     bool hide = true;
     std::uint32_t intervalMs = 5000;
     bool topMost = false, openWhenPrinting = false, openOnError = true, sizeCheck = false, monitor = true;
+    bool desktopNotify = true;  // an alert at warning or error level also goes to the desktop's notifications
     int iconSet = 0;
     int alertCount = kAlertSlots;
     std::array<AlertSetting, kAlertSlots> alerts{};
@@ -51,12 +52,23 @@ bool acceptableSoundPath(const std::string& path);
 DetailSettings loadDetailSettings(const std::string& printer, facts::Family family);
 bool storeDetailSettings(const std::string& printer, const DetailSettings& settings);
 
+// An alert the rule let through: the sound it plays, if any.
+struct Alert {
+    std::optional<std::string> sound;
+};
+
 // The alert rule's memory, for the life of the process.
 class AlertRule {
 public:
-    // The sound to play for the entry's status, if its alert type is on and is new since the last
-    // alert that was on; nothing otherwise.
-    std::optional<std::string> soundFor(const PrinterEntry& entry, const DetailSettings& settings);
+    // The alert of the entry's status, if its alert type is on and is new since the last alert that
+    // was on; nothing otherwise.
+    std::optional<Alert> fire(const PrinterEntry& entry, const DetailSettings& settings);
+    // The sound of that alert.
+    std::optional<std::string> soundFor(const PrinterEntry& entry, const DetailSettings& settings)
+    {
+        const std::optional<Alert> alert = fire(entry, settings);
+        return alert ? alert->sound : std::nullopt;
+    }
 
 private:
     std::uint16_t m_previous = 0;

@@ -97,6 +97,9 @@ DetailSettings loadDetailSettings(const std::string& printer, facts::Family fami
         alert.hasSound = record.soundTypes[n] != 0 && acceptableSoundPath(path);
         alert.path = alert.hasSound ? path : std::string();
     }
+    std::uint32_t notify = 1;
+    fGetRegistoryDesktopNotifyFlag(printer.c_str(), &notify);  // on when not stored yet
+    settings.desktopNotify = notify != 0;
     if (!complete) {
         applyAlertDefaults(family, settings);
         storeDetailSettings(printer, settings);
@@ -123,7 +126,9 @@ bool storeDetailSettings(const std::string& printer, const DetailSettings& setti
         // Written as "" when there is none; the store only reads through the pointer.
         record.soundNames[n] = alert.hasSound && !alert.path.empty() ? const_cast<char*>(alert.path.c_str()) : nullptr;
     }
-    return fSetDetailEnviron(printer.c_str(), &record) == 1;
+    // Before the record: storing the record puts both on the disk.
+    return fSetRegistoryDesktopNotifyFlag(printer.c_str(), settings.desktopNotify ? 1 : 0) == 1 &&
+           fSetDetailEnviron(printer.c_str(), &record) == 1;
 }
 
 }  // namespace watchpanel

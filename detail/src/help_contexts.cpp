@@ -59,11 +59,30 @@ int settingsHelp(int control)
 {
     using namespace settings_control;
     static const std::map<int, int> groups = {
-        {kIntervalGroup, 6101}, {kInterval, 6101},   {kWindowGroup, 6102},  {kOnTop, 6102},   {kOpenWhenPrinting, 6102},
-        {kOpenOnError, 6102},   {kSizeCheck, 6103},  {kMonitorGroup, 6104}, {kMonitor, 6104}, {kTrayIcon, 6105},
-        {kAlertGroup, 6106},    {kAlertList, 6106},  {kAllOn, 6107},        {kAllOff, 6108},  {kDefaults, 6109},
-        {kSoundGroup, 6110},    {kSoundLabel, 6111}, {kSoundName, 6111},    {kBrowse, 6111},  {kFormat, 6111},
-        {kTestLabel, 6112},     {kPlay, 6112},       {kStop, 6112},
+        {kIntervalGroup, 6101},
+        {kInterval, 6101},
+        {kWindowGroup, 6102},
+        {kOnTop, 6102},
+        {kOpenWhenPrinting, 6102},
+        {kOpenOnError, 6102},
+        {kSizeCheck, 6103},
+        {kMonitorGroup, 6104},
+        {kMonitor, 6104},
+        {kTrayIcon, 6105},
+        {kAlertGroup, 6106},
+        {kAlertList, 6106},
+        {kAllOn, 6107},
+        {kAllOff, 6108},
+        {kDefaults, 6109},
+        {kSoundGroup, 6110},
+        {kSoundLabel, 6111},
+        {kSoundName, 6111},
+        {kBrowse, 6111},
+        {kFormat, 6111},
+        {kTestLabel, 6112},
+        {kPlay, 6112},
+        {kStop, 6112},
+        {kDesktopNotify, 6113},
     };
     const auto it = groups.find(control);
     return it == groups.end() ? 0 : it->second;

@@ -309,7 +309,9 @@ bool Panel::refresh()
     }
     if (!write(base, entry)) return false;
     if (m_statusSeen) recordStatus(entry);
-    if (auto sound = m_alertRule.soundFor(entry, m_view.settings())) m_view.playAlert(*sound);
+    const std::optional<Alert> alert = m_alertRule.fire(entry, m_view.settings());
+    if (alert && alert->sound) m_view.playAlert(*alert->sound);
+    m_view.notifyDesktop(entry, alert.has_value());
     m_view.updateTray(entry);
     updateDriverConfig(entry, 0);
     return true;

@@ -39,6 +39,9 @@ public:
     virtual const DetailSettings& settings() const = 0;
     // Plays the sound of an alert that just came up.
     virtual void playAlert(const std::string& path) = 0;
+    // The desktop's notification follows the entry's status; `alertFired` when the alert rule let its
+    // alert through just now.
+    virtual void notifyDesktop(const PrinterEntry& entry, bool alertFired) = 0;
     // The tray icon follows the entry: its status level and message.
     virtual void updateTray(const PrinterEntry& entry) = 0;
     // Shows the window; `activate` when the user asked for it (the window then takes the focus).

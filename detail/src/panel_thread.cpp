@@ -1,5 +1,6 @@
 #include "panel_thread.h"
 
+#include <QSemaphore>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
@@ -16,6 +17,7 @@ namespace watchpanel {
 namespace {
 
 constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the panel's thread
+constexpr int kLastCloseWaitMs = 1000;
 
 PanelState stateOf(const Panel& panel)
 {
@@ -48,6 +50,17 @@ public:
     void playAlert(const std::string& path) override
     {
         m_owner.send([path](PanelDisplay& d) { d.playAlert(path); });
+    }
+    void notifyDesktop(const PrinterEntry& entry, bool alertFired) override
+    {
+        switch (noticeStep(entry, alertFired, m_settings.desktopNotify)) {
+        case NoticeStep::Show:
+            if (auto notice = noticeFor(m_owner.m_panel.printerName(), entry, m_owner.m_panel.paper()))
+                m_owner.showNotice(*notice);
+            break;
+        case NoticeStep::Close: m_owner.closeNotice(); break;
+        case NoticeStep::Keep: break;
+        }
     }
     void updateTray(const PrinterEntry& entry) override
     {
@@ -117,7 +130,8 @@ private:
     std::unique_ptr<kestrel::history::HistoryStore> m_store;  // the history worker's
 };
 
-PanelThread::PanelThread(int slot, PanelDisplay& display, QObject* displayObject, std::filesystem::path historyFile)
+PanelThread::PanelThread(int slot, PanelDisplay& display, QObject* displayObject, std::filesystem::path historyFile,
+                         NotificationsMaker notifications)
     : m_display(display),
       m_displayObject(displayObject),
       m_spoolWorker("watchpanel-spool"),
@@ -127,7 +141,9 @@ PanelThread::PanelThread(int slot, PanelDisplay& display, QObject* displayObject
       m_history(historyFile.empty() ? nullptr
                                     : std::make_unique<HistoryRecorder>(m_historyWorker, std::move(historyFile))),
       m_panel(slot, *m_view, m_driverConfig, m_history.get()),
-      m_worker("watchpanel-panel")
+      m_worker("watchpanel-panel"),
+      m_makeNotifications(std::move(notifications)),
+      m_notifyWorker("watchpanel-notify")
 {
 }
 
@@ -143,7 +159,35 @@ void PanelThread::send(std::function<void(PanelDisplay&)> call)
 
 void PanelThread::start()
 {
+    m_notifyWorker.post([this] {
+        std::unique_ptr<NotificationService> service = m_makeNotifications ? m_makeNotifications() : nullptr;
+        if (service == nullptr) return;
+        // A click on the notification brings the window up as a double click on the tray icon does.
+        m_notifier = std::make_unique<DesktopNotifier>(std::move(service), [this] {
+            plat::gui::postTo(m_displayObject, [this] { post([](Panel& panel) { panel.foregroundRequested(); }); });
+        });
+    });
     m_worker.post([this] { begin(); });
+}
+
+void PanelThread::showNotice(const Notice& notice)
+{
+    m_notifyWorker.post([this, notice] {
+        if (m_notifier) m_notifier->show(notice);
+    });
+}
+
+void PanelThread::closeNotice()
+{
+    m_notifyWorker.post([this] {
+        if (m_notifier) m_notifier->close();
+    });
+}
+
+void PanelThread::followSettings(const DetailSettings& settings)
+{
+    m_view->m_settings = settings;
+    if (!settings.desktopNotify) closeNotice();
 }
 
 void PanelThread::begin()
@@ -190,7 +234,7 @@ void PanelThread::readSettings(bool putIntoEffect)
     settings.applyPending = false;
     if (putIntoEffect) {
         // The rules of this tick act on them already: the alert rule, and the open rules on the entry.
-        m_view->m_settings = settings;
+        followSettings(settings);
         m_panel.update([settings](PrinterEntry& e) { applySettingsToEntry(settings, e); });
     }
     send([settings, putIntoEffect](PanelDisplay& d) { d.settingsLoaded(settings, putIntoEffect); });
@@ -216,7 +260,7 @@ void PanelThread::loadSettings()
 void PanelThread::applySettings(DetailSettings settings)
 {
     m_worker.post([this, settings = std::move(settings)] {
-        m_view->m_settings = settings;
+        followSettings(settings);
         if (!storeDetailSettings(m_panel.printerName(), settings)) {
             plat::trace("watchpanel: the settings of \"" + m_panel.printerName() + "\" could not be stored");
             send([](PanelDisplay& d) { d.settingsNotStored(); });
@@ -253,6 +297,16 @@ void PanelThread::stop()
         m_panel.shutdown();
     });
     m_worker.stop();
+    // Not left on the desktop, where a click could bring up nothing any more. The close is answered at
+    // once by a service that runs; a second at most for one that does not answer.
+    auto closed = std::make_shared<QSemaphore>();
+    m_notifyWorker.post([this, closed] {
+        if (m_notifier == nullptr) return closed->release();
+        m_notifier->closeLast([closed] { closed->release(); });
+    });
+    closed->tryAcquire(1, kLastCloseWaitMs);
+    m_notifyWorker.post([this] { m_notifier.reset(); });
+    m_notifyWorker.stop();
     // The last update, which the shutdown queued, is written before this returns, and so is the
     // last status change.
     m_spoolWorker.stop();

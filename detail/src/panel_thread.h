@@ -18,6 +18,7 @@
 
 #include "alerts.h"
 #include "driver_config_queue.h"
+#include "notifications.h"
 #include "panel.h"
 #include "plat/gui/worker.h"
 
@@ -62,12 +63,17 @@ public:
     virtual void finished(int exitCode) = 0;
 };
 
+// Makes the notification service on the thread that is to use it.
+using NotificationsMaker = std::function<std::unique_ptr<NotificationService>()>;
+
 class PanelThread {
 public:
     // `display` is called on the thread of `displayObject`, which must outlive this (stop() first).
     // The status changes go to the history in `historyFile`, written on a worker of their own; none
-    // with an empty path.
-    PanelThread(int slot, PanelDisplay& display, QObject* displayObject, std::filesystem::path historyFile = {});
+    // with an empty path. `notifications` makes the desktop's notification service, on a third worker of
+    // its own: the service's answers, which may be slow or never come, hold up nothing else; none when empty.
+    PanelThread(int slot, PanelDisplay& display, QObject* displayObject, std::filesystem::path historyFile = {},
+                NotificationsMaker notifications = {});
     // stop()
     ~PanelThread();
     PanelThread(const PanelThread&) = delete;
@@ -99,9 +105,10 @@ public:
     void askSpooler(std::string printer, std::function<void(bool)> answer);
     // The timers stop: the panel does nothing more by itself.
     void stopTimers();
-    // Stops the timers, runs the panel's shutdown on its worker and waits for both workers: the
-    // engine is stopped and the last driver-configuration update written when it returns. What the
-    // panel still sends the window is dropped. The window's one wait, at its end.
+    // Stops the timers, runs the panel's shutdown on its worker and waits for the workers: the engine
+    // is stopped, the last driver-configuration update written and the printer's notification taken
+    // down (waiting a second at most for the service) when it returns. What the panel still sends the
+    // window is dropped. The window's one wait, at its end.
     void stop();
 
 private:
@@ -112,6 +119,11 @@ private:
     void send(std::function<void(PanelDisplay&)> call);
     void begin();
     void readSettings(bool putIntoEffect);
+    // The settings the rules follow from now on.
+    void followSettings(const DetailSettings& settings);
+    // The printer's notification, on the notification worker.
+    void showNotice(const Notice& notice);
+    void closeNotice();
     void stopTimersHere();
 
     PanelDisplay& m_display;
@@ -127,7 +139,10 @@ private:
     QTimer* m_driverTimer = nullptr;
     QTimer* m_beatTimer = nullptr;           // only when the heartbeat's period is not the status timer's
     plat::Heartbeat* m_heartbeat = nullptr;  // beaten by the panel worker when given
-    bool m_stopped = false;                  // window thread
+    NotificationsMaker m_makeNotifications;
+    plat::gui::Worker m_notifyWorker;             // the desktop's notifications
+    std::unique_ptr<DesktopNotifier> m_notifier;  // the notification worker's, made and ended there
+    bool m_stopped = false;                       // window thread
 };
 
 }  // namespace watchpanel

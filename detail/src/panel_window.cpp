@@ -86,8 +86,11 @@ QString windowTitle(const std::string& printer, const QString& dialogTitle)
     return fromUtf8(printer) + dialogTitle.left(30);
 }
 
-PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound, std::filesystem::path historyFile)
-    : m_sound(std::move(sound)), m_historyFile(historyFile), m_thread(slot, *this, this, historyFile)
+PanelWindow::PanelWindow(int slot, std::unique_ptr<Sound> sound, std::filesystem::path historyFile,
+                         NotificationsMaker notifications)
+    : m_sound(std::move(sound)),
+      m_historyFile(historyFile),
+      m_thread(slot, *this, this, historyFile, std::move(notifications))
 {
     connect(&m_tray, &PanelTray::doubleClicked, this,
             [this] { m_thread.post([](Panel& panel) { panel.foregroundRequested(); }); });

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "dbus_notifications.h"
 #include "history_window.h"
 #include "info_widget.h"
 #include "panel.h"
@@ -32,10 +33,12 @@ namespace watchpanel {
 class PanelWindow : public QObject, public PanelDisplay, public SettingsHost, public ToolsHost, public InfoHost {
     Q_OBJECT
 public:
-    // `sound` plays the alerts and the settings page's tests; the desktop's by default.
-    // The status changes go to the history in `historyFile` (none with an empty path).
+    // `sound` plays the alerts and the settings page's tests, `notifications` makes the service that
+    // shows them on the desktop (on a thread of the window's); the desktop's by default. The status
+    // changes go to the history in `historyFile` (none with an empty path).
     explicit PanelWindow(int slot, std::unique_ptr<Sound> sound = makeDesktopSound(),
-                         std::filesystem::path historyFile = {});
+                         std::filesystem::path historyFile = {},
+                         NotificationsMaker notifications = makeDesktopNotifications);
     // Waits for a head move and for the panel's shutdown: the engine is stopped when it returns.
     ~PanelWindow() override;
 

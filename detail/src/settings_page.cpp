@@ -153,6 +153,7 @@ void SettingsPage::showValues(const DetailSettings& s)
     c.sizeCheck = s.sizeCheck;
     c.monitor = s.monitor;
     c.trayIconEnabled = s.monitor;
+    c.desktopNotify = s.desktopNotify;
     m_iconSet = s.iconSet;
     for (int row = 0; row < kAlertSlots; ++row) {
         const AlertSetting& alert = s.alerts[static_cast<std::size_t>(row)];
@@ -196,6 +197,7 @@ DetailSettings SettingsPage::fromControls(const DetailSettings& base) const
     s.openOnError = c.openOnError;
     s.sizeCheck = c.sizeCheck;
     s.monitor = c.monitor;
+    s.desktopNotify = c.desktopNotify;
     s.iconSet = m_iconSet;
     for (int row = 0; row < alertRows(); ++row) {
         AlertSetting& alert = s.alerts[static_cast<std::size_t>(row)];
@@ -243,6 +245,12 @@ void SettingsPage::setMonitor(bool on)
 {
     m_controls.monitor = on;
     m_controls.trayIconEnabled = on;
+    changed();
+}
+
+void SettingsPage::setDesktopNotify(bool on)
+{
+    m_controls.desktopNotify = on;
     changed();
 }
 

@@ -71,7 +71,8 @@ inline constexpr int kIntervalGroup = 1701, kInterval = 1702, kWindowGroup = 170
                      kOpenWhenPrinting = 1705, kOpenOnError = 1706, kMonitorGroup = 1707, kMonitor = 1708,
                      kTrayIcon = 1709, kSizeCheck = 1710, kAlertGroup = 1711, kAlertList = 1712, kAllOn = 1713,
                      kAllOff = 1714, kDefaults = 1715, kSoundGroup = 1717, kSoundLabel = 1718, kSoundName = 1719,
-                     kBrowse = 1720, kFormat = 1721, kTestLabel = 1722, kPlay = 1723, kStop = 1724, kApply = 1725;
+                     kBrowse = 1720, kFormat = 1721, kTestLabel = 1722, kPlay = 1723, kStop = 1724, kApply = 1725,
+                     kDesktopNotify = 1726;
 // A focus request for the control after the one that has the focus.
 inline constexpr int kFocusNext = -1;
 }  // namespace settings_control
@@ -96,6 +97,7 @@ struct Controls {
     bool onTop = false, openWhenPrinting = false, openOnError = true;
     bool sizeCheck = false, sizeCheckEnabled = true;
     bool monitor = true, trayIconEnabled = true;
+    bool desktopNotify = true;
     std::vector<AlertItem> alerts;
     int selected = -1;                    // the list's selected item, which is the sound group's alert type; -1 none
     std::vector<std::string> soundItems;  // noSoundItem(), then file names (UTF-8)
@@ -141,6 +143,7 @@ public:
     void setOpenOnError(bool on);
     void setSizeCheck(bool on);
     void setMonitor(bool on);
+    void setDesktopNotify(bool on);
     void chooseTrayIcon();   // 1709
     void allOn();            // 1713
     void allOff();           // 1714

@@ -36,9 +36,9 @@ struct Caption {
     int text;
 };
 constexpr Caption kCaptions[] = {
-    {kIntervalGroup, 21000}, {kWindowGroup, 21001}, {kMonitor, 21002}, {kTrayIcon, 21003}, {kSizeCheck, 21004},
-    {kAlertGroup, 21005},    {kAllOn, 21006},       {kAllOff, 21007},  {kDefaults, 21008}, {kSoundLabel, 21009},
-    {kBrowse, 21010},        {kTestLabel, 21011},   {kApply, 21012},
+    {kIntervalGroup, 21000}, {kWindowGroup, 21001}, {kMonitor, 21002}, {kTrayIcon, 21003},      {kSizeCheck, 21004},
+    {kAlertGroup, 21005},    {kAllOn, 21006},       {kAllOff, 21007},  {kDefaults, 21008},      {kSoundLabel, 21009},
+    {kBrowse, 21010},        {kTestLabel, 21011},   {kApply, 21012},   {kDesktopNotify, 21013},
 };
 constexpr int kNoSoundText = 21080, kMono = 21081, kStereo = 21082, kRates = 21083, kBits = 21086;
 constexpr int kFormatLayout = 21088, kWaveFilter = 21089;
@@ -132,6 +132,7 @@ void SettingsWidget::connectControls()
     onClick(kOpenOnError, [this](bool on) { m_state.setOpenOnError(on); });
     onClick(kSizeCheck, [this](bool on) { m_state.setSizeCheck(on); });
     onClick(kMonitor, [this](bool on) { m_state.setMonitor(on); });
+    onClick(kDesktopNotify, [this](bool on) { m_state.setDesktopNotify(on); });
     onClick(kTrayIcon, [this](bool) { m_state.chooseTrayIcon(); });
     onClick(kAllOn, [this](bool) { m_state.allOn(); });
     onClick(kAllOff, [this](bool) { m_state.allOff(); });
@@ -200,7 +201,8 @@ void SettingsWidget::render()
                               {kOpenWhenPrinting, c.openWhenPrinting},
                               {kOpenOnError, c.openOnError},
                               {kSizeCheck, c.sizeCheck},
-                              {kMonitor, c.monitor}}) {
+                              {kMonitor, c.monitor},
+                              {kDesktopNotify, c.desktopNotify}}) {
         if (auto* box = qobject_cast<QAbstractButton*>(control(number))) {
             const QSignalBlocker quiet(box);
             box->setChecked(on);

@@ -72,6 +72,7 @@ TEST(HelpTable, ControlsOpenTheTopicsTheTableGivesThem)
         {"settings: all off", Family::Page, kSettingsPageKind, 1714, 6108},
         {"settings: defaults", Family::Page, kSettingsPageKind, 1715, 6109},
         {"settings: sound group", Family::Page, kSettingsPageKind, 1717, 6110},
+        {"settings: desktop notifications", Family::Page, kSettingsPageKind, 1726, 6113},
         {"settings: sound name", Family::Page, kSettingsPageKind, 1719, 6111},
         {"settings: test", Family::Page, kSettingsPageKind, 1723, 6112},
         {"settings: apply is not in the table", Family::Page, kSettingsPageKind, 1725, 0},

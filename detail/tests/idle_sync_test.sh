@@ -6,7 +6,7 @@
 #   idle_sync_test.sh BIN_DIR [SECONDS]
 set -euo pipefail
 bin=$1
-seconds=${2:-60}
+seconds=${2:-80}
 command -v strace >/dev/null || { echo "idle_sync_test: strace is not installed"; exit 77; }
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/idle-sync.XXXXXX")
@@ -36,15 +36,17 @@ strace -f -qq -tt -e trace=fsync,fdatasync,openat,execve,exit_group -e signal=no
   { echo "kestrel-panel failed:"; cat "$root/panel.log"; exit 1; }
 grep -q "status level 0" "$root/panel.log" || { echo "the printer never showed ready:"; cat "$root/panel.log"; exit 1; }
 
-# The idle program: from 10 s after its start-up (the default sounds and the gap tool are written once,
-# synced, as any file made whole) until the first process ends.
+# The idle program: from 10 s after its start-up (the default sounds, the gap tool and the history are
+# written once, synced, as any file made whole) until 10 s before the first process ends (the close
+# checkpoints what the program committed).
 idle=$(awk -v grace=10 '
   function secs(t,  p) { split(t, p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
   /windows\/media\// { begun = secs($2) }
-  /exit_group\(/ { exit }
-  begun && secs($2) > begun + grace && /(fsync|fdatasync)\(/ { print }' "$root/trace")
+  /exit_group\(/ && !ended { ended = secs($2) }
+  /(fsync|fdatasync)\(/ { at[++n] = secs($2); line[n] = $0 }
+  END { for (i = 1; i <= n; ++i) if (begun && at[i] > begun + grace && at[i] < ended - grace) print line[i] }' "$root/trace")
 syncs=$(grep -c . <<<"$idle" || true)
-echo "idle_sync_test: $syncs disk syncs in the idle part of ${seconds} s of a detail program"
+echo "idle_sync_test: $syncs disk syncs in the idle $((seconds - 20)) s of ${seconds} s of a detail program"
 if ((syncs != 0)); then
   echo "$idle" | head
   exit 1

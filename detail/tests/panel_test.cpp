@@ -27,6 +27,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -69,6 +70,8 @@ protected:
         vWatchcoreUseServices(services);
         VigilUseServices(services);
         ::setenv("KESTREL_MESSAGE_BOXES", "stderr", 1);
+        // The windows' own notifications stay off the desktop of whoever runs the tests: no bus.
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kestrel-test-bus", 1);
         ASSERT_TRUE(sim.ready()) << sim.output();
     }
 
@@ -674,6 +677,67 @@ bool newestIs(const std::filesystem::path& file, const std::string& printer, con
     return !changes.empty() && changes.front().state == state;
 }
 
+// What the window handed the desktop's notifications, recorded on the window's notification thread.
+struct NotificationLog {
+    std::mutex mutex;
+    std::vector<std::pair<Notice, std::uint32_t>> shown;  // with the id each replaces
+    std::vector<std::uint32_t> closed;
+    NotificationService* service = nullptr;
+    QObject* serviceThread = nullptr;
+
+    std::size_t shownCount()
+    {
+        std::lock_guard lock(mutex);
+        return shown.size();
+    }
+    std::pair<Notice, std::uint32_t> shownAt(std::size_t n)
+    {
+        std::lock_guard lock(mutex);
+        return shown.at(n);
+    }
+    std::vector<std::uint32_t> closedIds()
+    {
+        std::lock_guard lock(mutex);
+        return closed;
+    }
+    // The service reports, on its thread, that the user clicked notification `id`.
+    void click(std::uint32_t id)
+    {
+        std::lock_guard lock(mutex);
+        NotificationService* s = service;
+        QMetaObject::invokeMethod(
+            serviceThread, [s, id] { s->actionInvoked(id, "default"); }, Qt::QueuedConnection);
+    }
+};
+
+// Shows every notification as number 41, as a service that replaces in place does.
+class RecordingNotifications : public NotificationService {
+public:
+    explicit RecordingNotifications(std::shared_ptr<NotificationLog> log) : m_log(std::move(log))
+    {
+        std::lock_guard lock(m_log->mutex);
+        m_log->service = this;
+        m_log->serviceThread = &m_thread;
+    }
+    void notify(const Notice& notice, std::uint32_t replacesId, std::function<void(std::uint32_t)> shown) override
+    {
+        {
+            std::lock_guard lock(m_log->mutex);
+            m_log->shown.emplace_back(notice, replacesId);
+        }
+        shown(41);
+    }
+    void close(std::uint32_t id) override
+    {
+        std::lock_guard lock(m_log->mutex);
+        m_log->closed.push_back(id);
+    }
+
+private:
+    std::shared_ptr<NotificationLog> m_log;
+    QObject m_thread;  // made on the thread that makes the service
+};
+
 }  // namespace
 
 // Each change the detail program shows goes to the history, once; what it recorded survives the
@@ -751,4 +815,40 @@ TEST_F(PanelTest, TheWindowMenuOpensThePrintersHistory)
     }));
     EXPECT_TRUE(window->historyWindow()->isVisible());
     EXPECT_EQ(window->historyWindow()->windowTitle(), QString::fromUtf8("Office の状態の履歴"));
+}
+
+TEST_F(PanelTest, AnErrorGoesToTheDesktopReplacedByTheNextClosedWhenReadyAndAClickShowsTheWindow)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    auto log = std::make_shared<NotificationLog>();
+    window = std::make_unique<PanelWindow>(0, std::make_unique<RecordingSound>(), std::filesystem::path{},
+                                           [log] { return std::make_unique<RecordingNotifications>(log); });
+    ASSERT_TRUE(window->start());
+    ASSERT_TRUE(eventually([&] { return entry().ReadyAck == 1 && pageShows("印刷できます。"); }));
+    EXPECT_EQ(log->shownCount(), 0u);
+
+    sim.must("LPT1:", "paper-out");
+    ASSERT_TRUE(eventually([&] { return log->shownCount() == 1 && entry().AlertCategory == 2; }));
+    const auto [paperOut, replaced] = log->shownAt(0);
+    EXPECT_EQ(replaced, 0u);
+    EXPECT_EQ(paperOut.summary, "Office");
+    EXPECT_EQ(paperOut.urgency, 2);
+    EXPECT_EQ(paperOut.category, "device.error");
+    EXPECT_EQ(QString::fromStdString(paperOut.body), textOf(1306) + u'\n' + textOf(1307)) << "message and action";
+
+    // Opened on the error; closed by the user; the notification's click brings it back.
+    ASSERT_TRUE(eventually([&] { return window->dialog()->isVisible(); }));
+    QTest::mouseClick(window->dialog()->findChild<QPushButton*>("c2"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !window->dialog()->isVisible(); }));
+    log->click(41);
+    EXPECT_TRUE(eventually([&] { return window->dialog()->isVisible(); }));
+
+    sim.must("LPT1:", "cover-open");
+    ASSERT_TRUE(eventually([&] { return log->shownCount() == 2; }));
+    EXPECT_EQ(log->shownAt(1).second, 41u) << "replaced";
+    EXPECT_EQ(log->shownAt(1).first.body.rfind("プリンタカバーが開いています。", 0), 0u);
+
+    sim.must("LPT1:", "ready");
+    EXPECT_TRUE(eventually([&] { return log->closedIds() == std::vector<std::uint32_t>{41}; }));
+    EXPECT_EQ(log->shownCount(), 2u) << "ready is no warning";
 }

@@ -153,7 +153,7 @@ TEST_F(DetailSettingsStore, AFreshPrinterGetsFallbacksWithDefaultsStoredAtOnce)
     EXPECT_EQ(alertTypeName(Family::Inkjet, 6), "インク残量少");
     EXPECT_EQ(alertTypeName(Family::Impact, 7), "");  // past the family's list
     const DetailSettings loaded = loadDetailSettings(kPrinter, Family::Page);
-    EXPECT_TRUE(loaded.hide && loaded.openOnError && loaded.monitor);
+    EXPECT_TRUE(loaded.hide && loaded.openOnError && loaded.monitor && loaded.desktopNotify);
     EXPECT_EQ(loaded.intervalMs, 5000u);
     for (int row = 0; row < 10; ++row) {
         EXPECT_EQ(loaded.alerts[row].enabled, row != 3) << row;  // all but "paper low"
@@ -554,7 +554,10 @@ TEST_F(SettingsWidgets, AChangeSurvivesThePageBeingLeftAndRebuiltUnstored)
 TEST_F(SettingsWidgets, EveryControlRoundTripsThroughTheStore)
 {
     numbered<QSlider>(page.get(), sc::kInterval)->setValue(9);
-    for (int number : {sc::kOnTop, sc::kOpenWhenPrinting, sc::kOpenOnError, sc::kSizeCheck}) click(number);
+    EXPECT_EQ(numbered<QCheckBox>(page.get(), sc::kDesktopNotify)->text(), QString::fromUtf8("ﾃﾞｽｸﾄｯﾌﾟ通知(&O)"));
+    EXPECT_TRUE(numbered<QCheckBox>(page.get(), sc::kDesktopNotify)->isChecked()) << "on by default";
+    for (int number : {sc::kOnTop, sc::kOpenWhenPrinting, sc::kOpenOnError, sc::kSizeCheck, sc::kDesktopNotify})
+        click(number);
     host.trayChoice = 5;
     click(sc::kTrayIcon);
     clickCheckMark(0);
@@ -574,12 +577,15 @@ TEST_F(SettingsWidgets, EveryControlRoundTripsThroughTheStore)
     other.loadFromStore();
     other.pageSelected();
     EXPECT_EQ(numbered<QSlider>(again.get(), sc::kInterval)->value(), 9);
-    for (int number : {sc::kOnTop, sc::kOpenWhenPrinting, sc::kOpenOnError, sc::kSizeCheck, sc::kMonitor}) {
+    for (int number :
+         {sc::kOnTop, sc::kOpenWhenPrinting, sc::kOpenOnError, sc::kSizeCheck, sc::kMonitor, sc::kDesktopNotify}) {
         EXPECT_EQ(numbered<QCheckBox>(again.get(), number)->isChecked(),
                   numbered<QCheckBox>(page.get(), number)->isChecked())
             << number;
     }
     EXPECT_FALSE(numbered<QCheckBox>(again.get(), sc::kMonitor)->isChecked());
+    EXPECT_FALSE(numbered<QCheckBox>(again.get(), sc::kDesktopNotify)->isChecked());
+    EXPECT_FALSE(other.applied().desktopNotify) << "the alerts' notifications follow it";
     EXPECT_FALSE(numbered(again.get(), sc::kTrayIcon)->isEnabled());
     EXPECT_EQ(other.state().iconSet(), 5);
     auto* otherList = numbered<QTreeWidget>(again.get(), sc::kAlertList);

@@ -24,7 +24,7 @@ std::vector<int> helpContexts()
     std::vector<int> all = {1001, 2001, 2107, 2108, 3001, 3104, 3108, 4001,
                             4104, 4108, 5001, 5101, 5102, 5103, 6001, 7101};
     for (int c = 1101; c <= 1110; ++c) all.push_back(c);
-    for (int c = 6101; c <= 6112; ++c) all.push_back(c);
+    for (int c = 6101; c <= 6113; ++c) all.push_back(c);
     return all;
 }
 

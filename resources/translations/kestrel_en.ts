@@ -568,6 +568,10 @@ Choose the icon you want to see.</translation>
             <translation>Check paper size before printing</translation>
         </message>
         <message>
+            <source>ﾃﾞｽｸﾄｯﾌﾟ通知(O)</source>
+            <translation>Desktop notifications</translation>
+        </message>
+        <message>
             <source>ｱﾗｰﾑ通知(A)</source>
             <translation>Alerts</translation>
         </message>

@@ -83,7 +83,8 @@ TEST(Heartbeat, AWaitEndsWhenTheCheckFindsWorkOrWhenItIsStopped)
     std::atomic<int> asked{0};
     {
         std::unique_lock lock(mutex);
-        EXPECT_TRUE(heartbeat.await(1, [&] { return ++asked == 3; }, wake, lock, [] { return false; }));
+        EXPECT_TRUE(heartbeat.await(
+            1, [&] { return ++asked == 3; }, wake, lock, [] { return false; }));
         EXPECT_EQ(asked, 3);
     }
 
@@ -98,7 +99,8 @@ TEST(Heartbeat, AWaitEndsWhenTheCheckFindsWorkOrWhenItIsStopped)
     });
     {
         std::unique_lock lock(mutex);
-        EXPECT_FALSE(heartbeat.await(1, [] { return false; }, wake, lock, [&] { return stop; }));
+        EXPECT_FALSE(heartbeat.await(
+            1, [] { return false; }, wake, lock, [&] { return stop; }));
     }
     stopper.join();
 }
