@@ -39,8 +39,8 @@ Json toJson(const Printer& p)
     o["reasons"] = p.reasons;
     o["supplies"] = Json::array();
     for (const Supply& s : p.supplies) {
-        o["supplies"].push_back(
-            Json{{"name", s.name}, {"kind", s.kind}, {"color", s.color}, {"level", orNull(s.levelPercent)}, {"low", s.low}});
+        o["supplies"].push_back(Json{
+            {"name", s.name}, {"kind", s.kind}, {"color", s.color}, {"level", orNull(s.levelPercent)}, {"low", s.low}});
     }
     o["paper"] = Json::array();
     for (const PaperSource& s : p.paper) {

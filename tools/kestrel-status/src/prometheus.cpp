@@ -63,12 +63,14 @@ std::string prometheusText(const Snapshot& s, const std::vector<AlertCount>& ale
     Family up(out, "kestrel_printer_up", "gauge", "1 when the printer is monitored and answers, else 0.");
     for (const Printer& p : s.printers) up.sample({{"printer", p.name}}, p.up ? 1 : 0);
 
-    Family monitored(out, "kestrel_printer_monitored", "gauge", "1 while a detail program monitors the printer, else 0.");
+    Family monitored(out, "kestrel_printer_monitored", "gauge",
+                     "1 while a detail program monitors the printer, else 0.");
     for (const Printer& p : s.printers) monitored.sample({{"printer", p.name}}, p.monitored ? 1 : 0);
 
     Family state(out, "kestrel_printer_state", "gauge", "1 for the printer's current state, 0 for the others.");
     for (const Printer& p : s.printers) {
-        for (const char* keyword : kStates) state.sample({{"printer", p.name}, {"state", keyword}}, p.state == keyword ? 1 : 0);
+        for (const char* keyword : kStates)
+            state.sample({{"printer", p.name}, {"state", keyword}}, p.state == keyword ? 1 : 0);
     }
 
     Family reason(out, "kestrel_printer_reason", "gauge",
@@ -100,7 +102,8 @@ std::string prometheusText(const Snapshot& s, const std::vector<AlertCount>& ale
 
     Family total(out, "kestrel_alerts_total", "counter",
                  "Status changes that brought a printer-state-reasons keyword up, from the status history.");
-    for (const AlertCount& a : alerts) total.sample({{"printer", a.printer}, {"reason", a.reason}}, static_cast<double>(a.count));
+    for (const AlertCount& a : alerts)
+        total.sample({{"printer", a.printer}, {"reason", a.reason}}, static_cast<double>(a.count));
     return out;
 }
 

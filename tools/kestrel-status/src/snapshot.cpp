@@ -111,16 +111,15 @@ void suppliesAndPaper(const PrinterEntry& entry, const std::int32_t* block, bool
     case 1: {
         if (block[paper::kTractorExists] != 0 && block[paper::kTractorShown] != 0) {
             const std::int32_t inches = block[paper::kPaperWidth];
-            out.paper.push_back({"tractor",
-                                 inches > 0 ? std::optional<std::string>("Continuous " + std::to_string(inches) + " in")
-                                            : std::nullopt,
-                                 std::nullopt});
+            out.paper.push_back(
+                {"tractor",
+                 inches > 0 ? std::optional<std::string>("Continuous " + std::to_string(inches) + " in") : std::nullopt,
+                 std::nullopt});
         }
         const int bins = std::clamp(block[paper::kBinCount], 0, 3);
         for (int i = 0; i < bins; ++i) {
             if (block[paper::kBinValid + i] == 0) continue;
-            out.paper.push_back(
-                {"bin-" + std::to_string(i + 1), sizeName(block[paper::kBinSize + i]), std::nullopt});
+            out.paper.push_back({"bin-" + std::to_string(i + 1), sizeName(block[paper::kBinSize + i]), std::nullopt});
         }
         if (block[paper::kManualFeedExists] != 0)
             out.paper.push_back({"manual-feed", sizeName(block[paper::kManualFeedSize]), std::nullopt});
@@ -131,8 +130,8 @@ void suppliesAndPaper(const PrinterEntry& entry, const std::int32_t* block, bool
         const facts::InkRules ink = model != nullptr ? model->ink : facts::InkRules{};
         if (block[paper::kBlackCount] > 0) {
             const std::optional<int> l = level(block[paper::kBlackValid] != 0, block[paper::kBlackLevel]);
-            out.supplies.push_back({"black-ink", "ink", "black", l,
-                                    block[paper::kBlackWarning] == 1 || (l && *l <= ink.blackLowAt)});
+            out.supplies.push_back(
+                {"black-ink", "ink", "black", l, block[paper::kBlackWarning] == 1 || (l && *l <= ink.blackLowAt)});
         }
         if (block[paper::kColorCount] > 0) {
             const std::optional<int> l = level(block[paper::kColorValid] != 0, block[paper::kColorLevel]);

@@ -19,9 +19,9 @@ inline constexpr const char* kStates[] = {"idle", "printing", "warning", "stoppe
 
 // A consumable the printer reports.
 struct Supply {
-    std::string name;                // "toner", "photoconductor", "black-ink", "color-ink"
-    std::string kind;                // "toner", "photoconductor", "ink"
-    std::string color;               // "black", "color"
+    std::string name;                 // "toner", "photoconductor", "black-ink", "color-ink"
+    std::string kind;                 // "toner", "photoconductor", "ink"
+    std::string color;                // "black", "color"
     std::optional<int> levelPercent;  // 0..100; nothing when the printer does not say
     bool low = false;
 };
@@ -49,7 +49,7 @@ struct Printer {
     std::string name;
     int row = 0;
     std::optional<int> slot;
-    std::string monitoring;              // the list's monitoring column
+    std::string monitoring;                // the list's monitoring column
     std::optional<std::string> stateText;  // the list's printer-state column
     std::optional<long> jobs;
     std::optional<long> level;

@@ -92,7 +92,8 @@ std::string table(const Snapshot& s)
 
 std::string textPrinter(const Printer& p)
 {
-    return kestrel::fillIn(own(kWatchLine), {p.name, p.monitoring, orDash(p.stateText), orDash(p.jobs), orDash(p.message)});
+    return kestrel::fillIn(own(kWatchLine),
+                           {p.name, p.monitoring, orDash(p.stateText), orDash(p.jobs), orDash(p.message)});
 }
 
 std::string textGone(const std::string& name) { return kestrel::fillIn(own(kGoneLine), {name}); }
