@@ -145,6 +145,12 @@ bool needsExtendedRequestBehindQueue(std::string_view driverName)
     return false;
 }
 
+std::string_view setupDriverFile(std::uint32_t number)
+{
+    const Model* m = byNumber(number);
+    return m != nullptr ? m->driverFile : "";
+}
+
 const Model* byNamePrefix(std::string_view text)
 {
     for (const Model& m : models()) {

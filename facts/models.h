@@ -127,6 +127,10 @@ const Model* byShortName(std::string_view shortName);
 // case, not models: "VELTA DM-03" is one of them although the model table has no row for it.
 bool needsExtendedRequestBehindQueue(std::string_view driverName);
 
+// The driver file the printer-setup library is given for a model number: the model's own driver file,
+// empty above the table.
+std::string_view setupDriverFile(std::uint32_t number);
+
 // The model whose driver name `text` begins with, case included (the engine's ink and gap queries key
 // on this). No driver name begins another, so at most one model fits.
 const Model* byNamePrefix(std::string_view text);

@@ -1,7 +1,12 @@
 #pragma once
-// The paper block: the 128 32-bit words in which the status decoding leaves what a printer reported of
-// its paper sources and consumables, and from which the status and information pages show them.
-// Presence words are 0 or 1; bands are small levels, 0 = empty; words not named here are unused.
+// The two blocks in which the status decoding leaves what a printer reported, named word by word:
+//
+// - the paper block, 128 32-bit words: its paper sources and consumables, which the status and
+//   information pages show. Presence words are 0 or 1; bands are small levels, 0 = empty.
+// - the information flags block, 64 32-bit words: what a page printer reported of its configuration,
+//   which the information page lists and the driver configuration hands to the maker's drivers.
+//
+// Words not named here are unused.
 
 namespace facts::paper {
 
@@ -51,6 +56,20 @@ enum Word : int {
     kPaperRowsHint = 96,
     kPaperWidth = 97,   // continuous paper, inches; 0 = not reported
     kTractorKind = 99,  // model 12: 4 rear, 5 front push/pull
+};
+
+inline constexpr int kInformationWords = 64;
+
+enum InformationWord : int {
+    kCategoryPresent = 0,  // 0..9, one per category of the information page
+    kResolutionModes = 10,
+    kResolution = 11,  // the printer's resolution, from its default document settings
+    kDuplex = 33,      // 0 not supported, 1 supported
+    kCardSlotCount = 34,
+    kCardSlots = 36,  // 36.., the content of each card slot: 0 empty, 1..9 a font card, 10 an IC card
+    kInterfaceSlotCount = 41,
+    kInterfaceSlots = 43,  // 43.., each option interface slot: 0 empty, 1 fitted
+    kMemory = 48,          // megabytes
 };
 
 }  // namespace facts::paper

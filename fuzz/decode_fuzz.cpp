@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "facts/paper_block.h"
 #include "status_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -18,9 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t information[watchcore::kInformationWords] = {};
     const std::uint8_t family = data[0] % 3;
     entry.ModelCode = data[1] % 21;
-    paper[6] = (data[0] >> 2) % 5;  // cassette counts up to 4, one beyond what a printer has
-    paper[38] = (data[0] >> 5) & 1;
-    paper[47] = (data[0] >> 6) & 1;
+    using namespace facts::paper;
+    paper[kCassetteCount] = (data[0] >> 2) % 5;  // up to 4, one beyond what a printer has
+    paper[kColorCount] = (data[0] >> 5) & 1;
+    paper[kBlackCount] = (data[0] >> 6) & 1;
     const std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
     const std::size_t zero = rest.find('\0');
     const std::string_view reply = rest.substr(0, zero);

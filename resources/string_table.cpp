@@ -122,6 +122,11 @@ StringTable StringTable::parse(std::string_view bytes, std::string_view name)
             reject("not UTF-8");
             continue;
         }
+        // Like an escaped one, a zero byte would cut the text short wherever it is used as a C string.
+        if (text->find('\0') != std::string::npos) {
+            reject("a zero byte");
+            continue;
+        }
         if (!table.texts_.emplace(number, std::move(*text)).second) {
             reject("number " + std::to_string(number) + " again");
         }

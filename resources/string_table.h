@@ -51,7 +51,7 @@ public:
     const std::map<int, std::string>& texts() const { return texts_; }
     std::size_t size() const { return texts_.size(); }
     // Lines that were skipped because they could not be read (no tab, bad number, bad escape,
-    // not UTF-8, a number seen before).
+    // not UTF-8, a zero byte, a number seen before).
     int badLines() const { return badLines_; }
 
 private:

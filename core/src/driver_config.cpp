@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "facts/paper_block.h"
 #include "facts/store_names.h"
 #include "plat/heap/heap.h"
 #include "plat/services/services.h"
@@ -224,19 +225,21 @@ int32_t fUpDateDriverConfig(PrinterEntry* entry, int32_t* paper, int32_t* inform
     if (key == std::string_view::npos) return 0;
     const std::size_t p = key + 12;
 
+    using namespace facts::paper;
     std::vector<std::uint32_t> sizes;
-    if (paper[1]) sizes.push_back(paperNumber(watchcore::codeField(reply, p + 78)));
+    if (paper[kTrayValid]) sizes.push_back(paperNumber(watchcore::codeField(reply, p + 78)));
     const std::size_t sizeAt[3] = {p + 80, p + 82, p + 100};
     int validCassettes = 0;
-    for (int c = 0; c < std::clamp(paper[6], 0, 3); ++c) {
-        if (!paper[7 + c]) continue;
+    for (int c = 0; c < std::clamp(paper[kCassetteCount], 0, 3); ++c) {
+        if (!paper[kCassetteValid + c]) continue;
         sizes.push_back(paperNumber(watchcore::codeField(reply, sizeAt[c])));
         ++validCassettes;
     }
-    const std::uint32_t n = static_cast<std::uint32_t>((paper[1] ? paper[0] : 0) + validCassettes);
+    const std::uint32_t n = static_cast<std::uint32_t>((paper[kTrayValid] ? paper[kTrayExists] : 0) + validCassettes);
     // The blob holds at most 256 bytes: a slot count beyond what fits is cut, not written past.
     const std::size_t roomForSlots = (kMaxBlobBytes - kHeaderBytes - 4 * sizes.size()) / kCardRecordBytes;
-    const std::uint32_t slots = static_cast<std::uint32_t>(std::clamp<std::int64_t>(information[34], 0, roomForSlots));
+    const std::uint32_t slots =
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(information[kCardSlotCount], 0, roomForSlots));
 
     std::string blob(kHeaderBytes, '\0');
     put32(blob, 0, kHeaderBytes);
@@ -248,15 +251,15 @@ int32_t fUpDateDriverConfig(PrinterEntry* entry, int32_t* paper, int32_t* inform
     put32(blob, 24, kHeaderBytes);
     put32(blob, 28, slots);
     put32(blob, 32, static_cast<std::uint32_t>(kHeaderBytes + 4 * n));
-    put32(blob, 36, static_cast<std::uint32_t>(information[48]) * 1024);
-    put32(blob, 44, static_cast<std::uint32_t>(information[33]));
+    put32(blob, 36, static_cast<std::uint32_t>(information[kMemory]) * 1024);
+    put32(blob, 44, static_cast<std::uint32_t>(information[kDuplex]));
     for (std::uint32_t size : sizes) append32(blob, size);
     for (std::uint32_t k = 0; k < slots; ++k)
         blob += cardRecord(services->store(), *entry, printer, reply, p, static_cast<int>(k));
 
-    std::int32_t resolution = information[11];
+    std::int32_t resolution = information[kResolution];
     if (!writePrinterData(*spooler.value(), *entry, blob, /*impact=*/false, mode, lastReply, resolution)) return 0;
-    information[11] = resolution;
+    information[kResolution] = resolution;
     return 1;
 }
 

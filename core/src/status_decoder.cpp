@@ -15,17 +15,7 @@ namespace watchcore {
 namespace {
 
 constexpr int kUnknownPaperSize = facts::paper::kUnknownSize;
-using namespace facts::paper;  // the paper block's words
-
-// Information block words (page printers).
-enum InformationWord : int {
-    kDuplex = 33,
-    kCardSlot1 = 36,
-    kCardSlot2 = 37,
-    kInterface1 = 43,
-    kInterface2 = 44,
-    kMemory = 48
-};
+using namespace facts::paper;  // the paper and information blocks' words
 
 struct Outcome {
     std::uint32_t level;
@@ -194,11 +184,11 @@ bool decodePageReply(std::string_view reply, PrinterEntry& entry, std::int32_t* 
     }
 
     if (auto duplex = codeField(reply, p + 84)) information[kDuplex] = *duplex != 0 ? 1 : 0;
-    information[kCardSlot1] = mapped(kCardCodes, codeField(reply, p + 86), 9, 0);
-    information[kCardSlot2] = mapped(kCardCodes, codeField(reply, p + 88), 9, 0);
+    information[kCardSlots + 0] = mapped(kCardCodes, codeField(reply, p + 86), 9, 0);
+    information[kCardSlots + 1] = mapped(kCardCodes, codeField(reply, p + 88), 9, 0);
     if (auto interfaces = codeField(reply, p + 90)) {
-        information[kInterface1] = (*interfaces & 1) ? 1 : 0;
-        information[kInterface2] = (*interfaces & 2) ? 1 : 0;
+        information[kInterfaceSlots + 0] = (*interfaces & 1) ? 1 : 0;
+        information[kInterfaceSlots + 1] = (*interfaces & 2) ? 1 : 0;
     }
     if (auto memory = codeField(reply, p + 92)) information[kMemory] = *memory;
 

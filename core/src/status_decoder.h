@@ -11,12 +11,13 @@
 #include <optional>
 #include <string_view>
 
+#include "facts/paper_block.h"
 #include "watchcore.h"
 
 namespace watchcore {
 
-inline constexpr int kPaperWords = 128;
-inline constexpr int kInformationWords = 64;
+inline constexpr int kPaperWords = facts::paper::kWords;
+using facts::paper::kInformationWords;
 
 // The byte of the code field at `at`, or nothing when it is unreadable.
 std::optional<int> codeField(std::string_view reply, std::size_t at);

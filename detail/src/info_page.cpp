@@ -2,22 +2,19 @@
 
 #include <algorithm>
 
+#include "facts/paper_block.h"
 #include "resources/string_table.h"
 #include "status_page.h"
 #include "texts.h"
 
 namespace watchpanel {
 
+using namespace facts::paper;  // the paper and information blocks' words
+
 namespace {
 
-// Information block words.
-constexpr int kResolutionCount = 10, kDuplex = 33, kCardSlotCount = 34, kCardSlots = 36;
-constexpr int kInterfaceCount = 41, kInterfaceSlots = 43, kMemory = 48;
-// Paper block words.
-constexpr int kTrayExists = 0, kTrayFitted = 1, kTrayLevel = 3, kCassetteCount = 6, kCassetteFitted = 7,
-              kCassetteLevel = 15;
 // A count read from the printer is never trusted beyond the words its slots have in the block.
-constexpr int kMaxCardSlots = kInterfaceCount - kCardSlots, kMaxInterfaceSlots = kMemory - kInterfaceSlots,
+constexpr int kMaxCardSlots = kInterfaceSlotCount - kCardSlots, kMaxInterfaceSlots = kMemory - kInterfaceSlots,
               kMaxCassettes = 3, kMaxResolutions = 16;
 
 constexpr int kNoCardCode = 0, kIcCardCode = 10;
@@ -79,28 +76,28 @@ std::vector<std::string> infoDetailLines(int category, const InfoSources& s)
     const std::int32_t* paper = s.paper;
     switch (category) {
     case 0:
-        for (int i = 0; i < bounded(info[kResolutionCount], kMaxResolutions); ++i) lines.push_back(t(16210, i, 2));
+        for (int i = 0; i < bounded(info[kResolutionModes], kMaxResolutions); ++i) lines.push_back(t(16210, i, 2));
         break;
     case 1: lines.push_back(t(16100, info[kDuplex], 2)); break;
     case 3:
-        for (int i = 0; i < bounded(info[kInterfaceCount], kMaxInterfaceSlots); ++i)
+        for (int i = 0; i < bounded(info[kInterfaceSlotCount], kMaxInterfaceSlots); ++i)
             lines.push_back(t(16201 + i) + t(16203, info[kInterfaceSlots + i], 2));
         break;
     case 4: lines.push_back(std::to_string(static_cast<std::int64_t>(info[kMemory]) * 1024) + " " + t(16205)); break;
     case 5: {
-        if (paper[kTrayExists] != 0) lines.push_back(t(16206) + t(16203, paper[kTrayFitted], 2));
+        if (paper[kTrayExists] != 0) lines.push_back(t(16206) + t(16203, paper[kTrayValid], 2));
         const int cassettes = bounded(paper[kCassetteCount], kMaxCassettes);
         for (int i = 0; i < cassettes; ++i) {
-            lines.push_back(cassetteLabel(cassettes, i) + t(16203, paper[kCassetteFitted + i], 2));
+            lines.push_back(cassetteLabel(cassettes, i) + t(16203, paper[kCassetteValid + i], 2));
         }
         break;
     }
     case 6: {
         auto level = [&](std::int32_t percent) { return t(16208) + std::to_string(percent) + t(16209); };
-        if (paper[kTrayExists] != 0 && paper[kTrayFitted] != 0) lines.push_back(t(16206) + level(paper[kTrayLevel]));
+        if (paper[kTrayExists] != 0 && paper[kTrayValid] != 0) lines.push_back(t(16206) + level(paper[kTrayLevel]));
         const int cassettes = bounded(paper[kCassetteCount], kMaxCassettes);
         for (int i = 0; i < cassettes; ++i) {
-            if (paper[kCassetteFitted + i] == 0) continue;
+            if (paper[kCassetteValid + i] == 0) continue;
             lines.push_back(cassetteLabel(cassettes, i) + level(paper[kCassetteLevel + i]));
         }
         break;

@@ -62,6 +62,7 @@ int main(int argc, char** argv)
     VigilUseServices(&shared);
 
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.velta.Kestrel"));  // docks find the icon by it
     app.setQuitOnLastWindowClosed(false);  // "閉じる" only hides; the list program ends us
     kestrel::useLanguage(kestrel::languageFromEnvironment());
 

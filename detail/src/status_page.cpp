@@ -11,6 +11,7 @@
 namespace watchpanel {
 
 using namespace facts::paper;
+using namespace status_control;
 
 namespace {
 
@@ -113,7 +114,7 @@ Changes statusChanges(const PrinterEntry& entry, const std::int32_t* paper, int*
     Changes changes;
     if (const facts::Model* model = facts::byNumber(entry.ModelCode);
         model != nullptr && entry.PictureIndex < entry.PictureCount) {
-        changes.push_back(picture(1305, model->pictureSet + entry.PictureIndex));
+        changes.push_back(picture(kPicture, model->pictureSet + entry.PictureIndex));
     }
 
     const std::optional<int> base = messageBase(entry.PrinterFamily, entry.ModelCode);
@@ -127,14 +128,14 @@ Changes statusChanges(const PrinterEntry& entry, const std::int32_t* paper, int*
             }
             *message = formatted(*message, inkName);
         }
-        changes.push_back(text(1306, *message));
+        changes.push_back(text(kMessage, *message));
     }
-    if (auto action = text(row + 100)) changes.push_back(text(1307, *action));
+    if (auto action = text(row + 100)) changes.push_back(text(kAction, *action));
     if (explanation != nullptr) *explanation = row + 200;
-    changes.push_back(enabled(1308, !text(row + 200).value_or("").empty()));
+    changes.push_back(enabled(kTroubleshooting, !text(row + 200).value_or("").empty()));
     if (entry.PrinterFamily == 2) {
         const bool inkAlert = entry.AlertCategory == 5 || entry.AlertCategory == 6;
-        changes.push_back(enabled(1339, inkAlert && isInkGuideModel(entry.ModelCode)));
+        changes.push_back(enabled(kInkGuide, inkAlert && isInkGuideModel(entry.ModelCode)));
     }
     return changes;
 }
@@ -142,7 +143,7 @@ Changes statusChanges(const PrinterEntry& entry, const std::int32_t* paper, int*
 std::optional<std::string> statusMessage(const PrinterEntry& entry, const std::int32_t* paper)
 {
     for (const ControlChange& c : statusChanges(entry, paper)) {
-        if (c.kind == ControlChange::Kind::Text && c.control == 1306) return c.text;
+        if (c.kind == ControlChange::Kind::Text && c.control == kMessage) return c.text;
     }
     return std::nullopt;
 }
@@ -155,25 +156,27 @@ Changes paperVisibility(std::uint32_t family, const std::int32_t* paper)
     };
     switch (family) {
     case 0: {
-        showAll({1311, 1330, 1315, 1320}, paper[kTrayExists] != 0);
+        showAll({kRowLabel, kRowColon, kRowValue, kRowBar}, paper[kTrayExists] != 0);
         const int cassettes = paper[kCassetteCount];
-        for (int r = 0; r < 3; ++r) showAll({1312 + r, 1331 + r, 1316 + r, 1321 + r}, cassettes > r);
-        showAll({1328, 1329, 1324, 1337}, paper[kTonerExists] != 0);
-        showAll({1325, 1326, 1327, 1338}, paper[kPhotoCount] >= 1);
+        for (int r = 1; r <= 3; ++r) {
+            showAll({kRowLabel + r, kRowColon + r, kRowValue + r, kRowBar + r}, cassettes >= r);
+        }
+        showAll({kTonerGroup, kTonerIcon, kTonerBar, kTonerFull}, paper[kTonerExists] != 0);
+        showAll({kPhotoGroup, kPhotoIcon, kPhotoBar, kPhotoFull}, paper[kPhotoCount] >= 1);
         break;
     }
     case 1: {
         const bool tractor = paper[kTractorExists] != 0, manual = paper[kManualFeedExists] != 0;
         const int bins = paper[kBinCount];
-        showAll({1401, 1330, 1315}, tractor);
-        for (int r = 0; r < 3; ++r) showAll({1402 + r, 1331 + r, 1316 + r}, bins > r);
-        showAll({1311, 1334, 1319}, manual);
-        showAll({1309, 1310}, tractor || bins > 0 || manual);
+        showAll({kFeederLabel, kRowColon, kRowValue}, tractor);
+        for (int r = 1; r <= 3; ++r) showAll({kFeederLabel + r, kRowColon + r, kRowValue + r}, bins >= r);
+        showAll({kManualFeedLabel, kManualFeedColon, kManualFeedValue}, manual);
+        showAll({kPaperGroup, kPaperIcon}, tractor || bins > 0 || manual);
         break;
     }
     case 2:
-        showAll({1501, 1503}, paper[kColorCount] >= 1);
-        showAll({1502, 1504}, paper[kBlackCount] >= 1);
+        showAll({kColourInk, kColourInkLabel}, paper[kColorCount] >= 1);
+        showAll({kBlackInk, kBlackInkLabel}, paper[kBlackCount] >= 1);
         break;
     default: break;
     }
@@ -184,39 +187,41 @@ Changes paperTexts(const PrinterEntry& entry, const std::int32_t* paper)
 {
     Changes changes;
     if (entry.PrinterFamily == 0) {
-        if (paper[kTrayExists] != 0 && paper[kTrayValid] != 0) setSizeName(changes, 1315, paper[kTraySize]);
+        if (paper[kTrayExists] != 0 && paper[kTrayValid] != 0) setSizeName(changes, kRowValue, paper[kTraySize]);
         const int cassettes = rows(paper, kCassetteCount);
         for (int i = 0; i < cassettes; ++i) {
+            const int row = i + 1;
             const bool present = paper[kCassetteValid + i] != 0;
-            for (int c : {1316 + i, 1312 + i, 1331 + i}) changes.push_back(enabled(c, present));
+            for (int c : {kRowValue + row, kRowLabel + row, kRowColon + row}) changes.push_back(enabled(c, present));
             if (!present) continue;
-            setSizeName(changes, 1316 + i, paper[kCassetteSize + i]);
+            setSizeName(changes, kRowValue + row, paper[kCassetteSize + i]);
             const std::string label =
                 cassettes >= 2 ? kestrel::fillIn(text(kNumberedCassette).value_or(""), {std::to_string(i + 1)})
                                : text(kCassette).value_or("");
-            changes.push_back(text(1312 + i, label));
+            changes.push_back(text(kRowLabel + row, label));
         }
     } else if (entry.PrinterFamily == 1) {
         const bool tractor = paper[kTractorExists] != 0;
         if (tractor) {
             const bool shown = paper[kTractorShown] != 0;
-            changes.push_back(visible(1315, shown));
+            changes.push_back(visible(kRowValue, shown));
             if (shown) {
                 int name = kTractorName;
                 if (entry.ModelCode == 12) {
                     const int kind = paper[kTractorKind];
                     name = kind == 4 ? 18010 : kind == 5 ? 18011 : 18012;
                 }
-                if (auto label = text(name)) changes.push_back(text(1401, *label));
+                if (auto label = text(name)) changes.push_back(text(kFeederLabel, *label));
             }
         }
         const int bins = rows(paper, kBinCount);
         for (int i = 0; i < bins; ++i) {
+            const int row = i + 1;
             const bool present = paper[kBinValid + i] != 0;
-            for (int c : {1316 + i, 1402 + i}) changes.push_back(enabled(c, present));
+            for (int c : {kRowValue + row, kFeederLabel + row}) changes.push_back(enabled(c, present));
             if (!present) continue;
-            setSizeName(changes, 1316 + i, paper[kBinSize + i]);
-            changes.push_back(text(1402 + i, text(bins > 1 ? kFirstBin + i : kCutSheetFeeder).value_or("")));
+            setSizeName(changes, kRowValue + row, paper[kBinSize + i]);
+            changes.push_back(text(kFeederLabel + row, text(bins > 1 ? kFirstBin + i : kCutSheetFeeder).value_or("")));
         }
         if (tractor) {
             const int width = paper[kPaperWidth];
@@ -224,9 +229,9 @@ Changes paperTexts(const PrinterEntry& entry, const std::int32_t* paper)
             if (width != 0)
                 value = kestrel::fillIn(text(kPaperWidthText).value_or(""),
                                         {text(kContinuousPaper).value_or(""), std::to_string(width)});
-            changes.push_back(text(1315, value));
+            changes.push_back(text(kRowValue, value));
         }
-        if (paper[kManualFeedExists] != 0) setSizeName(changes, 1319, paper[kManualFeedSize]);
+        if (paper[kManualFeedExists] != 0) setSizeName(changes, kManualFeedValue, paper[kManualFeedSize]);
     }
     return changes;
 }
@@ -238,18 +243,19 @@ Changes levelPictures(std::uint32_t family, const std::int32_t* paper)
         if (band >= 0 && band <= highest) changes.push_back(picture(control, first + band));
     };
     if (family == 0) {
-        if (paper[kTrayValid] != 0) level(1320, kLevelBars, paper[kTrayBand], 4);
+        if (paper[kTrayValid] != 0) level(kRowBar, kLevelBars, paper[kTrayBand], 4);
         const int cassettes = rows(paper, kCassetteCount);
         for (int i = 0; i < cassettes; ++i) {
+            const int row = i + 1;
             const bool present = paper[kCassetteValid + i] != 0;
-            changes.push_back(enabled(1321 + i, present));
-            if (present) level(1321 + i, kLevelBars, paper[kCassetteBand + i], 4);
+            changes.push_back(enabled(kRowBar + row, present));
+            if (present) level(kRowBar + row, kLevelBars, paper[kCassetteBand + i], 4);
         }
-        if (paper[kTonerValid] != 0) level(1324, kLevelBars, paper[kTonerBand], 4);
-        if (paper[kPhotoValid] != 0) level(1327, kLevelBars, paper[kPhotoBand], 4);
+        if (paper[kTonerValid] != 0) level(kTonerBar, kLevelBars, paper[kTonerBand], 4);
+        if (paper[kPhotoValid] != 0) level(kPhotoBar, kLevelBars, paper[kPhotoBand], 4);
     } else if (family == 2) {
-        if (paper[kColorValid] != 0) level(1501, kColourCartridges, paper[kColorBand], 5);
-        if (paper[kBlackValid] != 0) level(1502, kBlackCartridges, paper[kBlackBand], 5);
+        if (paper[kColorValid] != 0) level(kColourInk, kColourCartridges, paper[kColorBand], 5);
+        if (paper[kBlackValid] != 0) level(kBlackInk, kBlackCartridges, paper[kBlackBand], 5);
     }
     return changes;
 }
@@ -290,9 +296,6 @@ void presetEquipment(std::uint32_t model, std::int32_t* paper, std::int32_t* inf
                   kBinSize + 0, kBinSize + 1, kBinSize + 2}) {
         paper[w] = kUnknownSize;
     }
-    // The information block's words: the ten categories' present flags, then the slot counts.
-    constexpr int kCategoryPresent = 0, kResolutionModes = 10, kCardSlots = 34, kInterfaceSlots = 41;
-
     auto pagePrinter = [&](int cassettes, bool photoconductor, int cardSlots, int interfaceSlots, bool duplex) {
         paper[kTrayExists] = paper[kTrayValid] = 1;
         paper[kCassetteCount] = cassettes;
@@ -302,8 +305,8 @@ void presetEquipment(std::uint32_t model, std::int32_t* paper, std::int32_t* inf
         const int present[10] = {1, duplex ? 1 : 0, 0, 1, 1, 0, 0, 0, 1, 1};
         std::copy(std::begin(present), std::end(present), information + kCategoryPresent);
         information[kResolutionModes] = 2;
-        information[kCardSlots] = cardSlots;
-        information[kInterfaceSlots] = interfaceSlots;
+        information[kCardSlotCount] = cardSlots;
+        information[kInterfaceSlotCount] = interfaceSlots;
     };
     auto impactPrinter = [&](bool shown, int bins, int rowsHint) {
         paper[kTractorExists] = 1;

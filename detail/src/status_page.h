@@ -11,12 +11,32 @@
 #include <string_view>
 #include <vector>
 
+#include "facts/paper_block.h"
 #include "printer_entry.h"
 
 namespace watchpanel {
 
-inline constexpr int kPaperWords = 128;
-inline constexpr int kInformationWords = 64;
+inline constexpr int kPaperWords = facts::paper::kWords;
+using facts::paper::kInformationWords;
+
+// Control numbers of the page, by template: #1300 page printers, #1400 impact, #1500 inkjet.
+namespace status_control {
+// Every family's page.
+inline constexpr int kPrinterIcon = 1301, kPrinterName = 1302, kModelName = 1303, kDestination = 1304, kPicture = 1305,
+                     kMessage = 1306, kAction = 1307, kTroubleshooting = 1308;
+// The paper rows (page and impact printers): row 0, then rows 1..3 at the numbers after it, each a
+// label, a colon, a value (a paper size or width) and, on page printers, a level bar.
+inline constexpr int kPaperGroup = 1309, kPaperIcon = 1310, kRowLabel = 1311, kRowColon = 1330, kRowValue = 1315,
+                     kRowBar = 1320, kPaperFull = 1336;
+// Page printers.
+inline constexpr int kTonerGroup = 1328, kTonerIcon = 1329, kTonerBar = 1324, kTonerFull = 1337, kPhotoGroup = 1325,
+                     kPhotoIcon = 1326, kPhotoBar = 1327, kPhotoFull = 1338;
+// Impact printers: the tractor's and the bins' labels (rows 0..3), and the manual feed's row.
+inline constexpr int kFeederLabel = 1401, kManualFeedLabel = 1311, kManualFeedColon = 1334, kManualFeedValue = 1319;
+// Inkjet printers.
+inline constexpr int kColourInk = 1501, kBlackInk = 1502, kColourInkLabel = 1503, kBlackInkLabel = 1504,
+                     kInkGuide = 1339;
+}  // namespace status_control
 
 // One change to one control of the page, which is found by its number.
 struct ControlChange {
@@ -44,7 +64,7 @@ std::optional<int> messageBase(std::uint32_t family, std::uint32_t model);
 // picture index out of range, an unknown model or family, or a missing text leaves that control as it
 // was. `explanation` receives the explanation's string number when the texts change.
 Changes statusChanges(const PrinterEntry& entry, const std::int32_t* paper, int* explanation = nullptr);
-// The status message as the page shows it (control 1306), ink name filled in; nothing when the page
+// The status message as the page shows it (status_control::kMessage), ink name filled in; nothing when the page
 // would leave it as it was.
 std::optional<std::string> statusMessage(const PrinterEntry& entry, const std::int32_t* paper);
 

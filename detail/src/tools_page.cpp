@@ -24,15 +24,6 @@ bool headFixed(std::uint32_t model)
 
 }  // namespace
 
-std::string setupDriverFile(std::uint32_t model)
-{
-    static constexpr const char* kFiles[] = {
-        "KDRV01.DRV", "KDRV01.DRV", "KDRV02.DRV", "KDRV03.DRV", "KDRV04.DRV", "KDRV04.DRV", "KDRV05.DRV",
-        "KDRV05.DRV", "KDRV01.DRV", "KDRV06.DRV", "KDRV07.DRV", "KDRV08.DRV", "KDRV09.DRV", "KDRV03.DRV",
-        "KDRV10.DRV", "KDRV11.DRV", "KDRV12.DRV", "KDRV13.DRV", "KDRV01.DRV", "KDRV01.DRV", "KDRV01.DRV"};
-    return model < std::size(kFiles) ? kFiles[model] : "";
-}
-
 ToolsEnabling toolsEnabling(facts::Family family, const PrinterEntry& entry)
 {
     const std::uint32_t model = entry.ModelCode;

@@ -1,8 +1,8 @@
 #pragma once
-// The tools page's rules, without widgets: which tools the printer allows, the driver file the
-// printer-setup library is given, and what each command does with the slot's record. ToolsWidget binds
-// them to the page of templates 1800, 1900 and 2000; ToolsHost is what they need of the window, so the
-// tests give fakes.
+// The tools page's rules, without widgets: which tools the printer allows and what each command does
+// with the slot's record. ToolsWidget binds them to the page of templates 1800, 1900 and 2000;
+// ToolsHost is what they need of the window, so the tests give fakes. The driver file the
+// printer-setup library is given is the model's (facts::setupDriverFile).
 
 #include <cstdint>
 #include <optional>
@@ -34,9 +34,6 @@ public:
     // never more than one at a time.
     virtual std::int32_t moveHead(const std::string& port) = 0;
 };
-
-// The driver file the printer-setup library is given for a model number; empty above the table.
-std::string setupDriverFile(std::uint32_t model);
 
 struct ToolsEnabling {
     bool printerSetup = true;

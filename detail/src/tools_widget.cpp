@@ -111,8 +111,8 @@ void ToolsWidget::openPrinterSetup()
 {
     PrinterEntry entry{};
     if (!m_host.readEntry(entry)) return;
-    m_host.startPrinterSetup(setupDriverFile(entry.ModelCode), std::string(fieldText(entry.PrinterName)),
-                             std::string(fieldText(entry.PortName)));
+    m_host.startPrinterSetup(std::string(facts::setupDriverFile(entry.ModelCode)),
+                             std::string(fieldText(entry.PrinterName)), std::string(fieldText(entry.PortName)));
 }
 
 void ToolsWidget::moveHead()

@@ -125,19 +125,6 @@ protected:
     std::unique_ptr<QWidget> page;
 };
 
-TEST(ToolsRules, DriverFilesFollowTheModelTable)
-{
-    EXPECT_EQ(setupDriverFile(0), "KDRV01.DRV");
-    EXPECT_EQ(setupDriverFile(2), "KDRV02.DRV");
-    EXPECT_EQ(setupDriverFile(3), "KDRV03.DRV");
-    EXPECT_EQ(setupDriverFile(13), "KDRV03.DRV");
-    EXPECT_EQ(setupDriverFile(7), "KDRV05.DRV");
-    EXPECT_EQ(setupDriverFile(17), "KDRV13.DRV");
-    EXPECT_EQ(setupDriverFile(20), "KDRV01.DRV");
-    EXPECT_EQ(setupDriverFile(21), "");
-    EXPECT_EQ(setupDriverFile(0xFFFFFFFF), "");
-}
-
 TEST(ToolsRules, EnablingByModelFamilyAndConnection)
 {
     // A page printer of model 18 has no printer settings; its head-move controls do not exist.

@@ -103,3 +103,16 @@ TEST(Models, EngineRulesKeyOnTheDriverNameExactly)
     EXPECT_TRUE(needsExtendedRequestBehindQueue("velta dm-03"));
     EXPECT_FALSE(needsExtendedRequestBehindQueue("VELTA DM-03 (copy)"));
 }
+
+TEST(Models, ThePrinterSetupLibraryIsGivenTheModelsDriverFile)
+{
+    EXPECT_EQ(setupDriverFile(0), "KDRV01.DRV");
+    EXPECT_EQ(setupDriverFile(2), "KDRV02.DRV");
+    EXPECT_EQ(setupDriverFile(3), "KDRV03.DRV");
+    EXPECT_EQ(setupDriverFile(13), "KDRV03.DRV");
+    EXPECT_EQ(setupDriverFile(7), "KDRV05.DRV");
+    EXPECT_EQ(setupDriverFile(17), "KDRV13.DRV");
+    EXPECT_EQ(setupDriverFile(20), "KDRV01.DRV");
+    EXPECT_EQ(setupDriverFile(21), "");
+    EXPECT_EQ(setupDriverFile(0xFFFFFFFF), "");
+}

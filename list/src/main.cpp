@@ -59,6 +59,7 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.velta.Kestrel"));  // docks find the icon by it
     app.setQuitOnLastWindowClosed(false);  // the list ends through its close path only
     kestrel::useLanguage(kestrel::languageFromEnvironment());
     // The leftovers of the last run and a stale exit request go on the program's worker, before its

@@ -59,8 +59,13 @@ plat::Result<std::string> readPrinterShortcut(const std::string& path)
         size += static_cast<std::size_t>(got);
     }
     ::close(fd);
+    return parsePrinterShortcut(std::string_view(buffer.data(), size), path);
+}
 
-    const std::string data(buffer.data(), size);
+plat::Result<std::string> parsePrinterShortcut(std::string_view bytes, const std::string& path)
+{
+    const std::string data(bytes);
+    const std::size_t size = data.size();
     const std::string notOurs = path + ": not a printer shortcut of this system";
     if (size > kLargest) return failure(ShortcutFailure::NotOurs, notOurs + " (too long)");
     if (size < kHead + 4) return failure(ShortcutFailure::NotOurs, notOurs + " (too short)");

@@ -3,6 +3,7 @@
 // item ids of the computer and printers folders) followed by the printer's name and three zero bytes.
 
 #include <string>
+#include <string_view>
 
 #include "plat/base/result.h"
 
@@ -15,5 +16,8 @@ enum class ShortcutFailure : int {
 
 // The printer the shortcut at `path` names. Reads at most a few hundred bytes, whatever the file's size.
 plat::Result<std::string> readPrinterShortcut(const std::string& path);
+
+// The printer a shortcut's bytes name; `path` only labels the failure.
+plat::Result<std::string> parsePrinterShortcut(std::string_view bytes, const std::string& path);
 
 }  // namespace queue

@@ -23,10 +23,14 @@ namespace {
 
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 
+// A name the file can hold and give back: no blank and no "#", which the file reads as separator and
+// comment, and no control character (a trailing carriage return is dropped with the line's end).
 bool validName(std::string_view s)
 {
-    return !s.empty() && s.size() <= kMaxNameBytes &&
-           std::none_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\0'; });
+    return !s.empty() && s.size() <= kMaxNameBytes && std::none_of(s.begin(), s.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u <= 0x20 || u == 0x7F || c == '#';
+    });
 }
 
 std::vector<std::string_view> fields(std::string_view line)

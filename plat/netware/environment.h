@@ -16,8 +16,8 @@
 //     capture LPTn FS1 QUEUE[.CONTEXT]        local port LPTn captured to that queue
 //
 // ADDRESS is network:node:socket in hexadecimal (8:12:4 digits). Names are bindery names (up to 47
-// bytes, no blanks) and are kept upper-cased. The simulator enters the addresses of the interfaces it
-// serves; spoolctl and the tests enter the rest.
+// bytes, no blanks, control characters or "#") and are kept upper-cased. The simulator enters the addresses of the
+// interfaces it serves; spoolctl and the tests enter the rest.
 
 #include <array>
 #include <cstdint>
@@ -88,7 +88,7 @@ struct Environment {
     const Capture* capture(int lpt) const;
 
     // Adds or replaces (by name) a record; names are upper-cased. false when a name is empty, too long
-    // or holds a blank.
+    // or holds a blank, a control character or "#".
     bool put(FileServer server);
     bool put(Queue queue);
     bool put(PrintServer printServer);

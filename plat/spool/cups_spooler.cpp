@@ -49,6 +49,7 @@
 #include "facts/store_names.h"
 #include "plat/base/utf8.h"
 #include "plat/port/port.h"
+#include "plat/spool/ppd_facts.h"
 #include "plat/spool/spooler.h"
 #include "plat/text/text.h"
 
@@ -65,10 +66,6 @@ namespace value = facts::value;
 using namespace std::chrono_literals;
 
 constexpr int kLeaseSeconds = 3600;
-// The longest PPD line we read; longer ones (none of the keywords we read) are skipped.
-constexpr std::size_t kMaxPpdLine = 1024;
-// A PPD bigger than this is not read to its end: our keywords come near the top.
-constexpr long kMaxPpdBytes = 16L << 20;
 constexpr std::size_t kMaxPrinterName = 197;  // as the embedded spooler: the store's key paths stay short
 constexpr std::string_view kCupsMark = "CUPS";
 
@@ -132,75 +129,6 @@ std::string printerUri(std::string_view name)
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
                      std::string(name).c_str());
     return uri;
-}
-
-// PPD strings are ISO Latin-1 unless they already are UTF-8.
-std::string toUtf8(std::string_view text)
-{
-    if (isValidUtf8(text)) return std::string(text);
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-// The few lines of a PPD we need, read by hand: the PPD API is on its way out of libcups.
-struct PpdFacts {
-    std::string nickName, driverFile, monitor, monitorFile;
-    std::int32_t quality = 0;
-    bool ours() const { return !driverFile.empty(); }
-};
-
-// The value of a "*Keyword: value" line: a quoted string closed on the same line, or a bare word.
-std::optional<std::string> ppdValue(std::string_view line, std::string_view keyword)
-{
-    if (line.size() <= keyword.size() + 1 || line[0] != '*' || line.substr(1, keyword.size()) != keyword ||
-        line[keyword.size() + 1] != ':') {
-        return std::nullopt;
-    }
-    std::string_view rest = line.substr(keyword.size() + 2);
-    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
-    while (!rest.empty() && (rest.back() == '\n' || rest.back() == '\r' || rest.back() == ' ')) rest.remove_suffix(1);
-    if (!rest.empty() && rest.front() == '"') {
-        const auto close = rest.find('"', 1);
-        if (close == std::string_view::npos) return std::nullopt;  // a value over several lines: not ours
-        return toUtf8(rest.substr(1, close - 1));
-    }
-    return toUtf8(rest);
-}
-
-PpdFacts parsePpd(const char* path)
-{
-    PpdFacts facts;
-    std::FILE* file = std::fopen(path, "re");
-    if (file == nullptr) return facts;
-    char buffer[kMaxPpdLine + 2];
-    bool skipping = false;  // the rest of a line that was too long
-    while (std::fgets(buffer, sizeof buffer, file) != nullptr && std::ftell(file) < kMaxPpdBytes) {
-        const std::string_view line(buffer, std::strlen(buffer));
-        const bool whole = !line.empty() && line.back() == '\n';
-        if (skipping) {  // the tail of a line too long to be one of ours
-            skipping = !whole;
-            continue;
-        }
-        if (!whole && !std::feof(file)) {
-            skipping = true;
-            continue;
-        }
-        if (auto v = ppdValue(line, "NickName")) facts.nickName = *v;
-        else if (auto v = ppdValue(line, "VELTADriverFile")) facts.driverFile = *v;
-        else if (auto v = ppdValue(line, "VELTALanguageMonitor")) facts.monitor = *v;
-        else if (auto v = ppdValue(line, "VELTALanguageMonitorFile")) facts.monitorFile = *v;
-        else if (auto v = ppdValue(line, "DefaultResolution")) facts.quality = std::atoi(v->c_str());
-    }
-    std::fclose(file);
-    return facts;
 }
 
 // The status bits a queue's state and reasons come to.

@@ -90,6 +90,16 @@ TEST(StringTableReader, SkipsBadLinesAndKeepsTheGoodOnes)
     }
 }
 
+TEST(StringTableReader, ARawZeroByteIsABadLineAsAnEscapedOneIs)
+{
+    using namespace std::string_view_literals;
+    const StringTable t = StringTable::parse("1\tbefore\0after\n2\t\x1e\0\0A\x1f\n3\tgood\n"sv);
+    EXPECT_EQ(t.badLines(), 2);
+    EXPECT_EQ(t.text(1), std::nullopt);
+    EXPECT_EQ(t.text(2), std::nullopt);
+    EXPECT_EQ(t.text(3), "good");
+}
+
 TEST(StringTableReader, MissingResourceGivesAnEmptyTable)
 {
     const StringTable t = StringTable::load(":/strings/no_such_table.txt");

@@ -39,7 +39,7 @@ namespace {
 
 namespace sim = plat::port::sim;
 
-constexpr const char* kHelp = R"(vprinter - simulated VELTA printers on local ports and network interfaces
+constexpr const char* kHelpHead = R"(vprinter - simulated VELTA printers on local ports and network interfaces
 
 Usage:
   vprinter run CONFIG.json [--until-stdin-closes]
@@ -76,24 +76,10 @@ CONFIG:
   (empty for printers without a card slot). Run one vprinter per file server.
 
 COMMAND (for PORT):
-  ready | printing | stopped           the printer's state
-  paper-out | cover-open | jam         errors of every family
-  paper-low N | cassette C N | toner N | toner-low | toner-out | cards XX YY | card-name A|B TEXT
-                                       page printers (levels 0..254, card bytes in hex)
-  ink black=N color=N | warnings 10 11 ... | warnings none | ink-out | gap N
-                                       inkjet printers (gap: IJ-09's gap byte)
-  paper-width N                        impact printers, in 1/360 inch
-  error CODE                           page: a status code (4014); others: two characters (06)
-  test-printing [KIND] | state XX      test printing; a raw state (impact and inkjet)
-  reply TEXT | reply                   the status reply verbatim from now on (\r \n \xHH), or not
-  device-id TEXT                       the device ID from now on
-  silent | no-open | unplug | plug | sleep | busy MS | slow MS | heal
-                                       faults: no answers; opens refused; unplugged; plugged again;
-                                       no device ID until the wake-up bytes; writes refused for MS;
-                                       every answer MS late; all faults cleared
-  log | reset-log | show               the bytes received (hex and text); forget them; the state
-  actions                              the maintenance commands received: head actions, gap settings
+)";
 
+// After the commands, which the printers' command table lists.
+constexpr const char* kHelpTail = R"(
   On a network printer: silent = connects are answered, queries are not; no-open = connects are
   refused (result not 0); unplug = nothing is answered; sleep = the device ID is empty; slow MS =
   every reply MS late; busy has no effect (nothing is written to the printer). And:
@@ -394,7 +380,8 @@ int control(const std::string& port, const std::vector<std::string>& words, std:
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args = plat::argumentsOf(argc, argv);
-    if (plat::printHelpIfAsked(args, kHelp)) return 0;
+    const std::string help = kHelpHead + vprinter::controlHelp() + kHelpTail;
+    if (plat::printHelpIfAsked(args, help.c_str())) return 0;
     if (args.empty()) return usage("give a command");
     if (args[0] == "run") {
         const bool untilStdinCloses = args.size() == 3 && args[2] == "--until-stdin-closes";

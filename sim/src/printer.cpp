@@ -54,6 +54,18 @@ bool isCodePair(const std::string& text)
            std::isxdigit(static_cast<unsigned char>(text[1]));
 }
 
+ControlAnswer done(std::string answer = "ok") { return {true, std::move(answer)}; }
+ControlAnswer refuse(std::string why) { return {false, std::move(why)}; }
+
+// A command that sets one level: its one argument, 0..`highest`.
+ControlAnswer levelOf(const std::vector<std::string>& args, int highest, const char* why, int& level)
+{
+    int n = 0;
+    if (args.size() != 1 || !parseInt(args[0], 0, highest, n)) return refuse(why);
+    level = n;
+    return done();
+}
+
 std::string familyName(Family family)
 {
     switch (family) {
@@ -172,6 +184,12 @@ void Printer::queue(std::string reply) { m_pending.push_back({std::move(reply), 
 void Printer::receive(std::string_view bytes)
 {
     m_log.emplace_back(bytes);
+    m_logBytes += bytes.size();
+    while (m_logBytes > kLogBytes && m_log.size() > 1) {
+        m_logBytes -= m_log.front().size();
+        m_log.pop_front();
+        ++m_logFirst;
+    }
     if (bytes.find(kWakeUp) != std::string_view::npos) m_asleep = false;
     if (m_model.family == Family::Page) {
         if (bytes.find(kPageStatusEnable) != std::string_view::npos) m_statusEnabled = true;
@@ -253,241 +271,348 @@ void Printer::purge()
 
 std::string Printer::deviceId() const { return m_silent || m_asleep ? std::string() : m_deviceId; }
 
+namespace {
+
+// A command's words after its name, joined by blanks as the user gave them.
+std::string joined(const std::vector<std::string>& args)
+{
+    std::string text;
+    for (std::size_t i = 0; i < args.size(); ++i) text += (i ? " " : "") + args[i];
+    return text;
+}
+
+std::string familiesText(unsigned families)
+{
+    switch (families) {
+    case kPageOnly: return "page printers";
+    case kImpactOnly: return "impact printers";
+    case kInkjetOnly: return "inkjet printers";
+    case kImpactOnly | kInkjetOnly: return "impact and inkjet printers";
+    default: return "every printer";
+    }
+}
+
+unsigned familyBit(Family family) { return 1u << static_cast<unsigned>(family); }
+
+}  // namespace
+
+// Every command, in the order help lists them. A handler finds its arguments checked for nothing but
+// the printer's family; it changes nothing when it refuses.
+std::span<const Printer::Command> Printer::commandTable()
+{
+    using Args = std::vector<std::string>;
+    static const Command table[] = {
+        {{"ready", "", kEveryFamily, "ready to print"},
+         [](Printer& p, const Args& args) { return p.setReady(args, "ready"); }},
+        {{"printing", "", kEveryFamily, "printing"},
+         [](Printer& p, const Args& args) { return p.setReady(args, "printing"); }},
+        {{"stopped", "", kEveryFamily, "not ready: the online switch is off"},
+         [](Printer& p, const Args& args) { return p.setReady(args, "stopped"); }},
+        {{"paper-out", "", kEveryFamily, "out of paper"},
+         [](Printer& p, const Args& args) { return p.setError(args, 4010, "06"); }},
+        {{"cover-open", "", kEveryFamily, "the cover is open"},
+         [](Printer& p, const Args& args) { return p.setError(args, 4002, "02"); }},
+        {{"jam", "", kEveryFamily, "a paper jam"},
+         [](Printer& p, const Args& args) { return p.setError(args, 4008, "04"); }},
+        {{"error", "CODE", kEveryFamily, "page printers: a status code (4014); others: two characters (06)"},
+         [](Printer& p, const Args& args) {
+             const bool page = p.m_model.family == Family::Page;
+             int n = 0;
+             if (args.size() != 1)
+                 return refuse(page ? "give a status code, e.g. error 4014" : "give an error code, e.g. error 06");
+             if (page) {
+                 if (!parseInt(args[0], 0, 0xFFFF, n)) return refuse("give a status code 0..65535");
+                 p.m_pageCode = n;
+             } else {
+                 if (args[0].size() != 2) return refuse("give two characters, e.g. 06");
+                 p.setState("00", args[0]);
+             }
+             return done();
+         }},
+        {{"test-printing", "[KIND]", kEveryFamily, "test printing; impact and inkjet: of KIND, two characters (00)"},
+         [](Printer& p, const Args& args) {
+             if (p.m_model.family == Family::Page) {
+                 p.m_pageCode = 1009;
+                 return done();
+             }
+             const std::string kind = args.empty() ? "00" : args[0];
+             if (args.size() > 1 || kind.size() != 2) return refuse("give the test kind, two characters such as 00");
+             p.setState("01", "", kind);
+             return done();
+         }},
+        {{"state", "XX", kImpactOnly | kInkjetOnly, "a raw state, two characters"},
+         [](Printer& p, const Args& args) {
+             if (args.size() != 1 || args[0].size() != 2) return refuse("give two state characters");
+             p.setState(args[0]);
+             return done();
+         }},
+        {{"paper-low", "N", kPageOnly, "the tray's paper level, 0..254"},
+         [](Printer& p, const Args& args) { return levelOf(args, 254, "give the tray level, 0..254", p.m_tray); }},
+        {{"cassette", "C N", kPageOnly, "cassette C's (1..3) paper level, 0..255"},
+         [](Printer& p, const Args& args) {
+             int c = 0, n = 0;
+             if (args.size() != 2 || !parseInt(args[0], 1, 3, c) || !parseInt(args[1], 0, 255, n)) {
+                 return refuse("give the cassette 1..3 and its level 0..255");
+             }
+             p.m_cassette[c - 1] = n;
+             return done();
+         }},
+        {{"toner", "N", kPageOnly, "the toner level, 0..255"},
+         [](Printer& p, const Args& args) { return levelOf(args, 255, "give the toner level, 0..255", p.m_toner); }},
+        {{"toner-low", "", kPageOnly, "the toner runs low"},
+         [](Printer& p, const Args& args) { return p.setToner(args, 2001, 15); }},
+        {{"toner-out", "", kPageOnly, "out of toner"},
+         [](Printer& p, const Args& args) { return p.setToner(args, 4001, 0); }},
+        {{"cards", "XX YY", kPageOnly, "the two card slots' bytes, in hex"},
+         [](Printer& p, const Args& args) {
+             int a = 0, b = 0;
+             if (args.size() != 2 || !isCodePair(args[0]) || !isCodePair(args[1])) {
+                 return refuse("give the two card bytes in hex, e.g. cards 00 FF");
+             }
+             parseInt("0x" + args[0], 0, 255, a);
+             parseInt("0x" + args[1], 0, 255, b);
+             p.m_cards[0] = a;
+             p.m_cards[1] = b;
+             return done();
+         }},
+        {{"card-name", "A|B TEXT", kPageOnly, "the name of the IC card in slot A or B"},
+         [](Printer& p, const Args& args) {
+             if (args.empty() || (args[0] != "A" && args[0] != "B")) return refuse("give the slot A or B and a name");
+             p.m_cardNames[args[0] == "A" ? 0 : 1] = joined(Args(args.begin() + 1, args.end())).substr(0, 31);
+             return done();
+         }},
+        {{"ink", "black=N color=N", kInkjetOnly, "ink levels, 0..255 (either or both)"},
+         [](Printer& p, const Args& args) {
+             if (args.empty()) return refuse("give black=N and/or color=N, 0..255");
+             int black = p.m_black, color = p.m_color;
+             for (const auto& arg : args) {
+                 if (arg.rfind("black=", 0) == 0 && parseInt(arg.substr(6), 0, 255, black)) continue;
+                 if (arg.rfind("color=", 0) == 0 && parseInt(arg.substr(6), 0, 255, color)) continue;
+                 return refuse("unknown argument \"" + arg + "\" (give black=N and/or color=N, 0..255)");
+             }
+             p.m_black = black;
+             p.m_color = color;
+             return done();
+         }},
+        {{"warnings", "CODE... | none", kInkjetOnly, "the warnings the printer reports (10, 11, ...)"},
+         [](Printer& p, const Args& args) {
+             std::vector<std::string> tokens;
+             for (const auto& arg : args) {
+                 if (arg == "none") continue;
+                 if (arg.empty() || arg.size() > 8) return refuse("a warning is a short code such as 10 or 11");
+                 tokens.push_back(arg);
+             }
+             p.m_warnings = tokens;
+             return done();
+         }},
+        {{"ink-out", "", kImpactOnly | kInkjetOnly, "out of ink, or of ribbon"},
+         [](Printer& p, const Args&) {
+             p.setState("00", "05");
+             if (p.m_model.family == Family::Inkjet) p.m_black = 0;
+             return done();
+         }},
+        {{"gap", "N", kInkjetOnly, "the gap byte of IJ-09, 0..255"},
+         [](Printer& p, const Args& args) {
+             int n = 0;
+             if (!p.m_model.gapQuery || args.size() != 1 || !parseInt(args[0], 0, 255, n)) {
+                 return refuse("give the gap byte 0..255 (IJ-09)");
+             }
+             p.m_gapByte = n;
+             return done();
+         }},
+        {{"paper-width", "N", kImpactOnly, "the continuous paper's width, in 1/360 inch"},
+         [](Printer& p, const Args& args) {
+             return levelOf(args, 0xFFFF, "give the width in 1/360 inch", p.m_paperWidth);
+         }},
+        {{"reply", "[TEXT]", kEveryFamily, "the status reply verbatim from now on (\\r \\n \\xHH), or not"},
+         [](Printer& p, const Args& args) {
+             if (args.empty()) {
+                 p.m_rawReply.reset();
+                 return done("the reply follows the state again");
+             }
+             p.m_rawReply = unescape(joined(args));
+             return done();
+         }},
+        {{"device-id", "TEXT", kEveryFamily, "the device ID from now on"},
+         [](Printer& p, const Args& args) {
+             if (args.empty()) return refuse("give the device ID text");
+             p.m_deviceId = unescape(joined(args));
+             return done();
+         }},
+        {{"silent", "", kEveryFamily, "fault: no answers"},
+         [](Printer& p, const Args& args) { return p.setFault(args, [](Printer& q) { q.m_silent = true; }); }},
+        {{"no-open", "", kEveryFamily, "fault: opens refused"},
+         [](Printer& p, const Args& args) { return p.setFault(args, [](Printer& q) { q.m_noOpen = true; }); }},
+        {{"unplug", "", kEveryFamily, "fault: unplugged"},
+         [](Printer& p, const Args& args) { return p.setFault(args, [](Printer& q) { q.m_unplugged = true; }); }},
+        {{"plug", "", kEveryFamily, "plugged in again"},
+         [](Printer& p, const Args& args) { return p.setFault(args, [](Printer& q) { q.m_unplugged = false; }); }},
+        {{"sleep", "", kEveryFamily, "fault: no device ID until the wake-up bytes"},
+         [](Printer& p, const Args& args) { return p.setFault(args, [](Printer& q) { q.m_asleep = true; }); }},
+        {{"busy", "MS", kEveryFamily, "fault: writes refused for MS milliseconds, 0..600000"},
+         [](Printer& p, const Args& args) {
+             int n = 0;
+             if (args.size() != 1 || !parseInt(args[0], 0, 600000, n)) return refuse("give milliseconds, 0..600000");
+             p.m_busyUntil = Clock::now() + std::chrono::milliseconds(n);
+             return done();
+         }},
+        {{"slow", "MS", kEveryFamily, "fault: every answer MS milliseconds late, 0..600000"},
+         [](Printer& p, const Args& args) {
+             int n = 0;
+             if (args.size() != 1 || !parseInt(args[0], 0, 600000, n)) return refuse("give milliseconds, 0..600000");
+             p.m_slow = std::chrono::milliseconds(n);
+             return done();
+         }},
+        {{"heal", "", kEveryFamily, "every fault cleared"},
+         [](Printer& p, const Args& args) {
+             return p.setFault(args, [](Printer& q) {
+                 q.m_silent = q.m_noOpen = q.m_unplugged = q.m_asleep = false;
+                 q.m_busyUntil = {};
+                 q.m_slow = std::chrono::milliseconds(0);
+             });
+         }},
+        {{"log", "", kEveryFamily, "the bytes received, the most recent writes, in hex and as text"},
+         [](Printer& p, const Args&) { return done(p.logText()); }},
+        {{"reset-log", "", kEveryFamily, "the bytes received are forgotten"},
+         [](Printer& p, const Args&) {
+             p.m_log.clear();
+             p.m_logBytes = p.m_logFirst = 0;
+             return done();
+         }},
+        {{"show", "", kEveryFamily, "the printer's state"},
+         [](Printer& p, const Args&) {
+             std::ostringstream out;
+             out << "port " << p.m_port << "\nmodel " << p.m_model.shortName << " (" << familyName(p.m_model.family)
+                 << ", model number " << p.m_model.number() << ")\nstatus "
+                 << (p.m_statusEnabled ? "enabled" : "not enabled") << "\nhead actions " << p.m_headActions
+                 << "\ngap settings " << p.m_gapSettings << " (setting " << p.m_gapSetting << ")\ndevice id "
+                 << p.m_deviceId << "\nreply " << p.statusReply();
+             return done(out.str());
+         }},
+        {{"actions", "", kEveryFamily, "the maintenance commands received: head actions, gap settings"},
+         [](Printer& p, const Args&) {
+             std::ostringstream out;
+             out << "head-actions " << p.m_headActions << "\ngap-settings " << p.m_gapSettings << "\ngap-setting "
+                 << p.m_gapSetting << "\n";
+             return done(out.str());
+         }},
+    };
+    return table;
+}
+
+std::vector<CommandInfo> controlCommands()
+{
+    std::vector<CommandInfo> commands;
+    for (const auto& command : Printer::commandTable()) commands.push_back(command.info);
+    return commands;
+}
+
+std::string controlHelp()
+{
+    std::string out;
+    for (const CommandInfo& c : controlCommands()) {
+        std::string line = "  " + std::string(c.name);
+        if (!c.arguments.empty()) line += " " + std::string(c.arguments);
+        line.resize(std::max<std::size_t>(line.size() + 2, 32), ' ');
+        if (c.families != kEveryFamily) line += familiesText(c.families) + ": ";
+        line += c.help;
+        out += line + "\n";
+    }
+    return out;
+}
+
+ControlAnswer Printer::setReady(const std::vector<std::string>& args, std::string_view state)
+{
+    if (!args.empty()) return refuse("takes no argument");
+    if (m_model.family == Family::Page) {
+        m_pageCode = state == "printing" ? 1002 : state == "stopped" ? 1001 : 1000;
+        if (state == "ready") m_tray = std::max(m_tray, 26);
+    } else {
+        setState(state == "printing" ? "02" : state == "stopped" ? "05" : "04");
+    }
+    return done();
+}
+
+ControlAnswer Printer::setError(const std::vector<std::string>& args, int pageCode, std::string_view error)
+{
+    if (!args.empty()) return refuse("takes no argument");
+    if (m_model.family == Family::Page) {
+        m_pageCode = pageCode;
+        if (pageCode == 4010) m_tray = 0;  // out of paper: the tray is empty
+    } else {
+        setState("00", std::string(error));
+    }
+    return done();
+}
+
+ControlAnswer Printer::setToner(const std::vector<std::string>& args, int pageCode, int level)
+{
+    if (!args.empty()) return refuse("takes no argument");
+    m_pageCode = pageCode;
+    m_toner = level;
+    return done();
+}
+
+ControlAnswer Printer::setFault(const std::vector<std::string>& args, void (*change)(Printer&))
+{
+    if (!args.empty()) return refuse("takes no argument");
+    change(*this);
+    return done();
+}
+
+void Printer::setState(std::string state, std::string error, std::string test)
+{
+    m_state = std::move(state);
+    m_error = std::move(error);
+    m_test = std::move(test);
+}
+
+std::string Printer::logText() const
+{
+    std::ostringstream out;
+    for (std::size_t i = 0; i < m_log.size(); ++i) {
+        const std::string& bytes = m_log[i];
+        out << m_logFirst + i << ' ' << bytes.size() << ' ';
+        for (unsigned char c : bytes) out << hex2(c);
+        out << " |";
+        for (unsigned char c : bytes) out << (std::isprint(c) ? static_cast<char>(c) : '.');
+        out << "|\n";
+    }
+    return out.str();
+}
+
 std::string Printer::control(const std::vector<std::string>& words, bool& ok)
 {
     ok = false;
     if (words.empty()) return "no command given";
-    // "paper out" and "paper-out" are one command.
+    // "paper out" and "paper-out" are one command; "raw-reply" is "reply".
     std::string name = words[0];
     std::size_t argsAt = 1;
-    static const char* twoWord[] = {"paper-out",   "paper-low",     "cover-open", "toner-low", "toner-out",
-                                    "ink-out",     "test-printing", "device-id",  "reset-log", "no-open",
-                                    "paper-width", "card-name",     "raw-reply"};
+    const auto table = commandTable();
+    auto find = [&](std::string_view wanted) {
+        if (wanted == "raw-reply") wanted = "reply";
+        return std::find_if(table.begin(), table.end(), [&](const Command& c) { return c.info.name == wanted; });
+    };
     if (words.size() > 1) {
-        std::string joined = words[0] + "-" + words[1];
-        for (const char* known : twoWord) {
-            if (joined == known) {
-                name = joined;
-                argsAt = 2;
-            }
+        const std::string both = words[0] + "-" + words[1];
+        if (find(both) != table.end()) {
+            name = both;
+            argsAt = 2;
         }
     }
-    std::vector<std::string> args(words.begin() + static_cast<long>(argsAt), words.end());
-    const bool page = m_model.family == Family::Page, inkjet = m_model.family == Family::Inkjet;
-    auto needs = [&](std::size_t n) { return args.size() == n; };
-    auto error = [&](const std::string& why) { return name + ": " + why; };
-    auto done = [&](std::string answer = "ok") {
-        ok = true;
-        return answer;
-    };
-    auto setState = [&](const std::string& state, const std::string& error = "", const std::string& test = "") {
-        m_state = state;
-        m_error = error;
-        m_test = test;
-    };
-    int n = 0;
-
-    if (name == "ready" || name == "printing" || name == "stopped") {
-        if (!needs(0)) return error("takes no argument");
-        if (page) m_pageCode = name == "printing" ? 1002 : name == "stopped" ? 1001 : 1000;
-        else setState(name == "printing" ? "02" : name == "stopped" ? "05" : "04");
-        if (name == "ready" && page) m_tray = std::max(m_tray, 26);
-        return done();
+    const auto command = find(name);
+    if (command == table.end()) {
+        std::string known;
+        for (const auto& c : table) known += (known.empty() ? "" : " ") + std::string(c.info.name);
+        return "unknown command \"" + words[0] + "\"; the commands are: " + known;
     }
-    if (name == "paper-out" || name == "cover-open" || name == "jam") {
-        if (!needs(0)) return error("takes no argument");
-        if (page) {
-            m_pageCode = name == "paper-out" ? 4010 : name == "cover-open" ? 4002 : 4008;
-            if (name == "paper-out") m_tray = 0;
-        } else {
-            setState("00", name == "paper-out" ? "06" : name == "cover-open" ? "02" : "04");
-        }
-        return done();
+    if ((command->info.families & familyBit(m_model.family)) == 0) {
+        return name + ": only " + familiesText(command->info.families) + " take this command";
     }
-    if (name == "paper-low") {
-        if (!page) return error("only page printers report paper levels");
-        if (!needs(1) || !parseInt(args[0], 0, 254, n)) return error("give the tray level, 0..254");
-        m_tray = n;
-        return done();
-    }
-    if (name == "toner-low" || name == "toner-out" || name == "toner") {
-        if (!page) return error("only page printers have toner");
-        if (name == "toner") {
-            if (!needs(1) || !parseInt(args[0], 0, 255, n)) return error("give the toner level, 0..255");
-            m_toner = n;
-        } else {
-            if (!needs(0)) return error("takes no argument");
-            m_pageCode = name == "toner-low" ? 2001 : 4001;
-            m_toner = name == "toner-low" ? 15 : 0;
-        }
-        return done();
-    }
-    if (name == "ink-out") {
-        if (page) return error("page printers have no ink or ribbon");
-        setState("00", "05");
-        if (inkjet) m_black = 0;
-        return done();
-    }
-    if (name == "ink") {
-        if (!inkjet) return error("only inkjet printers report ink levels");
-        if (args.empty()) return error("give black=N and/or color=N, 0..255");
-        int black = m_black, color = m_color;
-        for (const auto& arg : args) {
-            if (arg.rfind("black=", 0) == 0 && parseInt(arg.substr(6), 0, 255, black)) continue;
-            if (arg.rfind("color=", 0) == 0 && parseInt(arg.substr(6), 0, 255, color)) continue;
-            return error("unknown argument \"" + arg + "\" (give black=N and/or color=N, 0..255)");
-        }
-        m_black = black;
-        m_color = color;
-        return done();
-    }
-    if (name == "warnings") {
-        if (!inkjet) return error("only inkjet printers report warnings");
-        std::vector<std::string> tokens;
-        for (const auto& arg : args) {
-            if (arg == "none") continue;
-            if (arg.empty() || arg.size() > 8) return error("a warning is a short code such as 10 or 11");
-            tokens.push_back(arg);
-        }
-        m_warnings = tokens;
-        return done();
-    }
-    if (name == "error") {
-        if (!needs(1)) return error(page ? "give a status code, e.g. error 4014" : "give an error code, e.g. error 06");
-        if (page) {
-            if (!parseInt(args[0], 0, 0xFFFF, n)) return error("give a status code 0..65535");
-            m_pageCode = n;
-        } else {
-            if (args[0].size() != 2) return error("give two characters, e.g. 06");
-            setState("00", args[0]);
-        }
-        return done();
-    }
-    if (name == "test-printing") {
-        if (page) {
-            m_pageCode = 1009;
-            return done();
-        }
-        std::string kind = args.empty() ? "00" : args[0];
-        if (args.size() > 1 || kind.size() != 2) return error("give the test kind, two characters such as 00");
-        setState("01", "", kind);
-        return done();
-    }
-    if (name == "state") {
-        if (page || !needs(1) || args[0].size() != 2) return error("give two state characters (impact and inkjet)");
-        setState(args[0]);
-        return done();
-    }
-    if (name == "cassette") {
-        int c = 0;
-        if (!page || !needs(2) || !parseInt(args[0], 1, 3, c) || !parseInt(args[1], 0, 255, n)) {
-            return error("give the cassette 1..3 and its level 0..255 (page printers)");
-        }
-        m_cassette[c - 1] = n;
-        return done();
-    }
-    if (name == "cards") {
-        int a = 0, b = 0;
-        if (!page || !needs(2) || !isCodePair(args[0]) || !isCodePair(args[1])) {
-            return error("give the two card bytes in hex, e.g. cards 00 FF (page printers)");
-        }
-        parseInt("0x" + args[0], 0, 255, a);
-        parseInt("0x" + args[1], 0, 255, b);
-        m_cards[0] = a;
-        m_cards[1] = b;
-        return done();
-    }
-    if (name == "card-name") {
-        if (!page || args.empty() || (args[0] != "A" && args[0] != "B"))
-            return error("give the slot A or B and a name");
-        std::string text;
-        for (std::size_t i = 1; i < args.size(); ++i) text += (i > 1 ? " " : "") + args[i];
-        m_cardNames[args[0] == "A" ? 0 : 1] = text.substr(0, 31);
-        return done();
-    }
-    if (name == "gap") {
-        if (!m_model.gapQuery || !needs(1) || !parseInt(args[0], 0, 255, n)) {
-            return error("give the gap byte 0..255 (IJ-09)");
-        }
-        m_gapByte = n;
-        return done();
-    }
-    if (name == "paper-width") {
-        if (m_model.family != Family::Impact || !needs(1) || !parseInt(args[0], 0, 0xFFFF, n)) {
-            return error("give the width in 1/360 inch (impact printers)");
-        }
-        m_paperWidth = n;
-        return done();
-    }
-    if (name == "reply" || name == "raw-reply") {
-        if (args.empty()) {
-            m_rawReply.reset();
-            return done("the reply follows the state again");
-        }
-        std::string text;
-        for (std::size_t i = 0; i < args.size(); ++i) text += (i ? " " : "") + args[i];
-        m_rawReply = unescape(text);
-        return done();
-    }
-    if (name == "device-id") {
-        if (args.empty()) return error("give the device ID text");
-        std::string text;
-        for (std::size_t i = 0; i < args.size(); ++i) text += (i ? " " : "") + args[i];
-        m_deviceId = unescape(text);
-        return done();
-    }
-    if (name == "silent" || name == "no-open" || name == "unplug" || name == "plug" || name == "sleep" ||
-        name == "heal") {
-        if (!needs(0)) return error("takes no argument");
-        if (name == "silent") m_silent = true;
-        if (name == "no-open") m_noOpen = true;
-        if (name == "unplug") m_unplugged = true;
-        if (name == "plug") m_unplugged = false;
-        if (name == "sleep") m_asleep = true;
-        if (name == "heal") {
-            m_silent = m_noOpen = m_unplugged = m_asleep = false;
-            m_busyUntil = {};
-            m_slow = std::chrono::milliseconds(0);
-        }
-        return done();
-    }
-    if (name == "busy" || name == "slow") {
-        if (!needs(1) || !parseInt(args[0], 0, 600000, n)) return error("give milliseconds, 0..600000");
-        if (name == "busy") m_busyUntil = Clock::now() + std::chrono::milliseconds(n);
-        else m_slow = std::chrono::milliseconds(n);
-        return done();
-    }
-    if (name == "log") {
-        std::ostringstream out;
-        for (std::size_t i = 0; i < m_log.size(); ++i) {
-            const std::string& bytes = m_log[i];
-            out << i << ' ' << bytes.size() << ' ';
-            for (unsigned char c : bytes) out << hex2(c);
-            out << " |";
-            for (unsigned char c : bytes) out << (std::isprint(c) ? static_cast<char>(c) : '.');
-            out << "|\n";
-        }
-        return done(out.str());
-    }
-    if (name == "actions") {
-        std::ostringstream out;
-        out << "head-actions " << m_headActions << "\ngap-settings " << m_gapSettings << "\ngap-setting "
-            << m_gapSetting << "\n";
-        return done(out.str());
-    }
-    if (name == "reset-log") {
-        m_log.clear();
-        return done();
-    }
-    if (name == "show") {
-        std::ostringstream out;
-        out << "port " << m_port << "\nmodel " << m_model.shortName << " (" << familyName(m_model.family)
-            << ", model number " << m_model.number() << ")\nstatus " << (m_statusEnabled ? "enabled" : "not enabled")
-            << "\nhead actions " << m_headActions << "\ngap settings " << m_gapSettings << " (setting " << m_gapSetting
-            << ")\ndevice id " << m_deviceId << "\nreply " << statusReply();
-        return done(out.str());
-    }
-    return "unknown command \"" + words[0] + "\"";
+    const std::vector<std::string> args(words.begin() + static_cast<long>(argsAt), words.end());
+    ControlAnswer answer = command->run(*this, args);
+    ok = answer.ok;
+    return answer.ok ? std::move(answer.text) : name + ": " + answer.text;
 }
 
 }  // namespace vprinter

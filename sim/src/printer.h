@@ -31,6 +31,30 @@ std::vector<std::string> modelNames();
 
 using Clock = std::chrono::steady_clock;
 
+// The families a control command is for, as bits.
+inline constexpr unsigned kPageOnly = 1u << static_cast<unsigned>(Family::Page);
+inline constexpr unsigned kImpactOnly = 1u << static_cast<unsigned>(Family::Impact);
+inline constexpr unsigned kInkjetOnly = 1u << static_cast<unsigned>(Family::Inkjet);
+inline constexpr unsigned kEveryFamily = kPageOnly | kImpactOnly | kInkjetOnly;
+
+// A control command as help lists it. Its name's dash may also be given as a blank ("paper out").
+struct CommandInfo {
+    std::string_view name;
+    std::string_view arguments;  // as help writes them; empty when it takes none
+    unsigned families;           // the printers that take it; the others refuse it
+    std::string_view help;
+};
+// Every control command of a printer, in the order help lists them.
+std::vector<CommandInfo> controlCommands();
+// The commands as help lists them, a line each: name, arguments, what it does, and for which families.
+std::string controlHelp();
+
+// What a control command answers: its text, and whether it was taken (nothing changed when not).
+struct ControlAnswer {
+    bool ok = false;
+    std::string text;
+};
+
 // A reply the host can read from `readyAt` on.
 struct Pending {
     std::string bytes;
@@ -61,8 +85,8 @@ public:
     Clock::time_point busyUntil() const { return m_busyUntil; }
     std::chrono::milliseconds slowBy() const { return m_slow; }
 
-    // A control command ("paper-out", "ink black=5 color=40", "reply TEXT", "log", ...). Returns the
-    // text answer; `ok` false (and nothing changed) for a bad command.
+    // A control command of controlCommands() ("paper-out", "ink black=5 color=40", "reply TEXT", "log",
+    // ...). Returns the text answer; `ok` false (and nothing changed) for a bad command.
     std::string control(const std::vector<std::string>& words, bool& ok);
 
     // The status reply for the current state.
@@ -72,8 +96,24 @@ public:
     std::string optionCardReply() const;
 
 private:
+    // A row of the command table: what help says of it, and what it does with its arguments.
+    struct Command {
+        CommandInfo info;
+        ControlAnswer (*run)(Printer& printer, const std::vector<std::string>& args);
+    };
+    static std::span<const Command> commandTable();
+    friend std::vector<CommandInfo> controlCommands();
+
     void actOnRemoteCommands(std::string_view bytes);
     void queue(std::string reply);
+    std::string logText() const;
+
+    // Commands that share their shape.
+    ControlAnswer setReady(const std::vector<std::string>& args, std::string_view state);
+    ControlAnswer setError(const std::vector<std::string>& args, int pageCode, std::string_view error);
+    ControlAnswer setToner(const std::vector<std::string>& args, int pageCode, int level);
+    ControlAnswer setFault(const std::vector<std::string>& args, void (*change)(Printer&));
+    void setState(std::string state, std::string error = {}, std::string test = {});
 
     std::string m_port;
     const Model& m_model;
@@ -103,11 +143,18 @@ private:
     std::chrono::milliseconds m_answerDelay{50};
 
     std::deque<Pending> m_pending;
-    std::vector<std::string> m_log;
+    // What the host wrote, the most recent writes (kLogBytes, and the latest whatever its size);
+    // m_logFirst numbers the oldest kept.
+    std::deque<std::string> m_log;
+    std::size_t m_logBytes = 0, m_logFirst = 0;
     int m_headActions = 0;
     int m_gapSettings = 0;  // gap commands received
     int m_gapSetting = 5;   // the print-head gap setting in use
 };
+
+// The bytes of the writes a printer keeps for "log": a simulator that prints jobs for weeks must
+// not keep them all.
+inline constexpr std::size_t kLogBytes = 1 << 20;
 
 // The range of the gap setting an IJ-09 accepts.
 inline constexpr int kGapSettingMin = 1, kGapSettingMax = 9;

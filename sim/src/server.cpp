@@ -17,8 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -27,6 +25,7 @@
 #include "plat/port/port.h"
 #include "plat/port/sim_protocol.h"
 #include "plat/text/text.h"
+#include "requests.h"
 
 namespace vprinter {
 namespace sim = plat::port::sim;
@@ -41,19 +40,10 @@ constexpr milliseconds kRequestTimeout{30000};
 constexpr milliseconds kAcceptPause{100};
 // Connections served at once, at most; the descriptor limit may make it fewer.
 constexpr std::size_t kMaxConnections = 512;
-constexpr std::size_t kHeaderSize = 5;
 // Datagrams taken from one socket in one round, so one busy socket does not starve the others.
 constexpr int kDatagramsPerRound = 32;
 // Replies of slow printers waiting to be sent, at most; beyond it they are lost, as datagrams may be.
 constexpr std::size_t kMaxDelayedReplies = 1024;
-
-std::vector<std::string> splitWords(const std::string& line)
-{
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
 
 // Room for connections under the descriptor limit, leaving some for the listeners, the registry
 // and the standard streams.
@@ -67,102 +57,6 @@ std::size_t connectionLimit()
 }
 
 }  // namespace
-
-plat::Result<Config> parseConfig(const std::string& text)
-{
-    auto bad = [](const std::string& why) { return plat::Error{2, "config: " + why}; };
-    nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
-    if (json.is_discarded()) return bad("not valid JSON");
-    const bool hasPrinters = json.is_object() && json.contains("printers");
-    const bool hasNetware = json.is_object() && json.contains("netware");
-    if (!json.is_object() || (!hasPrinters && !hasNetware) || (hasPrinters && !json["printers"].is_array()) ||
-        (hasNetware && !json["netware"].is_array())) {
-        return bad("expected an object with a \"printers\" array (and/or a \"netware\" array)");
-    }
-    auto optionalText = [](const nlohmann::json& entry, const char* key, std::string& out) {
-        if (!entry.contains(key)) return true;
-        if (!entry[key].is_string()) return false;
-        out = entry[key].get<std::string>();
-        return true;
-    };
-    Config config;
-    if (hasPrinters) {
-        for (const auto& entry : json["printers"]) {
-            const std::string where = "printer " + std::to_string(config.printers.size() + 1);
-            if (!entry.is_object() || !entry.contains("port") || !entry["port"].is_string() ||
-                !entry.contains("model") || !entry["model"].is_string()) {
-                return bad(where + ": needs \"port\" and \"model\" strings");
-            }
-            PrinterConfig printer{entry["port"], entry["model"], std::nullopt, {}};
-            if (printer.port.empty() || printer.port.size() > 63)
-                return bad(where + ": the port name must have 1..63 characters");
-            if (plat::text::equalWholeIgnoringCase(printer.port.substr(0, 4), "NET:"))
-                return bad(where + ": port names beginning with NET: name network printers (see \"netware\")");
-            if (findModel(printer.model) == nullptr) return bad(where + ": unknown model \"" + printer.model + "\"");
-            for (const auto& other : config.printers) {
-                if (plat::text::equalWholeIgnoringCase(other.port, printer.port)) {
-                    return bad(where + ": port " + printer.port + " given twice");
-                }
-            }
-            if (entry.contains("device_id")) {
-                if (!entry["device_id"].is_string()) return bad(where + ": \"device_id\" must be a string");
-                printer.deviceId = entry["device_id"].get<std::string>();
-            }
-            if (entry.contains("state")) {
-                if (!entry["state"].is_string()) return bad(where + ": \"state\" must be a string");
-                printer.state = splitWords(entry["state"]);
-            }
-            config.printers.push_back(std::move(printer));
-        }
-    }
-    if (hasNetware) {
-        for (const auto& entry : json["netware"]) {
-            const std::string where = "network printer " + std::to_string(config.netware.size() + 1);
-            if (!entry.is_object() || !entry.contains("server") || !entry["server"].is_string() ||
-                !entry.contains("name") || !entry["name"].is_string() || !entry.contains("model") ||
-                !entry["model"].is_string()) {
-                return bad(where + ": needs \"server\", \"name\" and \"model\" strings");
-            }
-            NetworkConfig printer;
-            printer.identity.server = entry["server"].get<std::string>();
-            printer.identity.name = entry["name"].get<std::string>();
-            printer.model = entry["model"].get<std::string>();
-            if (!net::validName(printer.identity.server) || !net::validName(printer.identity.name)) {
-                return bad(where + ": \"server\" and \"name\" must have 1..47 characters, without blanks or \"/\"");
-            }
-            for (auto* name : {&printer.identity.server, &printer.identity.name}) {
-                for (char& c : *name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            }
-            if (entry.contains("number")) {
-                // One byte of the connect request carries the number.
-                if (!entry["number"].is_number_integer() || entry["number"].get<long long>() < 0 ||
-                    entry["number"].get<long long>() > 255) {
-                    return bad(where + ": \"number\" must be a printer number 0..255");
-                }
-                printer.identity.number = static_cast<std::uint8_t>(entry["number"].get<int>());
-            }
-            if (entry.contains("extended")) {
-                if (!entry["extended"].is_boolean()) return bad(where + ": \"extended\" must be true or false");
-                printer.identity.extended = entry["extended"].get<bool>();
-            }
-            if (findModel(printer.model) == nullptr) return bad(where + ": unknown model \"" + printer.model + "\"");
-            std::string deviceId, state;
-            if (!optionalText(entry, "device_id", deviceId)) return bad(where + ": \"device_id\" must be a string");
-            if (entry.contains("device_id")) printer.deviceId = deviceId;
-            if (!optionalText(entry, "state", state)) return bad(where + ": \"state\" must be a string");
-            printer.state = splitWords(state);
-            for (const auto& other : config.netware) {
-                if (other.identity.server == printer.identity.server && other.identity.name == printer.identity.name &&
-                    other.identity.number == printer.identity.number) {
-                    return bad(where + ": " + net::displayName(printer.identity) + " given twice");
-                }
-            }
-            config.netware.push_back(std::move(printer));
-        }
-    }
-    if (config.printers.empty() && config.netware.empty()) return bad("no printers");
-    return config;
-}
 
 struct Server::Served {
     Printer printer;
@@ -209,10 +103,11 @@ public:
 
 private:
     struct Waiting {
-        sim::Op op;
-        std::vector<std::byte> payload;
-        Clock::time_point startAt;   // a slow printer starts answering then
-        Clock::time_point deadline;  // the request's own time-out
+        Request::Kind kind;
+        std::vector<std::byte> bytes;  // a write's
+        std::uint32_t maxBytes;        // a read's or device ID's
+        Clock::time_point startAt;     // a slow printer starts answering then
+        Clock::time_point deadline;    // the request's own time-out
     };
     struct Connection {
         int fd = -1;
@@ -250,7 +145,7 @@ private:
     void acceptOn(Served& served, Clock::time_point now);
     bool evictOne();
     bool receive(Connection& c, Clock::time_point now);
-    void handle(Connection& c, std::uint8_t code, std::span<const std::byte> payload, Clock::time_point now);
+    void handle(Connection& c, const Request& request, Clock::time_point now);
     std::optional<Clock::time_point> advance(Connection& c, Clock::time_point now);
     void respond(Connection& c, sim::Status status, std::string_view text = {});
     bool flush(Connection& c);
@@ -512,18 +407,13 @@ bool Server::Loop::evictOne()
 bool Server::Loop::receive(Connection& c, Clock::time_point now)
 {
     for (;;) {
-        std::size_t need = 0;
-        if (c.in.size() < kHeaderSize) {
-            need = kHeaderSize - c.in.size();
-        } else {
-            const std::uint32_t length = sim::getU32(c.in, 1);
-            if (length > sim::kMaxPayload) return false;
-            need = kHeaderSize + length - c.in.size();
-        }
+        const std::optional<std::size_t> missing = frameBytesMissing(c.in);
+        if (!missing) return false;
+        const std::size_t need = *missing;
         if (need == 0) {
             std::vector<std::byte> frame = std::move(c.in);
             c.in.clear();
-            handle(c, static_cast<std::uint8_t>(frame[0]), std::span(frame).subspan(kHeaderSize), now);
+            handle(c, decodeRequest(frame), now);
             return true;
         }
         const std::size_t had = c.in.size();
@@ -540,25 +430,25 @@ bool Server::Loop::receive(Connection& c, Clock::time_point now)
     }
 }
 
-void Server::Loop::handle(Connection& c, std::uint8_t code, std::span<const std::byte> payload, Clock::time_point now)
+void Server::Loop::handle(Connection& c, const Request& request, Clock::time_point now)
 {
+    using Kind = Request::Kind;
     c.requested = true;
     c.requestDeadline.reset();
     Printer& printer = c.served->printer;
-    const auto op = static_cast<sim::Op>(code);
-    if (op != sim::Op::Control && c.served->network) {
+    if (request.kind != Kind::Control && c.served->network) {
         respond(c, sim::Status::BadRequest, "a network printer takes control commands here; it answers over IPX");
         c.closeWhenSent = true;
-    } else if (op == sim::Op::Control) {
+    } else if (request.kind == Kind::Control) {
         bool ok = false;
-        std::string answer = control(*c.served, splitWords(sim::asText(payload)), ok);
+        std::string answer = control(*c.served, commandWords(sim::asText(request.bytes)), ok);
         if (answer.size() > sim::kMaxPayload) {
             respond(c, sim::Status::Failed,
                     "the answer has " + std::to_string(answer.size()) + " bytes, more than one response can carry");
         } else {
             respond(c, ok ? sim::Status::Ok : sim::Status::Failed, answer);
         }
-    } else if (op == sim::Op::Open) {
+    } else if (request.kind == Kind::Open) {
         if (printer.refusesOpen()) {
             respond(c, sim::Status::NoOpen, "the port does not open");
             c.closeWhenSent = true;
@@ -569,16 +459,16 @@ void Server::Loop::handle(Connection& c, std::uint8_t code, std::span<const std:
     } else if (!c.opened) {
         respond(c, sim::Status::BadRequest, "open the port first");
         c.closeWhenSent = true;
-    } else if (op == sim::Op::Write && payload.size() >= 4) {
-        const auto deadline = now + milliseconds(sim::getU32(payload, 0));
-        c.waiting = Waiting{op, {payload.begin(), payload.end()}, now, deadline};
-    } else if (op == sim::Op::Read && payload.size() >= 12) {
-        const auto deadline = now + milliseconds(sim::getU32(payload, 8));
-        c.waiting = Waiting{op, {payload.begin(), payload.end()}, now + printer.slowBy(), deadline};
-    } else if (op == sim::Op::DeviceId && payload.size() >= 4) {
+    } else if (request.kind == Kind::Write) {
+        const auto deadline = now + milliseconds(request.timeoutMs);
+        c.waiting = Waiting{Kind::Write, {request.bytes.begin(), request.bytes.end()}, 0, now, deadline};
+    } else if (request.kind == Kind::Read) {
+        const auto deadline = now + milliseconds(request.timeoutMs);
+        c.waiting = Waiting{Kind::Read, {}, request.maxBytes, now + printer.slowBy(), deadline};
+    } else if (request.kind == Kind::DeviceId) {
         const auto start = now + printer.slowBy();
-        c.waiting = Waiting{op, {payload.begin(), payload.end()}, start, start};
-    } else if (op == sim::Op::Purge) {
+        c.waiting = Waiting{Kind::DeviceId, {}, request.maxBytes, start, start};
+    } else if (request.kind == Kind::Purge) {
         printer.purge();
         respond(c, sim::Status::Ok);
     } else {
@@ -598,22 +488,21 @@ std::optional<Clock::time_point> Server::Loop::advance(Connection& c, Clock::tim
         respond(c, status, text);
         return std::nullopt;
     };
-    switch (w.op) {
-    case sim::Op::Write: {
+    switch (w.kind) {
+    case Request::Kind::Write: {
         // A busy printer takes the bytes once it is no longer busy, if that is before the time-out.
         if (now >= printer.busyUntil()) {
             if (printer.refusesOpen()) return finish(sim::Status::TimedOut, "the printer is busy");
-            printer.receive(sim::asText(std::span(w.payload).subspan(4)));
+            printer.receive(sim::asText(w.bytes));
             return finish(sim::Status::Ok);
         }
         if (now >= w.deadline) return finish(sim::Status::TimedOut, "the printer is busy");
         return std::min(w.deadline, printer.busyUntil());
     }
-    case sim::Op::Read: {
+    case Request::Kind::Read: {
         if (now < w.startAt) return w.startAt;
         // Whatever is readable now; then the read ends, as it would after an interval of silence.
-        // The interval time-out needs no wait here: a reply is readable whole or not at all.
-        const std::size_t max = std::min<std::size_t>(sim::getU32(w.payload, 0), sim::kMaxPayload);
+        const std::size_t max = std::min<std::size_t>(w.maxBytes, sim::kMaxPayload);
         std::string out;
         for (std::string more; out.size() < max && !(more = printer.take(max - out.size(), c.statusTaken)).empty();) {
             out += more;
@@ -625,9 +514,9 @@ std::optional<Clock::time_point> Server::Loop::advance(Connection& c, Clock::tim
         if (auto ready = printer.nextReadyAt(); ready && *ready > now) at = std::min(at, *ready);
         return at;
     }
-    case sim::Op::DeviceId: {
+    case Request::Kind::DeviceId: {
         if (now < w.startAt) return w.startAt;
-        return finish(sim::Status::Ok, printer.deviceId().substr(0, sim::getU32(w.payload, 0)));
+        return finish(sim::Status::Ok, printer.deviceId().substr(0, w.maxBytes));
     }
     default: return finish(sim::Status::BadRequest, "unknown or short request");
     }
@@ -636,7 +525,7 @@ std::optional<Clock::time_point> Server::Loop::advance(Connection& c, Clock::tim
 void Server::Loop::respond(Connection& c, sim::Status status, std::string_view text)
 {
     std::vector<std::byte> frame;
-    frame.reserve(kHeaderSize + text.size());
+    frame.reserve(kFrameHeaderBytes + text.size());
     frame.push_back(static_cast<std::byte>(status));
     sim::putU32(frame, static_cast<std::uint32_t>(text.size()));
     auto bytes = sim::asBytes(text);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "printer.h"
@@ -232,6 +233,74 @@ TEST(PrinterControl, BadCommandsChangeNothing)
         EXPECT_FALSE(answer.empty());
     }
     EXPECT_EQ(printer.statusReply(), before);
+}
+
+TEST(PrinterControl, EachCommandIsTakenOnlyByTheFamiliesItIsFor)
+{
+    const std::pair<const char*, unsigned> printers[] = {
+        {"PG-03", vprinter::kPageOnly}, {"DM-02", vprinter::kImpactOnly}, {"IJ-09", vprinter::kInkjetOnly}};
+    for (const auto& command : vprinter::controlCommands()) {
+        for (const auto& [model, family] : printers) {
+            Printer printer = make(model);
+            bool ok = true;
+            const std::string answer = printer.control({std::string(command.name)}, ok);
+            const bool refusedForItsFamily =
+                answer.find("only") != std::string::npos && answer.find(" take ") != std::string::npos;
+            EXPECT_EQ(refusedForItsFamily, (command.families & family) == 0)
+                << command.name << " on " << model << ": " << answer;
+            if (refusedForItsFamily) {
+                EXPECT_FALSE(ok);
+            }
+        }
+    }
+}
+
+TEST(PrinterControl, AnUnknownCommandIsAnsweredWithTheCommandsThereAre)
+{
+    Printer printer = make("PG-03");
+    bool ok = true;
+    const std::string answer = printer.control({"explode", "now"}, ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(answer.rfind("unknown command \"explode\"", 0), 0u) << answer;
+    for (const auto& command : vprinter::controlCommands()) {
+        EXPECT_NE(answer.find(" " + std::string(command.name)), std::string::npos) << command.name;
+    }
+    const std::string help = "\n" + vprinter::controlHelp();
+    for (const auto& command : vprinter::controlCommands()) {
+        EXPECT_NE(help.find("\n  " + std::string(command.name) + " "), std::string::npos) << command.name;
+    }
+}
+
+TEST(PrinterControl, ADashedNameMayBeGivenAsTwoWords)
+{
+    Printer printer = make("PG-03");
+    printer.receive(kPageStatusEnable);
+    control(printer, {"raw", "reply", "X\\r\\n"});
+    EXPECT_EQ(read(printer), "X\r\n");
+    control(printer, {"raw-reply"});
+    control(printer, {"cover", "open"});
+    const std::string reply = read(printer);
+    EXPECT_EQ(reply.substr(fieldsOf(reply) + 4, 4), "0FA2") << "status 4002";
+    bool ok = true;
+    printer.control({"cover", "closed"}, ok);
+    EXPECT_FALSE(ok) << "not a command: cover";
+}
+
+TEST(PrinterControl, TheLogKeepsTheMostRecentWritesAndNumbersThemOn)
+{
+    Printer printer = make("PG-03");
+    const std::string chunk(64 * 1024, 'J');
+    for (int i = 0; i < 20; ++i) printer.receive(chunk);
+    bool ok = false;
+    const std::string log = printer.control({"log"}, ok);
+    ASSERT_TRUE(ok);
+    const std::size_t kept = vprinter::kLogBytes / chunk.size();
+    EXPECT_EQ(log.rfind(std::to_string(20 - kept) + " 65536 ", 0), 0u) << log.substr(0, 40);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n')), kept);
+    EXPECT_NE(log.find("\n19 65536 "), std::string::npos);
+    printer.control({"reset-log"}, ok);
+    printer.receive("AB");
+    EXPECT_EQ(printer.control({"log"}, ok), "0 2 4142 |AB|\n");
 }
 
 TEST(PrinterControl, TheDeviceIdNamesMakerAndModel)

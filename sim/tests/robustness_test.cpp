@@ -89,11 +89,22 @@ TEST_F(Robustness, UnknownPortsAndCommandsAreRefusedAndChangeNothing)
     auto unknownCommand = sim.control("LPT1:", "explode now");
     EXPECT_EQ(unknownCommand.exitCode, 1);
     EXPECT_NE(unknownCommand.err.find("unknown command \"explode\""), std::string::npos) << unknownCommand.err;
+    EXPECT_NE(unknownCommand.err.find("the commands are: ready printing stopped"), std::string::npos)
+        << unknownCommand.err;
     auto wrongFamily = sim.control("LPT1:", "ink black=3");
     EXPECT_EQ(wrongFamily.exitCode, 1);
     EXPECT_EQ(sim.must("LPT1:", "show"), before);
     EXPECT_EQ(testsupport::runProgram({VPRINTER_PROGRAM, "ctl", "LPT1:"}).exitCode, 2);
     expectServing();
+}
+
+TEST(VprinterHelp, ListsEveryCommandOfThePrinters)
+{
+    auto help = testsupport::runProgram({VPRINTER_PROGRAM, "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* line : {"\n  paper-width N ", "\n  card-name A|B TEXT ", "\n  heal ", "\n  wrong-sequence"}) {
+        EXPECT_NE(help.out.find(line), std::string::npos) << line;
+    }
 }
 
 TEST_F(Robustness, AClientThatLeavesMidFrameOrSendsAnOversizedFrameHarmsNoOne)

@@ -346,15 +346,25 @@ int installModels(Spooler& spooler)
     return 0;
 }
 
+// Where the build or the package put the models' PPD files: share/ppd/velta-kestrel beside the build's
+// bin/ folder, or under the prefix of the installed program directory PREFIX/lib/velta-kestrel.
+std::filesystem::path madePpdFolder(const std::filesystem::path& programs)
+{
+    const std::filesystem::path built = programs.parent_path() / "share" / "ppd" / "velta-kestrel";
+    std::error_code error;
+    if (std::filesystem::is_directory(built, error)) return built;
+    return programs.parent_path().parent_path() / "share" / "ppd" / "velta-kestrel";
+}
+
 // On CUPS the drivers are PPD files: copies every model's PPD from where the build or the package put
-// them (share/ppd/velta-kestrel beside the programs' folder) to $KESTREL_PPD_DIR, else to the folder
-// the print system's driver list reads. Each file is replaced whole.
+// them to $KESTREL_PPD_DIR, else to the folder the print system's driver list reads. Each file is
+// replaced whole.
 int installPpds()
 {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    const fs::path from = self.parent_path().parent_path() / "share" / "ppd" / "velta-kestrel";
+    const fs::path from = madePpdFolder(self.parent_path());
     const char* configured = std::getenv("KESTREL_PPD_DIR");
     const fs::path to =
         configured != nullptr && *configured != '\0' ? fs::path(configured) : fs::path("/usr/share/ppd/velta-kestrel");

@@ -17,6 +17,7 @@
 #include "plat/base/system_root.h"
 #include "plat/registry/registry.h"
 #include "plat/text/text.h"
+#include "value_data.h"
 
 namespace {
 
@@ -257,39 +258,6 @@ int queryKey(Store& store, const Command& command, const std::string& path)
     return kSuccess;
 }
 
-// A decimal number, or 0x and 1 to 8 hex digits; nothing else (no sign, no spaces, no empty digits).
-bool parseDword(const std::string& text, std::uint32_t& out)
-{
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return false;
-    std::uint64_t v = 0;
-    for (char c : digits) {
-        const auto u = static_cast<unsigned char>(c);
-        if (hex ? !std::isxdigit(u) : !std::isdigit(u)) return false;
-        const unsigned digit = std::isdigit(u) ? u - '0' : (std::tolower(u) - 'a' + 10);
-        v = v * (hex ? 16 : 10) + digit;
-    }
-    if (v > 0xFFFFFFFFull) return false;
-    out = static_cast<std::uint32_t>(v);
-    return true;
-}
-
-bool parseHex(const std::string& text, std::vector<std::byte>& out)
-{
-    std::string digits;
-    for (char c : text) {
-        if (c == ' ' || c == ',') continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        digits += c;
-    }
-    if (digits.size() % 2 != 0) return false;
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        out.push_back(static_cast<std::byte>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    }
-    return true;
-}
-
 // Asks on the terminal; without one the answer is no, so scripts must say /f.
 bool confirm(const std::string& question)
 {
@@ -310,11 +278,11 @@ int add(Store& store, const Command& command)
         const std::string text = command.data.value_or("");
         if (command.type == "REG_DWORD") {
             std::uint32_t v = 0;
-            if (!parseDword(text, v)) return usage("REG_DWORD data must be a number from 0 to 4294967295.");
+            if (!watchreg::parseDword(text, v)) return usage("REG_DWORD data must be a number from 0 to 4294967295.");
             type = ValueType::Dword;
             for (int i = 0; i < 4; ++i) data.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xff));
         } else if (command.type == "REG_BINARY") {
-            if (!parseHex(text, data)) return usage("REG_BINARY data must be pairs of hex digits.");
+            if (!watchreg::parseBinary(text, data)) return usage("REG_BINARY data must be pairs of hex digits.");
             type = ValueType::Binary;
         } else {
             auto bytes = std::as_bytes(std::span(text.c_str(), text.size() + 1));

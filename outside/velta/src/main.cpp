@@ -27,6 +27,8 @@
 
 #include "device.h"
 #include "publisher.h"
+#include "replies.h"
+#include "side_channel.h"
 #include "status.h"
 #include "transport.h"
 
@@ -97,30 +99,6 @@ const facts::Model* modelOfPpd()
     std::size_t open = text.find('"', at), close = open == std::string::npos ? open : text.find('"', open + 1);
     if (close == std::string::npos || text.find('\n', at + 1) < close) return nullptr;
     return facts::byName(std::string_view(text).substr(open + 1, close - open - 1));
-}
-
-// A read may bring several replies ("@BDC IQ..." and "@BDC ST..."): the status reply and the ink
-// reply among them. A read without the usual heads is the status reply as a whole.
-void splitReplies(const std::string& text, std::string& status, std::string& ink)
-{
-    std::vector<std::size_t> heads;
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        if (text.compare(at, 5, "@BDC ") == 0 || text.compare(at, 5, "@KJL ") == 0) heads.push_back(at);
-    }
-    if (heads.empty() || heads.front() != 0) heads.insert(heads.begin(), 0);
-    bool found = false;
-    for (std::size_t i = 0; i < heads.size(); ++i) {
-        const std::size_t end = i + 1 < heads.size() ? heads[i + 1] : text.size();
-        std::string part = text.substr(heads[i], end - heads[i]);
-        if (part.find("ST:") != std::string::npos || part.find("STATUS CODE=") != std::string::npos) {
-            status = part;
-            found = true;
-        } else if (part.find("IQ:") != std::string::npos) {
-            ink = editInkReply(part);
-            found = true;
-        }
-    }
-    if (!found) status = text;
 }
 
 class Job {
@@ -272,45 +250,9 @@ private:
             m_sideChannel = false;  // the other end is gone
             return;
         }
-        switch (command) {
-        case CUPS_SC_CMD_GET_DEVICE_ID: {
-            const int n = static_cast<int>(std::min<std::size_t>(m_deviceId.size(), sizeof data));
-            cupsSideChannelWrite(command, n > 0 ? CUPS_SC_STATUS_OK : CUPS_SC_STATUS_NOT_IMPLEMENTED, m_deviceId.data(),
-                                 n, 1.0);
-            break;
-        }
-        case CUPS_SC_CMD_GET_STATE: {
-            const char state = static_cast<char>(stateBits());
-            cupsSideChannelWrite(command, CUPS_SC_STATUS_OK, &state, 1, 1.0);
-            break;
-        }
-        case CUPS_SC_CMD_GET_BIDI: {
-            const char bidi = CUPS_SC_BIDI_SUPPORTED;
-            cupsSideChannelWrite(command, CUPS_SC_STATUS_OK, &bidi, 1, 1.0);
-            break;
-        }
-        case CUPS_SC_CMD_GET_CONNECTED: {
-            const char connected = CUPS_SC_CONNECTED;
-            cupsSideChannelWrite(command, CUPS_SC_STATUS_OK, &connected, 1, 1.0);
-            break;
-        }
-        default: cupsSideChannelWrite(command, CUPS_SC_STATUS_NOT_IMPLEMENTED, nullptr, 0, 1.0); break;
-        }
-    }
-
-    int stateBits() const
-    {
-        if (m_model == nullptr || m_reply.empty()) return CUPS_SC_STATE_ONLINE;
-        const auto reasons = decode(*m_model, m_reply, m_ink).reasons;
-        auto has = [&](const char* r) { return reasons.count(r) > 0; };
-        int bits = m_stalled ? CUPS_SC_STATE_OFFLINE : CUPS_SC_STATE_ONLINE;
-        if (has(reason::kMediaEmpty)) bits |= CUPS_SC_STATE_MEDIA_EMPTY | CUPS_SC_STATE_ERROR;
-        if (has(reason::kMediaJam) || has(reason::kCoverOpen) || has(reason::kPrinterError))
-            bits |= CUPS_SC_STATE_ERROR;
-        if (has(reason::kMarkerLow)) bits |= CUPS_SC_STATE_MARKER_LOW;
-        if (has(reason::kInkEmpty) || has(reason::kTonerEmpty) || has(reason::kRibbonEmpty))
-            bits |= CUPS_SC_STATE_MARKER_EMPTY | CUPS_SC_STATE_ERROR;
-        return bits;
+        const SideChannelAnswer answer =
+            sideChannelAnswer(command, m_deviceId, sideChannelState(m_model, m_reply, m_ink, m_stalled));
+        cupsSideChannelWrite(command, answer.status, answer.data.data(), static_cast<int>(answer.data.size()), 1.0);
     }
 
     // Reads the job and writes it, reading the status between writes. The exit code.

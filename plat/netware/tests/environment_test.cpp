@@ -62,6 +62,19 @@ TEST(NetwareEnvironment, RefusesMalformedLinesNamingTheLine)
     }
 }
 
+TEST(NetwareEnvironment, WhatItReadsItWritesBackReadably)
+{
+    // A queue named by a lone carriage return was read, and then written as a line that did not read.
+    auto parsed = nw::parse("server FS1\nqueue FS1 \r\r\nqueue FS1 Q PS\x01\n");
+    EXPECT_FALSE(parsed);
+    parsed = nw::parse("server FS1\r\nqueue FS1 Q PS1 # and a comment\r\n");
+    ASSERT_TRUE(parsed) << parsed.error().detail;
+    const std::string written = nw::format(parsed.value());
+    const auto again = nw::parse(written);
+    ASSERT_TRUE(again) << again.error().detail;
+    EXPECT_EQ(nw::format(again.value()), written);
+}
+
 TEST(NetwareEnvironment, PutReplacesByNameAndRefusesBadNames)
 {
     nw::Environment env;
@@ -70,6 +83,11 @@ TEST(NetwareEnvironment, PutReplacesByNameAndRefusesBadNames)
     EXPECT_EQ(env.servers.size(), 1u);
     EXPECT_EQ(env.servers[0].majorVersion, 4);
     EXPECT_FALSE(env.put(nw::FileServer{"TWO WORDS"}));
+    // Names the file could not give back as they were written.
+    for (const char* unreadable : {"CR\r", "\r", "LINE\nBREAK", "DEL\x7F", "HASH#1"}) {
+        EXPECT_FALSE(env.put(nw::Queue{"FS1", unreadable, {}})) << unreadable;
+        EXPECT_FALSE(env.put(nw::Queue{"FS1", "Q", {unreadable}})) << unreadable;
+    }
     EXPECT_FALSE(env.put(nw::FileServer{""}));
     EXPECT_FALSE(env.put(nw::Capture{10, "FS1", "Q"}));
     EXPECT_TRUE(env.put(nw::Capture{3, "FS1", "Q"}));

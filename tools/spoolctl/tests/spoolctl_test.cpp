@@ -284,3 +284,24 @@ TEST_F(Spoolctl, OnCupsInstallModelsInstallsEveryModelsPpdWhole)
     EXPECT_EQ(std::filesystem::status(folder / "pg03.ppd").permissions() & std::filesystem::perms::others_read,
               std::filesystem::perms::others_read);
 }
+
+TEST_F(Spoolctl, OnCupsInstallModelsFindsThePpdsOfAnInstalledProgramDirectory)
+{
+    // As installed: PREFIX/lib/velta-kestrel/spoolctl, the PPD files in PREFIX/share/ppd/velta-kestrel.
+    namespace fs = std::filesystem;
+    const fs::path prefix = root.path() / "usr";
+    const fs::path programs = prefix / "lib" / "velta-kestrel";
+    fs::create_directories(programs);
+    fs::copy_file(SPOOLCTL_PROGRAM, programs / "spoolctl");
+    fs::create_directories(prefix / "share" / "ppd");
+    fs::copy(fs::path(SPOOLCTL_PROGRAM).parent_path().parent_path() / "share" / "ppd" / "velta-kestrel",
+             prefix / "share" / "ppd" / "velta-kestrel", fs::copy_options::recursive);
+    const fs::path folder = root.path() / "ppd";
+    ::setenv("KESTREL_PPD_DIR", folder.c_str(), 1);
+    const auto run = testsupport::runProgram({(programs / "spoolctl").string(), "--spooler", "cups", "install-models"});
+    ::unsetenv("KESTREL_PPD_DIR");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::size_t ppds = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) ppds += entry.path().extension() == ".ppd";
+    EXPECT_EQ(ppds, 21u);
+}
