@@ -1,87 +1,66 @@
 #pragma once
-// The queue window of one printer: its pending jobs as the spooler knows them, with cancel one and
+// The queue window of one printer: its waiting jobs as the spooler knows them, with cancel one and
 // cancel all, following the spooler's changes. Its texts are Japanese, as the rest of the system's.
 //
-// The embedded spooler keeps a count of jobs per printer, not the jobs themselves, so the jobs are
-// shown as numbered pending jobs and "cancel" takes jobs off the count.
+// On CUPS it lists the queue's jobs (number, document, owner, size, state, time submitted) and cancels
+// the selected job or all of them; on the embedded spooler, which keeps only a count per printer, it
+// shows numbered waiting jobs and a cancel takes jobs off the count.
+//
+// Every spooler call runs on the window's worker thread (queue_state.h): the window's thread never
+// waits on the spooler, even one that does not answer, and shows each result the worker sends back.
 
 #include <QString>
-#include <QTimer>
 #include <QWidget>
-#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
-#include "plat/spool/spooler.h"
+#include "queue_state.h"
 
 class QLabel;
 class QPushButton;
 class QTreeWidget;
 
+Q_DECLARE_METATYPE(queue::QueueState)
+
 namespace queue {
 
-// What went wrong with the last refresh or cancel.
-enum class Problem {
-    None,
-    Gone,          // the printer was deleted
-    Unreadable,    // the spooler cannot be read
-    NotCancelled,  // the spooler refused to take the jobs off
-};
-
-// The state the window shows, without a window.
-class PrinterQueue {
-public:
-    PrinterQueue(plat::spool::Spooler& spooler, std::string printer);
-
-    const std::string& printer() const { return m_printer; }
-    // Reads the printer again. False when it is gone or the spooler cannot be read (see problem()).
-    bool refresh();
-    // True when the spooler changed since the last refresh (a cheap read).
-    bool changed();
-    std::uint32_t jobs() const { return m_jobs; }
-    // The last problem, for the program's diagnostics (in English, as the command line's messages).
-    const std::string& problem() const { return m_problem; }
-    Problem problemKind() const { return m_kind; }
-    // True when the last refresh found the printer deleted.
-    bool gone() const { return m_kind == Problem::Gone; }
-
-    // Takes `count` jobs (at most what is queued) off the printer's queue; then refreshes.
-    bool cancel(std::uint32_t count);
-    bool cancelAll() { return cancel(UINT32_MAX); }
-
-private:
-    plat::spool::Spooler& m_spooler;
-    std::string m_printer;
-    std::uint64_t m_seen = 0;
-    std::uint32_t m_jobs = 0;
-    std::string m_problem;
-    Problem m_kind = Problem::None;
-};
-
-// The window's words for the queue's problem; empty when there is none.
-QString problemText(const PrinterQueue& queue);
+// The window's words for a problem with `printer`'s queue; empty when there is none.
+QString problemText(Problem problem, const std::string& printer);
+// The window's word for a job's state.
+QString stateText(plat::spool::Job::State state);
 
 class QueueWindow : public QWidget {
     Q_OBJECT
 public:
-    QueueWindow(plat::spool::Spooler& spooler, std::string printer, QWidget* parent = nullptr);
+    // `open` makes the window's spooler; it is called on the worker's thread.
+    QueueWindow(QueueWorker::Opener open, std::string printer, QWidget* parent = nullptr);
+    ~QueueWindow() override;
 
-    PrinterQueue& state() { return m_queue; }
-    // Shows the state again (also done by the poll timer when the spooler changes).
-    void showState();
+    const std::string& printer() const { return m_printer; }
+    // What the window shows now.
+    const QueueState& state() const { return m_state; }
+
+signals:
+    // A result of the worker, sent from its thread and delivered queued on the window's.
+    void stateRead(const queue::QueueState& state);
+    // The window shows a new state (for tests that wait for one).
+    void stateShown();
 
 private:
+    void apply(const QueueState& state);
     void cancelOne();
     void cancelAll();
-    void poll();
+    void updateButtons();
 
-    PrinterQueue m_queue;
+    std::string m_printer;
+    QueueState m_state;
+    int m_cancels = 0;                        // cancels on their way
+    Problem m_cancelProblem = Problem::None;  // what the last cancel came to, shown until the next
     QLabel* m_summary;
     QTreeWidget* m_list;
     QPushButton* m_cancelOne;
     QPushButton* m_cancelAll;
-    QTimer m_poll;
+    std::unique_ptr<QueueWorker> m_worker;  // last: it goes first, before the widgets
 };
 
 }  // namespace queue

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 
 #include "facts/store_names.h"
 #include "plat/base/trace.h"
+#include "plat/port/device_id.h"
 #include "plat/port/sim_protocol.h"
 #include "plat/registry/registry.h"
 
@@ -309,6 +311,47 @@ Result<std::unique_ptr<Port>> openSim(const std::string& path, std::string_view 
     return std::unique_ptr<Port>(std::move(port));
 }
 
+bool isSocket(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+// A printer node of a folder: a character device, or a simulated printer's socket in its place.
+Result<std::unique_ptr<Port>> openNode(const std::string& node, std::string_view portName, const Interrupt* interrupt)
+{
+    return isSocket(node) ? openSim(node, portName, interrupt) : openDevice(node, interrupt);
+}
+
+// The printer a target names by its identity, on whichever node it has now.
+Result<std::unique_ptr<Port>> openIdentified(const IdentifiedTarget& target, std::string_view portName,
+                                             const Interrupt* interrupt)
+{
+    auto search =
+        findPrinter(target.folder, target.identity, [&](const std::string& node) -> std::optional<std::string> {
+            if (interrupted(interrupt)) return std::nullopt;
+            auto port = openNode(node, "", interrupt);
+            if (!port) return std::nullopt;
+            char id[kDeviceIdBuffer];
+            IoResult n = port.value()->deviceId(std::as_writable_bytes(std::span(id)));
+            if (n < 0) return std::nullopt;
+            return std::string(id, strnlen(id, static_cast<std::size_t>(n)));
+        });
+    const std::string name = uriOfIdentity(target.identity);
+    if (search.matches.size() > 1) {
+        errno = EEXIST;
+        return failure(std::to_string(search.matches.size()) + " printers in " + target.folder + " are " + name +
+                       ": nothing tells them apart");
+    }
+    if (search.matches.empty()) {
+        // Perhaps it is the one another program holds open just now.
+        errno = search.unreadable.empty() ? ENOENT : EBUSY;
+        return failure("no printer in " + target.folder + " is " + name +
+                       (search.unreadable.empty() ? "" : " (some could not be asked)"));
+    }
+    return openNode(search.matches.front(), portName, interrupt);
+}
+
 Result<std::unique_ptr<Port>> openMapped(std::string_view target, std::string_view portName, const Interrupt* interrupt)
 {
     if (interrupted(interrupt)) {
@@ -321,6 +364,7 @@ Result<std::unique_ptr<Port>> openMapped(std::string_view target, std::string_vi
     if (target.starts_with(kSimPrefix)) {
         return openSim(std::string(target.substr(kSimPrefix.size())), portName, interrupt);
     }
+    if (auto identified = parseIdentityTarget(target)) return openIdentified(*identified, portName, interrupt);
     errno = EINVAL;
     return failure("unknown port target \"" + std::string(target) + "\"");
 }

@@ -8,6 +8,10 @@
 //         value (REG_SZ): the target, one of
 //             "device:/dev/usb/lp0"            a Linux character device (a USB printer, a tty)
 //             "sim:/root/run/vprinter-LPT1.sock"  a printer played by vprinter, over a Unix socket
+//             "id:/dev/usb?mfg=VELTA&mdl=PG-03&sn=A1"  the printer of that identity among the folder's
+//                                              "lp*" nodes, found by its device ID at each open
+//                                              (device_id.h); a node that is a socket is a simulated
+//                                              printer
 //
 // A port name that is not in the map does not open (the trace hook says so). Callers cannot tell the
 // two kinds apart: both read with the time-outs given (wait up to `readTotal` for the first byte,
@@ -97,7 +101,7 @@ public:
 Result<std::unique_ptr<Port>> openPort(registry::Store& store, std::string_view portName,
                                        const Interrupt* interrupt = nullptr);
 
-// Opens a target directly ("device:..." or "sim:..."), without the map.
+// Opens a target directly ("device:...", "sim:..." or "id:..."), without the map.
 Result<std::unique_ptr<Port>> openTarget(std::string_view target, const Interrupt* interrupt = nullptr);
 
 // The port map in `store`.

@@ -40,17 +40,21 @@ Result<spool::Spooler*> Services::spooler()
     const spool::Kind kind = spoolerKind();
     std::lock_guard lock(m_spoolerMutex);
     if (!m_spooler) {
-        if (kind == spool::Kind::Cups) {
-            auto made = spool::cups(*m_store, m_options.cups);
-            if (!made) return made.error();
-            m_spooler = std::move(made).value();
-        } else {
-            auto made = spool::embedded(*m_store);
-            if (!made) return made.error();
-            m_spooler = std::move(made).value();
-        }
+        auto made = openSpooler(kind);
+        if (!made) return made.error();
+        m_spooler = std::move(made).value();
     }
     return m_spooler.get();
+}
+
+Result<std::unique_ptr<spool::Spooler>> Services::openSpooler() { return openSpooler(spoolerKind()); }
+
+Result<std::unique_ptr<spool::Spooler>> Services::openSpooler(spool::Kind kind)
+{
+    if (kind == spool::Kind::Embedded) return spool::embedded(*m_store);
+    auto made = spool::cups(*m_store, m_options.cups);
+    if (!made) return made.error();
+    return std::unique_ptr<spool::Spooler>(std::move(made).value());
 }
 
 Result<std::unique_ptr<port::Port>> Services::openPort(std::string_view portName,

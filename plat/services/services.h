@@ -51,12 +51,17 @@ public:
     // The spooler, made on the first call and kept for the life of these services; an error when it
     // cannot be made (a scheduler that stopped answering), and the next call tries again.
     Result<spool::Spooler*> spooler();
+    // A spooler of that kind of the caller's own, for a thread that may outlive its owner's wait for it
+    // (a window's worker left inside a call to a scheduler that does not answer).
+    Result<std::unique_ptr<spool::Spooler>> openSpooler();
 
     // Opens the port the store's port map names `portName` (plat::port::openPort on this store).
     Result<std::unique_ptr<port::Port>> openPort(std::string_view portName,
                                                  const port::Interrupt* interrupt = nullptr) const;
 
 private:
+    Result<std::unique_ptr<spool::Spooler>> openSpooler(spool::Kind kind);
+
     std::unique_ptr<registry::Store> m_ownStore;
     registry::Store* m_store;
     const Clock* m_clock;

@@ -44,6 +44,7 @@ enum class Failure : int {
     StoreError,    // the store cannot be read or written
     Unavailable,   // the spooler does not answer (no scheduler, a refused or timed-out connection)
     Unsupported,   // the spooler has no such operation (CUPS takes drivers from PPD files)
+    Refused,       // the spooler does not allow the caller to do it (not authorised)
 };
 
 // Bits of Printer::status, in the values the system expects of its spooler.
@@ -126,15 +127,52 @@ struct QueueState {
     std::string alertDescription;      // printer-alert-description
 };
 
+// How a CUPS spooler learns of changes.
+enum class ChangeSource {
+    None,       // it has not been asked for changes, or the scheduler does not answer yet
+    Asking,     // it asks for events (Get-Notifications) every CupsOptions::poll
+    SystemBus,  // the scheduler's D-Bus notices wake it
+};
+
+// A job in a CUPS queue, as Get-Jobs reports it.
+struct Job {
+    enum class State { Pending, Held, Processing, Stopped, Cancelled, Aborted, Completed };
+    int id = 0;
+    std::string name;   // job-name; empty when the scheduler keeps it private from us
+    std::string owner;  // job-originating-user-name; likewise
+    std::uint32_t kilobytes = 0;
+    State state = State::Pending;
+    std::int64_t submitted = 0;  // time-at-creation, seconds since 1970 (UTC)
+};
+
 class CupsSpooler : public Spooler {
 public:
     // The queues' states from the snapshot (read again as printers() does while there is no watcher).
     virtual Result<std::vector<QueueState>> queueStates() = 0;
+    virtual ChangeSource changeSource() = 0;
+
+    // The queue's jobs that have not completed, oldest first (one Get-Jobs). NotFound for no queue.
+    virtual Result<std::vector<Job>> jobs(std::string_view printer) = 0;
+    // Cancel-Job. A job that ended meanwhile counts as cancelled; Refused when the scheduler does not
+    // let the user cancel it (another user's job, say).
+    virtual Done cancelJob(std::string_view printer, int id) = 0;
+    // Every job of the queue: Cancel-Jobs (Purge-Jobs where the scheduler lacks it); where the user may
+    // not cancel them all at once, each job the user may cancel (Cancel-Job), and Refused, saying how
+    // many stay, when some may not be.
+    virtual Done cancelAllJobs(std::string_view printer) = 0;
 };
 
 struct CupsOptions {
-    std::string server;                               // empty: $CUPS_SERVER, else the client's default
-    std::chrono::milliseconds poll{500};              // how often the watcher asks for events
+    std::string server;  // empty: $CUPS_SERVER, else the client's default
+    // Without the system bus, how often the watcher asks for events, and how often while a job of one
+    // of our queues (our backend or our PPD) prints.
+    std::chrono::milliseconds poll{5000};
+    std::chrono::milliseconds printingPoll{1000};
+    // Where the scheduler is on this machine and a system bus exists, the watcher holds a dbus://
+    // subscription and is woken by the scheduler's D-Bus notices instead of asking (Listen); Ask never
+    // listens.
+    enum class Events { Listen, Ask } events = Events::Listen;
+    std::string systemBus;  // the bus's address; empty: DBUS_SYSTEM_BUS_ADDRESS, else the standard socket
     std::chrono::milliseconds connectTimeout{3000};   // bound of a connection attempt
     std::chrono::milliseconds requestTimeout{10000};  // bound of one request's silence
     // While a queue prints, the snapshot is read again this often even without events: a backend's
@@ -143,18 +181,24 @@ struct CupsOptions {
     // Without a watcher, how old the snapshot may be before printers(), printer(), drivers(), ports()
     // and queueStates() read it again (one CUPS-Get-Printers).
     std::chrono::milliseconds snapshotLife{2000};
+    // Where the printer nodes are that a queue naming its printer by identity (velta://MAKE/MODEL...)
+    // is looked for in, for the port map.
+    std::string deviceFolder = "/dev/usb";
 };
 
 // A spooler on the CUPS scheduler named by `options`: fails with Unavailable (at once, or within the
 // time-outs) when the scheduler does not answer. Printer data and the port map stay in `store`, which
 // must outlive the spooler.
 //
-// Change notices cost the scheduler a subscription (it allows 100 in all) and a Get-Notifications
-// every CupsOptions::poll, so only a spooler that is asked for them holds one: the first changeCount()
-// or waitForChange() subscribes and starts a watcher thread that keeps the snapshot current from then
-// on. Until then printers(), printer(), drivers(), ports() and queueStates() read a snapshot that is
-// read again, with one CUPS-Get-Printers, when it is older than CupsOptions::snapshotLife: a change of
-// another client shows there within that life. A change made through this spooler shows at once.
+// Change notices cost the scheduler a subscription (it allows 100 in all), so only a spooler that is
+// asked for them holds one: the first changeCount() or waitForChange() subscribes and starts a watcher
+// thread that keeps the snapshot current from then on. Where a system bus carries the scheduler's
+// D-Bus notices, the watcher holds a dbus:// subscription and sends nothing while nothing changes (but
+// the renewal of its lease every half hour); otherwise it asks for events every CupsOptions::poll
+// (printingPoll while a job of one of our queues prints). Until then printers(), printer(), drivers(), ports() and
+// queueStates() read a snapshot that is read again, with one CUPS-Get-Printers, when it is older than
+// CupsOptions::snapshotLife: a change of another client shows there within that life. A change made through this
+// spooler shows at once.
 Result<std::unique_ptr<CupsSpooler>> cups(registry::Store& store, const CupsOptions& options = {});
 
 enum class Kind { Embedded, Cups };

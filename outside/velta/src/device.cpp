@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "plat/port/device_id.h"
 #include "status.h"
 #include "transport.h"
 
@@ -33,13 +34,6 @@ std::string fieldSafe(std::string_view text)
         if (u < 0x20 || u == 0x7f || c == '"' || c == '\\') c = ' ';
     }
     return out;
-}
-
-// lp2 before lp10.
-bool deviceOrder(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
 }
 
 }  // namespace
@@ -96,46 +90,49 @@ std::string uriOf(std::string_view path)
     return out;
 }
 
-std::optional<std::string> discoveryLine(std::string_view path, std::string_view deviceId)
+std::optional<std::string> discoveryLine(std::string_view uri, std::string_view deviceId)
 {
     const facts::Model* model = modelOfDeviceId(deviceId);
     if (model == nullptr) return std::nullopt;
     const std::string name = model->name;
-    return "direct " + uriOf(path) + " \"" + name + "\" \"" + name + " USB\" \"" + fieldSafe(deviceId) + "\" \"\"";
+    return "direct " + std::string(uri) + " \"" + name + "\" \"" + name + " USB\" \"" + fieldSafe(deviceId) + "\" \"\"";
 }
 
 Found discover(const std::string& folder)
 {
     Found found;
-    std::vector<std::string> names;
     if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name.starts_with("lp") && names.size() < 256) names.push_back(name);
-        }
         ::closedir(dir);
     } else if (errno != ENOENT) {
         found.notes.push_back(folder + ": " + std::strerror(errno));
     }
-    std::sort(names.begin(), names.end(), deviceOrder);
-    for (const auto& name : names) {
-        const std::string path = folder + "/" + name;
-        // Read-only and non-blocking: asking for the ID must not disturb a printer or wait on a pipe.
-        int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            found.notes.push_back(path + ": " + std::strerror(errno));
-            continue;
-        }
+    struct Printer {
+        std::string node, id;
+        plat::port::DeviceIdentity identity;
+    };
+    std::vector<Printer> printers;
+    for (const auto& node : plat::port::printerNodes(folder)) {
         errno = 0;
-        auto id = usblpDeviceId(fd);
-        const int error = errno;
-        ::close(fd);
+        auto id = readDeviceId(node, -1);
         if (!id) {
-            found.notes.push_back(path + ": no device ID (" + std::strerror(error) + ")");
+            found.notes.push_back(node + ": no device ID (" + std::strerror(errno) + ")");
             continue;
         }
-        if (auto line = discoveryLine(path, *id)) found.lines.push_back(*line);
-        else found.notes.push_back(path + ": not a VELTA printer (" + fieldSafe(*id) + ")");
+        auto identity = plat::port::identityOf(*id);
+        if (modelOfDeviceId(*id) == nullptr || !identity) {
+            found.notes.push_back(node + ": not a VELTA printer (" + fieldSafe(*id) + ")");
+            continue;
+        }
+        printers.push_back({node, *id, *identity});
+    }
+    for (const auto& p : printers) {
+        // An identity that another printer here also answers to would not name one printer.
+        const bool alike = std::count_if(printers.begin(), printers.end(), [&](const Printer& other) {
+                               return plat::port::isSamePrinter(p.identity, other.identity);
+                           }) > 1;
+        const std::string uri = alike ? uriOf(p.node) : plat::port::uriOfIdentity(p.identity);
+        if (alike) found.notes.push_back(p.node + ": listed by its node, as another printer here is the same model");
+        if (auto line = discoveryLine(uri, p.id)) found.lines.push_back(*line);
     }
     return found;
 }

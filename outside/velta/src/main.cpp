@@ -3,9 +3,9 @@
 // replies between writes, and publishes them (publisher.h) for every monitor to read. Run without
 // arguments it lists the VELTA printers on the usblp devices.
 //
-// Environment besides the print system's own: VELTA_DEVICE_DIR (where discovery looks, default
-// /dev/usb), VELTA_POLL_MS (status reads, default 2000), VELTA_HEARTBEAT_MS (default 20000),
-// VELTA_OPEN_WAIT_MS (how long a busy port is tried, default 30000).
+// Environment besides the print system's own: VELTA_DEVICE_DIR (the printer nodes discovery and a
+// velta://MAKE/MODEL URI look through, default /dev/usb), VELTA_POLL_MS (status reads, default 2000),
+// VELTA_HEARTBEAT_MS (default 20000), VELTA_OPEN_WAIT_MS (how long a busy port is tried, default 30000).
 
 #include <cups/backend.h>
 #include <cups/sidechannel.h>
@@ -26,6 +26,7 @@
 #include <string>
 
 #include "device.h"
+#include "plat/port/device_id.h"
 #include "publisher.h"
 #include "replies.h"
 #include "side_channel.h"
@@ -101,10 +102,20 @@ const facts::Model* modelOfPpd()
     return facts::byName(std::string_view(text).substr(open + 1, close - open - 1));
 }
 
+// The printer a job's URI names: a node or socket path, or an identity looked for among the nodes of
+// a folder.
+struct Device {
+    std::string name;  // for messages: the path, or the URI of the identity
+    std::optional<std::string> path;
+    std::optional<plat::port::DeviceIdentity> identity;
+    std::string folder;
+};
+
 class Job {
 public:
-    Job(std::string path, int input, int copies)
-        : m_path(std::move(path)),
+    Job(Device device, int input, int copies)
+        : m_device(std::move(device)),
+          m_path(m_device.name),
           m_input(input),
           m_copiesLeft(copies),
           m_poll(setting("VELTA_POLL_MS", milliseconds(2000))),
@@ -150,7 +161,7 @@ private:
         const auto deadline = Clock::now() + m_openWait;
         bool announced = false;
         for (;;) {
-            Opened opened = openTransport(m_path, g_stopPipe[0]);
+            Opened opened = openPort();
             if (opened.outcome == Opened::Outcome::Ok) {
                 m_transport = std::move(opened.transport);
                 m_publisher.hold(kConnecting, false);
@@ -160,7 +171,7 @@ private:
             }
             if (opened.outcome == Opened::Outcome::Fatal) {
                 say("ERROR: Cannot open " + m_path + ": " + opened.why);
-                m_exit = CUPS_BACKEND_FAILED;
+                m_exit = m_fatalExit;
                 return false;
             }
             if (!announced) {
@@ -175,6 +186,31 @@ private:
                 return false;
             }
         }
+    }
+
+    // The port of the job's printer: its path, or the node its identity has now (the kernel numbers
+    // nodes afresh after a replug, so it is looked for at every open).
+    Opened openPort()
+    {
+        if (!m_device.identity) return openTransport(*m_device.path, g_stopPipe[0]);
+        auto search = plat::port::findPrinter(m_device.folder, *m_device.identity, [](const std::string& node) {
+            return readDeviceId(node, g_stopPipe[0]);
+        });
+        if (search.matches.size() > 1) {
+            // Printing to either could be printing to the wrong one: the queue stops until someone
+            // tells them apart.
+            m_fatalExit = CUPS_BACKEND_STOP;
+            return {Opened::Outcome::Fatal, nullptr,
+                    std::to_string(search.matches.size()) + " printers in " + m_device.folder +
+                        " answer to it and nothing tells them apart; give the queue the URI of one node"};
+        }
+        if (search.matches.empty()) {
+            return {Opened::Outcome::Busy, nullptr,
+                    search.unreadable.empty() ? "not connected" : "not connected, or held by another program"};
+        }
+        Opened opened = openTransport(search.matches.front(), g_stopPipe[0]);
+        if (opened.outcome == Opened::Outcome::Ok) say("DEBUG: " + m_device.name + " is " + search.matches.front());
+        return opened;
     }
 
     // Waits, or less when cancelled; false when cancelled.
@@ -324,7 +360,8 @@ private:
         return CUPS_BACKEND_OK;
     }
 
-    std::string m_path;
+    Device m_device;
+    std::string m_path;  // what messages call the printer
     int m_input;
     int m_copiesLeft;
     milliseconds m_poll, m_openWait;
@@ -335,12 +372,18 @@ private:
     Clock::time_point m_nextStatus{};
     bool m_backChannel = false, m_sideChannel = false, m_stalled = false;
     int m_exit = CUPS_BACKEND_FAILED;
+    int m_fatalExit = CUPS_BACKEND_FAILED;  // what a port that will never open ends the job with
 };
+
+std::string deviceFolder()
+{
+    const char* folder = std::getenv("VELTA_DEVICE_DIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/dev/usb";
+}
 
 int listDevices()
 {
-    const char* folder = std::getenv("VELTA_DEVICE_DIR");
-    Found found = discover(folder != nullptr && *folder != '\0' ? folder : "/dev/usb");
+    Found found = discover(deviceFolder());
     for (const auto& note : found.notes) say("DEBUG: " + note);
     for (const auto& line : found.lines) std::printf("%s\n", line.c_str());
     std::fflush(stdout);
@@ -357,8 +400,12 @@ int main(int argc, char** argv)
         return CUPS_BACKEND_FAILED;
     }
     const char* uri = cupsBackendDeviceURI(argv);
-    auto path = uri != nullptr ? devicePathOf(uri) : std::nullopt;
-    if (!path) {
+    Device device;
+    device.folder = deviceFolder();
+    device.path = uri != nullptr ? devicePathOf(uri) : std::nullopt;
+    device.identity = uri != nullptr && !device.path ? plat::port::identityOfUri(uri) : std::nullopt;
+    device.name = device.path ? *device.path : device.identity ? plat::port::uriOfIdentity(*device.identity) : "";
+    if (!device.path && !device.identity) {
         say(std::string("ERROR: Not a velta device URI: \"") + quotedSafe(uri != nullptr ? uri : "", 256) + "\"");
         return CUPS_BACKEND_STOP;
     }
@@ -381,6 +428,6 @@ int main(int argc, char** argv)
     ::sigaction(SIGTERM, &term, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    Job job(*path, input, copies);
+    Job job(std::move(device), input, copies);
     return job.run();
 }

@@ -24,7 +24,7 @@ std::string joined(const std::vector<Marker>& markers, Field field)
 bool sameSupplies(const std::vector<Marker>& a, const std::vector<Marker>& b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Marker& x, const Marker& y) {
-        return x.name == y.name && x.colour == y.colour && x.type == y.type;
+        return x.name == y.name && x.colour == y.colour && x.type == y.type && x.low == y.low && x.high == y.high;
     });
 }
 
@@ -67,6 +67,7 @@ void Publisher::status(const Decoded& decoded, std::string_view reply, std::stri
 {
     m_decoded = decoded.reasons;
     m_markers = decoded.markers;
+    m_message = decoded.message;
     if (!m_haveStatus || reply != m_reply || ink != m_ink) m_alertDue = true;
     m_reply.assign(reply.substr(0, kAlertReplyMax));
     m_ink.assign(ink.substr(0, kAlertInkMax));
@@ -94,12 +95,21 @@ void Publisher::flush(Clock::time_point now, std::time_t epoch)
         if (!sameSupplies(m_markers, m_publishedMarkers)) {
             m_line("ATTR: marker-colors=" + joined(m_markers, [](const Marker& m) { return m.colour; }) +
                    " marker-names=" + joined(m_markers, [](const Marker& m) { return m.name; }) +
-                   " marker-types=" + joined(m_markers, [](const Marker& m) { return m.type; }));
+                   " marker-types=" + joined(m_markers, [](const Marker& m) { return m.type; }) +
+                   " marker-low-levels=" + joined(m_markers, [](const Marker& m) { return std::to_string(m.low); }) +
+                   " marker-high-levels=" + joined(m_markers, [](const Marker& m) { return std::to_string(m.high); }));
         }
         m_line("ATTR: marker-levels=" + joined(m_markers, [](const Marker& m) { return std::to_string(m.level); }));
         m_publishedMarkers = m_markers;
     }
     if (!m_haveStatus) return;
+    if (!m_message.empty() && m_message != m_publishedMessage) {
+        std::string words = m_message.substr(0, kMessageMax);
+        for (char& c : words)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';  // one line, whatever it holds
+        m_line("INFO: " + words);
+        m_publishedMessage = m_message;
+    }
     if (m_alertDue || now - m_lastAlert >= m_heartbeat) {
         ++m_seq;
         m_line("ATTR: printer-alert='velta;seq=" + std::to_string(m_seq) + ";t=" + std::to_string(epoch) +
@@ -120,6 +130,8 @@ void Publisher::clear()
     if (m_alertShown) m_line("ATTR: printer-alert='' printer-alert-description=''");
     m_alertShown = false;
     m_haveStatus = false;
+    m_message.clear();
+    m_publishedMessage.clear();
 }
 
 }  // namespace velta

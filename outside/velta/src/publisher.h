@@ -3,8 +3,11 @@
 // changed, plus a heartbeat:
 //
 //   STATE: -reason,...   STATE: +reason,...       the printer-state-reasons it set or no longer holds
-//   ATTR: marker-colors=... marker-names=... marker-types=...   when the set of supplies changes
+//   ATTR: marker-colors=... marker-names=... marker-types=... marker-low-levels=... marker-high-levels=...
+//                                                   when the set of supplies changes
 //   ATTR: marker-levels=N,...                       when a level changes (-2: not reported)
+//   INFO: words                                     the printer's condition (printer-state-message),
+//                                                   when it changes
 //   ATTR: printer-alert='velta;seq=N;t=EPOCH;st=HEX;ink=HEX' printer-alert-description='DEVICE ID'
 //                                                   when the status or ink reply changes, and at
 //                                                   least every heartbeat interval while it runs
@@ -31,6 +34,7 @@ namespace velta {
 inline constexpr std::size_t kAlertReplyMax = 400;
 inline constexpr std::size_t kAlertInkMax = 128;
 inline constexpr std::size_t kAlertDescriptionMax = 400;
+inline constexpr std::size_t kMessageMax = 200;
 
 class Publisher {
 public:
@@ -61,6 +65,7 @@ private:
     std::set<std::string> m_held, m_decoded, m_published;
     std::vector<Marker> m_markers, m_publishedMarkers;
     std::string m_reply, m_ink;
+    std::string m_message, m_publishedMessage;
     bool m_haveStatus = false, m_alertDue = false, m_alertShown = false;
     std::uint64_t m_seq = 0;
     Clock::time_point m_lastAlert{};

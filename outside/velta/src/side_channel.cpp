@@ -1,5 +1,8 @@
 #include "side_channel.h"
 
+#include <algorithm>
+#include <string>
+
 #include "status.h"
 
 namespace velta {
@@ -28,12 +31,15 @@ int sideChannelState(const facts::Model* model, std::string_view reply, std::str
     if (model == nullptr || reply.empty()) return CUPS_SC_STATE_ONLINE;
     const auto reasons = decode(*model, reply, ink).reasons;
     auto has = [&](const char* r) { return reasons.count(r) > 0; };
-    int bits = stalled ? CUPS_SC_STATE_OFFLINE : CUPS_SC_STATE_ONLINE;
-    if (has(reason::kMediaEmpty)) bits |= CUPS_SC_STATE_MEDIA_EMPTY | CUPS_SC_STATE_ERROR;
-    if (has(reason::kMediaJam) || has(reason::kCoverOpen) || has(reason::kPrinterError)) bits |= CUPS_SC_STATE_ERROR;
-    if (has(reason::kMarkerLow)) bits |= CUPS_SC_STATE_MARKER_LOW;
-    if (has(reason::kInkEmpty) || has(reason::kTonerEmpty) || has(reason::kRibbonEmpty))
-        bits |= CUPS_SC_STATE_MARKER_EMPTY | CUPS_SC_STATE_ERROR;
+    int bits = stalled || has(reason::kOffline) ? CUPS_SC_STATE_OFFLINE : CUPS_SC_STATE_ONLINE;
+    if (has(reason::kMediaEmpty)) bits |= CUPS_SC_STATE_MEDIA_EMPTY;
+    if (has(reason::kMediaLow) || has(reason::kMediaEmptyWarning)) bits |= CUPS_SC_STATE_MEDIA_LOW;
+    if (has(reason::kTonerLow) || has(reason::kMarkerLow)) bits |= CUPS_SC_STATE_MARKER_LOW;
+    if (has(reason::kTonerEmpty) || has(reason::kMarkerEmpty) || has(reason::kMarkerMissing))
+        bits |= CUPS_SC_STATE_MARKER_EMPTY;
+    // Every error stops the printer.
+    if (std::any_of(reasons.begin(), reasons.end(), [](const std::string& r) { return r.ends_with("-error"); }))
+        bits |= CUPS_SC_STATE_ERROR;
     return bits;
 }
 

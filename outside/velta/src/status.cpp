@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <optional>
+#include <string>
 
 namespace velta {
 namespace {
@@ -12,6 +14,11 @@ using facts::Model;
 
 constexpr std::string_view kRemoteEntry{"\x1b(R\x08\x00\x00REMOTE1", 13};
 constexpr std::string_view kRemoteExit{"\x1b\x00\x00\x00", 4};
+
+// Levels at or below which a supply counts as low: the toner's lowest band, and the colour ink's
+// low mark of the models that judge ink by level.
+constexpr int kTonerLowLevel = 25;
+constexpr int kColourLowAt = 9;
 
 // Two upper-case hexadecimal characters at `at` as a byte; nothing when they are not there.
 std::optional<int> field(std::string_view text, std::size_t at)
@@ -38,59 +45,177 @@ std::optional<std::string_view> behind(std::string_view text, std::string_view k
 
 int percent(std::optional<int> byte) { return byte && *byte <= 100 ? *byte : -2; }
 
-void decodePage(std::string_view reply, Decoded& out)
+// A reason's severity from its suffix, for choosing the words of the most serious one.
+int severity(std::string_view keyword)
 {
+    if (keyword.ends_with("-error")) return 2;
+    if (keyword.ends_with("-warning")) return 1;
+    return 0;
+}
+
+// Collects the conditions of one reply; the message is the words of the most serious condition, or
+// the printer's state when there is none.
+class Conditions {
+public:
+    explicit Conditions(Decoded& out) : m_out(out) {}
+    ~Conditions() { m_out.message = m_worst >= 0 ? m_words : m_state; }
+    Conditions(const Conditions&) = delete;
+    Conditions& operator=(const Conditions&) = delete;
+
+    void add(const char* keyword, std::string words)
+    {
+        m_out.reasons.insert(keyword);
+        if (severity(keyword) > m_worst) {
+            m_worst = severity(keyword);
+            m_words = std::move(words);
+        }
+    }
+    void state(std::string words) { m_state = std::move(words); }
+    bool any() const { return m_worst >= 0; }
+
+private:
+    Decoded& m_out;
+    int m_worst = -1;
+    std::string m_words, m_state;
+};
+
+// A page printer's status codes: the reason each sets (none for the printer at work) and its words.
+struct PageCode {
+    int code;
+    const char* keyword;
+    const char* words;
+};
+constexpr PageCode kPageCodes[] = {
+    {1000, nullptr, "Ready"},
+    {1001, reason::kOffline, "Off line: the printer cannot print"},
+    {1002, nullptr, "Printing"},
+    {1003, nullptr, "Cancelling a job"},
+    {1004, nullptr, "Resetting"},
+    {1005, nullptr, "Writing to the IC card"},
+    {1006, nullptr, "Warming up"},
+    {1007, nullptr, "Power saving"},
+    {1008, nullptr, "Ejecting paper"},
+    {1009, nullptr, "Printing"},
+    {1010, nullptr, "Printing"},
+    {1012, nullptr, "Printing from another interface"},
+    {2000, reason::kPrinterWarning, "The IC card is not formatted"},
+    {2001, reason::kTonerLow, "Toner low"},
+    {2002, reason::kPrinterWarning, "Printed at a lower quality: not enough memory"},
+    {2003, reason::kPrinterWarning, "Printing slowed down: not enough memory"},
+    {2004, reason::kPrinterWarning, "Printed on another paper size"},
+    {2005, reason::kPrinterWarning, "Could not print on both sides"},
+    {3000, reason::kPrinterError, "Overrun error"},
+    {3001, reason::kPrinterError, "Out of memory"},
+    {3003, reason::kMediaNeeded, "The paper size differs from the job's"},
+    {3004, reason::kPrinterError, "Not enough memory for two-sided printing"},
+    {4000, reason::kMarkerMissing, "No toner cartridge"},
+    {4001, reason::kTonerEmpty, "Toner out"},
+    {4002, reason::kCoverOpen, "Cover open"},
+    {4003, reason::kPrinterError, "The IC card cannot be used"},
+    {4004, reason::kPrinterError, "A card or cartridge was changed with the power on"},
+    {4006, reason::kPrinterError, "Writing to the IC card failed"},
+    {4007, reason::kInputTrayMissing, "Paper cassette not set"},
+    {4008, reason::kMediaJam, "Paper jam inside the printer"},
+    {4009, reason::kMediaJam, "Paper jam at the paper feed"},
+    {4010, reason::kMediaEmpty, "Paper out, or no paper cassette"},
+    {4012, reason::kMediaJam, "Paper jam"},
+    {4013, reason::kPrinterError, "The paper is the wrong way round"},
+    {4014, reason::kPrinterError, "Option interface error"},
+    {4015, reason::kDoorOpen, "Duplex unit cover open"},
+    {4016, reason::kMediaNeeded, "The paper size does not suit two-sided printing"},
+    {4017, reason::kMediaJam, "Paper jam in the duplex unit"},
+    {6000, reason::kServiceCall, "Service call: the printer needs repair"},
+};
+constexpr PageCode kUndefinedPageCode{0, reason::kPrinterError, "The printer reports an unknown status"};
+
+// The paper sources of a page reply: the tray, then cassettes 1 to 3 (offsets behind "STATUS CODE=").
+constexpr struct {
+    std::size_t offset;
+    const char* name;
+} kPaperSources[] = {{60, "the tray"}, {62, "cassette 1"}, {64, "cassette 2"}, {94, "cassette 3"}};
+
+void decodePage(const Model& model, std::string_view reply, Decoded& out)
+{
+    Conditions conditions(out);
     std::size_t key = reply.find("STATUS CODE=");
     if (key == std::string_view::npos) {
-        out.reasons.insert(reason::kStatusUnknown);
+        conditions.add(reason::kStatusUnknown, "The printer's status cannot be read");
         return;
     }
     const std::size_t p = key + 12;
     auto high = field(reply, p + 4), low = field(reply, p + 6);
     if (!high || !low) {
-        out.reasons.insert(reason::kStatusUnknown);
+        conditions.add(reason::kStatusUnknown, "The printer's status cannot be read");
         return;
     }
     const int code = *high * 256 + *low;
-    switch (code) {
-    case 4007:
-    case 4010: out.reasons.insert(reason::kMediaEmpty); break;
-    case 4008:
-    case 4009:
-    case 4012:
-    case 4017: out.reasons.insert(reason::kMediaJam); break;
-    case 4002:
-    case 4015: out.reasons.insert(reason::kCoverOpen); break;
-    case 2001: out.reasons.insert(reason::kMarkerLow); break;
-    case 4000:
-    case 4001: out.reasons.insert(reason::kTonerEmpty); break;
-    default:
-        // The codes below 2000 report work, those of the 2000s warnings with no reason of their own;
-        // every other code stops the printer.
-        if (code >= 3000 || code == 1001) out.reasons.insert(reason::kPrinterError);
-        break;
+    const auto* row =
+        std::find_if(std::begin(kPageCodes), std::end(kPageCodes), [&](const PageCode& c) { return c.code == code; });
+    const PageCode& found = row != std::end(kPageCodes) ? *row : kUndefinedPageCode;
+    if (found.keyword != nullptr) conditions.add(found.keyword, found.words);
+    else conditions.state(found.words);
+
+    // A paper source that runs out or low is a warning while the printer is otherwise at work; the
+    // first such source speaks.
+    const std::size_t sources = 1 + static_cast<std::size_t>(std::clamp(model.fitted.cassettes, 0, 3));
+    for (std::size_t i = 0; i < sources && !conditions.any(); ++i) {
+        auto level = field(reply, p + kPaperSources[i].offset);
+        if (!level || *level == 255) continue;
+        if (*level == 0)
+            conditions.add(reason::kMediaEmptyWarning, std::string("Paper out in ") + kPaperSources[i].name);
+        else if (*level <= 25) conditions.add(reason::kMediaLow, std::string("Paper low in ") + kPaperSources[i].name);
     }
-    if (auto toner = field(reply, p + 56)) out.markers.push_back({"Toner", "#000000", "toner", percent(toner)});
+    if (auto toner = field(reply, p + 56)) {
+        out.markers.push_back({"Toner", "#000000", "toner", percent(toner), kTonerLowLevel, 100});
+    }
 }
 
+// The errors behind "ER:" of impact and inkjet printers in state "00".
+struct StateError {
+    const char* code;
+    const char* keyword;
+    const char* words;
+};
+constexpr StateError kStateErrors[] = {
+    {"00", reason::kPrinterError, "An error has occurred"},
+    {"01", reason::kOtherInterface, "Printing another interface's data"},
+    {"02", reason::kCoverOpen, "Cover open"},
+    {"03", reason::kReleaseLever, "The release lever is in the wrong position"},
+    {"04", reason::kMediaJam, "Paper jam"},
+    {"05", reason::kMarkerEmpty, nullptr},  // ink or ribbon out: the words depend on the family
+    {"06", reason::kMediaEmpty, "Paper out or not set correctly"},
+    {"07", reason::kPanelSetting, "Settings are being made on the printer's panel"},
+    {"08", reason::kPrinterError, "An error has occurred"},
+};
+
 // Impact and inkjet printers: the state and its error.
-void decodeState(std::string_view reply, bool inkjet, Decoded& out)
+void decodeState(std::string_view reply, bool inkjet, Conditions& conditions)
 {
     auto state = behind(reply, "ST:");
     if (!state || (*state)[0] != '0' || (*state)[1] > '5' || (*state)[1] < '0') {
-        out.reasons.insert(reason::kStatusUnknown);
+        conditions.add(reason::kStatusUnknown, "The printer's status cannot be read");
         return;
     }
-    if (*state != "00") return;  // printing, ready, stopped or test printing
+    switch ((*state)[1]) {
+    case '1': conditions.add(reason::kTestPrinting, "Test printing"); return;
+    case '2':
+    case '3': conditions.state("Printing"); return;
+    case '4': conditions.state("Ready"); return;
+    case '5': conditions.add(reason::kOffline, "Printing stopped"); return;
+    default: break;
+    }
     const std::string_view error = behind(reply, "ER:").value_or("99");
-    if (error == "02") out.reasons.insert(reason::kCoverOpen);
-    else if (error == "04") out.reasons.insert(reason::kMediaJam);
-    else if (error == "06") out.reasons.insert(reason::kMediaEmpty);
-    else if (error == "05") out.reasons.insert(inkjet ? reason::kInkEmpty : reason::kRibbonEmpty);
-    else out.reasons.insert(reason::kPrinterError);
+    const auto* row = std::find_if(std::begin(kStateErrors), std::end(kStateErrors),
+                                   [&](const StateError& e) { return error == e.code; });
+    if (row == std::end(kStateErrors)) {
+        conditions.add(reason::kPrinterError, "An error has occurred");
+    } else {
+        conditions.add(row->keyword, row->words != nullptr ? row->words : inkjet ? "Ink out" : "Ribbon out");
+    }
 }
 
-void decodeInk(const Model& model, std::string_view reply, std::string_view inkText, Decoded& out)
+void decodeInk(const Model& model, std::string_view reply, std::string_view inkText, Decoded& out,
+               Conditions& conditions)
 {
     const std::string_view text = model.ink.reportedApart ? inkText : reply;
     std::size_t key = text.find("IQ:");
@@ -121,19 +246,21 @@ void decodeInk(const Model& model, std::string_view reply, std::string_view inkT
         colour = colour < 0 ? *level : std::min(colour, *level);
     }
     if (!colourKnown) colour = -2;
-    out.markers.push_back({"Black", "#000000", "ink-cartridge", black});
-    out.markers.push_back({"Color", "#00FFFF#FF00FF#FFFF00", "ink-cartridge", colour});
+    // Models that warn by bands count a level as low only when they say so; a warned level is shown
+    // as the lowest band's.
+    const int blackLow = model.ink.warningBands ? 1 : model.ink.blackLowAt;
+    const int colourLow = model.ink.warningBands ? 1 : kColourLowAt;
+    out.markers.push_back({"Black", "#000000", "ink-cartridge", black, blackLow, 100});
+    out.markers.push_back({"Color", "#00FFFF#FF00FF#FFFF00", "ink-cartridge", colour, colourLow, 100});
 
     auto low = [&](int level, bool warned, int lowAt) {
         if (model.ink.warningBands) return warned;
         return warned || (level >= 0 && level <= lowAt);
     };
     const bool empty = (black >= 0 && black <= 1) || (colour >= 0 && colour <= 1);
-    if (empty) out.reasons.insert(reason::kInkEmpty);
-    if (low(black, blackWarned, model.ink.blackLowAt) || low(colour, colourWarned, 9)) {
-        out.reasons.insert(reason::kMarkerLow);
-        out.reasons.insert(reason::kInkLow);
-    }
+    if (empty) conditions.add(reason::kMarkerEmpty, "Ink out");
+    else if (low(black, blackWarned, model.ink.blackLowAt) || low(colour, colourWarned, kColourLowAt))
+        conditions.add(reason::kMarkerLow, "Ink low");
 }
 
 std::string remote(std::string_view command)
@@ -153,11 +280,13 @@ bool sameIgnoringCase(std::string_view a, std::string_view b)
 const std::vector<VendorReason>& vendorReasons()
 {
     static const std::vector<VendorReason> reasons = {
-        {reason::kInkLow, "Ink is low"},
-        {reason::kInkEmpty, "Ink is out"},
-        {reason::kTonerEmpty, "Toner is out or not set"},
-        {reason::kRibbonEmpty, "Ribbon is out"},
         {reason::kPrinterError, "The printer reports an error"},
+        {reason::kPrinterWarning, "The printer reports a warning"},
+        {reason::kServiceCall, "The printer needs service"},
+        {reason::kReleaseLever, "The release lever is in the wrong position"},
+        {reason::kOtherInterface, "The printer is printing from another interface"},
+        {reason::kPanelSetting, "Settings are being made on the printer's panel"},
+        {reason::kTestPrinting, "The printer is test printing"},
         {reason::kStatusUnknown, "The printer's status cannot be read"},
     };
     return reasons;
@@ -168,12 +297,18 @@ Decoded decode(const Model& model, std::string_view reply, std::string_view inkT
     reply = reply.substr(0, kMaxReply);
     Decoded out;
     switch (model.family) {
-    case Family::Page: decodePage(reply, out); break;
-    case Family::Impact: decodeState(reply, false, out); break;
-    case Family::Inkjet:
-        decodeState(reply, true, out);
-        decodeInk(model, reply, inkText.substr(0, std::min(inkText.size(), kMaxReply)), out);
+    case Family::Page: decodePage(model, reply, out); break;
+    case Family::Impact: {
+        Conditions conditions(out);
+        decodeState(reply, false, conditions);
         break;
+    }
+    case Family::Inkjet: {
+        Conditions conditions(out);
+        decodeState(reply, true, conditions);
+        decodeInk(model, reply, inkText.substr(0, std::min(inkText.size(), kMaxReply)), out, conditions);
+        break;
+    }
     }
     return out;
 }

@@ -146,6 +146,18 @@ Opened connectSim(const std::string& path, int stopFd, std::unique_ptr<SimConnec
     return {Opened::Outcome::Ok, nullptr, {}};
 }
 
+// The simulated printer's device ID over an open connection; empty when it gives none.
+std::optional<std::string> simDeviceId(SimConnection& connection, int stopFd)
+{
+    std::vector<std::byte> payload;
+    sim::putU32(payload, kDeviceIdBuffer);
+    auto answer = connection.exchange(sim::Op::DeviceId, payload, kAnswerSlack, stopFd);
+    if (!ok(answer)) return std::nullopt;
+    std::string id = sim::asText(answer->payload);
+    id.resize(std::min<std::size_t>(id.size(), kDeviceIdBuffer));
+    return id;
+}
+
 class SimTransport final : public Transport {
 public:
     SimTransport(std::string path, std::unique_ptr<SimConnection> main, int stopFd)
@@ -183,16 +195,7 @@ public:
         return text;
     }
 
-    std::string deviceId() override
-    {
-        std::vector<std::byte> payload;
-        sim::putU32(payload, kDeviceIdBuffer);
-        auto answer = m_main->exchange(sim::Op::DeviceId, payload, kAnswerSlack, m_stop);
-        if (!ok(answer)) return {};
-        std::string id = sim::asText(answer->payload);
-        id.resize(std::min<std::size_t>(id.size(), kDeviceIdBuffer));
-        return id;
-    }
+    std::string deviceId() override { return simDeviceId(*m_main, m_stop).value_or(""); }
 
 private:
     std::string m_path;
@@ -217,6 +220,30 @@ std::optional<std::string> usblpDeviceId(int fd)
     length = std::clamp<std::size_t>(length, 2, kDeviceIdBuffer) - 2;
     std::string id(reinterpret_cast<const char*>(answer + 2), length);
     id.resize(std::min(id.size(), std::strlen(id.c_str())));  // a stray NUL ends the ID
+    return id;
+}
+
+std::optional<std::string> readDeviceId(const std::string& path, int stopFd)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+        std::unique_ptr<SimConnection> connection;
+        if (connectSim(path, stopFd, connection).outcome != Opened::Outcome::Ok) {
+            errno = EBUSY;
+            return std::nullopt;
+        }
+        auto id = simDeviceId(*connection, stopFd);
+        if (!id) errno = EIO;
+        return id;
+    }
+    // Read-only and non-blocking: asking for the ID must not disturb a printer or wait on a pipe.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    errno = 0;
+    auto id = usblpDeviceId(fd);
+    const int error = errno;
+    ::close(fd);
+    errno = error;
     return id;
 }
 

@@ -42,6 +42,10 @@ struct Opened {
 // device. `stopFd` (-1: none) cuts every wait short once readable.
 Opened openTransport(const std::string& path, int stopFd);
 
+// The device ID of the printer at `path` (a character device, or a simulated printer's socket), read
+// without disturbing it; nothing when it cannot be read (errno says why). `stopFd` as above.
+std::optional<std::string> readDeviceId(const std::string& path, int stopFd);
+
 // The usblp driver's answer to its device-ID request on an open descriptor: the ID without its
 // two-byte length, or nothing when the ioctl fails (not a printer, no ID).
 std::optional<std::string> usblpDeviceId(int fd);

@@ -219,7 +219,10 @@ TEST_F(VeltaBackend, SendsTheJobAfterTheStatusEnableAndPublishesTheStatus)
     ASSERT_EQ(alerts.size(), 1u) << backend.err();
     EXPECT_NE(alerts[0].find(";st=" + hexOf("@KJL STATUS CODE=")), std::string::npos);
     EXPECT_NE(alerts[0].find("printer-alert-description='MFG:VELTA;MDL:PG-03;"), std::string::npos);
-    EXPECT_TRUE(backend.saidLine("ATTR: marker-colors=#000000 marker-names=Toner marker-types=toner"));
+    EXPECT_TRUE(
+        backend.saidLine("ATTR: marker-colors=#000000 marker-names=Toner marker-types=toner "
+                         "marker-low-levels=25 marker-high-levels=100"));
+    EXPECT_TRUE(backend.saidLine("INFO: Ready")) << backend.err();
     EXPECT_TRUE(backend.saidLine("ATTR: marker-levels=80"));
     // Ready and printing: no reasons; at the end the alert is emptied.
     EXPECT_TRUE(backend.lines("STATE:").empty()) << backend.err();
@@ -248,7 +251,7 @@ TEST_F(VeltaBackend, PublishesChangesOnceHeartbeatsAndClearsAtTheEnd)
     sim->must("LPT1:", "ready");
     ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: -media-empty-error"); })) << backend.err();
     sim->must("LPT1:", "cover-open");
-    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open"); })) << backend.err();
+    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open-error"); })) << backend.err();
     backend.feed(" and the rest");
     backend.endInput();
     EXPECT_EQ(backend.exitCode(), kBackendOk) << backend.err();
@@ -270,7 +273,7 @@ TEST_F(VeltaBackend, APrinterThatTakesNothingStillHasItsStatusRead)
     Backend backend(job(), env("velta:" + socket()));
     backend.feed("SECOND-JOB");
     backend.endInput();
-    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open"); })) << backend.err();
+    ASSERT_TRUE(waitUntil([&] { return backend.saidLine("STATE: +cover-open-error"); })) << backend.err();
     // Read while the status-enable command still waits for the printer, not after giving up on it.
     EXPECT_FALSE(backend.said("did not take the status-enable command")) << backend.err();
     EXPECT_EQ(sim->must("LPT1:", "log").find("SECOND-JOB"), std::string::npos);
@@ -303,7 +306,8 @@ TEST_F(VeltaBackend, InkOfModelsThatReportItApartGoesIntoTheAlert)
     // The ink reply without its two counter characters, as the engine stores it.
     EXPECT_TRUE(backend.said(";ink=" + hexOf("@BDC IQ\r\nIQ:053C3C3C;\r\n") + "'")) << backend.err();
     EXPECT_TRUE(backend.saidLine("ATTR: marker-levels=5,60"));
-    EXPECT_TRUE(backend.said("STATE: +com.velta-ink-low-warning,marker-supply-low-warning"));
+    EXPECT_TRUE(backend.saidLine("STATE: +marker-supply-low-warning"));
+    EXPECT_TRUE(backend.saidLine("INFO: Ink low"));
     EXPECT_TRUE(reasonsLeft(backend.lines("STATE:")).empty());
 }
 
@@ -379,6 +383,137 @@ TEST_F(VeltaBackend, MalformedUrisAndArgumentsAreRefused)
     notDevice.endInput();
     EXPECT_EQ(notDevice.exitCode(), kBackendFailed) << notDevice.err();
     EXPECT_TRUE(notDevice.said("not a printer device"));
+}
+
+// Two printers of one model on USB nodes, as vprinter plays them: each node of the folder leads to a
+// simulated printer's socket, and the nodes swap as the kernel may renumber them after a replug.
+class TwoUsbPrinters : public VeltaBackend {
+protected:
+    void SetUp() override
+    {
+        const std::string config = R"({"printers": [
+            {"port": "LPT1:", "model": "PG-03", "device_id": "MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;SN:A1;"},
+            {"port": "LPT2:", "model": "PG-03", "device_id": "MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;SN:B2;"}]})";
+        sim = std::make_unique<testsupport::Simulator>(VPRINTER_PROGRAM, config);
+        ASSERT_TRUE(sim->ready()) << sim->output();
+        folder = root.path() / "usb";
+        std::filesystem::create_directories(folder);
+        plug("LPT1:", "lp0");
+        plug("LPT2:", "lp1");
+    }
+
+    // The node `node` leads to the printer on `port`, whatever it led to before.
+    void plug(const std::string& port, const std::string& node)
+    {
+        const auto socket = root.path() / "run" / ("vprinter-" + port.substr(0, 4) + "_.sock");
+        std::filesystem::remove(folder / node);
+        std::filesystem::create_symlink(socket, folder / node);
+    }
+
+    std::map<std::string, std::string> envFor(const std::string& uri)
+    {
+        auto e = env(uri);
+        e["VELTA_DEVICE_DIR"] = folder.string();
+        e["VELTA_OPEN_WAIT_MS"] = "2000";
+        return e;
+    }
+
+    bool printed(const std::string& port, const std::string& bytes)
+    {
+        return sim->must(port, "log").find("|" + bytes + "|") != std::string::npos;
+    }
+
+    std::filesystem::path folder;
+};
+
+TEST_F(TwoUsbPrinters, DiscoveryNamesEachByItsSerialNumber)
+{
+    Backend backend({}, {{"VELTA_DEVICE_DIR", folder.string()}});
+    EXPECT_EQ(backend.exitCode(), kBackendOk) << backend.err();
+    EXPECT_EQ(backend.out(),
+              "direct velta://VELTA/PG-03?serial=A1 \"VELTA PG-03\" \"VELTA PG-03 USB\" "
+              "\"MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;SN:A1;\" \"\"\n"
+              "direct velta://VELTA/PG-03?serial=B2 \"VELTA PG-03\" \"VELTA PG-03 USB\" "
+              "\"MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;SN:B2;\" \"\"\n");
+}
+
+TEST_F(TwoUsbPrinters, AJobFollowsItsPrinterWhenTheNodesSwap)
+{
+    {
+        Backend backend(job(), envFor("velta://VELTA/PG-03?serial=B2"));
+        backend.feed("FOR-B2-FIRST");
+        backend.endInput();
+        ASSERT_EQ(backend.exitCode(), kBackendOk) << backend.err();
+        EXPECT_TRUE(backend.said("DEBUG: velta://VELTA/PG-03?serial=B2 is " + (folder / "lp1").string()));
+    }
+    EXPECT_TRUE(printed("LPT2:", "FOR-B2-FIRST"));
+    EXPECT_FALSE(printed("LPT1:", "FOR-B2-FIRST"));
+
+    // Replugged: lp0 is B2 now, lp1 is A1.
+    plug("LPT2:", "lp0");
+    plug("LPT1:", "lp1");
+    {
+        Backend backend(job(), envFor("velta://VELTA/PG-03?serial=B2"));
+        backend.feed("FOR-B2-AGAIN");
+        backend.endInput();
+        ASSERT_EQ(backend.exitCode(), kBackendOk) << backend.err();
+        EXPECT_TRUE(backend.said("DEBUG: velta://VELTA/PG-03?serial=B2 is " + (folder / "lp0").string()));
+    }
+    EXPECT_TRUE(printed("LPT2:", "FOR-B2-AGAIN"));
+    EXPECT_FALSE(printed("LPT1:", "FOR-B2-AGAIN"));
+
+    // A node URI still means the node, whoever is on it.
+    Backend byNode(job(), envFor("velta:" + (folder / "lp1").string()));
+    byNode.feed("TO-NODE-LP1");
+    byNode.endInput();
+    ASSERT_EQ(byNode.exitCode(), kBackendOk) << byNode.err();
+    EXPECT_TRUE(printed("LPT1:", "TO-NODE-LP1"));
+}
+
+TEST_F(TwoUsbPrinters, AnUnpluggedPrinterIsWaitedForAndOthersAreNeverUsed)
+{
+    std::filesystem::remove(folder / "lp1");  // B2 is unplugged
+    Backend waiting(job(), envFor("velta://VELTA/PG-03?serial=B2"));
+    waiting.feed("WAITS-FOR-B2");
+    waiting.endInput();
+    ASSERT_TRUE(waitUntil([&] { return waiting.saidLine("STATE: +connecting-to-device"); })) << waiting.err();
+    plug("LPT2:", "lp3");  // and comes back on another node
+    EXPECT_EQ(waiting.exitCode(), kBackendOk) << waiting.err();
+    EXPECT_TRUE(printed("LPT2:", "WAITS-FOR-B2"));
+    EXPECT_FALSE(printed("LPT1:", "WAITS-FOR-B2"));
+
+    std::filesystem::remove(folder / "lp3");
+    Backend gone(job(), envFor("velta://VELTA/PG-03?serial=B2"));
+    gone.endInput();
+    EXPECT_EQ(gone.exitCode(), kBackendRetry) << gone.err();
+}
+
+TEST_F(TwoUsbPrinters, PrintersThatNothingTellsApartAreListedByNodeAndNeverGuessedAt)
+{
+    sim->must("LPT1:", "device-id MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;");
+    sim->must("LPT2:", "device-id MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;");
+    Backend listing({}, {{"VELTA_DEVICE_DIR", folder.string()}});
+    EXPECT_EQ(listing.exitCode(), kBackendOk);
+    EXPECT_NE(listing.out().find("direct velta:" + (folder / "lp0").string() + " "), std::string::npos)
+        << listing.out();
+    EXPECT_NE(listing.out().find("direct velta:" + (folder / "lp1").string() + " "), std::string::npos);
+    EXPECT_EQ(listing.out().find("velta://"), std::string::npos);
+
+    Backend backend(job(), envFor("velta://VELTA/PG-03"));
+    backend.feed("WHICH-ONE");
+    backend.endInput();
+    EXPECT_EQ(backend.exitCode(), kBackendStop) << backend.err();
+    EXPECT_TRUE(backend.said("2 printers in " + folder.string() + " answer to it")) << backend.err();
+    EXPECT_FALSE(printed("LPT1:", "WHICH-ONE"));
+    EXPECT_FALSE(printed("LPT2:", "WHICH-ONE"));
+
+    // With one of them gone, the model alone names the other.
+    std::filesystem::remove(folder / "lp0");
+    Backend one(job(), envFor("velta://VELTA/PG-03"));
+    one.feed("THE-ONLY-ONE");
+    one.endInput();
+    EXPECT_EQ(one.exitCode(), kBackendOk) << one.err();
+    EXPECT_TRUE(printed("LPT2:", "THE-ONLY-ONE"));
 }
 
 // Discovery cannot be shown a real printer here: a FIFO or a file gets no answer to the device-ID

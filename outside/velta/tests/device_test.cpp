@@ -26,11 +26,11 @@ TEST(VeltaUri, DevicePaths)
 
 TEST(VeltaDiscovery, LinesForVeltaPrintersOnly)
 {
-    EXPECT_EQ(discoveryLine("/dev/usb/lp0", "MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;"),
-              "direct velta:/dev/usb/lp0 \"VELTA PG-03\" \"VELTA PG-03 USB\" \"MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;\" "
-              "\"\"");
+    EXPECT_EQ(discoveryLine("velta://VELTA/PG-03?serial=A1", "MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;SN:A1;"),
+              "direct velta://VELTA/PG-03?serial=A1 \"VELTA PG-03\" \"VELTA PG-03 USB\" "
+              "\"MFG:VELTA;MDL:PG-03;CMD:KJL,PGSCRIPT;SN:A1;\" \"\"");
     // A quote in the ID cannot end its field early.
-    auto line = discoveryLine("/dev/usb/lp1", "MFG:VELTA;MDL:IJ-09;DES:\"x\";");
+    auto line = discoveryLine("velta:/dev/usb/lp1", "MFG:VELTA;MDL:IJ-09;DES:\"x\";");
     ASSERT_TRUE(line);
     EXPECT_NE(line->find("\"MFG:VELTA;MDL:IJ-09;DES: x ;\""), std::string::npos);
     EXPECT_FALSE(discoveryLine("/dev/usb/lp2", "MFG:OTHER;MDL:X;"));

@@ -3,20 +3,26 @@
 
 #include <cups/cups.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <thread>
 
 #include "facts/store_names.h"
+#include "plat/port/device_id.h"
 #include "plat/port/port.h"
 #include "plat/registry/registry.h"
 #include "plat/services/services.h"
 #include "plat/spool/spooler.h"
 #include "testsupport/run_program.h"
+#include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
 
 using namespace plat::spool;
@@ -147,6 +153,8 @@ protected:
         // Queue names of this test alone: the scheduler is shared by the whole run.
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         prefix = std::string("t_") + info->name() + "_";
+        for (char& c : prefix)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';  // a parameter's "/" included
     }
 
     void TearDown() override
@@ -167,6 +175,26 @@ protected:
     }
 
     static void write(const fs::path& file, const std::string& text) { std::ofstream(file) << text; }
+
+    // A scheduler of this test's own in `dir`, with a system bus of its own that this test's spoolers
+    // listen on too, or without any bus.
+    enum class Bus { Own, None };
+    testsupport::ProgramRun startScheduler(const fs::path& dir, Bus bus)
+    {
+        if (bus == Bus::Own) {
+            ::setenv("KESTREL_CUPSD_BUS", "1", 1);
+        } else {
+            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + (root.path() / "no-bus").string()).c_str(), 1);
+        }
+        auto run = tool({kScript, "start", dir.string()});
+        ::unsetenv("KESTREL_CUPSD_BUS");
+        if (bus == Bus::Own && run.exitCode == 0) {
+            std::string address;
+            std::getline(std::ifstream(dir / "bus" / "address"), address);
+            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+        }
+        return run;
+    }
 
     void open(const fs::path& dir = kCupsd)
     {
@@ -283,6 +311,62 @@ TEST_F(CupsSpoolerTest, ListsQueuesWithTheirDriversAndPorts)
     EXPECT_FALSE(state->processing);
 }
 
+// A queue that names its printer by identity (velta://MAKE/MODEL?serial=S) gets a port name as any
+// local queue, and the port opens that printer on whichever node it has.
+TEST_F(CupsSpoolerTest, AQueueNamingItsPrinterByIdentityGetsAPortThatFollowsThePrinter)
+{
+    testsupport::Simulator sim(VPRINTER_PROGRAM, R"({"printers": [
+        {"port": "LPT1:", "model": "PG-03", "device_id": "MFG:VELTA;MDL:PG-03;CMD:KJL;SN:A1;"},
+        {"port": "LPT2:", "model": "PG-03", "device_id": "MFG:VELTA;MDL:PG-03;CMD:KJL;SN:B2;"}]})");
+    ASSERT_TRUE(sim.ready()) << sim.output();
+    const fs::path folder = root.path() / "usb";
+    fs::create_directories(folder);
+    auto plug = [&](const std::string& port, const std::string& node) {
+        fs::remove(folder / node);
+        fs::create_symlink(root.path() / "run" / ("vprinter-" + port + "_.sock"), folder / node);
+    };
+    plug("LPT1", "lp0");
+    plug("LPT2", "lp1");
+
+    CupsOptions options;
+    options.server = (kCupsd / "cups.sock").string();
+    options.deviceFolder = folder.string();
+    auto made = cups(testsupport::rootStore(), options);
+    ASSERT_TRUE(made.ok()) << made.error().detail;
+    spooler = std::move(made).value();
+    const std::string name = prefix + "byid", uri = "velta://VELTA/PG-03?serial=B2";
+    ASSERT_EQ(code(spooler->addPrinter({name, uri, "VELTA PG-03"})), 0);
+    auto queue = find(*spooler, name);
+    ASSERT_TRUE(queue);
+    ASSERT_EQ(queue->port.rfind("LPT", 0), 0u) << queue->port;
+    EXPECT_EQ(plat::port::portTarget(testsupport::rootStore(), queue->port),
+              plat::port::targetOfIdentity(folder.string(), {"VELTA", "PG-03", "B2"}));
+
+    auto serialBehind = [&](const std::string& port) -> std::string {
+        auto opened = plat::port::openPort(testsupport::rootStore(), port);
+        if (!opened) return "(" + opened.error().detail + ")";
+        char id[256] = {};
+        auto n = opened.value()->deviceId(std::as_writable_bytes(std::span(id)));
+        const std::string text(id, n > 0 ? static_cast<std::size_t>(n) : 0);
+        const auto sn = text.find("SN:");
+        return sn == std::string::npos ? text : text.substr(sn, text.find(';', sn) - sn);
+    };
+    EXPECT_EQ(serialBehind(queue->port), "SN:B2");
+    plug("LPT2", "lp0");
+    plug("LPT1", "lp1");
+    EXPECT_EQ(serialBehind(queue->port), "SN:B2") << "the port follows its printer to the other node";
+
+    // The port name stands for the identity when a queue is set to it.
+    const std::string other = prefix + "samePort";
+    ASSERT_EQ(code(spooler->addPrinter({other, queue->port, "VELTA PG-03"})), 0);
+    auto states = spooler->queueStates();
+    ASSERT_TRUE(states.ok());
+    auto state = std::find_if(states.value().begin(), states.value().end(),
+                              [&](const QueueState& s) { return s.name == other; });
+    ASSERT_NE(state, states.value().end());
+    EXPECT_EQ(state->deviceUri, uri);
+}
+
 // CUPS's own tools refuse PPD lines over 255 bytes, but the scheduler serves what it was sent.
 TEST_F(CupsSpoolerTest, APpdLineLongerThanAnyWeReadIsSkippedWhole)
 {
@@ -359,13 +443,40 @@ TEST_F(CupsSpoolerTest, JobCountsFollowHeldJobs)
     EXPECT_EQ(spooler->printer(name).value().jobs, 0u);
 }
 
-TEST_F(CupsSpoolerTest, ChangesOfOtherClientsMoveTheCountAndWakeWaiters)
+// The watcher both ways: woken by the scheduler's D-Bus notices on the fixture's private system bus,
+// and asking for events (quicker than by default) as it does without a bus.
+class ChangesTest : public CupsSpoolerTest, public ::testing::WithParamInterface<CupsOptions::Events> {
+protected:
+    void open()
+    {
+        CupsOptions options;
+        options.server = (kCupsd / "cups.sock").string();
+        options.events = GetParam();
+        options.poll = 300ms;
+        options.printingPoll = 100ms;
+        auto made = cups(testsupport::rootStore(), options);
+        ASSERT_TRUE(made.ok()) << made.error().detail;
+        spooler = std::move(made).value();
+    }
+
+    testsupport::ProgramRun client(const std::string& program, std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {program, "-h", (kCupsd / "cups.sock").string()});
+        return tool(args);
+    }
+
+    std::uint32_t jobs(const std::string& name) { return find(*spooler, name).value_or(Printer{}).jobs; }
+};
+
+TEST_P(ChangesTest, ChangesOfOtherClientsMoveTheCountAndWakeWaiters)
 {
     open();
     const std::string name = prefix + "other";
     const std::string ppd = (ppds / "pg03.ppd").string();
 
     std::uint64_t seen = spooler->changeCount();
+    EXPECT_EQ(spooler->changeSource(),
+              GetParam() == CupsOptions::Events::Listen ? ChangeSource::SystemBus : ChangeSource::Asking);
     ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp4", "-P", ppd}), "");
     EXPECT_TRUE(spooler->waitForChange(seen, 20s));
     EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, name).has_value(); }));
@@ -373,16 +484,137 @@ TEST_F(CupsSpoolerTest, ChangesOfOtherClientsMoveTheCountAndWakeWaiters)
     seen = spooler->changeCount();
     const fs::path doc = root.path() / "doc.bin";
     write(doc, "job");
-    auto lp = tool(
-        {"/usr/bin/lp", "-h", (kCupsd / "cups.sock").string(), "-d", name, "-o", "raw", "-H", "hold", doc.string()});
+    auto lp = client("/usr/bin/lp", {"-d", name, "-o", "raw", "-H", "hold", doc.string()});
     ASSERT_EQ(lp.exitCode, 0) << lp.err;
     EXPECT_TRUE(spooler->waitForChange(seen, 20s));
-    EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, name).value_or(Printer{}).jobs == 1; }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return jobs(name) == 1; }));
+
+    // A held job cancelled: the queue's state does not change, only its jobs.
+    seen = spooler->changeCount();
+    auto cancel = client("/usr/bin/cancel", {"-a", name});
+    ASSERT_EQ(cancel.exitCode, 0) << cancel.err;
+    EXPECT_TRUE(spooler->waitForChange(seen, 20s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return jobs(name) == 0; }));
 
     seen = spooler->changeCount();
     ASSERT_EQ(lpadmin({"-x", name}), "");
     EXPECT_TRUE(spooler->waitForChange(seen, 20s));
     EXPECT_TRUE(testsupport::waitUntil([&] { return !find(*spooler, name).has_value(); }));
+}
+
+// A job that prints through our backend is counted while it prints and not once it has completed, even
+// when the last events of its completion come before the scheduler has let go of it.
+TEST_P(ChangesTest, AJobThatCompletedIsNotCountedAnyMore)
+{
+    testsupport::Simulator sim(VPRINTER_PROGRAM, R"({"printers": [{"port": "LPT1:", "model": "PG-03"}]})");
+    ASSERT_TRUE(sim.ready()) << sim.output();
+    open();
+    const std::string name = prefix + "printing";
+    const std::string socket = (root.path() / "run" / "vprinter-LPT1_.sock").string();
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:" + socket, "-P", (ppds / "pg03.ppd").string()}), "");
+    spooler->changeCount();
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        sim.must("LPT1:", "busy 600000");
+        const fs::path doc = root.path() / ("doc" + std::to_string(round));
+        write(doc, "JOB-" + std::to_string(round));
+        ASSERT_EQ(client("/usr/bin/lp", {"-d", name, "-o", "raw", doc.string()}).exitCode, 0);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return jobs(name) == 1; }));
+        sim.must("LPT1:", "heal");
+        EXPECT_TRUE(testsupport::waitUntil([&] { return jobs(name) == 0; })) << "still counted: " << jobs(name);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWays, ChangesTest,
+                         ::testing::Values(CupsOptions::Events::Listen, CupsOptions::Events::Ask),
+                         [](const ::testing::TestParamInfo<CupsOptions::Events>& info) {
+                             return std::string(info.param == CupsOptions::Events::Listen ? "OnTheBus" : "Asking");
+                         });
+
+// A reader (the list program's services library, a detail program) beside a watcher of the same session
+// reads the scheduler again when the watcher has seen a change, however young its snapshot, and not
+// otherwise: the watcher publishes its changes in the store.
+TEST_F(CupsSpoolerTest, AReaderFollowsTheChangesAWatcherOfTheSessionPublishes)
+{
+    open();
+    spooler->changeCount();  // the watcher
+    CupsOptions options;
+    options.server = (kCupsd / "cups.sock").string();
+    options.snapshotLife = std::chrono::hours(1);
+    auto made = cups(testsupport::rootStore(), options);
+    ASSERT_TRUE(made.ok()) << made.error().detail;
+    auto& reader = *made.value();
+    const std::string name = prefix + "published";
+    ASSERT_FALSE(find(reader, name).has_value());
+    std::uint64_t seen = spooler->changeCount();
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp4", "-P", (ppds / "pg03.ppd").string()}), "");
+    ASSERT_TRUE(spooler->waitForChange(seen, 20s));
+    // At once, as the list asks its services library the moment its own watcher moves on.
+    EXPECT_TRUE(find(reader, name).has_value());
+    const fs::path doc = root.path() / "doc.bin";
+    write(doc, "job");
+    for (std::uint32_t jobs = 1; jobs <= 3; ++jobs) {
+        seen = spooler->changeCount();
+        auto lp = tool({"/usr/bin/lp", "-h", (kCupsd / "cups.sock").string(), "-d", name, "-o", "raw", "-H", "hold",
+                        doc.string()});
+        ASSERT_EQ(lp.exitCode, 0) << lp.err;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return spooler->printer(name).value().jobs == jobs; }));
+        EXPECT_EQ(reader.printer(name).value().jobs, jobs) << "the reader must not lag behind the watcher";
+    }
+
+    // Without a watcher in the session the reader goes by its snapshot's life alone.
+    spooler.reset();
+    ASSERT_EQ(lpadmin({"-x", name}), "");
+    std::this_thread::sleep_for(1s);  // past the reader's look at the store; its snapshot is an hour young
+    EXPECT_TRUE(find(reader, name).has_value()) << "read again although no watcher said so";
+    reader.deletePrinter(name);
+}
+
+TEST_F(CupsSpoolerTest, ListsTheQueuesJobsAndCancelsOneOrAll)
+{
+    open();
+    const std::string name = prefix + "jobs", other = prefix + "others";
+    for (const auto& q : {name, other})
+        ASSERT_EQ(lpadmin({"-p", q, "-E", "-v", "velta:/dev/usb/lp4", "-P", (ppds / "pg03.ppd").string()}), "");
+    const fs::path doc = root.path() / "report.bin";
+    write(doc, std::string(3000, 'x'));
+    auto hold = [&](const std::string& queue, const std::string& title) {
+        auto lp = tool({"/usr/bin/lp", "-h", (kCupsd / "cups.sock").string(), "-d", queue, "-o", "raw", "-H", "hold",
+                        "-t", title, doc.string()});
+        EXPECT_EQ(lp.exitCode, 0) << lp.err;
+    };
+    const std::int64_t before = std::time(nullptr);
+    hold(name, "Quarterly report");
+    hold(name, "Second");
+    hold(name, "Third");
+    hold(other, "Not this queue's");
+
+    auto listed = spooler->jobs(name);
+    ASSERT_TRUE(listed.ok()) << listed.error().detail;
+    ASSERT_EQ(listed.value().size(), 3u);
+    const Job& first = listed.value().front();
+    EXPECT_EQ(first.name, "Quarterly report");
+    EXPECT_EQ(first.owner, cupsUser());
+    EXPECT_EQ(first.kilobytes, 3u);
+    EXPECT_EQ(first.state, Job::State::Held);
+    EXPECT_GE(first.submitted, before - 5);
+    EXPECT_LE(first.submitted, std::time(nullptr) + 5);
+    EXPECT_LT(first.id, listed.value()[1].id) << "oldest first";
+
+    ASSERT_EQ(code(spooler->cancelJob(name, listed.value()[1].id)), 0);
+    auto left = spooler->jobs(name);
+    ASSERT_TRUE(left.ok());
+    ASSERT_EQ(left.value().size(), 2u);
+    EXPECT_EQ(left.value()[1].name, "Third");
+    EXPECT_EQ(spooler->printer(name).value().jobs, 2u) << "the count follows at once";
+    // A job that ended meanwhile is cancelled all the same.
+    EXPECT_EQ(code(spooler->cancelJob(name, listed.value()[1].id)), 0);
+
+    ASSERT_EQ(code(spooler->cancelAllJobs(name)), 0);
+    EXPECT_TRUE(spooler->jobs(name).value().empty());
+    EXPECT_EQ(spooler->printer(name).value().jobs, 0u);
+    EXPECT_EQ(spooler->jobs(other).value().size(), 1u) << "another queue's jobs stay";
+    EXPECT_EQ(codeOf(spooler->jobs(prefix + "none")), static_cast<int>(Failure::NotFound));
 }
 
 TEST_F(CupsSpoolerTest, AQueueDeletedWhileListedIsGoneForTheEngine)
@@ -425,12 +657,7 @@ TEST_F(CupsSpoolerTest, NamesTheSchedulerRefusesOrTheStoreCannotHold)
     // The scheduler refuses a space in a queue name.
     EXPECT_EQ(code(spooler->addPrinter({prefix + "with space", "velta:/dev/usb/lp2", "VELTA PG-03"})),
               static_cast<int>(Failure::Invalid));
-    // It takes bytes that are not UTF-8; such a queue is listed, but has no printer data.
-    const std::string latin1 = prefix + "caf\xE9";
-    ASSERT_EQ(lpadmin({"-p", latin1, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}), "");
-    ASSERT_TRUE(testsupport::waitUntil([&] { return find(*spooler, latin1).has_value(); }));
-    EXPECT_EQ(codeOf(spooler->printerData(latin1, "VLDeviceID")), static_cast<int>(Failure::Invalid));
-    // Our own refusal comes first.
+    // Our own refusal comes first for bytes that are not UTF-8.
     EXPECT_EQ(code(spooler->addPrinter({prefix + "caf\xE9"
                                                  "2",
                                         "velta:/dev/usb/lp2", "VELTA PG-03"})),
@@ -447,31 +674,6 @@ TEST_F(CupsSpoolerTest, ASchedulerThatDoesNotRunIsAClearFailure)
     EXPECT_NE(made.error().detail.find("does not answer"), std::string::npos) << made.error().detail;
 }
 
-// A cupsd of this test's own, restarted under a live spooler.
-TEST_F(CupsSpoolerTest, RecoversFromASchedulerRestart)
-{
-    const fs::path own = root.path() / "cupsd";
-    auto started = tool({kScript, "start", own.string()});
-    ASSERT_EQ(started.exitCode, 0) << started.err;
-    struct Stop {
-        fs::path dir;
-        ~Stop() { testsupport::runProgram({kScript, "stop", dir.string()}); }
-    } stop{own};
-    useServer(own);
-    open(own);
-    const std::string before = prefix + "before", after = prefix + "after";
-    ASSERT_EQ(code(spooler->addPrinter({before, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
-
-    const std::uint64_t seen = spooler->changeCount();
-    auto restarted = tool({kScript, "restart", own.string()});
-    ASSERT_EQ(restarted.exitCode, 0) << restarted.err;
-    ASSERT_EQ(lpadmin({"-p", after, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}, own), "");
-    EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, after).has_value(); }));
-    EXPECT_TRUE(find(*spooler, before).has_value());
-    EXPECT_GT(spooler->changeCount(), seen);
-    spooler.reset();  // before its scheduler stops
-}
-
 // A scheduler of this test's own, where every subscription is one of ours.
 class OwnSchedulerTest : public CupsSpoolerTest {
 protected:
@@ -479,11 +681,13 @@ protected:
     {
         CupsSpoolerTest::SetUp();
         own = root.path() / "cupsd";
-        auto started = tool({kScript, "start", own.string()});
+        auto started = startScheduler(own, withBus() ? Bus::Own : Bus::None);
         ASSERT_EQ(started.exitCode, 0) << started.err;
         running = true;
         useServer(own);
     }
+
+    virtual bool withBus() const { return true; }
 
     void TearDown() override
     {
@@ -494,6 +698,117 @@ protected:
     fs::path own;
     bool running = false;
 };
+
+// The same without any system bus: cupsd sends no notices, and the spoolers ask.
+class OwnSchedulerWithoutBusTest : public OwnSchedulerTest {
+protected:
+    bool withBus() const override { return false; }
+};
+
+TEST_F(OwnSchedulerTest, RecoversFromASchedulerRestart)
+{
+    open(own);
+    const std::string before = prefix + "before", after = prefix + "after";
+    ASSERT_EQ(code(spooler->addPrinter({before, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
+
+    const std::uint64_t seen = spooler->changeCount();
+    EXPECT_EQ(spooler->changeSource(), ChangeSource::SystemBus);
+    auto restarted = tool({kScript, "restart", own.string()});
+    ASSERT_EQ(restarted.exitCode, 0) << restarted.err;
+    ASSERT_EQ(lpadmin({"-p", after, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, after).has_value(); }));
+    EXPECT_TRUE(find(*spooler, before).has_value());
+    EXPECT_GT(spooler->changeCount(), seen);
+}
+
+TEST_F(OwnSchedulerWithoutBusTest, RecoversFromASchedulerRestart)
+{
+    CupsOptions options;
+    options.poll = 200ms;
+    auto made = cups(testsupport::rootStore(), options);
+    ASSERT_TRUE(made.ok()) << made.error().detail;
+    spooler = std::move(made).value();
+    const std::string before = prefix + "before", after = prefix + "after";
+    ASSERT_EQ(code(spooler->addPrinter({before, "velta:/dev/usb/lp1", "VELTA PG-03"})), 0);
+
+    const std::uint64_t seen = spooler->changeCount();
+    EXPECT_EQ(spooler->changeSource(), ChangeSource::Asking);
+    auto restarted = tool({kScript, "restart", own.string()});
+    ASSERT_EQ(restarted.exitCode, 0) << restarted.err;
+    ASSERT_EQ(lpadmin({"-p", after, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, after).has_value(); }));
+    EXPECT_TRUE(find(*spooler, before).has_value());
+    EXPECT_GT(spooler->changeCount(), seen);
+}
+
+// A scheduler that refuses cancels (as a desktop's refuses another user's jobs): the refusal is said
+// plainly, and nothing is lost.
+TEST_F(CupsSpoolerTest, ACancelTheSchedulerRefusesIsARefusal)
+{
+    const fs::path own = root.path() / "refusing";
+    ::setenv("KESTREL_CUPSD_DENY", "Cancel-Job Cancel-Jobs Purge-Jobs", 1);
+    auto started = startScheduler(own, Bus::None);
+    ::unsetenv("KESTREL_CUPSD_DENY");
+    ASSERT_EQ(started.exitCode, 0) << started.err;
+    struct Stop {
+        fs::path dir;
+        ~Stop() { testsupport::runProgram({kScript, "stop", dir.string()}); }
+    } stop{own};
+    useServer(own);
+    open(own);
+    const std::string name = prefix + "kept";
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    ASSERT_EQ(code(spooler->submitJobs(name, 2)), 0);
+    auto listed = spooler->jobs(name);
+    ASSERT_TRUE(listed.ok());
+    ASSERT_EQ(listed.value().size(), 2u);
+
+    auto one = spooler->cancelJob(name, listed.value().front().id);
+    ASSERT_FALSE(one.ok());
+    EXPECT_EQ(one.error().code, static_cast<int>(Failure::Refused)) << one.error().detail;
+    auto all = spooler->cancelAllJobs(name);
+    ASSERT_FALSE(all.ok());
+    EXPECT_EQ(all.error().code, static_cast<int>(Failure::Refused));
+    EXPECT_NE(all.error().detail.find("2 of 2 jobs could not be cancelled"), std::string::npos) << all.error().detail;
+    EXPECT_EQ(spooler->jobs(name).value().size(), 2u);
+    spooler.reset();  // before its scheduler stops
+}
+
+// A bus that goes away (its daemon ended) leaves the watcher asking, and nothing is missed.
+TEST_F(OwnSchedulerTest, WhenTheBusGoesAwayTheWatcherAsksInstead)
+{
+    CupsOptions options;
+    options.poll = 200ms;
+    auto made = cups(testsupport::rootStore(), options);
+    ASSERT_TRUE(made.ok()) << made.error().detail;
+    spooler = std::move(made).value();
+    std::uint64_t seen = spooler->changeCount();
+    ASSERT_EQ(spooler->changeSource(), ChangeSource::SystemBus);
+    EXPECT_EQ(subscriptions(own), 1);
+
+    std::string pid;
+    std::getline(std::ifstream(own / "bus" / "pid"), pid);
+    ASSERT_EQ(::kill(std::stoi(pid), SIGTERM), 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return spooler->changeSource() == ChangeSource::Asking; }));
+    EXPECT_EQ(subscriptions(own), 1) << "the pulled one in place of the other";
+
+    seen = spooler->changeCount();
+    const std::string name = prefix + "afterBus";
+    ASSERT_EQ(lpadmin({"-p", name, "-E", "-v", "velta:/dev/usb/lp1", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    EXPECT_TRUE(spooler->waitForChange(seen, 20s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return find(*spooler, name).has_value(); }));
+}
+
+// The scheduler takes queue names that are not UTF-8 (only without a bus: Debian's cupsd aborts in
+// libdbus when it signals one): such a queue is listed, but has no printer data.
+TEST_F(OwnSchedulerWithoutBusTest, AQueueNameThatIsNotUtf8IsListedWithoutPrinterData)
+{
+    open(own);
+    const std::string latin1 = prefix + "caf\xE9";
+    ASSERT_EQ(lpadmin({"-p", latin1, "-E", "-v", "velta:/dev/usb/lp2", "-P", (ppds / "pg03.ppd").string()}, own), "");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return find(*spooler, latin1).has_value(); }));
+    EXPECT_EQ(codeOf(spooler->printerData(latin1, "VLDeviceID")), static_cast<int>(Failure::Invalid));
+}
 
 // Only a spooler asked for changes subscribes: a reader (a detail program) reads a snapshot that is
 // read again once it is older than its life, and sees other clients' changes that way.
