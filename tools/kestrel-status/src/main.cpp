@@ -55,7 +55,7 @@ Each printer in JSON:
   {"name": "Office", "row": 0, "slot": 0, "monitoring": "Monitoring", "state": "stopped",
    "state_text": "Cannot print", "jobs": 2, "level": 2, "message": "...", "action": "...",
    "explanation": "...", "alert": 5, "network": false, "port": "LPT1:", "captured": null,
-   "reasons": ["cover-open"], "supplies": [{"name": "toner", "kind": "toner", "color": "black",
+   "reasons": ["cover-open-error"], "supplies": [{"name": "toner", "kind": "toner", "color": "black",
    "level": 80, "low": false}], "paper": [{"source": "tray", "size": "A4", "level": 100}],
    "changed": "2026-12-09T11:18:14Z", "scheduler": null}
 "state" is a keyword: idle, printing (jobs waiting), warning, stopped, unreachable (the printer does

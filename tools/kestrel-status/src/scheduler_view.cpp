@@ -16,6 +16,9 @@ std::map<std::string, SchedulerView> schedulerViews(plat::Services& services)
         SchedulerView v;
         v.state = q.stopped ? "stopped" : q.processing ? "processing" : "idle";
         v.reasons = q.reasons;
+        for (const plat::spool::QueueState::Marker& m : q.markers) {
+            v.markers.push_back({m.name, m.type, m.color, m.level >= 0 ? std::optional<int>(m.level) : std::nullopt});
+        }
         views.emplace(q.name, std::move(v));
     }
     return views;

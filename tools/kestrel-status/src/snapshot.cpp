@@ -7,6 +7,7 @@
 
 #include "facts/models.h"
 #include "facts/paper_block.h"
+#include "facts/store_names.h"
 #include "list_rows.h"
 #include "plat/base/system_root.h"
 #include "plat/heap/heap.h"
@@ -146,10 +147,10 @@ void suppliesAndPaper(const PrinterEntry& entry, const std::int32_t* block, bool
 
 // The printer-state-reasons of a monitored printer, as the print system's backend reports them for
 // the same reply; an engine failure is the printer not answering or an error of its own.
-std::vector<std::string> reasonsOf(const PrinterEntry& entry, const std::optional<watchpanel::FailureView>& failure,
-                                   bool communication)
+std::vector<std::string> reasonsOf(const PrinterEntry& entry, bool otherFailure, bool communication)
 {
-    if (failure) return {communication ? velta::reason::kOffline : velta::reason::kPrinterError};
+    if (communication) return {velta::reason::kOffline};
+    if (otherFailure) return {velta::reason::kPrinterError};
     const facts::Model* model = facts::byNumber(entry.ModelCode);
     if (model == nullptr) return {};
     const std::string name(watchpanel::fieldText(entry.PrinterName));
@@ -179,7 +180,6 @@ void describeStatus(const PrinterEntry& record, bool monitoring, Printer& out)
     std::uint32_t flag = 0;
     const std::optional<watchpanel::FailureView> failure =
         fGetRegistoryPrinterStFlag(name.c_str(), &flag) != 0 ? watchpanel::failureView(flag, family) : std::nullopt;
-    const bool communication = failure && failure->message == 1;
 
     PrinterEntry shown = record;
     if (failure) {
@@ -187,6 +187,11 @@ void describeStatus(const PrinterEntry& record, bool monitoring, Printer& out)
     } else if (record.StatusChangedTime == 0 && replyDecoded) {
         shown = decoded;
     }
+    // The window keeps showing a communication failure while the engine starts again to retry, its flag
+    // cleared for the moment: the record's view says it then.
+    const std::optional<watchpanel::FailureView> lost = watchpanel::failureView(facts::value::kCommFailure, family);
+    const bool communication = lost && shown.PrinterState == 2 && shown.PictureIndex == lost->picture &&
+                               shown.MessageIndex == lost->message && shown.AlertCategory == lost->alert;
     if (shown.MessageCount == 0) {
         // A record the detail program has not set up yet: its family's tables.
         const facts::FamilyCounts counts = facts::countsOf(family);
@@ -217,7 +222,7 @@ void describeStatus(const PrinterEntry& record, bool monitoring, Printer& out)
         out.state = out.jobs.value_or(0) > 0 ? "printing" : "idle";
     }
     out.up = !communication;
-    out.reasons = reasonsOf(record, failure, communication);
+    out.reasons = reasonsOf(record, failure.has_value(), communication);
     if (record.StatusChangedTime != 0) out.changed = record.StatusChangedTime;
 }
 

@@ -5,10 +5,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "testsupport/run_program.h"
+#include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
 
 namespace {
@@ -79,4 +81,44 @@ TEST_F(KestrelStatusCups, AQueueWeDoNotMonitorShowsTheSchedulersOwnState)
     const auto metrics = testsupport::runProgram({KESTREL_STATUS_PROGRAM, "--prometheus"});
     EXPECT_NE(metrics.out.find("kestrel_printer_monitored{printer=\"" + queue + "\"} 0\n"), std::string::npos)
         << metrics.out;
+}
+
+// A queue on our backend that no list monitors: the marker levels its backend published while a job
+// printed are the scheduler's, and kestrel-status shows them.
+TEST_F(KestrelStatusCups, TheMarkerLevelsTheBackendPublishedShowForAQueueNotMonitored)
+{
+    testsupport::Simulator sim{VPRINTER_PROGRAM, R"({"printers": [{"port": "LPT1:", "model": "PG-03"}]})"};
+    ASSERT_TRUE(sim.ready()) << sim.output();
+    sim.must("LPT1:", "toner 40");
+    const std::string ours = queue + "_velta";
+    const std::string socket = (root.path() / "run" / "vprinter-LPT1_.sock").string();
+    const auto added =
+        cups("/usr/sbin/lpadmin", {"-p", ours, "-E", "-v", "velta:" + socket, "-P", VELTA_PPD_DIR "/pg03.ppd"});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    const fs::path doc = root.path() / "job";
+    std::ofstream(doc) << "A-JOB";
+    const auto printed = cups("/usr/bin/lp", {"-d", ours, "-o", "raw", doc.string()});
+    EXPECT_EQ(printed.exitCode, 0) << printed.err;
+
+    json p;
+    const bool shown = testsupport::waitUntil(
+        [&] {
+            const auto run = testsupport::runProgram({KESTREL_STATUS_PROGRAM, "--json"});
+            const json doc = json::parse(run.out, nullptr, false);
+            if (doc.is_discarded()) return false;
+            for (const json& printer : doc.at("printers")) {
+                if (printer.at("name") != ours) continue;
+                p = printer;
+                return printer.at("scheduler").is_object() && !printer.at("scheduler").at("markers").empty();
+            }
+            return false;
+        },
+        std::chrono::seconds(60));
+    cups("/usr/sbin/lpadmin", {"-x", ours});
+    ASSERT_TRUE(shown) << p;
+    EXPECT_EQ(p.at("state"), "not-monitored");
+    const json& toner = p.at("scheduler").at("markers").at(0);
+    EXPECT_EQ(toner.at("name"), "Toner");
+    EXPECT_EQ(toner.at("type"), "toner");
+    EXPECT_EQ(toner.at("level"), 40);
 }

@@ -372,7 +372,7 @@ TEST_F(KestrelStatus, TheStoredReplyGivesTheStatusPageTextsAndNothingIsChanged)
     EXPECT_EQ(list[0].at("alert"), 5);
     EXPECT_EQ(list[0].at("state_text"), "印刷可能又は印刷中です") << "the column is the record's, as the list shows it";
     EXPECT_EQ(list[0].at("state"), "stopped");
-    EXPECT_EQ(list[0].at("reasons"), json::array({"cover-open"}));
+    EXPECT_EQ(list[0].at("reasons"), json::array({"cover-open-error"}));
     EXPECT_TRUE(list[0].at("changed").is_null()) << "the detail program has seen no change yet";
     EXPECT_EQ(list[0].at("supplies"),
               json::parse(R"([{"name": "toner", "kind": "toner", "color": "black", "level": 0, "low": true}])"));
@@ -524,6 +524,26 @@ TEST_F(KestrelStatus, SaysWhatTheDetailWindowSaysForEveryEngineFailure)
             << metrics.out;
     }
 
+    // While the engine starts again to retry, its flag is clear for a moment and the window keeps the
+    // failure it showed, as the record holds it.
+    detail([](PrinterEntry& e) {
+        e.PrinterState = 2;
+        e.PictureIndex = 2;
+        e.MessageIndex = 1;
+        e.AlertCategory = 8;
+    });
+    engineFlag(0);
+    json retrying = printers(status(), 2);
+    EXPECT_EQ(retrying[0].at("message"), "通信エラーが発生しました。");
+    EXPECT_EQ(retrying[0].at("state"), "unreachable");
+    EXPECT_EQ(retrying[0].at("reasons"), json::array({"offline-report"}));
+    detail([](PrinterEntry& e) {
+        e.PrinterState = 0;
+        e.PictureIndex = 0;
+        e.MessageIndex = 2;
+        e.AlertCategory = 0;
+    });
+
     // Monitoring again, the printer's cover open: the reply is news the detail program has not decoded
     // yet, so the record's status (ready) is what the window still shows.
     engineFlag(0);
@@ -607,7 +627,7 @@ TEST_F(KestrelStatus, PrometheusMetricsPassPromtoolAndTheOutputFileIsReplacedWho
           "kestrel_printer_state{printer=\"Office\",state=\"stopped\"} 1\n",
           "kestrel_printer_state{printer=\"Office\",state=\"idle\"} 0\n",
           "kestrel_printer_state{printer=\"Nowhere\",state=\"not-monitored\"} 1\n",
-          "kestrel_printer_reason{printer=\"Office\",reason=\"cover-open\"} 1\n",
+          "kestrel_printer_reason{printer=\"Office\",reason=\"cover-open-error\"} 1\n",
           "kestrel_supply_level_ratio{printer=\"Office\",supply=\"toner\",kind=\"toner\",color=\"black\"} 0\n",
           "kestrel_printer_jobs{printer=\"Office\"} 0\n",
           "kestrel_last_change_timestamp_seconds{printer=\"Office\"} 1797000000\n",

@@ -180,7 +180,7 @@ TEST_F(Metrics, NodeExporterServesThePrintersSeriesAndFollowsAChangeAtThePrinter
         [&] {
             return scraped({"kestrel_printer_state{printer=\"Office\",state=\"stopped\"} 1",
                             "kestrel_printer_state{printer=\"Office\",state=\"idle\"} 0",
-                            "kestrel_printer_reason{printer=\"Office\",reason=\"cover-open\"} 1"});
+                            "kestrel_printer_reason{printer=\"Office\",reason=\"cover-open-error\"} 1"});
         },
         90s))
         << last;
