@@ -35,9 +35,10 @@ struct PrinterEntry {
     std::uint32_t NetworkResolved;  // 1 when PortName was resolved and replaced
     std::uint32_t PrinterFamily;    // 0 page, 1 impact, 2 inkjet
     std::uint32_t ModelCode;        // 0..20, the model table's row
-    std::uint32_t Reserved1752;
-    std::uint32_t MonitorFlag;         // setting: tray icon shown
-    std::uint16_t SelectIcon;          // setting: tray icon set
+    std::uint32_t
+        StatusChangedTime;      // when the detail program's status last changed, seconds since 1970 (UTC); 0 none yet
+    std::uint32_t MonitorFlag;  // setting: tray icon shown
+    std::uint16_t SelectIcon;   // setting: tray icon set
     std::uint16_t AlertCategoryCount;  // alert categories of the family
     std::uint32_t StatusInterval;      // status interval, milliseconds
     std::uint32_t PanelTimer1Period;   // detail program's status timer, milliseconds
@@ -85,7 +86,7 @@ static_assert(offsetof(PrinterEntry, NetworkKind) == 1736);
 static_assert(offsetof(PrinterEntry, NetworkResolved) == 1740);
 static_assert(offsetof(PrinterEntry, PrinterFamily) == 1744);
 static_assert(offsetof(PrinterEntry, ModelCode) == 1748);
-static_assert(offsetof(PrinterEntry, Reserved1752) == 1752);
+static_assert(offsetof(PrinterEntry, StatusChangedTime) == 1752);
 static_assert(offsetof(PrinterEntry, MonitorFlag) == 1756);
 static_assert(offsetof(PrinterEntry, SelectIcon) == 1760);
 static_assert(offsetof(PrinterEntry, AlertCategoryCount) == 1762);

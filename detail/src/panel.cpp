@@ -11,6 +11,7 @@
 #include "facts/state_keywords.h"
 #include "facts/store_names.h"
 #include "plat/base/trace.h"
+#include "reported_status.h"
 #include "vigil.h"
 #include "watchcore.h"
 
@@ -19,24 +20,6 @@ namespace watchpanel {
 namespace {
 
 namespace value = facts::value;
-
-// What a communication or other failure reported by the engine shows, per family: picture, message,
-// alert.
-struct FailureView {
-    std::uint16_t picture, message, alert;
-};
-constexpr FailureView kCommunicationFailure[] = {{2, 1, 8}, {1, 1, 5}, {1, 1, 7}};
-constexpr FailureView kOtherFailure[] = {{6, 0, 9}, {5, 0, 6}, {7, 0, 8}};
-
-// The family the window is laid out for: the entry's, or when that is out of range the model's.
-facts::Family displayFamily(const PrinterEntry& entry)
-{
-    if (auto family = facts::familyOf(entry.PrinterFamily)) return *family;
-    const facts::Model* model = facts::byNumber(entry.ModelCode);
-    plat::trace("watchpanel: family " + std::to_string(entry.PrinterFamily) + " is unknown, using " +
-                (model != nullptr ? "the model's" : "the page printers'"));
-    return model != nullptr ? model->family : facts::Family::Page;
-}
 
 }  // namespace
 
@@ -182,6 +165,7 @@ bool Panel::start()
         e.SizeCheckFlag = 0;
         e.OptionBits = 0;
         e.EngineStateReport = 0;
+        e.StatusChangedTime = 0;  // no status of this program's yet
         e.PanelReady = 1;
     });
     if (!written && !readEntry()) return false;
@@ -307,6 +291,7 @@ bool Panel::refresh()
         m_statusSeen = true;
         m_view.redraw(entry);
     }
+    stampStatusChange(base, entry, secondsNow());
     if (!write(base, entry)) return false;
     if (m_statusSeen) recordStatus(entry);
     const std::optional<Alert> alert = m_alertRule.fire(entry, m_view.settings());
@@ -351,22 +336,14 @@ void Panel::applyPrinterStatusFlag()
 {
     std::uint32_t flag = 0;
     if (fGetRegistoryPrinterStFlag(m_printer.c_str(), &flag) == 0) return;
-    const FailureView* views = nullptr;
-    if (flag == value::kCommFailure || flag == value::kCommFailureAgain || flag == 7 || flag == 8) {
-        views = kCommunicationFailure;
-    } else if (flag == 4 || flag == value::kPrinterGone) {
-        views = kOtherFailure;
-    } else {
-        return;
-    }
-    const FailureView& shown = views[static_cast<int>(m_family)];
+    const std::optional<FailureView> shown = failureView(flag, m_family);
+    if (!shown) return;
     m_statusSeen = true;
     const bool written = update([&shown](PrinterEntry& e) {
-        e.PrinterState = 2;
-        e.PictureIndex = shown.picture;
-        e.MessageIndex = shown.message;
-        e.AlertCategory = shown.alert;
+        const PrinterEntry before = e;
+        applyFailure(*shown, e);
         e.StatusRedraw = 1;
+        stampStatusChange(before, e, secondsNow());
     });
     if (written) refresh();
 }

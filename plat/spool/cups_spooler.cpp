@@ -94,9 +94,10 @@ const std::string kWatchersKey = kPrintKey + "\\CupsWatchers";
 constexpr std::chrono::milliseconds kWatchersCheck{1000};
 
 const char* const kPrinterAttributes[] = {
-    "printer-name",  "printer-make-and-model",    "device-uri",
-    "printer-state", "printer-state-reasons",     "queued-job-count",
-    "printer-alert", "printer-alert-description", "printer-info",
+    "printer-name",          "printer-make-and-model", "device-uri",    "printer-state",
+    "printer-state-reasons", "queued-job-count",       "printer-alert", "printer-alert-description",
+    "printer-info",          "marker-names",           "marker-types",  "marker-colors",
+    "marker-levels",
 };
 
 const char* const kEvents[] = {
@@ -859,6 +860,27 @@ private:
                       static_cast<int>(std::size(kPrinterAttributes)), nullptr, kPrinterAttributes);
     }
 
+    // One marker-* attribute into the markers it describes, by position.
+    static void readMarkers(std::string_view name, ipp_attribute_t* a, std::vector<QueueState::Marker>& markers)
+    {
+        const int count = ippGetCount(a);
+        if (count <= 0) return;
+        if (markers.size() < static_cast<std::size_t>(count)) markers.resize(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            QueueState::Marker& m = markers[static_cast<std::size_t>(i)];
+            if (name == "marker-levels") {
+                const int level = ippGetInteger(a, i);
+                m.level = level >= 0 && level <= 100 ? level : -1;
+                continue;
+            }
+            const char* text = ippGetString(a, i, nullptr);
+            if (text == nullptr) continue;
+            if (name == "marker-names") m.name = text;
+            else if (name == "marker-types") m.type = text;
+            else if (name == "marker-colors") m.color = text;
+        }
+    }
+
     // The queues of a response, in its order; ports are named from the current port map.
     std::vector<Queue> readQueues(ipp_t* response)
     {
@@ -882,6 +904,7 @@ private:
                 else if (n == "queued-job-count") jobs = ippGetInteger(a, 0);
                 else if (n == "printer-alert") q.state.alert = textOf(a);
                 else if (n == "printer-alert-description") q.state.alertDescription = textOf(a);
+                else if (n.starts_with("marker-")) readMarkers(n, a, q.state.markers);
                 else if (n == "printer-state-reasons") {
                     for (int i = 0; i < ippGetCount(a); ++i) {
                         const char* r = ippGetString(a, i, nullptr);

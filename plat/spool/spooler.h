@@ -125,6 +125,13 @@ struct QueueState {
     std::vector<std::string> reasons;  // printer-state-reasons, without "none"
     std::string alert;                 // printer-alert, the octets as they came
     std::string alertDescription;      // printer-alert-description
+    // The supplies its backend reports (marker-names, -types, -colors, -levels), in the scheduler's order.
+    struct Marker {
+        std::string name, type, color;
+        int level = -1;  // 0..100; -1 unknown, as the scheduler gives it (-1, -2, -3)
+        bool operator==(const Marker&) const = default;
+    };
+    std::vector<Marker> markers;
 };
 
 // How a CUPS spooler learns of changes.

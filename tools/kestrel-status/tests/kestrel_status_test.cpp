@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -102,6 +104,37 @@ protected:
                       std::as_bytes(std::span(reply.data(), reply.size())), Store::Flush::Yes),
                   Status::Ok);
     }
+
+    // The engine's verdict on "Office" (its "PrinterStFlag"), as the engine writes it.
+    void engineFlag(std::uint32_t flag)
+    {
+        using namespace plat::registry;
+        const std::string key = std::string(facts::key::kPrinters) + "Office" + std::string(facts::key::kEngineStore);
+        ASSERT_EQ(Store::forCurrentRoot().value()->setValue(Root::LocalMachine, key, "PrinterStFlag", ValueType::Dword,
+                                                            std::as_bytes(std::span(&flag, 1)), Store::Flush::Yes),
+                  Status::Ok);
+    }
+    // The detail program monitoring "Office" with the page printers' tables, its status decoded from a
+    // ready printer and the time of that change set.
+    void monitoringReadyOffice()
+    {
+        monitorOffice();
+        ASSERT_EQ(fSetRegistoryKswListRunFlag(2), 1);
+        detail([](PrinterEntry& e) {
+            const facts::FamilyCounts counts = facts::countsOf(facts::Family::Page);
+            e.MonitorActive = 1;
+            e.MessageCount = counts.messages;
+            e.PictureCount = counts.pictures;
+            e.MessageIndex = 2;
+            e.PrinterState = 0;
+            e.AlertCategory = 0;
+            e.PictureIndex = 0;
+            e.JobCount = 0;
+            e.StatusChangedTime = kChanged;
+        });
+        engineReply(pageReply("0000"));
+    }
+    static constexpr std::uint32_t kChanged = 1'797'000'000;  // 2026-12-11T14:40:00Z
 
     testsupport::ProgramRun status(std::vector<std::string> args = {"--json"})
     {
@@ -205,7 +238,8 @@ TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
     EXPECT_EQ(list[0].at("row"), 0);
     EXPECT_EQ(list[0].at("slot"), 0);
     EXPECT_EQ(list[0].at("monitoring"), "モニタしていません");
-    EXPECT_TRUE(list[0].at("state").is_null());
+    EXPECT_EQ(list[0].at("state"), "not-monitored");
+    EXPECT_TRUE(list[0].at("state_text").is_null());
     EXPECT_TRUE(list[0].at("jobs").is_null());
     EXPECT_EQ(list[0].at("level"), record().PrinterState);
     EXPECT_EQ(list[0].at("alert"), record().AlertCategory);
@@ -213,8 +247,9 @@ TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
     EXPECT_EQ(list[0].at("port"), "LPT1:");
 
     EXPECT_EQ(list[1], json::parse(R"({"name": "Nowhere", "row": 1, "slot": null, "monitoring": "モニタできません",
-        "state": null, "jobs": null, "level": null, "message": null, "action": null, "explanation": null,
-        "alert": null, "network": false, "port": "FILE:", "captured": null})"));
+        "state": "not-monitored", "state_text": null, "jobs": null, "level": null, "message": null, "action": null,
+        "explanation": null, "alert": null, "network": false, "port": "FILE:", "captured": null, "reasons": [],
+        "supplies": [], "paper": [], "changed": null, "scheduler": null})"));
 
     detail([](PrinterEntry& e) {
         e.MonitorActive = 1;
@@ -225,7 +260,7 @@ TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
     list = printers(run, 2);
     ASSERT_EQ(list.size(), 2u) << run.out;
     EXPECT_EQ(list[0].at("monitoring"), "モニタしています");
-    EXPECT_EQ(list[0].at("state"), "印刷可能又は印刷中です(警告)");
+    EXPECT_EQ(list[0].at("state_text"), "印刷可能又は印刷中です(警告)");
     EXPECT_EQ(list[0].at("jobs"), 2);
     EXPECT_EQ(list[0].at("level"), 1);
 
@@ -242,7 +277,8 @@ TEST_F(KestrelStatus, ShowsTheRowsAsTheListDoes)
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].at("monitoring"), "モニタできません");
     EXPECT_EQ(list[0].at("slot"), 0);
-    EXPECT_TRUE(list[0].at("state").is_null());
+    EXPECT_EQ(list[0].at("state"), "not-monitored");
+    EXPECT_TRUE(list[0].at("state_text").is_null());
     EXPECT_TRUE(list[0].at("jobs").is_null());
 }
 
@@ -334,7 +370,14 @@ TEST_F(KestrelStatus, TheStoredReplyGivesTheStatusPageTextsAndNothingIsChanged)
     EXPECT_EQ(list[0].at("explanation"), "プリンタカバーを閉じると、エラー状態が自動的に解除されます。");
     EXPECT_EQ(list[0].at("level"), 2);
     EXPECT_EQ(list[0].at("alert"), 5);
-    EXPECT_EQ(list[0].at("state"), "印刷可能又は印刷中です") << "the column is the record's, as the list shows it";
+    EXPECT_EQ(list[0].at("state_text"), "印刷可能又は印刷中です") << "the column is the record's, as the list shows it";
+    EXPECT_EQ(list[0].at("state"), "stopped");
+    EXPECT_EQ(list[0].at("reasons"), json::array({"cover-open-error"}));
+    EXPECT_TRUE(list[0].at("changed").is_null()) << "the detail program has seen no change yet";
+    EXPECT_EQ(list[0].at("supplies"),
+              json::parse(R"([{"name": "toner", "kind": "toner", "color": "black", "level": 0, "low": true}])"));
+    EXPECT_EQ(list[0].at("paper"), json::parse(R"([{"source": "tray", "size": null, "level": 100},
+        {"source": "cassette-1", "size": null, "level": 100}, {"source": "cassette-2", "size": null, "level": 100}])"));
 
     const PrinterEntry after = record();
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "the record is only read";
@@ -396,6 +439,10 @@ TEST(KestrelStatusUsage, RefusesWhatItDoesNotKnow)
                                                  {"--watch", "--interval", "5"},
                                                  {"--watch", "--interval"},
                                                  {"--bogus"},
+                                                 {"--output", "x.prom"},
+                                                 {"--json", "--prometheus"},
+                                                 {"--prometheus", "--watch"},
+                                                 {"--prometheus", "--output"},
                                                  {"Office"}}) {
         std::vector<std::string> argv{KESTREL_STATUS_PROGRAM};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -437,4 +484,190 @@ TEST_F(KestrelStatus, ANetworkPrinterShowsAsOneWithItsQueuePath)
     table = status({});
     EXPECT_NE(table.out.find("  \\\\FS1\\QUEUE1 (ネットワーク)  "), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("  FILE:  "), std::string::npos) << "a local port, unmarked: " << table.out;
+}
+
+// The engine's failures show as the detail window shows them, whatever reply the store still holds;
+// otherwise the status the detail program put into the record wins over a reply it has not taken yet.
+TEST_F(KestrelStatus, SaysWhatTheDetailWindowSaysForEveryEngineFailure)
+{
+    monitoringReadyOffice();
+    engineReply(pageReply("0000"));  // the last reply before the failure: ready
+    struct Case {
+        std::uint32_t flag;
+        const char* message;
+        long alert;
+        const char* state;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {1, "通信エラーが発生しました。", 8, "unreachable", "offline-report"},
+        {2, "通信エラーが発生しました。", 8, "unreachable", "offline-report"},
+        {7, "通信エラーが発生しました。", 8, "unreachable", "offline-report"},
+        {8, "通信エラーが発生しました。", 8, "unreachable", "offline-report"},
+        {4, "プリンタから未定義のステータスを受け取りました。", 9, "stopped", "com.velta-printer-error"},
+        {9, "プリンタから未定義のステータスを受け取りました。", 9, "stopped", "com.velta-printer-error"},
+    };
+    for (const Case& c : cases) {
+        engineFlag(c.flag);
+        const json list = printers(status(), 2);
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_EQ(list[0].at("message"), c.message) << "flag " << c.flag;
+        EXPECT_EQ(list[0].at("level"), 2) << "flag " << c.flag;
+        EXPECT_EQ(list[0].at("alert"), c.alert) << "flag " << c.flag;
+        EXPECT_EQ(list[0].at("state"), c.state) << "flag " << c.flag;
+        EXPECT_EQ(list[0].at("reasons"), json::array({c.reason})) << "flag " << c.flag;
+        const auto metrics = status({"--prometheus"});
+        EXPECT_NE(metrics.out.find(std::string("kestrel_printer_up{printer=\"Office\"} ") +
+                                   (c.flag == 4 || c.flag == 9 ? "1" : "0") + "\n"),
+                  std::string::npos)
+            << "flag " << c.flag << ":\n"
+            << metrics.out;
+    }
+
+    // While the engine starts again to retry, its flag is clear for a moment and the window keeps the
+    // failure it showed, as the record holds it.
+    detail([](PrinterEntry& e) {
+        e.PrinterState = 2;
+        e.PictureIndex = 2;
+        e.MessageIndex = 1;
+        e.AlertCategory = 8;
+    });
+    engineFlag(0);
+    json retrying = printers(status(), 2);
+    EXPECT_EQ(retrying[0].at("message"), "通信エラーが発生しました。");
+    EXPECT_EQ(retrying[0].at("state"), "unreachable");
+    EXPECT_EQ(retrying[0].at("reasons"), json::array({"offline-report"}));
+    detail([](PrinterEntry& e) {
+        e.PrinterState = 0;
+        e.PictureIndex = 0;
+        e.MessageIndex = 2;
+        e.AlertCategory = 0;
+    });
+
+    // Monitoring again, the printer's cover open: the reply is news the detail program has not decoded
+    // yet, so the record's status (ready) is what the window still shows.
+    engineFlag(0);
+    engineReply(pageReply("0FA2"));
+    json list = printers(status(), 2);
+    EXPECT_EQ(list[0].at("message"), "印刷できます。");
+    EXPECT_EQ(list[0].at("state"), "idle");
+    EXPECT_EQ(list[0].at("changed"), "2026-12-11T14:40:00Z");
+    // The detail program decodes it.
+    detail([](PrinterEntry& e) {
+        e.PrinterState = 2;
+        e.MessageIndex = 26;  // cover open
+        e.AlertCategory = 5;
+        e.PictureIndex = 1;
+        e.JobCount = 1;
+        e.StatusChangedTime = kChanged + 60;
+    });
+    list = printers(status(), 2);
+    EXPECT_EQ(list[0].at("message"), "プリンタカバーが開いています。");
+    EXPECT_EQ(list[0].at("state"), "stopped");
+    EXPECT_EQ(list[0].at("changed"), "2026-12-11T14:41:00Z");
+    detail([](PrinterEntry& e) {
+        e.PrinterState = 0;
+        e.MessageIndex = 2;
+        e.AlertCategory = 0;
+    });
+    EXPECT_EQ(printers(status(), 2)[0].at("state"), "idle") << "ready, a job waiting: as the history says it";
+    detail([](PrinterEntry& e) { e.MessageIndex = 4; });
+    EXPECT_EQ(printers(status(), 2)[0].at("state"), "printing") << "the printer says it prints";
+    detail([](PrinterEntry& e) { e.MessageIndex = 2; });
+    detail([](PrinterEntry& e) { e.PrinterState = 1; });
+    EXPECT_EQ(printers(status(), 2)[0].at("state"), "warning");
+}
+
+// What --json prints, for a monitored printer with supplies and paper and one that cannot be monitored,
+// keeps to the published schema.
+TEST_F(KestrelStatus, JsonKeepsToItsSchema)
+{
+    monitoringReadyOffice();
+    engineReply(pageReply("0FA2"));
+    const auto run = status();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::filesystem::path document = root.path() / "status.json";
+    std::ofstream(document) << run.out;
+    const std::string validate =
+        "import json, sys, jsonschema\n"
+        "schema = json.load(open(sys.argv[1]))\n"
+        "jsonschema.Draft202012Validator.check_schema(schema)\n"
+        "errors = list(jsonschema.Draft202012Validator(schema).iter_errors(json.load(open(sys.argv[2]))))\n"
+        "for e in errors: print(list(e.absolute_path), e.message)\n"
+        "sys.exit(1 if errors else 0)\n";
+    const auto checked =
+        testsupport::runProgram({PYTHON3_PROGRAM, "-c", validate, KESTREL_STATUS_SCHEMA, document.string()});
+    EXPECT_EQ(checked.exitCode, 0) << checked.out << checked.err << "\n" << run.out;
+
+    // And a document that breaks it is caught: the check checks.
+    json broken = json::parse(run.out);
+    broken["printers"][0]["state"] = "Cannot print";
+    std::ofstream(document, std::ios::trunc) << broken.dump();
+    EXPECT_EQ(
+        testsupport::runProgram({PYTHON3_PROGRAM, "-c", validate, KESTREL_STATUS_SCHEMA, document.string()}).exitCode,
+        1);
+}
+
+// The metrics pass promtool's check and lint; --output replaces the file in one step and leaves nothing
+// else in its folder.
+TEST_F(KestrelStatus, PrometheusMetricsPassPromtoolAndTheOutputFileIsReplacedWhole)
+{
+    monitoringReadyOffice();
+    engineReply(pageReply("0FA2"));
+    detail([](PrinterEntry& e) {
+        e.PrinterState = 2;
+        e.MessageIndex = 26;
+        e.AlertCategory = 5;
+    });
+    const auto run = status({"--prometheus"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto checked = testsupport::runProgram({PROMTOOL_PROGRAM, "check", "metrics"}, run.out);
+    EXPECT_EQ(checked.exitCode, 0) << checked.out << checked.err << "\n" << run.out;
+    EXPECT_EQ(checked.out + checked.err, "") << "no lint warning";
+    for (const char* line :
+         {"kestrel_list_running 1\n", "kestrel_printer_up{printer=\"Office\"} 1\n",
+          "kestrel_printer_monitored{printer=\"Nowhere\"} 0\n",
+          "kestrel_printer_state{printer=\"Office\",state=\"stopped\"} 1\n",
+          "kestrel_printer_state{printer=\"Office\",state=\"idle\"} 0\n",
+          "kestrel_printer_state{printer=\"Nowhere\",state=\"not-monitored\"} 1\n",
+          "kestrel_printer_reason{printer=\"Office\",reason=\"cover-open-error\"} 1\n",
+          "kestrel_supply_level_ratio{printer=\"Office\",supply=\"toner\",kind=\"toner\",color=\"black\"} 0\n",
+          "kestrel_printer_jobs{printer=\"Office\"} 0\n",
+          "kestrel_last_change_timestamp_seconds{printer=\"Office\"} 1797000000\n",
+          "# TYPE kestrel_alerts_total counter\n"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "in:\n" << run.out;
+    }
+
+    // A name with quotes and Japanese stays one label value.
+    spoolctl({"add-printer", "A \"B\" 事務所", "--driver", "VELTA PG-03", "--port", "FILE:"});
+    const auto named = status({"--prometheus"});
+    EXPECT_NE(named.out.find("kestrel_printer_up{printer=\"A \\\"B\\\" 事務所\"} 0\n"), std::string::npos) << named.out;
+    EXPECT_EQ(testsupport::runProgram({PROMTOOL_PROGRAM, "check", "metrics"}, named.out).exitCode, 0);
+
+    const std::filesystem::path folder = root.path() / "textfile";
+    std::filesystem::create_directory(folder);
+    const std::filesystem::path file = folder / "kestrel.prom";
+    std::ofstream(file) << "old\n";
+    const auto written = status({"--prometheus", "--output", file.string()});
+    EXPECT_EQ(written.exitCode, 0) << written.err;
+    EXPECT_EQ(written.out, "");
+    std::ifstream in(file);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(text, named.out);
+    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read | std::filesystem::perms::others_read)
+        << "the collector, a user of its own, reads it";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "no temporary file left";
+
+    const auto nowhere = status({"--prometheus", "--output", (root.path() / "none" / "kestrel.prom").string()});
+    EXPECT_EQ(nowhere.exitCode, 1);
+    EXPECT_NE(nowhere.err.find("none"), std::string::npos) << nowhere.err;
+}
+
+TEST(KestrelStatusRules, TheExampleAlertRulesPassPromtool)
+{
+    const auto run = testsupport::runProgram({PROMTOOL_PROGRAM, "check", "rules", KESTREL_RULES_FILE});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("SUCCESS: 4 rules found"), std::string::npos) << run.out;
 }
