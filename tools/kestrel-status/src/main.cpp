@@ -15,8 +15,8 @@
 #include <string>
 
 #include "alert_counts.h"
-#include "history_output.h"
 #include "atomic_file.h"
+#include "history_output.h"
 #include "json_output.h"
 #include "plat/base/command_line.h"
 #include "prometheus.h"
