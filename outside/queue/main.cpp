@@ -20,6 +20,7 @@
 #include "plat/services/program.h"
 #include "plat/spool/spooler.h"
 #include "queue_window.h"
+#include "resources/language.h"
 #include "shortcut.h"
 
 namespace {
@@ -107,6 +108,7 @@ int fail(bool window, int code, const std::string& message, const QString& shown
         char name[] = "kestrel-queue";
         char* argv[] = {name, nullptr};
         QApplication app(argc, argv);
+        kestrel::useLanguage(kestrel::languageFromEnvironment());
         QMessageBox::warning(nullptr, QObject::tr("ｼﾞｮﾌﾞ一覧"), shown);
     }
     return code;
@@ -150,6 +152,7 @@ int main(int argc, char** argv)
     plat::Services& shared = *services.value().release();  // for the life of the process: see the worker below
     if (window) {
         QApplication app(argc, argv);
+        kestrel::useLanguage(kestrel::languageFromEnvironment());
         // The window opens the spooler on its worker's thread: a scheduler that does not answer leaves
         // the window showing that it is waiting, never frozen.
         auto queueWindow =

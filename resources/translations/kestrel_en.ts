@@ -774,4 +774,146 @@ Check the printer.</translation>
      Printer        IJ-03</translation>
         </message>
     </context>
+    <context>
+        <name>QObject</name>
+        <message>
+            <source>ｼﾞｮﾌﾞ一覧</source>
+            <translation>Jobs</translation>
+        </message>
+        <message>
+            <source>ﾌﾟﾘﾝﾀのｼｮｰﾄｶｯﾄを読み取れません。</source>
+            <translation>The printer's shortcut cannot be read.</translation>
+        </message>
+        <message>
+            <source>ﾌﾟﾘﾝﾀ「%1」は削除されています。</source>
+            <translation>The printer "%1" has been deleted.</translation>
+        </message>
+        <message>
+            <source>ｽﾌﾟｰﾗを読み取れません。</source>
+            <translation>The spooler cannot be read.</translation>
+        </message>
+        <message>
+            <source>ｼﾞｮﾌﾞを取り消せませんでした。</source>
+            <translation>The jobs could not be cancelled.</translation>
+        </message>
+        <message>
+            <source>ｼﾞｮﾌﾞを取り消す権限がありません。ほかのﾕｰｻﾞｰのｼﾞｮﾌﾞは取り消せません。</source>
+            <translation>You may not cancel these jobs: the jobs of other users cannot be cancelled.</translation>
+        </message>
+        <message>
+            <source>印刷待ち</source>
+            <translation>Waiting</translation>
+        </message>
+        <message>
+            <source>保留中</source>
+            <translation>Held</translation>
+        </message>
+        <message>
+            <source>印刷中</source>
+            <translation>Printing</translation>
+        </message>
+        <message>
+            <source>停止中</source>
+            <translation>Stopped</translation>
+        </message>
+        <message>
+            <source>取り消し済み</source>
+            <translation>Cancelled</translation>
+        </message>
+        <message>
+            <source>中止</source>
+            <translation>Aborted</translation>
+        </message>
+        <message>
+            <source>完了</source>
+            <translation>Completed</translation>
+        </message>
+    </context>
+    <context>
+        <name>queue::QueueWindow</name>
+        <message>
+            <source>1件取り消し(&amp;C)</source>
+            <translation>&amp;Cancel One</translation>
+        </message>
+        <message>
+            <source>すべて取り消し(&amp;A)</source>
+            <translation>Cancel &amp;All</translation>
+        </message>
+        <message>
+            <source>%1 - ｼﾞｮﾌﾞ一覧</source>
+            <translation>%1 - Jobs</translation>
+        </message>
+        <message>
+            <source>ｷｭｰの状態</source>
+            <translation>Queue state</translation>
+        </message>
+        <message>
+            <source>ｼﾞｮﾌﾞを読み込んでいます...</source>
+            <translation>Reading the jobs...</translation>
+        </message>
+        <message>
+            <source>印刷待ちのｼﾞｮﾌﾞ</source>
+            <translation>Jobs waiting to print</translation>
+        </message>
+        <message>
+            <source>ｼﾞｮﾌﾞ</source>
+            <translation>Job</translation>
+        </message>
+        <message>
+            <source>状態</source>
+            <translation>State</translation>
+        </message>
+        <message>
+            <source>番号</source>
+            <translation>ID</translation>
+        </message>
+        <message>
+            <source>文書名</source>
+            <translation>Document</translation>
+        </message>
+        <message>
+            <source>所有者</source>
+            <translation>Owner</translation>
+        </message>
+        <message>
+            <source>ｻｲｽﾞ</source>
+            <translation>Size</translation>
+        </message>
+        <message>
+            <source>受付時刻</source>
+            <translation>Submitted</translation>
+        </message>
+        <message>
+            <source>選択したｼﾞｮﾌﾞを取り消し(&amp;C)</source>
+            <translation>&amp;Cancel Selected Job</translation>
+        </message>
+        <message>
+            <source>印刷待ちのｼﾞｮﾌﾞはありません。</source>
+            <translation>No jobs are waiting to print.</translation>
+        </message>
+        <message>
+            <source>印刷待ちのｼﾞｮﾌﾞが %1 件あります。</source>
+            <translation>%1 job(s) waiting to print.</translation>
+        </message>
+        <message>
+            <source>ｽﾌﾟｰﾗはｼﾞｮﾌﾞの数だけを記録し、文書名は記録しません。</source>
+            <translation>The spooler keeps only the number of jobs, not their documents.</translation>
+        </message>
+        <message>
+            <source>(非公開)</source>
+            <translation>(private)</translation>
+        </message>
+        <message>
+            <source>%1 KB</source>
+            <translation>%1 KB</translation>
+        </message>
+        <message>
+            <source>ｼﾞｮﾌﾞ %1</source>
+            <translation>Job %1</translation>
+        </message>
+        <message>
+            <source>印刷待ち</source>
+            <translation>Waiting</translation>
+        </message>
+    </context>
 </TS>
