@@ -42,7 +42,7 @@ TEST(HistoryModel, ShowsThePrintersChangesInItsLanguage)
     EXPECT_EQ(model.phase(), HistoryModel::Phase::Reading);
     EXPECT_FALSE(model.notice().isEmpty()) << "says it reads";
 
-    model.show({change("Office", 26, "stopped", kStart + 5s, {"cover-open"}), change("Desk", 2, "idle", kStart),
+    model.show({change("Office", 26, "stopped", kStart + 5s, {"cover-open-error"}), change("Desk", 2, "idle", kStart),
                 change("Office", 2, "idle", kStart)});
     EXPECT_EQ(model.phase(), HistoryModel::Phase::Shown);
     EXPECT_TRUE(model.notice().isEmpty());
@@ -50,7 +50,7 @@ TEST(HistoryModel, ShowsThePrintersChangesInItsLanguage)
     const HistoryRow& newest = model.rows()[0];
     EXPECT_EQ(newest.state, QStringLiteral("停止"));
     EXPECT_EQ(newest.message, QStringLiteral("プリンタカバーが開いています。"));
-    EXPECT_EQ(newest.reasons, QStringLiteral("cover-open"));
+    EXPECT_EQ(newest.reasons, QStringLiteral("cover-open-error"));
     EXPECT_EQ(newest.level, QStringLiteral("2"));
     EXPECT_TRUE(newest.accessibleText().contains(QStringLiteral("停止")));
     EXPECT_EQ(model.rows()[1].message, QStringLiteral("印刷できます。"));
@@ -94,7 +94,7 @@ TEST_F(HistoryWindowTest, ReadsTheDatabaseOffItsThreadAndShowsWithoutTakingTheFo
         auto store = HistoryStore::open(file, HistoryStore::Access::ReadWrite, {}, kStart);
         ASSERT_TRUE(store.ok());
         store.value()->record(change("Office", 2, "idle", kStart));
-        store.value()->record(change("Office", 26, "stopped", kStart + 1s, {"cover-open"}));
+        store.value()->record(change("Office", 26, "stopped", kStart + 1s, {"cover-open-error"}));
     }
     HistoryWindow window(file, "Office");
     EXPECT_TRUE(window.testAttribute(Qt::WA_ShowWithoutActivating));
@@ -150,7 +150,7 @@ TEST_F(HistoryWindowTest, Screenshot)
         store.value()->record(change("Office", 4, "printing", now - 4h));
         store.value()->record(change("Office", 33, "stopped", now - 3h, {"media-empty-error"}));
         store.value()->record(change("Office", 2, "idle", now - 170min));
-        store.value()->record(change("Office", 26, "stopped", now - 1h, {"cover-open"}));
+        store.value()->record(change("Office", 26, "stopped", now - 1h, {"cover-open-error"}));
         store.value()->record(change("Office", 1, "unreachable", now - 20min, {"offline-report"}));
         store.value()->record(change("Office", 2, "idle", now - 5min));
     }

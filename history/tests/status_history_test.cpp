@@ -72,12 +72,12 @@ TEST_F(StatusHistory, KeepsChangesNewestFirstAndSkipsRepeats)
     auto store = open();
     EXPECT_TRUE(store->record(change("Office", 2, kStart)).value());
     EXPECT_FALSE(store->record(change("Office", 2, kStart + 1s)).value()) << "the same status again";
-    EXPECT_TRUE(store->record(change("Office", 26, kStart + 2s, {"cover-open"}, "stopped")).value());
+    EXPECT_TRUE(store->record(change("Office", 26, kStart + 2s, {"cover-open-error"}, "stopped")).value());
     EXPECT_TRUE(store->record(change("Desk", 2, kStart + 3s)).value()) << "another printer's first";
 
     const auto office = all(*store, of("Office"));
     ASSERT_EQ(office.size(), 2u);
-    EXPECT_EQ(office[0], change("Office", 26, kStart + 2s, {"cover-open"}, "stopped"));
+    EXPECT_EQ(office[0], change("Office", 26, kStart + 2s, {"cover-open-error"}, "stopped"));
     EXPECT_EQ(office[1], change("Office", 2, kStart));
     EXPECT_EQ(all(*store).size(), 3u);
     EXPECT_EQ(all(*store, since(kStart + 2s)).size(), 2u);
@@ -101,7 +101,7 @@ TEST_F(StatusHistory, ForgetsWhatAgedOutEvenOfAPrinterThatIsGone)
 {
     {
         auto store = open(limits(1000, 24h));
-        store->record(change("Gone", 26, kStart, {"cover-open"}));
+        store->record(change("Gone", 26, kStart, {"cover-open-error"}));
         store->record(change("Office", 2, kStart));
         store->record(change("Office", 4, kStart + 20h));
         // A new change ages out the old ones of every printer.
@@ -118,20 +118,20 @@ TEST_F(StatusHistory, ForgetsWhatAgedOutEvenOfAPrinterThatIsGone)
 TEST_F(StatusHistory, CountsEachReasonAsItComesUp)
 {
     auto store = open();
-    store->record(change("Office", 26, kStart, {"cover-open"}));
-    store->record(change("Office", 31, kStart + 1s, {"cover-open", "media-jam-error"}));
+    store->record(change("Office", 26, kStart, {"cover-open-error"}));
+    store->record(change("Office", 31, kStart + 1s, {"cover-open-error", "media-jam-error"}));
     store->record(change("Office", 2, kStart + 2s));
-    store->record(change("Office", 26, kStart + 3s, {"cover-open"}));
+    store->record(change("Office", 26, kStart + 3s, {"cover-open-error"}));
     store->record(change("Desk", 33, kStart + 3s, {"media-empty-error"}));
     const std::vector<AlertCount> expected = {
-        {"Desk", "media-empty-error", 1}, {"Office", "cover-open", 2}, {"Office", "media-jam-error", 1}};
+        {"Desk", "media-empty-error", 1}, {"Office", "cover-open-error", 2}, {"Office", "media-jam-error", 1}};
     EXPECT_EQ(store->alertCounts().value(), expected);
 }
 
 TEST_F(StatusHistory, SurvivesReopeningAndIsSharedBetweenConnections)
 {
     auto writer = open();
-    writer->record(change("Office", 26, kStart, {"cover-open"}));
+    writer->record(change("Office", 26, kStart, {"cover-open-error"}));
     auto reader = open({}, kStart, HistoryStore::Access::ReadOnly);
     ASSERT_EQ(all(*reader).size(), 1u) << "a committed change is seen at once";
     writer->record(change("Office", 2, kStart + 1s));

@@ -897,7 +897,7 @@ Check the printer.</translation>
         </message>
         <message>
             <source>ｽﾌﾟｰﾗはｼﾞｮﾌﾞの数だけを記録し、文書名は記録しません。</source>
-            <translation>The spooler keeps only the number of jobs, not their documents.</translation>
+            <translation> The spooler keeps only the number of jobs, not their documents.</translation>
         </message>
         <message>
             <source>(非公開)</source>
