@@ -3,6 +3,7 @@
 #include <dbus/dbus.h>
 
 #include <cstring>
+#include <mutex>
 
 namespace plat::spool {
 namespace {
@@ -18,6 +19,15 @@ bool isPrinterChange(const char* member)
     return false;
 }
 
+// libdbus takes its global lock and a connection's in one order when it opens a connection and in the
+// other when it closes one: a watcher closing its connection while another spooler opens one could
+// deadlock inside it. Opening and closing are rare, so they take turns.
+std::mutex& openAndCloseTurns()
+{
+    static std::mutex turns;
+    return turns;
+}
+
 }  // namespace
 
 struct BusSignals::Connection {
@@ -25,6 +35,7 @@ struct BusSignals::Connection {
     ~Connection()
     {
         if (bus == nullptr) return;
+        std::lock_guard turn(openAndCloseTurns());
         dbus_connection_close(bus);
         dbus_connection_unref(bus);
     }
@@ -44,6 +55,7 @@ std::unique_ptr<BusSignals> BusSignals::listen(const std::string& address, std::
     DBusError error;
     dbus_error_init(&error);
     auto connection = std::make_unique<Connection>();
+    std::unique_lock turn(openAndCloseTurns());
     if (address.empty()) {
         connection->bus = dbus_bus_get_private(DBUS_BUS_SYSTEM, &error);
     } else {
