@@ -38,6 +38,7 @@
 #include "plat/gui/worker.h"
 #include "plat/registry/registry.h"
 #include "plat/services/services.h"
+#include "prepared_printer.h"
 #include "slot_table.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
@@ -219,38 +220,7 @@ protected:
     // The spooler's printer as the list program prepares it: its store, the engine's interval, its slot.
     void addPrinter(const std::string& name, const std::string& port, facts::Code code)
     {
-        using namespace plat::registry;
-        const facts::Model& model = facts::model(code);
-        Store& store = testsupport::rootStore();
-        const std::string key = std::string(facts::key::kPrinters) + name;
-        Key made;
-        ASSERT_EQ(store.createKey(Root::LocalMachine, key, "", made), Status::Ok);
-        auto setString = [&](const std::string& valueName, const std::string& text) {
-            ASSERT_EQ(store.setValue(Root::LocalMachine, key, valueName, ValueType::String,
-                                     std::as_bytes(std::span(text.c_str(), text.size() + 1)), Store::Flush::No),
-                      Status::Ok);
-        };
-        setString("Port", port);
-        setString("Printer Driver", model.name);
-
-        ASSERT_TRUE(slotTable.createSlot());
-        PrinterInfo2 printer{};
-        printer.pPrinterName = const_cast<char*>(name.c_str());
-        printer.pPortName = const_cast<char*>(port.c_str());
-        printer.pDriverName = const_cast<char*>(model.name);
-        ModelTableEntry row{};
-        std::strncpy(row.ModelName, model.name, sizeof row.ModelName - 1);
-        std::strncpy(row.ShortModelName, model.shortName, sizeof row.ShortModelName - 1);
-        std::strncpy(row.InformationFile, model.informationFile, sizeof row.InformationFile - 1);
-        ASSERT_TRUE(watchlist::initialiseRecord(slotTable.view(0), 0, printer, row));
-        PrinterEntry e = entry();
-        ASSERT_EQ(fInitRegistory(&e), 1);
-        const std::string monitor = key + std::string(facts::key::kEngineStore);
-        for (auto [valueName, value] : {std::pair{"GetRealTimeStatusTime", kStatusIntervalMs}, {"StRetryTime", 100u}}) {
-            ASSERT_EQ(store.setValue(Root::LocalMachine, monitor, valueName, ValueType::Dword,
-                                     std::as_bytes(std::span(&value, 1)), Store::Flush::No),
-                      Status::Ok);
-        }
+        watchpanel::testing::preparePrinter(slotTable, name, port, code, kStatusIntervalMs);
         // Shown from the first tick on, as after the user asked for it.
         change([](PrinterEntry& e) { e.HideRequest = 0; });
     }

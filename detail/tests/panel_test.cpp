@@ -38,6 +38,7 @@
 #include "plat/base/system_root.h"
 #include "plat/registry/registry.h"
 #include "plat/services/services.h"
+#include "prepared_printer.h"
 #include "resources/language.h"
 #include "slot_table.h"
 #include "testsupport/run_program.h"
@@ -78,39 +79,8 @@ protected:
     // The spooler's printer, its store prepared as the list program prepares it, and its slot.
     void addPrinter(const std::string& name, const std::string& port, facts::Code code)
     {
-        using namespace plat::registry;
-        const facts::Model& model = facts::model(code);
-        Store& store = testsupport::rootStore();
-        const std::string key = std::string(facts::key::kPrinters) + name;
-        Key made;
-        ASSERT_EQ(store.createKey(Root::LocalMachine, key, "", made), Status::Ok);
-        auto setString = [&](const std::string& valueName, const std::string& text) {
-            ASSERT_EQ(store.setValue(Root::LocalMachine, key, valueName, ValueType::String,
-                                     std::as_bytes(std::span(text.c_str(), text.size() + 1)), Store::Flush::No),
-                      Status::Ok);
-        };
-        setString("Port", port);
-        setString("Printer Driver", model.name);
-
-        ASSERT_TRUE(slotTable.createSlot());
-        PrinterInfo2 printer{};
-        printer.pPrinterName = const_cast<char*>(name.c_str());
-        printer.pPortName = const_cast<char*>(port.c_str());
-        printer.pDriverName = const_cast<char*>(model.name);
-        ModelTableEntry row{};
-        std::strncpy(row.ModelName, model.name, sizeof row.ModelName - 1);
-        std::strncpy(row.ShortModelName, model.shortName, sizeof row.ShortModelName - 1);
-        std::strncpy(row.InformationFile, model.informationFile, sizeof row.InformationFile - 1);
-        ASSERT_TRUE(watchlist::initialiseRecord(slotTable.view(0), 0, printer, row));
-        PrinterEntry e = entry();
-        ASSERT_EQ(fInitRegistory(&e), 1);
         // The engine reads every 40 ms and retries after 100 ms.
-        const std::string monitor = key + std::string(facts::key::kEngineStore);
-        for (auto [valueName, value] : {std::pair{"GetRealTimeStatusTime", 40u}, {"StRetryTime", 100u}}) {
-            ASSERT_EQ(store.setValue(Root::LocalMachine, monitor, valueName, ValueType::Dword,
-                                     std::as_bytes(std::span(&value, 1)), Store::Flush::No),
-                      Status::Ok);
-        }
+        watchpanel::testing::preparePrinter(slotTable, name, port, code, 40);
         m_printer = name;
     }
 

@@ -17,6 +17,7 @@
 #include "panel_thread.h"
 #include "plat/registry/registry.h"
 #include "plat/services/services.h"
+#include "prepared_printer.h"
 #include "slot_table.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
@@ -108,37 +109,8 @@ protected:
     // slot 0 with its record.
     void addPrinter()
     {
-        using namespace plat::registry;
-        const facts::Model& model = facts::model(facts::Code::PG03);
-        Store& store = testsupport::rootStore();
-        const std::string key = std::string(facts::key::kPrinters) + "Office";
-        Key made;
-        ASSERT_EQ(store.createKey(Root::LocalMachine, key, "", made), Status::Ok);
-        for (auto [valueName, text] : {std::pair{"Port", "LPT1:"}, {"Printer Driver", model.name}}) {
-            const std::string value(text);
-            ASSERT_EQ(store.setValue(Root::LocalMachine, key, valueName, ValueType::String,
-                                     std::as_bytes(std::span(value.c_str(), value.size() + 1)), Store::Flush::No),
-                      Status::Ok);
-        }
-        ASSERT_TRUE(slotTable.createSlot());
-        PrinterInfo2 printer{};
-        printer.pPrinterName = const_cast<char*>("Office");
-        printer.pPortName = const_cast<char*>("LPT1:");
-        printer.pDriverName = const_cast<char*>(model.name);
-        ModelTableEntry row{};
-        std::strncpy(row.ModelName, model.name, sizeof row.ModelName - 1);
-        std::strncpy(row.ShortModelName, model.shortName, sizeof row.ShortModelName - 1);
-        std::strncpy(row.InformationFile, model.informationFile, sizeof row.InformationFile - 1);
-        ASSERT_TRUE(watchlist::initialiseRecord(slotTable.view(0), 0, printer, row));
-        PrinterEntry e = entry();
-        ASSERT_EQ(fInitRegistory(&e), 1);
         // The engine reads every 40 ms and retries after 100 ms.
-        const std::string monitor = key + std::string(facts::key::kEngineStore);
-        for (auto [valueName, value] : {std::pair{"GetRealTimeStatusTime", 40u}, {"StRetryTime", 100u}}) {
-            ASSERT_EQ(store.setValue(Root::LocalMachine, monitor, valueName, ValueType::Dword,
-                                     std::as_bytes(std::span(&value, 1)), Store::Flush::No),
-                      Status::Ok);
-        }
+        watchpanel::testing::preparePrinter(slotTable, "Office", "LPT1:", facts::Code::PG03, 40);
     }
     PrinterEntry entry() const
     {
