@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <utility>
 
-#include "outside_programs.h"
 #include "plat/base/trace.h"
 #include "plat/services/heartbeat.h"
 #include "settings_page.h"
 #include "sound.h"
 #include "watchcore.h"
+#include "watchpanel/outside_programs.h"
 
 namespace watchpanel {
 
