@@ -9,8 +9,8 @@ endif()
 file(GLOB tops LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*)
 set(found "")
 foreach(top IN LISTS tops)
-  # Not the programs themselves, hidden folders or build trees.
-  if(top MATCHES "^(list|detail|\\..*)$" OR NOT IS_DIRECTORY ${SOURCE_DIR}/${top}
+  # Not the programs themselves, hidden folders or build trees (build*, the package's, or any with a cache).
+  if(top MATCHES "^(list|detail|build.*|\\..*)$" OR NOT IS_DIRECTORY ${SOURCE_DIR}/${top}
      OR EXISTS ${SOURCE_DIR}/${top}/CMakeCache.txt)
     continue()
   endif()
