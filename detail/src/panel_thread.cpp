@@ -17,6 +17,9 @@ namespace watchpanel {
 namespace {
 
 constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the panel's thread
+// A status interval longer than this many beats keeps a timer of its own: a beat missed while the
+// worker is busy would otherwise stretch it (tests run the beats of a fast clock).
+constexpr int kMostBeatsPerStatusTick = 240;
 constexpr int kLastCloseWaitMs = 1000;
 
 PanelState stateOf(const Panel& panel)
@@ -159,21 +162,28 @@ void PanelThread::send(std::function<void(PanelDisplay&)> call)
 
 void PanelThread::start()
 {
-    m_notifyWorker.post([this] {
-        std::unique_ptr<NotificationService> service = m_makeNotifications ? m_makeNotifications() : nullptr;
-        if (service == nullptr) return;
+    m_worker.post([this] { begin(); });
+}
+
+// The desktop's service is reached at the first notice only: a printer that never needs the user costs
+// no bus connection (a thread and some megabytes).
+DesktopNotifier* PanelThread::notifier()
+{
+    if (m_notifier == nullptr && m_makeNotifications) {
+        std::unique_ptr<NotificationService> service = std::exchange(m_makeNotifications, {})();
+        if (service == nullptr) return nullptr;
         // A click on the notification brings the window up as a double click on the tray icon does.
         m_notifier = std::make_unique<DesktopNotifier>(std::move(service), [this] {
             plat::gui::postTo(m_displayObject, [this] { post([](Panel& panel) { panel.foregroundRequested(); }); });
         });
-    });
-    m_worker.post([this] { begin(); });
+    }
+    return m_notifier.get();
 }
 
 void PanelThread::showNotice(const Notice& notice)
 {
     m_notifyWorker.post([this, notice] {
-        if (m_notifier) m_notifier->show(notice);
+        if (DesktopNotifier* notifier = this->notifier()) notifier->show(notice);
     });
 }
 
@@ -207,27 +217,26 @@ void PanelThread::begin()
         return static_cast<int>(m_heartbeat != nullptr ? m_heartbeat->clock().interval(ms).count() : ms.count());
     };
     const int statusPeriod = period(entry.PanelTimer1Period);
-    // The engine's looks (port watch, mailbox, retry rule) run on this thread's beats from now on, so an
-    // idle program wakes for both at once.
-    const bool beatWithStatus = m_heartbeat != nullptr && m_heartbeat->period().count() == statusPeriod;
+    // The engine's looks (port watch, mailbox, retry rule) run on this thread's beats from now on, and so
+    // does the status tick when it falls on a beat, so an idle program wakes once for all of them.
     if (m_heartbeat != nullptr) {
         m_heartbeat->driveFromCaller();
-        if (!beatWithStatus) {
-            m_beatTimer = new QTimer(m_worker.context());
-            QObject::connect(m_beatTimer, &QTimer::timeout, m_beatTimer, [this] { m_heartbeat->beat(); });
-            m_beatTimer->start(static_cast<int>(m_heartbeat->period().count()));
-        }
+        m_beatTimer = new QTimer(m_worker.context());
+        QObject::connect(m_beatTimer, &QTimer::timeout, m_beatTimer, [this] { m_heartbeat->beat(); });
+        m_beatTimer->start(static_cast<int>(m_heartbeat->period().count()));
+        const int beatMs = static_cast<int>(m_heartbeat->period().count());
+        if (statusPeriod % beatMs == 0 && statusPeriod / beatMs <= kMostBeatsPerStatusTick)
+            m_statusBeat = m_heartbeat->every(statusPeriod / beatMs, [this] { m_panel.statusTick(); });
     }
-    m_statusTimer = new QTimer(m_worker.context());
-    m_statusTimer->setTimerType(Qt::CoarseTimer);
-    QObject::connect(m_statusTimer, &QTimer::timeout, m_statusTimer, [this, beatWithStatus] {
-        if (beatWithStatus) m_heartbeat->beat();
-        m_panel.statusTick();
-    });
+    if (m_statusBeat == 0) {
+        m_statusTimer = new QTimer(m_worker.context());
+        m_statusTimer->setTimerType(Qt::CoarseTimer);
+        QObject::connect(m_statusTimer, &QTimer::timeout, m_statusTimer, [this] { m_panel.statusTick(); });
+        m_statusTimer->start(statusPeriod);
+    }
     m_driverTimer = new QTimer(m_worker.context());
     m_driverTimer->setTimerType(Qt::VeryCoarseTimer);
     QObject::connect(m_driverTimer, &QTimer::timeout, m_driverTimer, [this] { m_panel.driverConfigTick(); });
-    m_statusTimer->start(statusPeriod);
     m_driverTimer->start(period(entry.PanelTimer2Period));
     send([](PanelDisplay& d) { d.started(); });
 }
@@ -290,6 +299,7 @@ void PanelThread::stopTimersHere()
     if (m_statusTimer != nullptr) m_statusTimer->stop();
     if (m_driverTimer != nullptr) m_driverTimer->stop();
     if (m_beatTimer != nullptr) m_beatTimer->stop();
+    if (m_statusBeat != 0) m_heartbeat->cancel(std::exchange(m_statusBeat, 0));
 }
 
 void PanelThread::stop()

@@ -83,8 +83,8 @@ public:
     // engineReady() may be read at any time.
     Panel& panel() { return m_panel; }
 
-    // Before start() only: the process's heartbeat, which the panel's worker then beats with its status
-    // timer (one wake-up for both when they share the 500 ms grid).
+    // Before start() only: the process's heartbeat, which the panel's worker then beats; the status tick
+    // rides its beats when the status interval is a multiple of the beat (one wake-up for all).
     void beatWith(plat::Heartbeat& heartbeat) { m_heartbeat = &heartbeat; }
 
     // Hands the panel to its worker: the program's files in the root, the connection check, the
@@ -122,6 +122,7 @@ private:
     // The settings the rules follow from now on.
     void followSettings(const DetailSettings& settings);
     // The printer's notification, on the notification worker.
+    DesktopNotifier* notifier();  // made at the first notice; null without a service
     void showNotice(const Notice& notice);
     void closeNotice();
     void stopTimersHere();
@@ -137,9 +138,10 @@ private:
     plat::gui::Worker m_worker;       // the panel's: its timers, the slot, the store, the engine
     QTimer* m_statusTimer = nullptr;  // on the panel worker, children of its context
     QTimer* m_driverTimer = nullptr;
-    QTimer* m_beatTimer = nullptr;           // only when the heartbeat's period is not the status timer's
-    plat::Heartbeat* m_heartbeat = nullptr;  // beaten by the panel worker when given
-    NotificationsMaker m_makeNotifications;
+    QTimer* m_beatTimer = nullptr;                // when there is a heartbeat
+    std::uint64_t m_statusBeat = 0;               // the status tick's check on the heartbeat, 0 when it has a timer
+    plat::Heartbeat* m_heartbeat = nullptr;       // beaten by the panel worker when given
+    NotificationsMaker m_makeNotifications;       // until the notifier is made
     plat::gui::Worker m_notifyWorker;             // the desktop's notifications
     std::unique_ptr<DesktopNotifier> m_notifier;  // the notification worker's, made and ended there
     bool m_stopped = false;                       // window thread

@@ -12,6 +12,7 @@
 #include <QSystemTrayIcon>
 #include <QTextBoundaryFinder>
 #include <QTimer>
+#include <algorithm>
 
 #include <array>
 #include <memory>
@@ -31,9 +32,9 @@ namespace {
 constexpr int kFirstTrayIcon = 800;
 constexpr int kTrayLevels = 3;
 constexpr qsizetype kTooltipLimit = 63;
-// How often a hidden icon looks for a tray that is not there yet: cheap, and soon enough after a panel
-// (re)starts.
-constexpr int kTrayCheckMs = 2000;
+// How often a hidden icon looks for a tray that is not there yet: soon after a panel (re)starts, then
+// less and less often, so a desktop without a tray does not wake every program every few seconds.
+constexpr int kFirstTrayCheckMs = 2000, kLastTrayCheckMs = 60000;
 
 // Dialog 2200's controls, by the numbers the template gives them.
 constexpr const char* kPicture = "c2201";
@@ -151,7 +152,7 @@ PanelTray::PanelTray(QObject* parent)
     : QObject(parent), m_icon(std::make_unique<QSystemTrayIcon>(this)), m_trayCheck(new QTimer(this))
 {
     m_trayCheck->setSingleShot(true);
-    m_trayCheck->setInterval(kTrayCheckMs);
+    m_trayCheck->setInterval(kFirstTrayCheckMs);
     connect(m_trayCheck, &QTimer::timeout, this, &PanelTray::showWhenTrayAvailable);
     connect(m_icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick) emit doubleClicked();
@@ -164,6 +165,7 @@ void PanelTray::setShown(bool shown)
 {
     m_shown = shown;
     if (shown) {
+        m_trayCheck->setInterval(kFirstTrayCheckMs);
         showWhenTrayAvailable();
     } else {
         m_trayCheck->stop();
@@ -189,7 +191,7 @@ void PanelTray::update(int iconNumber, const QString& tooltip)
 bool PanelTray::visibleInTray() const { return m_icon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable(); }
 
 // Shows the icon once there is a tray and a picture for it; until the tray is there it looks again every
-// few seconds, as long as the icon is wanted.
+// few seconds at first, then every minute at most, as long as the icon is wanted.
 void PanelTray::showWhenTrayAvailable()
 {
     if (!m_shown) {
@@ -202,7 +204,9 @@ void PanelTray::showWhenTrayAvailable()
         if (!m_icon->isVisible() && !m_icon->icon().isNull()) m_icon->show();
         return;
     }
-    if (!m_trayCheck->isActive()) m_trayCheck->start();
+    if (m_trayCheck->isActive()) return;
+    if (sender() == m_trayCheck) m_trayCheck->setInterval(std::min(2 * m_trayCheck->interval(), kLastTrayCheckMs));
+    m_trayCheck->start();
 }
 
 int chooseTrayIconSet(QWidget* parent, int current)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QTimer>
 #include <chrono>
 #include <filesystem>
 
@@ -18,8 +19,9 @@
 namespace watchlist {
 namespace {
 
-constexpr std::chrono::milliseconds kTimerPeriods[] = {std::chrono::milliseconds(500), std::chrono::milliseconds(700),
-                                                       std::chrono::milliseconds(1000)};
+// The three timers: the monitoring column every 500 ms, the printer state column every 700 ms and the
+// jobs every 1000 ms. They run on one beat of the first.
+constexpr std::uint64_t kBeatMs = 500, kMiddleTimerMs = 700;
 // The window shows at once when its stored placement is read; should the worker be held up that long,
 // it shows at its default placement and takes the stored one when it comes.
 constexpr auto kShowBound = std::chrono::seconds(1);
@@ -56,14 +58,21 @@ ListProgram::ListProgram(plat::Services& services, std::string programDirectory,
 
 ListProgram::~ListProgram()
 {
-    for (QTimer& timer : m_timers) timer.stop();
-    m_worker.post([this] { m_bridge.reset(); });
+    m_worker.post([this] {
+        if (m_beatTimer != nullptr) m_beatTimer->stop();
+        m_bridge.reset();
+    });
     m_worker.stop();
 }
 
 bool ListProgram::start()
 {
     m_window = std::make_unique<ListWindow>(m_items);
+    // The window follows the items; the worker polls them in the order they show in.
+    m_items.changed = [this, show = std::move(m_items.changed)](int position) {
+        if (show) show(position);
+        if (position < 0) publishOrder();
+    };
     m_window->setHistoryFile(kestrel::history::historyFile(plat::systemRoot()));
     connect(m_window.get(), &ListWindow::showRequested, this,
             [this](const std::vector<int>& positions) { forSelected(positions, requestShow); });
@@ -101,11 +110,7 @@ bool ListProgram::start()
     // beside ours.
     m_worker.post([] { endLeftDetailPrograms(); });
     rebuild(false);
-    for (int t = 0; t < 3; ++t) {
-        m_timers[t].setTimerType(Qt::CoarseTimer);
-        connect(&m_timers[t], &QTimer::timeout, this, [this, t] { tick(t + 1); });
-        m_timers[t].start(m_services.clock().interval(kTimerPeriods[t]));
-    }
+    m_worker.post([this] { startBeating(); });
     return true;
 }
 
@@ -131,6 +136,7 @@ void ListProgram::rebuild(bool stopDetailsFirst)
     m_building = true;
     if (m_shown) m_window->setBuilding(true, m_quiet);
     m_worker.post([this, stopDetailsFirst] {
+        m_buildRunning = true;
         fSetRegistoryKswListRunFlag(1);
         if (stopDetailsFirst) m_programs.stopAll();
         m_restarts.clear();
@@ -147,6 +153,7 @@ void ListProgram::rebuild(bool stopDetailsFirst)
             m_built = std::move(build);
             m_builtGeneration = generation;
         });
+        m_buildWaiting = true;
     });
 }
 
@@ -165,29 +172,50 @@ void ListProgram::finishBuild()
     if (build.detailStartFailed) vDisplayError(m_window.get(), 3);
 }
 
-void ListProgram::tick(int timer)
+void ListProgram::publishOrder()
 {
-    if (m_closing) return;
-    if (m_building && m_built) finishBuild();
-    // A worker still at this timer's last tick (held up by the store or the spooler) gets no second
-    // one: when it is free again it polls once, not once for every tick it missed.
-    bool& ticking = m_ticking[timer - 1];
-    if (m_closing || ticking) return;
-    ticking = true;
-    // The worker goes through the items in the order the window shows them.
     std::vector<int> order;
     order.reserve(static_cast<std::size_t>(m_items.count()));
     for (int p = 0; p < m_items.count(); ++p) order.push_back(m_items.item(p).row());
-    m_worker.post([this, timer, building = m_building, order = std::move(order)] {
-        Polled polled = poll(timer, building, order);
-        plat::gui::postTo(this, [this, polled = std::move(polled)] { applyPolled(polled); });
-    });
+    if (order == m_publishedOrder) return;
+    m_publishedOrder = order;
+    m_worker.post([this, order = std::move(order)] { m_polled.arrange(order); });
 }
 
-ListProgram::Polled ListProgram::poll(int timer, bool building, const std::vector<int>& order)
+void ListProgram::startBeating()
+{
+    m_beatTimer = new QTimer(m_worker.context());
+    m_beatTimer->setTimerType(Qt::CoarseTimer);
+    QObject::connect(m_beatTimer, &QTimer::timeout, m_beatTimer, [this] { beat(); });
+    m_beatTimer->start(m_services.clock().interval(std::chrono::milliseconds(kBeatMs)));
+    m_middleTickDue = kMiddleTimerMs;
+}
+
+void ListProgram::beat()
+{
+    // A worker held up by the store or the spooler misses beats: when it is free again it polls once,
+    // not once for every beat it missed.
+    ++m_beats;
+    const std::uint64_t now = m_beats * kBeatMs;
+    std::vector<int> timers{1};
+    if (now >= m_middleTickDue) {
+        timers.push_back(2);
+        m_middleTickDue += kMiddleTimerMs;
+    }
+    if (m_beats % 2 == 0) timers.push_back(3);
+    if (m_buildWaiting) {
+        m_buildWaiting = m_buildRunning = false;
+        plat::gui::postTo(this, [this] {
+            if (m_built && !m_closing) finishBuild();
+        });
+    }
+    Polled polled = poll(timers);
+    if (polled.worthSending()) plat::gui::postTo(this, [this, polled = std::move(polled)] { applyPolled(polled); });
+}
+
+ListProgram::Polled ListProgram::poll(const std::vector<int>& timers)
 {
     Polled polled;
-    polled.timer = timer;
     polled.generation = m_pollGeneration;
     std::uint32_t exitRequest = 0;
     if (fGetRegistoryKswExitFlag(&exitRequest) != 0 && exitRequest == 1) {
@@ -195,11 +223,13 @@ ListProgram::Polled ListProgram::poll(int timer, bool building, const std::vecto
         polled.exitRequested = true;
         return polled;
     }
-    if (building || m_rebuildAsked) return polled;
-    m_polled.arrange(order);
+    if (m_buildRunning || m_rebuildAsked) return polled;
     watchDetailPrograms();
     restartDue();
-    m_poller.tick(timer);
+    for (int timer : timers) {
+        m_poller.tick(timer);
+        if (m_rebuildAsked) break;
+    }
     if (!m_rebuildAsked) watchSpooler();
     polled.rebuildAsked = m_rebuildAsked;
     polled.changed = changesToSend();
@@ -208,7 +238,6 @@ ListProgram::Polled ListProgram::poll(int timer, bool building, const std::vecto
 
 void ListProgram::applyPolled(const Polled& polled)
 {
-    m_ticking[polled.timer - 1] = false;
     if (m_closing) return;
     if (polled.generation == m_generation) {
         for (const auto& [item, row] : polled.changed) m_items.update(item, row);
@@ -333,10 +362,10 @@ void ListProgram::close()
 {
     if (m_closing) return;
     m_closing = true;
-    for (QTimer& timer : m_timers) timer.stop();
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     // After a rebuild still running: every detail program is stopped.
     m_worker.post([this] {
+        if (m_beatTimer != nullptr) m_beatTimer->stop();
         m_programs.stopAll();
         // The engines have ended: the despooler values are taken back.
         m_bridge.reset();

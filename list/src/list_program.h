@@ -3,16 +3,18 @@
 // discovery, the row polling between rebuilds, the commands of the window, and the closing path that
 // ends every detail program first.
 //
-// Threads: the window's thread only keeps time, shows and decides; everything that touches the store,
-// the spooler, the slots or a process runs on one worker thread the program owns, in the order it was
-// asked for: the flags, the environment, each tick's polling, the rebuild, the requests to the detail
-// programs and the stop procedure (up to 15 s a detail program). The worker keeps its own copy of the
-// items, polls it and sends back the items that changed; the window's copy takes them by row, whatever
-// its sort order. One thread for all of it, the rebuild included, keeps a tick's polling from ever
-// meeting a rebuild's slots and lets the close simply come after a rebuild still running.
+// Threads: the window's thread only shows and decides; everything that touches the store, the spooler,
+// the slots or a process runs on one worker thread the program owns, in the order it was asked for: the
+// flags, the environment, each tick's polling, the rebuild, the requests to the detail programs and the
+// stop procedure (up to 15 s a detail program). The worker keeps the time too: its one timer beats on
+// the 500 ms grid and runs the three timers' ticks that are due (the 500 ms one every beat, the 1000 ms
+// one every second beat, the 700 ms one at the first beat on or after each of its times, so it keeps its
+// rate), so an idle list wakes twice a second. The worker keeps its own copy of the items, polls it and
+// sends back only what changed; the window's copy takes them by row, whatever its sort order, and tells
+// the worker its order when a sort or a build moves the items. One thread for all of it, the rebuild included, keeps a
+// tick's polling from ever meeting a rebuild's slots and lets the close simply come after a rebuild still running.
 
 #include <QObject>
-#include <QTimer>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -28,6 +30,8 @@
 #include "restart_plan.h"
 #include "row_poller.h"
 #include "watchlist/slot_table.h"
+
+class QTimer;
 
 namespace watchlist {
 
@@ -64,24 +68,29 @@ signals:
 private:
     // What one tick's polling found, sent from the worker to the window's thread.
     struct Polled {
-        int timer = 0;
         int generation = 0;  // of the build whose items were polled
         bool exitRequested = false;
         bool rebuildAsked = false;
         std::vector<std::pair<ListRows::Item, Row>> changed;
+
+        bool worthSending() const { return exitRequested || rebuildAsked || !changed.empty(); }
     };
 
     // The window's thread.
     void showWindow();
     void rebuild(bool stopDetailsFirst);
-    void tick(int timer);
     void finishBuild();
+    // Tells the worker the order the items show in, when it changed.
+    void publishOrder();
     void applyPolled(const Polled& polled);
     void finishClose();
     void forSelected(const std::vector<int>& positions, bool (*request)(void*));
 
     // The worker.
-    Polled poll(int timer, bool building, const std::vector<int>& order);
+    void startBeating();
+    void beat();
+    // The polling of one beat, for the timers due at it, in their order.
+    Polled poll(const std::vector<int>& timers);
     void watchDetailPrograms();
     void restartDue();
     void watchSpooler();
@@ -96,11 +105,10 @@ private:
     bool m_quiet;
     ListRows m_items;
     std::unique_ptr<ListWindow> m_window;
-    QTimer m_timers[3];
     bool m_shown = false;
     bool m_building = false, m_closing = false;
-    bool m_ticking[3] = {};        // a tick of that timer is still with the worker
-    std::optional<Build> m_built;  // the rebuild's result, taken up by the next tick
+    std::optional<Build> m_built;       // the rebuild's result, taken up at the next beat
+    std::vector<int> m_publishedOrder;  // row numbers, as the worker last heard them
     int m_builtGeneration = 0;
     int m_generation = 0;  // of the items shown
 
@@ -110,7 +118,12 @@ private:
     RestartPlan m_restarts;  // detail programs that ended on their own, until the next rebuild
     ListRows m_polled;
     RowPoller m_poller;
-    bool m_rebuildAsked = false;  // by the poller, until the rebuild runs
+    bool m_rebuildAsked = false;    // by the poller, until the rebuild runs
+    QTimer* m_beatTimer = nullptr;  // the worker's timer, a child of its context; null once stopped
+    std::uint64_t m_beats = 0;
+    std::uint64_t m_middleTickDue = 0;  // the 700 ms timer's next time, in ms of beats
+    bool m_buildRunning = false;        // from the rebuild's start until the window takes its result
+    bool m_buildWaiting = false;        // the result is with the window, to be taken up at the next beat
     int m_pollGeneration = 0;
     std::map<int, std::pair<ListRows::Item, Row>> m_sent;  // by row: what the window's copy holds
     std::uint64_t m_spoolerChanges = 0;
