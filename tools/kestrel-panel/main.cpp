@@ -46,7 +46,7 @@ PRINTER      the spooler's printer name; its driver must be one of the models
 --seconds N  end after N seconds (1 to 86400); without it, run until SIGINT or SIGTERM, or until
              standard input closes when it is not a terminal
 --measure    measure watchpanel.exe from the moment the printer is monitored to the end, and print
-             cpu_percent=... (of one core) wakeups_per_s=... (context switches) pss_mb=... (at the end);
+             cpu_percent=... (of one core) wakeups_per_s=... (voluntary context switches) pss_mb=... (at the end);
              a line before it gives RSS, the private and the anonymous memory for comparison
 
 Makes slot 0 of the system root ($KESTREL_ROOT) for the printer, prepares its store and starts
@@ -171,7 +171,7 @@ std::optional<Found> findPrinter(const std::string& wanted, int& exitCode, std::
 struct Sample {
     Clock::time_point when;
     double cpuSeconds = 0;                 // utime + stime of the whole process
-    std::map<std::string, long> switches;  // per thread: voluntary + nonvoluntary context switches
+    std::map<std::string, long> switches;  // per thread: voluntary context switches (its wake-ups)
 };
 
 std::optional<std::string> readFile(const std::filesystem::path& path)
@@ -221,9 +221,9 @@ std::optional<Sample> sample(pid_t pid)
     for (const auto& task : std::filesystem::directory_iterator(dir / "task", error)) {
         auto status = readFile(task.path() / "status");
         if (!status) continue;  // the thread ended meanwhile
-        const auto voluntary = field(*status, "voluntary_ctxt_switches");
-        const auto involuntary = field(*status, "nonvoluntary_ctxt_switches");
-        if (voluntary && involuntary) s.switches[task.path().filename().string()] = *voluntary + *involuntary;
+        // A wake-up is a sleep that ended; involuntary switches are preemptions by the machine's other work.
+        if (const auto voluntary = field(*status, "voluntary_ctxt_switches"))
+            s.switches[task.path().filename().string()] = *voluntary;
     }
     if (error || s.switches.empty()) return std::nullopt;
     return s;
