@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "wave_format.h"
+#include "watchpanel/wave_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

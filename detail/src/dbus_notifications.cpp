@@ -8,7 +8,7 @@
 #include <QVariantMap>
 #include <utility>
 
-#include "texts.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

@@ -7,8 +7,8 @@
 #include "plat/base/system_root.h"
 #include "plat/base/utf8.h"
 #include "plat/heap/heap.h"
-#include "texts.h"
 #include "watchcore.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

@@ -4,8 +4,8 @@
 
 #include "facts/paper_block.h"
 #include "resources/string_table.h"
-#include "status_page.h"
-#include "texts.h"
+#include "watchpanel/status_page.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

@@ -6,9 +6,9 @@
 #include <cstdlib>
 
 #include "resources/string_table.h"
-#include "status_page.h"
-#include "texts.h"
 #include "watchcore.h"
+#include "watchpanel/status_page.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

@@ -12,7 +12,7 @@
 #include "resources/pictures.h"
 #include "resources/string_table.h"
 #include "templates.h"
-#include "texts.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "status_page.h"
+#include "watchpanel/status_page.h"
 
 namespace watchpanel {
 

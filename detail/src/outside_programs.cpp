@@ -1,4 +1,4 @@
-#include "outside_programs.h"
+#include "watchpanel/outside_programs.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

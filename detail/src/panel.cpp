@@ -11,9 +11,9 @@
 #include "facts/state_keywords.h"
 #include "facts/store_names.h"
 #include "plat/base/trace.h"
-#include "reported_status.h"
 #include "vigil.h"
 #include "watchcore.h"
+#include "watchpanel/reported_status.h"
 
 namespace watchpanel {
 

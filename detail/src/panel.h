@@ -20,7 +20,7 @@
 #include "facts/models.h"
 #include "printer_entry.h"
 #include "status_history.h"
-#include "status_page.h"
+#include "watchpanel/status_page.h"
 
 namespace watchpanel {
 

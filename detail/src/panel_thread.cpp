@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <utility>
 
-#include "outside_programs.h"
 #include "plat/base/trace.h"
 #include "plat/services/heartbeat.h"
 #include "settings_page.h"
 #include "sound.h"
 #include "watchcore.h"
+#include "watchpanel/outside_programs.h"
 
 namespace watchpanel {
 
@@ -202,7 +202,11 @@ void PanelThread::begin()
         return;
     }
     const PrinterEntry& entry = m_panel.lastEntry();
-    const int statusPeriod = std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer1Period));
+    const auto period = [this](std::uint32_t chosen) {
+        const std::chrono::milliseconds ms(std::max<int>(kMinimumPeriodMs, static_cast<int>(chosen)));
+        return static_cast<int>(m_heartbeat != nullptr ? m_heartbeat->clock().interval(ms).count() : ms.count());
+    };
+    const int statusPeriod = period(entry.PanelTimer1Period);
     // The engine's looks (port watch, mailbox, retry rule) run on this thread's beats from now on, so an
     // idle program wakes for both at once.
     const bool beatWithStatus = m_heartbeat != nullptr && m_heartbeat->period().count() == statusPeriod;
@@ -224,7 +228,7 @@ void PanelThread::begin()
     m_driverTimer->setTimerType(Qt::VeryCoarseTimer);
     QObject::connect(m_driverTimer, &QTimer::timeout, m_driverTimer, [this] { m_panel.driverConfigTick(); });
     m_statusTimer->start(statusPeriod);
-    m_driverTimer->start(std::max<int>(kMinimumPeriodMs, static_cast<int>(entry.PanelTimer2Period)));
+    m_driverTimer->start(period(entry.PanelTimer2Period));
     send([](PanelDisplay& d) { d.started(); });
 }
 

@@ -18,16 +18,16 @@
 #include "facts/paper_block.h"
 #include "help_contexts.h"
 #include "ink_guide.h"
-#include "outside_programs.h"
 #include "plat/base/trace.h"
 #include "resources/help.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
 #include "resources/version_fields.h"
 #include "templates.h"
-#include "texts.h"
 #include "vigil.h"
 #include "watchcore_events.h"
+#include "watchpanel/outside_programs.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

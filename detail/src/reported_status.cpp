@@ -1,4 +1,4 @@
-#include "reported_status.h"
+#include "watchpanel/reported_status.h"
 
 #include <chrono>
 

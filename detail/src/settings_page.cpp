@@ -7,7 +7,7 @@
 #include "plat/base/system_root.h"
 #include "plat/base/utf8.h"
 #include "sound.h"
-#include "texts.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

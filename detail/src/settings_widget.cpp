@@ -19,7 +19,7 @@
 
 #include "resources/pictures.h"
 #include "resources/string_table.h"
-#include "texts.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

@@ -22,7 +22,7 @@
 
 #include "plat/base/trace.h"
 #include "sound.h"
-#include "wave_format.h"
+#include "watchpanel/wave_format.h"
 
 namespace watchpanel {
 namespace {

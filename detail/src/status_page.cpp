@@ -1,4 +1,4 @@
-#include "status_page.h"
+#include "watchpanel/status_page.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "facts/models.h"
 #include "facts/paper_block.h"
 #include "resources/string_table.h"
-#include "texts.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

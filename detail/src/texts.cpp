@@ -1,4 +1,4 @@
-#include "texts.h"
+#include "watchpanel/texts.h"
 
 #include "resources/string_table.h"
 

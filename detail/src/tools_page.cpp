@@ -1,6 +1,6 @@
 #include "tools_page.h"
 
-#include "status_page.h"
+#include "watchpanel/status_page.h"
 
 namespace watchpanel {
 

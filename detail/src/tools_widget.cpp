@@ -8,8 +8,8 @@
 #include "plat/base/trace.h"
 #include "resources/pictures.h"
 #include "resources/string_table.h"
-#include "status_page.h"
-#include "texts.h"
+#include "watchpanel/status_page.h"
+#include "watchpanel/texts.h"
 
 namespace watchpanel {
 

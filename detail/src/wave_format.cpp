@@ -1,7 +1,7 @@
 // The wave file reader behind the format picture. Every length it takes from the file is checked
 // against the bytes it has before it is used, so a truncated or lying header reads as "no format".
 
-#include "wave_format.h"
+#include "watchpanel/wave_format.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-#include "sound.h"
 
 namespace watchpanel {
 namespace {

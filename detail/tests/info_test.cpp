@@ -13,8 +13,8 @@
 
 #include "info_page.h"
 #include "info_widget.h"
-#include "status_page.h"
 #include "templates.h"
+#include "watchpanel/status_page.h"
 
 using namespace watchpanel;
 namespace ic = watchpanel::info_control;

@@ -9,11 +9,11 @@
 #include <fstream>
 #include <string>
 
-#include "outside_programs.h"
 #include "plat/base/system_root.h"
 #include "plat/spool/spooler.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_root.h"
+#include "watchpanel/outside_programs.h"
 
 namespace fs = std::filesystem;
 

@@ -40,12 +40,12 @@
 #include "plat/services/services.h"
 #include "prepared_printer.h"
 #include "resources/language.h"
-#include "slot_table.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
 #include "vigil.h"
 #include "watchcore.h"
+#include "watchlist/slot_table.h"
 
 using namespace watchpanel;
 

@@ -18,11 +18,11 @@
 #include "plat/registry/registry.h"
 #include "plat/services/services.h"
 #include "prepared_printer.h"
-#include "slot_table.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
 #include "vigil.h"
 #include "watchcore.h"
+#include "watchlist/slot_table.h"
 
 using namespace watchpanel;
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "facts/models.h"
-#include "slot_table.h"
+#include "watchlist/slot_table.h"
 
 namespace watchpanel::testing {
 

@@ -20,7 +20,7 @@
 #include "plat/base/system_root.h"
 #include "sound.h"
 #include "testsupport/temp_root.h"
-#include "wave_format.h"
+#include "watchpanel/wave_format.h"
 
 namespace fs = std::filesystem;
 using namespace watchpanel;

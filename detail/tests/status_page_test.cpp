@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "facts/paper_block.h"
-#include "status_page.h"
+#include "watchpanel/status_page.h"
 
 using namespace watchpanel;
 using namespace facts::paper;

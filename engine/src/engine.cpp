@@ -515,7 +515,7 @@ void Engine::retryThread()
         busyClearAll();
         writeReadFlag(2);
         const auto retryTime = refresh(value::kStRetryTime, value::kDefaultRetryTimeMs);
-        if (!pause(milliseconds(retryTime), stopped)) break;
+        if (!pause(m_services.clock().interval(milliseconds(retryTime)), stopped)) break;
         busyClearAll();
         writeReadFlag(2);
         std::lock_guard lock(m_lock);

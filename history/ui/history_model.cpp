@@ -5,8 +5,8 @@
 #include "facts/models.h"
 #include "facts/state_keywords.h"
 #include "resources/string_table.h"
-#include "status_page.h"
-#include "texts.h"
+#include "watchpanel/status_page.h"
+#include "watchpanel/texts.h"
 
 namespace kestrel::history {
 

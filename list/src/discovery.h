@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "slot_table.h"
+#include "watchlist/list_texts.h"
+#include "watchlist/slot_table.h"
 
 namespace watchlist {
-
-enum class MonitorState : int { Monitoring = 0, NotMonitoring = 1, CannotMonitor = 2 };
 
 inline constexpr std::uint16_t kNoSlot = 0xFFFF;
 

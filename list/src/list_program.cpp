@@ -18,7 +18,8 @@
 namespace watchlist {
 namespace {
 
-constexpr int kTimerPeriods[] = {500, 700, 1000};
+constexpr std::chrono::milliseconds kTimerPeriods[] = {std::chrono::milliseconds(500), std::chrono::milliseconds(700),
+                                                       std::chrono::milliseconds(1000)};
 // The window shows at once when its stored placement is read; should the worker be held up that long,
 // it shows at its default placement and takes the stored one when it comes.
 constexpr auto kShowBound = std::chrono::seconds(1);
@@ -103,7 +104,7 @@ bool ListProgram::start()
     for (int t = 0; t < 3; ++t) {
         m_timers[t].setTimerType(Qt::CoarseTimer);
         connect(&m_timers[t], &QTimer::timeout, this, [this, t] { tick(t + 1); });
-        m_timers[t].start(kTimerPeriods[t]);
+        m_timers[t].start(m_services.clock().interval(kTimerPeriods[t]));
     }
     return true;
 }

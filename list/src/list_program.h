@@ -27,7 +27,7 @@
 #include "plat/services/services.h"
 #include "restart_plan.h"
 #include "row_poller.h"
-#include "slot_table.h"
+#include "watchlist/slot_table.h"
 
 namespace watchlist {
 

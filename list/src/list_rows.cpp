@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "plat/text/text.h"
-#include "resources/string_table.h"
 
 namespace watchlist {
 namespace {
@@ -12,13 +11,6 @@ constexpr int kNotMonitoring = 10101;
 constexpr int kCannotMonitor = 10102;
 
 }  // namespace
-
-std::string listText(int number)
-{
-    static const kestrel::StringTable texts =
-        kestrel::StringTable::loadAll({":/strings/list/list_window.txt", ":/strings/list/window_texts.txt"});
-    return texts.text(number).value_or("");
-}
 
 void ListRows::reset(std::vector<Row> rows)
 {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "discovery.h"
+#include "watchlist/list_texts.h"
 
 namespace watchlist {
 
@@ -81,9 +82,5 @@ private:
     std::vector<Row> m_rows;
     std::vector<Item> m_items;
 };
-
-// The list program's own texts (column titles, column texts, menus, prompts); empty for a number it
-// does not have.
-std::string listText(int number);
 
 }  // namespace watchlist

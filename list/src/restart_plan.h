@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "plat/base/clock.h"
-#include "slot_table.h"
+#include "watchlist/slot_table.h"
 
 namespace watchlist {
 

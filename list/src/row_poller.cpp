@@ -9,9 +9,6 @@
 namespace watchlist {
 namespace {
 
-constexpr int kMonitoringTexts = 10100;    // + state
-constexpr int kPrinterStateTexts = 10103;  // + PrinterState
-
 template <std::size_t N>
 std::string_view field(const char (&text)[N])
 {

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "list_rows.h"
-#include "slot_table.h"
+#include "watchlist/slot_table.h"
 
 namespace watchlist {
 

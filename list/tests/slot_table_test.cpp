@@ -1,4 +1,4 @@
-#include "slot_table.h"
+#include "watchlist/slot_table.h"
 
 #include <gtest/gtest.h>
 

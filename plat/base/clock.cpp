@@ -19,11 +19,22 @@ const Clock& steadyClock()
     return clock;
 }
 
-std::chrono::milliseconds ScaledClock::real(std::chrono::milliseconds fixed) const
+namespace {
+
+std::chrono::milliseconds scaled(std::chrono::milliseconds time, double scale)
 {
-    if (fixed.count() <= 0) return fixed;
+    if (time.count() <= 0) return time;
     return std::max(std::chrono::milliseconds(1),
-                    std::chrono::milliseconds(static_cast<long long>(static_cast<double>(fixed.count()) * m_scale)));
+                    std::chrono::milliseconds(static_cast<long long>(static_cast<double>(time.count()) * scale)));
+}
+
+}  // namespace
+
+std::chrono::milliseconds ScaledClock::real(std::chrono::milliseconds fixed) const { return scaled(fixed, m_scale); }
+
+std::chrono::milliseconds ScaledClock::interval(std::chrono::milliseconds chosen) const
+{
+    return scaled(chosen, m_intervalScale);
 }
 
 }  // namespace plat

@@ -32,6 +32,8 @@ public:
 
     // How long a beat takes on the clock.
     std::chrono::milliseconds period() const { return m_clock.real(kBeat); }
+    // The clock the heartbeat keeps time with, which also times the program's own timers.
+    const Clock& clock() const { return m_clock; }
 
     using Check = std::function<void()>;
     // Runs `check` on the heartbeat's thread every `beats` beats (at least 1), the first time `beats`

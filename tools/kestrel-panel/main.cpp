@@ -26,9 +26,9 @@
 #include "plat/proc/process.h"
 #include "plat/services/program.h"
 #include "plat/shm/shm.h"
-#include "slot_table.h"
-#include "status_page.h"
 #include "watchcore.h"
+#include "watchlist/slot_table.h"
+#include "watchpanel/status_page.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <functional>
 #include <memory>
 
-#include "outside_programs.h"
 #include "plat/spool/spooler.h"
 #include "testsupport/temp_root.h"
+#include "watchpanel/outside_programs.h"
 
 namespace {
 

@@ -9,20 +9,20 @@
 #include "facts/models.h"
 #include "facts/paper_block.h"
 #include "facts/store_names.h"
-#include "list_rows.h"
 #include "plat/base/system_root.h"
 #include "plat/heap/heap.h"
 #include "plat/services/program.h"
 #include "plat/shm/shm.h"
 #include "plat/spool/spooler.h"
-#include "reported_status.h"
 #include "resources/string_table.h"
 #include "scheduler_view.h"
-#include "slot_table.h"
 #include "status.h"
-#include "status_page.h"
-#include "texts.h"
 #include "watchcore.h"
+#include "watchlist/list_texts.h"
+#include "watchlist/slot_table.h"
+#include "watchpanel/reported_status.h"
+#include "watchpanel/status_page.h"
+#include "watchpanel/texts.h"
 
 namespace kestrel_status {
 
@@ -236,7 +236,8 @@ Printer describe(const std::string& name, const std::string& port, int row,
     p.row = row;
     p.port = port;
     if (!slot) {
-        p.monitoring = watchlist::listText(10100 + static_cast<int>(watchlist::MonitorState::CannotMonitor));
+        p.monitoring =
+            watchlist::listText(watchlist::kMonitoringTexts + static_cast<int>(watchlist::MonitorState::CannotMonitor));
         return p;
     }
     const auto& [number, record] = *slot;
@@ -248,11 +249,12 @@ Printer describe(const std::string& name, const std::string& port, int row,
     watchlist::MonitorState state =
         record.MonitorActive != 0 ? watchlist::MonitorState::Monitoring : watchlist::MonitorState::NotMonitoring;
     if (record.EngineStateReport == 3) state = watchlist::MonitorState::CannotMonitor;
-    p.monitoring = watchlist::listText(10100 + static_cast<int>(state));
+    p.monitoring = watchlist::listText(watchlist::kMonitoringTexts + static_cast<int>(state));
     const bool monitoring = state == watchlist::MonitorState::Monitoring;
     if (monitoring) {
         if (record.PrinterState <= 2)
-            p.stateText = nonEmpty(watchlist::listText(10103 + static_cast<int>(record.PrinterState)));
+            p.stateText =
+                nonEmpty(watchlist::listText(watchlist::kPrinterStateTexts + static_cast<int>(record.PrinterState)));
         if (record.JobCount >= 0) p.jobs = record.JobCount;
     }
     describeStatus(record, monitoring, p);

@@ -23,10 +23,10 @@
 #include "facts/models.h"
 #include "facts/store_names.h"
 #include "plat/registry/registry.h"
-#include "slot_table.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_root.h"
 #include "watchcore.h"
+#include "watchlist/slot_table.h"
 
 extern char** environ;
 
