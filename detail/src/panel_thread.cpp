@@ -17,9 +17,6 @@ namespace watchpanel {
 namespace {
 
 constexpr int kMinimumPeriodMs = 50;  // a period of 0 would spin the panel's thread
-// A status interval longer than this many beats keeps a timer of its own: a beat missed while the
-// worker is busy would otherwise stretch it (tests run the beats of a fast clock).
-constexpr int kMostBeatsPerStatusTick = 240;
 constexpr int kLastCloseWaitMs = 1000;
 
 PanelState stateOf(const Panel& panel)
@@ -225,8 +222,21 @@ void PanelThread::begin()
         QObject::connect(m_beatTimer, &QTimer::timeout, m_beatTimer, [this] { m_heartbeat->beat(); });
         m_beatTimer->start(static_cast<int>(m_heartbeat->period().count()));
         const int beatMs = static_cast<int>(m_heartbeat->period().count());
-        if (statusPeriod % beatMs == 0 && statusPeriod / beatMs <= kMostBeatsPerStatusTick)
-            m_statusBeat = m_heartbeat->every(statusPeriod / beatMs, [this] { m_panel.statusTick(); });
+        if (statusPeriod % beatMs == 0) {
+            // Due by the clock, not by counting beats: a beat missed while the worker was busy does not
+            // stretch the interval.
+            using std::chrono::steady_clock;
+            const std::chrono::milliseconds period(statusPeriod), beat(beatMs);
+            m_statusDue = steady_clock::now() + period;
+            m_statusBeat = m_heartbeat->every(1, [this, period, beat] {
+                const auto now = steady_clock::now();
+                if (now + beat / 2 < m_statusDue) return;
+                m_statusDue += period;
+                // Held up longer than an interval: one tick, not a burst.
+                if (m_statusDue < now) m_statusDue = now + period;
+                m_panel.statusTick();
+            });
+        }
     }
     if (m_statusBeat == 0) {
         m_statusTimer = new QTimer(m_worker.context());

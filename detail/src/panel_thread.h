@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -138,13 +139,14 @@ private:
     plat::gui::Worker m_worker;       // the panel's: its timers, the slot, the store, the engine
     QTimer* m_statusTimer = nullptr;  // on the panel worker, children of its context
     QTimer* m_driverTimer = nullptr;
-    QTimer* m_beatTimer = nullptr;                // when there is a heartbeat
-    std::uint64_t m_statusBeat = 0;               // the status tick's check on the heartbeat, 0 when it has a timer
-    plat::Heartbeat* m_heartbeat = nullptr;       // beaten by the panel worker when given
-    NotificationsMaker m_makeNotifications;       // until the notifier is made
-    plat::gui::Worker m_notifyWorker;             // the desktop's notifications
-    std::unique_ptr<DesktopNotifier> m_notifier;  // the notification worker's, made and ended there
-    bool m_stopped = false;                       // window thread
+    QTimer* m_beatTimer = nullptr;   // when there is a heartbeat
+    std::uint64_t m_statusBeat = 0;  // the status tick's check on the heartbeat, 0 when it has a timer
+    std::chrono::steady_clock::time_point m_statusDue;  // of the next status tick on the heartbeat
+    plat::Heartbeat* m_heartbeat = nullptr;             // beaten by the panel worker when given
+    NotificationsMaker m_makeNotifications;             // until the notifier is made
+    plat::gui::Worker m_notifyWorker;                   // the desktop's notifications
+    std::unique_ptr<DesktopNotifier> m_notifier;        // the notification worker's, made and ended there
+    bool m_stopped = false;                             // window thread
 };
 
 }  // namespace watchpanel
