@@ -169,6 +169,13 @@ WATCHCORE_API void* lpvSharedMemoryMapViewFile(intptr_t mapping);
 WATCHCORE_API intptr_t hSharedMemoryOpenFileMapping(const char* name);
 WATCHCORE_API int32_t fSharedMemoryReadAccess(const void* view, void* buffer, uint32_t count);
 WATCHCORE_API int32_t fSharedMemoryWriteAccess(void* view, const void* buffer, uint32_t count);
+// A read, a change and a write as one step under the same lock, so a field the other process writes
+// meanwhile is neither lost nor overwritten with an older value: `buffer` receives the record, then
+// `change(buffer, context)` edits it and returns nonzero to have it written back (0 writes nothing).
+// `change` runs under the lock: it must be quick and must not call the channel. 1, or 0 when a copy
+// would be refused (nothing is changed then).
+WATCHCORE_API int32_t fSharedMemoryChangeAccess(void* view, void* buffer, uint32_t count,
+                                                int32_t (*change)(void* buffer, void* context), void* context);
 // 1, or 0 when a copy of `count` bytes would be refused (no view, a count beyond the mapping).
 WATCHCORE_API int32_t fSharedMemoryUpdate(void* view, uint32_t count);
 // Unmaps the view, then closes the mapping (the server's close removes the name); 0 when the view

@@ -257,6 +257,16 @@ int32_t fSharedMemoryWriteAccess(void* view, const void* buffer, uint32_t count)
     return lockedCopy(view, count, [&] { std::memcpy(view, buffer, count); });
 }
 
+int32_t fSharedMemoryChangeAccess(void* view, void* buffer, uint32_t count,
+                                  int32_t (*change)(void* buffer, void* context), void* context)
+{
+    if (buffer == nullptr || change == nullptr) return 0;
+    return lockedCopy(view, count, [&] {
+        std::memcpy(buffer, view, count);
+        if (change(buffer, context) != 0) std::memcpy(view, buffer, count);
+    });
+}
+
 int32_t fSharedMemoryUpdate(void* view, uint32_t count)
 {
     // Shared memory has no backing file to flush to; the copy under the lock is all there is. What

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -276,4 +277,60 @@ TEST_F(SharedMemoryHandles, UpdateAnswersZeroWhenItRefuses)
     EXPECT_EQ(fSharedMemoryUpdate(static_cast<char*>(s.view) + 1, 1), 0) << "not a view";
     ASSERT_EQ(fSharedMemoryServerClose(s.view, s.mapping, s.file, 0), 1);
     EXPECT_EQ(fSharedMemoryUpdate(s.view, kRecord), 0) << "a view that was unmapped";
+}
+
+// ---- A change is one step ------------------------------------------------------------------------
+
+namespace {
+
+// Adds one to the counter at the word `context` names; the channel writes it back.
+int32_t countUp(void* record, void* context)
+{
+    static_cast<uint32_t*>(record)[*static_cast<int*>(context)] += 1;
+    return 1;
+}
+
+int32_t leaveAlone(void* record, void*)
+{
+    static_cast<uint32_t*>(record)[0] = 999;
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(SharedMemoryHandles, TwoProcessesChangingOneRecordLoseNoChange)
+{
+    // The list program and a detail program each change their own fields of one record; with a read
+    // and a write as two steps, one side's write put back the other's field as it was before.
+    Served s = serve("WTCHM0");
+    ASSERT_NE(s.view, nullptr);
+    constexpr int kChanges = 3000;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const intptr_t mapping = hSharedMemoryOpenFileMapping("WTCHM0");  // its own view, as a client's
+        void* view = mapping != 0 ? lpvSharedMemoryMapViewFile(mapping) : nullptr;
+        int word = 1;
+        uint32_t record[kRecord / 4];
+        for (int i = 0; view != nullptr && i < kChanges; ++i) {
+            if (fSharedMemoryChangeAccess(view, record, kRecord, countUp, &word) != 1) ::_exit(2);
+        }
+        ::_exit(view != nullptr ? 0 : 1);
+    }
+    int word = 0;
+    uint32_t record[kRecord / 4];
+    for (int i = 0; i < kChanges; ++i) ASSERT_EQ(fSharedMemoryChangeAccess(s.view, record, kRecord, countUp, &word), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_EQ(fSharedMemoryReadAccess(s.view, record, kRecord), 1);
+    EXPECT_EQ(record[0], uint32_t{kChanges});
+    EXPECT_EQ(record[1], uint32_t{kChanges});
+
+    EXPECT_EQ(fSharedMemoryChangeAccess(s.view, record, kRecord, leaveAlone, nullptr), 1);
+    ASSERT_EQ(fSharedMemoryReadAccess(s.view, record, kRecord), 1);
+    EXPECT_EQ(record[0], uint32_t{kChanges}) << "a change that answers 0 writes nothing";
+    EXPECT_EQ(fSharedMemoryChangeAccess(s.view, record, kRecord + 1, countUp, &word), 0) << "beyond the mapping";
+    EXPECT_EQ(fSharedMemoryChangeAccess(s.view, nullptr, kRecord, countUp, &word), 0);
+    ASSERT_EQ(fSharedMemoryServerClose(s.view, s.mapping, s.file, 0), 1);
 }

@@ -67,10 +67,16 @@ bool EntryAccess::read(PrinterEntry& entry)
 bool EntryAccess::write(const PrinterEntry& base, const PrinterEntry& entry)
 {
     if (m_view == nullptr) return false;
-    // The list program writes its requests into the same record between our read and our write; a
-    // request we did not touch keeps its current value instead of the one we read.
-    PrinterEntry merged = entry, current{};
-    if (fSharedMemoryReadAccess(m_view, &current, sizeof current) != 0) {
+    // The list program writes its requests into the same record; a request we did not touch keeps
+    // its current value instead of the one we read. Read, merge and write are one locked step.
+    struct Change {
+        const PrinterEntry& base;
+        const PrinterEntry& entry;
+    } change{base, entry};
+    const auto merge = [](void* record, void* context) -> int32_t {
+        auto& current = *static_cast<PrinterEntry*>(record);
+        const auto& [base, entry] = *static_cast<Change*>(context);
+        PrinterEntry merged = entry;
         auto keep = [&](auto PrinterEntry::*field) {
             if (entry.*field == base.*field) merged.*field = current.*field;
         };
@@ -81,8 +87,11 @@ bool EntryAccess::write(const PrinterEntry& base, const PrinterEntry& entry)
         keep(&PrinterEntry::StatusRedraw);
         keep(&PrinterEntry::JobWindowRequest);
         keep(&PrinterEntry::JobCount);
-    }
-    return fSharedMemoryWriteAccess(m_view, &merged, sizeof merged) != 0;
+        current = merged;
+        return 1;
+    };
+    PrinterEntry record{};
+    return fSharedMemoryChangeAccess(m_view, &record, sizeof record, merge, &change) != 0;
 }
 
 // ---- Panel ----------------------------------------------------------------------------------------

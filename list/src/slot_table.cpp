@@ -18,15 +18,17 @@ void copyField(char (&field)[N], const char* text)
     plat::text::copyBounded(field, N, text != nullptr ? text : "");
 }
 
-// Reads the record, lets `change` decide and change it, writes it back when asked to.
+// Reads the record, lets `change` decide and change it, writes it back when asked to; one step under
+// the channel's lock, so what the detail program writes meanwhile is not overwritten.
 template <class Change>
 bool updateRecord(void* view, Change change)
 {
     if (view == nullptr) return true;
     PrinterEntry entry;
-    if (fSharedMemoryReadAccess(view, &entry, sizeof entry) != 1) return false;
-    if (!change(entry)) return true;
-    return fSharedMemoryWriteAccess(view, &entry, sizeof entry) == 1;
+    const auto apply = [](void* record, void* context) -> int32_t {
+        return (*static_cast<Change*>(context))(*static_cast<PrinterEntry*>(record)) ? 1 : 0;
+    };
+    return fSharedMemoryChangeAccess(view, &entry, sizeof entry, apply, &change) == 1;
 }
 
 // A list program that crashed left its slots' objects behind; a new slot of that name would reopen the
