@@ -188,12 +188,7 @@ bool Panel::start()
     startEngine(entry);
     if (written) return true;
 
-    // The engine's verdict on the printer, when it has one, tells the list program why.
-    std::uint32_t flag = 0;
-    if (fGetRegistoryPrinterStFlag(m_printer.c_str(), &flag) != 0 &&
-        (flag == value::kCannotMonitor || flag == 5 || flag == value::kPortChanged)) {
-        report(flag);
-    }
+    reportEngineVerdict(engineFlag());
     return false;
 }
 
@@ -343,9 +338,9 @@ void Panel::recordStatus(const PrinterEntry& entry)
 
 void Panel::applyPrinterStatusFlag()
 {
-    std::uint32_t flag = 0;
-    if (fGetRegistoryPrinterStFlag(m_printer.c_str(), &flag) == 0) return;
-    const std::optional<FailureView> shown = failureView(flag, m_family);
+    const std::optional<std::uint32_t> flag = engineFlag();
+    if (!flag || reportEngineVerdict(flag)) return;
+    const std::optional<FailureView> shown = failureView(*flag, m_family);
     if (!shown) return;
     m_statusSeen = true;
     const bool written = update([&shown](PrinterEntry& e) {
@@ -355,6 +350,21 @@ void Panel::applyPrinterStatusFlag()
         stampStatusChange(before, e, secondsNow());
     });
     if (written) refresh();
+}
+
+std::optional<std::uint32_t> Panel::engineFlag() const
+{
+    std::uint32_t flag = 0;
+    if (fGetRegistoryPrinterStFlag(m_printer.c_str(), &flag) == 0) return std::nullopt;
+    return flag;
+}
+
+bool Panel::reportEngineVerdict(std::optional<std::uint32_t> flag)
+{
+    // The list program stops this printer (3) or rebuilds the list (5, 6), which takes a moved port in.
+    if (!flag || (*flag != value::kCannotMonitor && *flag != 5 && *flag != value::kPortChanged)) return false;
+    if (m_entry.EngineStateReport != *flag) report(*flag);
+    return true;
 }
 
 void Panel::applyRetryRule()

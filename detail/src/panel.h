@@ -164,6 +164,9 @@ private:
     bool exitRequested();
     bool refresh();
     void applyPrinterStatusFlag();
+    std::optional<std::uint32_t> engineFlag() const;
+    // Reports the engine's flag to the list program when it is a verdict on the printer (3, 5, 6).
+    bool reportEngineVerdict(std::optional<std::uint32_t> flag);
     void applyRetryRule();
     void applyDisplayRules();
     void applyOpenRules(bool forced);

@@ -106,6 +106,16 @@ protected:
         return v;
     }
 
+    void setStoreFlag(const char* valueName, std::uint32_t value) const
+    {
+        ASSERT_EQ(testsupport::rootStore().setValue(
+                      plat::registry::Root::LocalMachine,
+                      std::string(facts::key::kPrinters) + m_printer + std::string(facts::key::kEngineStore), valueName,
+                      plat::registry::ValueType::Dword, std::as_bytes(std::span(&value, 1)),
+                      plat::registry::Store::Flush::No),
+                  plat::registry::Status::Ok);
+    }
+
     // Starts the window on slot 0 and waits until the engine is ready.
     void startWindow()
     {
@@ -274,6 +284,28 @@ TEST_F(PanelTest, AnUnreachablePrinterIsReportedAndTheEngineRestartsUntilItAnswe
     sim.must("LPT1:", "plug");
     EXPECT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
     EXPECT_TRUE(eventually([&] { return window->panel().engineReady(); }));
+}
+
+TEST_F(PanelTest, AMovedPortOrARefusedRestartIsReportedToTheListWhileRunning)
+{
+    addPrinter("Office", "LPT1:", facts::Code::PG03);
+    startWindow();
+    ASSERT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
+    // The spooler moves the printer to another port: the list must rebuild to follow it.
+    const std::string port = "LPT2:";
+    ASSERT_EQ(testsupport::rootStore().setValue(plat::registry::Root::LocalMachine,
+                                                std::string(facts::key::kPrinters) + m_printer, "Port",
+                                                plat::registry::ValueType::String,
+                                                std::as_bytes(std::span(port.c_str(), port.size() + 1)),
+                                                plat::registry::Store::Flush::No),
+              plat::registry::Status::Ok);
+    ASSERT_TRUE(eventually([&] { return entry().EngineStateReport == 6; })) << store("PrinterStFlag");
+    EXPECT_EQ(entry().MonitorActive, 0u);
+
+    // The engine's verdict that it cannot monitor the printer (a start that finds another one) too.
+    change([](PrinterEntry& e) { e.EngineStateReport = 0; });
+    setStoreFlag("PrinterStFlag", 3);
+    EXPECT_TRUE(eventually([&] { return entry().EngineStateReport == 3; }));
 }
 
 TEST_F(PanelTest, BadRecordsShowWhatTheyCanAndNeverCrash)
