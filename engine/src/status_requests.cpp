@@ -153,6 +153,9 @@ int Engine::firstStatusRead(const Session& s, std::uint64_t generation)
             writeString(EngineKey::Store, value::kInkLevel, editInkReply(ink));
             return 1;
         }
+        // A printer that is busy now answers no ink query; the first ready read asks, or the status
+        // could not be shown until another monitor happened to take the port.
+        if (!fieldIs(head, 12, "04") && inkAskedApart(s)) m_inkQueryPending = 1;
         if (fieldIs(head, 12, "04") && answersGapQuery(s)) {
             if (!writeCommand(s, s.extendedQuery, 10, CancelMode::None)) return 0;
             std::string gap;

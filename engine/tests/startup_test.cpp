@@ -157,6 +157,17 @@ TEST_F(EngineTest, ASilentPrinterIsRefusedUnlessThisStoreHasIdentifiedItBefore)
     EXPECT_EQ(store("PrinterStFlag"), 0u);
 }
 
+TEST_F(EngineTest, IJ03BusyAtTheStartIsAskedForItsInkOnceReady)
+{
+    preparePrinter("Old inkjet", "LPT4:", "VELTA IJ-03", "IJ-03");
+    sim.must("LPT4:", "printing");
+    start(m_printer, "LPT4:", "VELTA IJ-03", 2);
+    ASSERT_TRUE(storeBecomes("VigilExistFlag", 1));
+    EXPECT_EQ(storeText("InkLevel").value_or(""), "") << "a printing printer is not asked";
+    sim.must("LPT4:", "ready");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return storeText("InkLevel").value_or("").find("IQ:") != std::string::npos; }));
+}
+
 TEST_F(EngineTest, IJ03ReportingAnotherModelsInkReplyCannotBeMonitored)
 {
     std::mutex mutex;
