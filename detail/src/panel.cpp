@@ -64,14 +64,14 @@ bool EntryAccess::read(PrinterEntry& entry)
     return m_view != nullptr && fSharedMemoryReadAccess(m_view, &entry, sizeof entry) != 0;
 }
 
-bool EntryAccess::write(const PrinterEntry& base, const PrinterEntry& entry)
+bool EntryAccess::write(const PrinterEntry& base, PrinterEntry& entry)
 {
     if (m_view == nullptr) return false;
     // The list program writes its requests into the same record; a request we did not touch keeps
     // its current value instead of the one we read. Read, merge and write are one locked step.
     struct Change {
         const PrinterEntry& base;
-        const PrinterEntry& entry;
+        PrinterEntry& entry;
     } change{base, entry};
     const auto merge = [](void* record, void* context) -> int32_t {
         auto& current = *static_cast<PrinterEntry*>(record);
@@ -87,7 +87,7 @@ bool EntryAccess::write(const PrinterEntry& base, const PrinterEntry& entry)
         keep(&PrinterEntry::StatusRedraw);
         keep(&PrinterEntry::JobWindowRequest);
         keep(&PrinterEntry::JobCount);
-        current = merged;
+        current = entry = merged;
         return 1;
     };
     PrinterEntry record{};
@@ -100,15 +100,17 @@ Panel::~Panel() { shutdown(); }
 
 bool Panel::readEntry()
 {
+    // The list program's requests written during a tick are seen at the next one, 500 ms on.
+    if (m_entryReadThisTick) return true;
     if (!m_access.read(m_entry)) return false;
     m_printer = std::string(fieldText(m_entry.PrinterName));
     return true;
 }
 
-bool Panel::write(const PrinterEntry& base, const PrinterEntry& entry)
+bool Panel::write(const PrinterEntry& base, PrinterEntry entry)
 {
     if (!m_access.write(base, entry)) return false;
-    readEntry();
+    m_entry = entry;
     return true;
 }
 
@@ -118,6 +120,7 @@ bool Panel::update(const std::function<void(PrinterEntry&)>& change)
     const PrinterEntry base = m_entry;
     PrinterEntry entry = base;
     change(entry);
+    if (std::memcmp(&entry, &base, sizeof entry) == 0) return true;  // nothing to write
     return write(base, entry);
 }
 
@@ -224,6 +227,11 @@ bool Panel::exitRequested()
 void Panel::statusTick()
 {
     if (m_ended || !readEntry()) return;
+    struct OneRead {
+        bool& read;
+        explicit OneRead(bool& flag) : read(flag) { read = true; }
+        ~OneRead() { read = false; }
+    } oneRead(m_entryReadThisTick);
     if (!m_engineReady) {
         std::uint32_t exists = 0;
         if (fGetRegistoryVigilExistFlag(m_printer.c_str(), &exists) != 0 && exists == 1) {

@@ -96,7 +96,9 @@ public:
     bool attached() const { return m_view != nullptr; }
 
     bool read(PrinterEntry& entry);
-    bool write(const PrinterEntry& base, const PrinterEntry& entry);
+    // Writes `entry`, changed from `base`, keeping the fields the list program changed meanwhile;
+    // `entry` then holds the record as written.
+    bool write(const PrinterEntry& base, PrinterEntry& entry);
 
 private:
     intptr_t m_mapping = 0;
@@ -134,7 +136,7 @@ public:
     void closePressed();
     // A tray double-click: bring the window up through the open rules.
     void foregroundRequested();
-    // Reads the entry, lets `change` edit a copy and writes it back.
+    // Reads the entry, lets `change` edit a copy and writes it back when it changed.
     bool update(const std::function<void(PrinterEntry&)>& change);
 
     // Runs the shutdown order once; the destructor runs it when nobody did.
@@ -153,12 +155,13 @@ public:
     int explanation() const { return m_driverBlock[1]; }
     // The status page redraw reports the explanation of the message it showed.
     void setExplanation(int number) { m_driverBlock[1] = number; }
-    // Reads the entry into lastEntry(); false when the slot cannot be read.
+    // Reads the entry into lastEntry(); false when the slot cannot be read. Within a status tick the
+    // entry read at its start, with this program's writes since, stands for it: one read per tick.
     bool readEntry();
 
 private:
-    // Writes `entry`, changed from `base`, and reads the slot back into lastEntry().
-    bool write(const PrinterEntry& base, const PrinterEntry& entry);
+    // Writes `entry`, changed from `base`; lastEntry() becomes the record as written.
+    bool write(const PrinterEntry& base, PrinterEntry entry);
     void startEngine(const PrinterEntry& entry);
     void clearStoreFlags();
     bool exitRequested();
@@ -197,6 +200,7 @@ private:
     bool m_engineStarted = false, m_firstRefreshDone = false;
     std::atomic<bool> m_engineReady{false};
     bool m_shown = false, m_inDisplayRules = false, m_ended = false, m_shutDown = false;
+    bool m_entryReadThisTick = false;
 };
 
 // The engine's connection kind for the entry's port.
