@@ -195,8 +195,6 @@ private:
     bool readUntilContains(const Session& s, std::string_view pattern, int tries, bool pauseFirst,
                            const std::function<bool()>& stop, std::string& reply);
     DeviceIdAnswer getDeviceId(const Session& s, std::string& id);
-    // Whether a device ID names this maker and the store's expected model.
-    bool identifies(std::string_view deviceId);
     int firstStatusRead(const Session& s, std::uint64_t generation);
     PassOutcome periodicStatusRead(const Session& s, std::string& reply);
     int firstNetworkRead(const Session& s, std::uint64_t generation);

@@ -92,12 +92,10 @@ DeviceIdAnswer Engine::getDeviceId(const Session& s, std::string& id)
         if (m_channel->readDeviceId(s.start.port, buffer, count, 10) != 1) {
             const std::string wakeUp(16, '\0');
             if (!writeCommand(s, wakeUp, 1, CancelMode::None)) return DeviceIdAnswer::NoReply;
-            if (m_channel->readDeviceId(s.start.port, buffer, count, 10) != 1) {
-                // A printer this store has identified as its model before and that is silent now is out
-                // of reach, not another printer: it is tried again instead of given up for good.
-                const auto known = readString(EngineKey::Store, value::kDeviceIDStrings, 2048);
-                return known && identifies(*known) ? DeviceIdAnswer::NoReply : DeviceIdAnswer::NotAvailable;
-            }
+            // Taking the bytes but answering nothing is a printer out of reach (switched off behind a
+            // buffer, hung), not another printer: it is tried again instead of given up for good. One
+            // that answers with another model's ID is refused below.
+            if (m_channel->readDeviceId(s.start.port, buffer, count, 10) != 1) return DeviceIdAnswer::NoReply;
         }
     } else if (s.start.connection == kQueue || s.start.connection == kCaptured) {
         bool got = false;
@@ -108,17 +106,15 @@ DeviceIdAnswer Engine::getDeviceId(const Session& s, std::string& id)
     } else {
         return DeviceIdAnswer::NotAvailable;
     }
+    auto model = readString(EngineKey::Store, value::kIDMDL, 512);
+    if (!model) return DeviceIdAnswer::NotAvailable;
     const std::string_view reply(buffer, count);
-    if (!identifies(reply)) return DeviceIdAnswer::NotAvailable;
+    if (reply.find("MFG:VELTA") == std::string_view::npos ||
+        reply.find("MDL:" + *model + ";") == std::string_view::npos) {
+        return DeviceIdAnswer::NotAvailable;
+    }
     id.assign(reply);
     return DeviceIdAnswer::Matching;
-}
-
-bool Engine::identifies(std::string_view deviceId)
-{
-    auto model = readString(EngineKey::Store, value::kIDMDL, 512);
-    return model && deviceId.find("MFG:VELTA") != std::string_view::npos &&
-           deviceId.find("MDL:" + *model + ";") != std::string_view::npos;
 }
 
 int Engine::firstStatusRead(const Session& s, std::uint64_t generation)
