@@ -410,11 +410,17 @@ bool decodeInkjetReply(std::string_view reply, std::string_view inkText, Printer
     const facts::InkRules& ink = inkRulesOf(entry.ModelCode);
     decodeState(reply, /*impact=*/false, entry.ModelCode, entry);
     std::size_t iq = inkText.find("IQ:");
-    if (iq == std::string_view::npos) return false;
-    const std::size_t q = iq + 3;
+    // A model asked for its ink apart is not asked while it is busy; until its first answer the state
+    // shows and the ink is not known. Anywhere else a reply without ink is not one to decode.
+    const bool inkKnown = iq != std::string_view::npos;
+    if (!inkKnown && !ink.reportedApart) return false;
+    const std::size_t q = inkKnown ? iq + 3 : 0;
     const bool hasColor = paper[kColorCount] > 0, hasBlack = paper[kBlackCount] > 0;
 
-    if (hasColor) {
+    if (hasColor && !inkKnown) {
+        paper[kColorLevel] = kUnknownLevel;
+        paper[kColorBand] = colorBand(ink, kUnknownLevel);
+    } else if (hasColor) {
         int level = kUnknownLevel + 1;  // above every field: the minimum follows
         int readableZeros = 0;
         bool unreadable = false;
@@ -434,8 +440,8 @@ bool decodeInkjetReply(std::string_view reply, std::string_view inkText, Printer
         paper[kColorBand] = colorBand(ink, level);
     }
     if (hasBlack) {
-        auto field = codeField(inkText, q);
-        const int level = field ? *field : (ink.unknownWhenBlackUnreadable ? kUnknownLevel : 0);
+        auto field = inkKnown ? codeField(inkText, q) : std::nullopt;
+        const int level = field ? *field : (!inkKnown || ink.unknownWhenBlackUnreadable ? kUnknownLevel : 0);
         paper[kBlackLevel] = level;
         paper[kBlackBand] = blackBand(ink, level);
     }

@@ -381,6 +381,20 @@ TEST(InkjetReply, UnreadableFieldsAndTheLaterModels)
     EXPECT_FALSE(inkjet("ST:04;", 4).ok) << "no IQ: fails";
 }
 
+TEST(InkjetReply, AModelAskedForItsInkApartShowsItsStateBeforeTheFirstAnswer)
+{
+    // IJ-03 is asked for its ink only when ready: busy when monitoring started, it has no ink text yet.
+    Decoded d;
+    d.entry.ModelCode = 2;
+    d.paper[38] = d.paper[47] = 1;
+    EXPECT_TRUE(watchcore::decodeInkjetReply("ST:00;ER:02;", "", d.entry, d.paper));
+    EXPECT_EQ(d.entry.PictureIndex, 7u) << "the open cover shows";
+    EXPECT_EQ(d.entry.PrinterState, 2u);
+    EXPECT_EQ(d.paper[43], 255) << "colour not known";
+    EXPECT_EQ(d.paper[52], 255) << "black not known";
+    EXPECT_EQ(d.entry.MessageFlag, 0u) << "no ink out made up";
+}
+
 TEST(InkjetReply, ErrorsOfTheInkjetFamily)
 {
     auto out = inkjet("ST:00;ER:05;IQ:50505050;", 4);
@@ -451,7 +465,8 @@ TEST_F(GetStatus, InkjetsThatReportInkApartReadTheirInkLevel)
     entry.ModelCode = 2;
     paper[38] = paper[47] = 1;
     reply("@BDC ST\r\nST:04;");
-    EXPECT_EQ(get(), 0) << "no ink text yet";
+    EXPECT_EQ(get(), 1) << "no ink text yet: the state shows";
+    EXPECT_EQ(paper[52], 255) << "the ink is not known";
     ASSERT_TRUE(watchcore::setText(testsupport::rootStore(), watchcore::StoreKey::Vigilmon, "Office", "InkLevel",
                                    "@BDC IQ\r\nIQ:3C464646;"));
     reply("@BDC ST\r\nST:04; ");
