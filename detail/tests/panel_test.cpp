@@ -293,11 +293,10 @@ TEST_F(PanelTest, AMovedPortOrARefusedRestartIsReportedToTheListWhileRunning)
     ASSERT_TRUE(eventually([&] { return pageShows("印刷できます。"); }));
     // The spooler moves the printer to another port: the list must rebuild to follow it.
     const std::string port = "LPT2:";
-    ASSERT_EQ(testsupport::rootStore().setValue(plat::registry::Root::LocalMachine,
-                                                std::string(facts::key::kPrinters) + m_printer, "Port",
-                                                plat::registry::ValueType::String,
-                                                std::as_bytes(std::span(port.c_str(), port.size() + 1)),
-                                                plat::registry::Store::Flush::No),
+    ASSERT_EQ(testsupport::rootStore().setValue(
+                  plat::registry::Root::LocalMachine, std::string(facts::key::kPrinters) + m_printer, "Port",
+                  plat::registry::ValueType::String, std::as_bytes(std::span(port.c_str(), port.size() + 1)),
+                  plat::registry::Store::Flush::No),
               plat::registry::Status::Ok);
     ASSERT_TRUE(eventually([&] { return entry().EngineStateReport == 6; })) << store("PrinterStFlag");
     EXPECT_EQ(entry().MonitorActive, 0u);

@@ -160,7 +160,8 @@ TEST_F(EngineTest, IJ03BusyAtTheStartIsAskedForItsInkOnceReady)
     ASSERT_TRUE(storeBecomes("VigilExistFlag", 1));
     EXPECT_EQ(storeText("InkLevel").value_or(""), "") << "a printing printer is not asked";
     sim.must("LPT4:", "ready");
-    EXPECT_TRUE(testsupport::waitUntil([&] { return storeText("InkLevel").value_or("").find("IQ:") != std::string::npos; }));
+    EXPECT_TRUE(
+        testsupport::waitUntil([&] { return storeText("InkLevel").value_or("").find("IQ:") != std::string::npos; }));
 }
 
 TEST_F(EngineTest, IJ03ReportingAnotherModelsInkReplyCannotBeMonitored)
