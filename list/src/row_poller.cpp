@@ -36,36 +36,35 @@ void RowPoller::tick(int timer)
         const ListRows::Item& item = m_items.item(p);
         if (!item.monitorable()) continue;
         const int slot = item.slot(), number = item.row();
-        if (!checkPresence(slot, p)) continue;
-        checkPort(slot, p);
+        PrinterEntry entry{};
+        const PrinterEntry* read = record(slot, entry) ? &entry : nullptr;
+        if (!checkPresence(slot, p, read)) continue;
+        checkPort(slot, p, read);
         Row* row = m_items.row(number);
         if (row == nullptr || !m_items.item(p).monitorable()) continue;
         switch (timer) {
-        case 1: monitoringColumn(slot, p, *row); break;
-        case 2: printerStateColumn(slot, p, *row); break;
-        case 3: {
-            PrinterEntry entry{};
-            if (row->state == MonitorState::Monitoring && record(slot, entry) && entry.MonitorActive != 0 &&
-                entry.NetworkPort != 0) {
-                refreshJobs(slot, p, *row);
+        case 1: monitoringColumn(slot, p, *row, read); break;
+        case 2: printerStateColumn(p, *row, read); break;
+        case 3:
+            if (row->state == MonitorState::Monitoring && read != nullptr && read->MonitorActive != 0 &&
+                read->NetworkPort != 0) {
+                refreshJobs(slot, p, *row, *read);
             }
             break;
-        }
         default: break;
         }
     }
 }
 
-bool RowPoller::checkPresence(int slot, int position)
+bool RowPoller::checkPresence(int slot, int position, const PrinterEntry* entry)
 {
-    PrinterEntry entry{};
-    if (!record(slot, entry)) return true;
-    const std::string printer(field(entry.PrinterName));
+    if (entry == nullptr) return true;
+    const std::string printer(field(entry->PrinterName));
     if (fCheckPrinter(printer.c_str()) == 0) {
         askRebuild();
         return false;
     }
-    switch (entry.EngineStateReport) {
+    switch (entry->EngineStateReport) {
     case 3:
         requestClose(m_slots.view(slot));
         m_items.markCannotMonitor(position);
@@ -76,16 +75,15 @@ bool RowPoller::checkPresence(int slot, int position)
     }
 }
 
-void RowPoller::checkPort(int slot, int position)
+void RowPoller::checkPort(int slot, int position, const PrinterEntry* entry)
 {
-    PrinterEntry entry{};
-    if (!record(slot, entry)) return;
-    const std::string port(field(entry.PortName));
+    if (entry == nullptr) return;
+    const std::string port(field(entry->PortName));
     // A captured local port shows with the queue it prints to, as the status page shows it.
     m_items.setConnection(
-        position, entry.NetworkPort != 0,
-        entry.NetworkResolved == 1 ? std::string(field(entry.OriginalPortName)) + "(" + port + ")" : port);
-    if (entry.MonitorActive != 0) return m_items.setPortName(position, port);
+        position, entry->NetworkPort != 0,
+        entry->NetworkResolved == 1 ? std::string(field(entry->OriginalPortName)) + "(" + port + ")" : port);
+    if (entry->MonitorActive != 0) return m_items.setPortName(position, port);
     m_items.setPortName(position, "");
     // A printer not yet monitoring gives way to one monitoring on the same local port; network paths
     // (a leading backslash) never meet.
@@ -100,18 +98,17 @@ void RowPoller::checkPort(int slot, int position)
     }
 }
 
-void RowPoller::monitoringColumn(int slot, int position, Row& row)
+void RowPoller::monitoringColumn(int slot, int position, Row& row, const PrinterEntry* entry)
 {
     if (row.state == MonitorState::CannotMonitor) return;
     MonitorState state = MonitorState::CannotMonitor;
     if (m_slots.view(slot) != nullptr) {
-        PrinterEntry entry{};
-        if (!record(slot, entry)) return;
-        state = entry.MonitorActive != 0 ? MonitorState::Monitoring : MonitorState::NotMonitoring;
+        if (entry == nullptr) return;
+        state = entry->MonitorActive != 0 ? MonitorState::Monitoring : MonitorState::NotMonitoring;
     }
     if (state == row.state) return;
     row.state = state;
-    if (state == MonitorState::Monitoring) refreshJobs(slot, position, row);
+    if (state == MonitorState::Monitoring) refreshJobs(slot, position, row, *entry);
     if (state == MonitorState::CannotMonitor) {
         row.printerState = row.jobCount = -1;
         m_items.setText(position, 2, "");
@@ -120,24 +117,21 @@ void RowPoller::monitoringColumn(int slot, int position, Row& row)
     m_items.setText(position, 1, listText(kMonitoringTexts + static_cast<int>(state)));
 }
 
-void RowPoller::printerStateColumn(int slot, int position, Row& row)
+void RowPoller::printerStateColumn(int position, Row& row, const PrinterEntry* entry)
 {
-    PrinterEntry entry{};
-    if (!record(slot, entry)) return;
+    if (entry == nullptr) return;
     if (row.state != MonitorState::Monitoring) {
         row.printerState = -1;
         return m_items.setText(position, 2, "");
     }
-    const int state = static_cast<int>(entry.PrinterState);
+    const int state = static_cast<int>(entry->PrinterState);
     if (state == row.printerState) return;
     row.printerState = state;
     m_items.setText(position, 2, listText(kPrinterStateTexts + state));
 }
 
-void RowPoller::refreshJobs(int slot, int position, Row& row)
+void RowPoller::refreshJobs(int slot, int position, Row& row, const PrinterEntry& entry)
 {
-    PrinterEntry entry{};
-    if (!record(slot, entry)) return;
     if (row.state != MonitorState::Monitoring) {
         row.jobCount = -1;
         return m_items.setText(position, 3, "");
@@ -155,7 +149,9 @@ void RowPoller::spoolerChanged()
     for (int p = 0; p < m_items.count(); ++p) {
         const ListRows::Item& item = m_items.item(p);
         if (!item.monitorable()) continue;
-        if (Row* row = m_items.row(item.row())) refreshJobs(item.slot(), p, *row);
+        PrinterEntry entry{};
+        Row* row = m_items.row(item.row());
+        if (row != nullptr && record(item.slot(), entry)) refreshJobs(item.slot(), p, *row, entry);
     }
 }
 

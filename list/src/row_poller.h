@@ -30,12 +30,13 @@ public:
     void spoolerChanged();
 
 private:
+    // A tick reads each slot once; `entry` is null where the slot could not be read.
     bool record(int slot, PrinterEntry& entry) const;
-    bool checkPresence(int slot, int position);
-    void checkPort(int slot, int position);
-    void monitoringColumn(int slot, int position, Row& row);
-    void printerStateColumn(int slot, int position, Row& row);
-    void refreshJobs(int slot, int position, Row& row);
+    bool checkPresence(int slot, int position, const PrinterEntry* entry);
+    void checkPort(int slot, int position, const PrinterEntry* entry);
+    void monitoringColumn(int slot, int position, Row& row, const PrinterEntry* entry);
+    void printerStateColumn(int position, Row& row, const PrinterEntry* entry);
+    void refreshJobs(int slot, int position, Row& row, const PrinterEntry& entry);
     void askRebuild();
 
     ListRows& m_items;
