@@ -45,8 +45,9 @@ constexpr int kLogCheckpointPages = 1000;
 constexpr int kLogSizeLimitBytes = 4 * 1024 * 1024;
 // The processes poll the same few values many times a second; a value read before is taken again
 // without a store read while the change counters say no process changed it. Kept at most this long,
-// in case a writer died between its commit and its bump.
-constexpr auto kCachedReadLife = std::chrono::seconds(5);
+// in case a writer died between its commit and its bump; longer than the cadences that read (a status
+// read every 5 s would otherwise find every value it reads just gone stale).
+constexpr auto kCachedReadLife = std::chrono::seconds(60);
 constexpr std::size_t kCachedReadsMax = 4096;
 
 constexpr const char* kSchema = R"sql(
