@@ -11,7 +11,8 @@
 namespace facts::paper {
 
 inline constexpr int kWords = 128;
-inline constexpr int kUnknownSize = 152;  // the paper-size index of "not known"
+inline constexpr int kUnknownSize = 152;   // the paper-size index of "not known"
+inline constexpr int kUnknownLevel = 255;  // an ink level word the printer has not told
 
 enum Word : int {
     // page printers

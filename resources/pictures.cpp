@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 // Every picture is composed at paint time from small vector drawings: a body per printer family plus the
 // marks of its state, a cartridge outline filled to its level, a guide scene plus the action of its step.
@@ -259,20 +260,46 @@ void drawLevelBar(QPainter& p, int filled)
     }
 }
 
-// Fills each chamber of the cartridge drawing from the bottom up to level / 5.
+// A question mark in strokes (no font to depend on), centred in `box`.
+void drawQuestionMark(QPainter& p, const QRectF& box)
+{
+    const qreal s = std::min(box.height() * 0.6, box.width() * 1.15);
+    const QPointF c = box.center();
+    const QRectF arc(c.x() - s * 0.22, c.y() - s * 0.42, s * 0.44, s * 0.4);
+    QPainterPath hook;
+    hook.arcMoveTo(arc, 160);
+    hook.arcTo(arc, 160, -250);  // over the top and round to the arc's foot
+    hook.lineTo(c.x(), c.y() + s * 0.12);
+    p.setPen(QPen(kOutline, s * 0.1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(hook);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kOutline);
+    p.drawEllipse(QPointF(c.x(), c.y() + s * 0.31), s * 0.07, s * 0.07);
+}
+
+// Fills each chamber of the cartridge drawing from the bottom up to level / 5; a level not known
+// leaves the chambers empty and marks each with a question mark, so it never passes for empty.
 void drawCartridge(QPainter& p, const QString& name, std::initializer_list<std::pair<const char*, QColor>> chambers,
-                   int level)
+                   std::optional<int> level)
 {
     QSvgRenderer& svg = drawing(name);
     svg.render(&p, svg.viewBoxF());
     for (const auto& [id, colour] : chambers) {
         const QRectF chamber = partBounds(svg, QLatin1String(id)).adjusted(1.5, 1.5, -1.5, -1.5);
-        const qreal height = chamber.height() * level / 5;
+        if (!level) {
+            drawQuestionMark(p, chamber);
+            continue;
+        }
+        const qreal height = chamber.height() * *level / 5;
         p.setPen(Qt::NoPen);
         p.setBrush(colour);
         p.drawRoundedRect(QRectF(chamber.left(), chamber.bottom() - height, chamber.width(), height), 1, 1);
     }
 }
+
+// A cartridge's pictures: its six levels, then its level not known.
+std::optional<int> cartridgeLevel(int offset) { return offset < 6 ? std::optional<int>(offset) : std::nullopt; }
 
 // ---------------------------------------------------------------------------------------------------------
 // Ink replacement guide
@@ -518,14 +545,15 @@ QPixmap render(int number, qreal ratio)
         drawPrinter(p, *set, number - set->base, size, ratio);
     } else if (number >= 200 && number <= 204) {
         drawLevelBar(p, number - 200);
-    } else if (number >= 210 && number <= 215) {
+    } else if (number >= 210 && number <= 216) {
         drawCartridge(p, QStringLiteral("levels/cartridge_colour"),
                       {{"cyan", QColor(0x19, 0xa7, 0xd9)},
                        {"magenta", QColor(0xd8, 0x33, 0x8a)},
                        {"yellow", QColor(0xf2, 0xcf, 0x1d)}},
-                      number - 210);
-    } else if (number >= 220 && number <= 225) {
-        drawCartridge(p, QStringLiteral("levels/cartridge_black"), {{"black", QColor(0x2b, 0x2f, 0x34)}}, number - 220);
+                      cartridgeLevel(number - 210));
+    } else if (number >= 220 && number <= 226) {
+        drawCartridge(p, QStringLiteral("levels/cartridge_black"), {{"black", QColor(0x2b, 0x2f, 0x34)}},
+                      cartridgeLevel(number - 220));
     } else if (const GuideStep* step = guideStep(number)) {
         drawGuide(p, *step);
     } else if (isTrayIcon(number)) {
@@ -549,8 +577,8 @@ QSize pictureSize(int number)
 {
     if (printerSet(number)) return {109, 86};
     if (number >= 200 && number <= 204) return kBarSize;
-    if (number >= 210 && number <= 215) return kColourCartridgeSize;
-    if (number >= 220 && number <= 225) return kBlackCartridgeSize;
+    if (number >= 210 && number <= 216) return kColourCartridgeSize;
+    if (number >= 220 && number <= 226) return kBlackCartridgeSize;
     if (guideStep(number)) return kGuideSize;
     if (isTrayIcon(number)) return {16, 16};
     if (number == 112 || number == 114) return {32, 16};

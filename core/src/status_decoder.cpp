@@ -337,8 +337,6 @@ bool decodeImpactReply(std::string_view reply, PrinterEntry& entry, std::int32_t
 
 namespace {
 
-constexpr int kUnknownLevel = 255;
-
 // Ink out: the message names the ink; the picture shows which cartridge is empty.
 constexpr Outcome kColourInkOut{2, 12, 4, 5};
 constexpr Outcome kBlackInkOut{2, 12, 3, 5};

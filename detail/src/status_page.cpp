@@ -19,7 +19,7 @@ namespace {
 // cut-sheet feeder, its three bins, the continuous paper's width, a width not reported.
 constexpr int kCassette = 21060, kNumberedCassette = 21061, kCutSheetFeeder = 21062, kFirstBin = 21063;
 constexpr int kPaperWidthText = 21066, kUnknown = 21067;
-constexpr int kStepsText = 21070, kPercentText = 21071;  // a level in words
+constexpr int kStepsText = 21070, kPercentText = 21071, kLevelNotKnownText = 21072;  // a level in words
 constexpr std::string_view kEllipsis = "...";
 
 constexpr int kPaperSizeNames = 17000;
@@ -27,6 +27,7 @@ constexpr int kContinuousPaper = 17122;
 constexpr int kTractorName = 18009;
 constexpr int kInkNames = 19000;
 constexpr int kLevelBars = 200, kColourCartridges = 210, kBlackCartridges = 220;
+constexpr int kCartridgeNotKnown = 6;  // after a cartridge's six levels: its level not told
 constexpr int kInkNameRow = 12;
 
 bool isInkGuideModel(std::uint32_t model) { return model >= 14 && model <= 17; }
@@ -254,8 +255,13 @@ Changes levelPictures(std::uint32_t family, const std::int32_t* paper)
         if (paper[kTonerValid] != 0) level(kTonerBar, kLevelBars, paper[kTonerBand], 4);
         if (paper[kPhotoValid] != 0) level(kPhotoBar, kLevelBars, paper[kPhotoBand], 4);
     } else if (family == 2) {
-        if (paper[kColorValid] != 0) level(kColourInk, kColourCartridges, paper[kColorBand], 5);
-        if (paper[kBlackValid] != 0) level(kBlackInk, kBlackCartridges, paper[kBlackBand], 5);
+        // A level the printer has not told is drawn as such, never as an empty cartridge.
+        auto ink = [&](int control, int first, int band, int levelWord) {
+            if (levelWord == kUnknownLevel) changes.push_back(picture(control, first + kCartridgeNotKnown));
+            else level(control, first, band, 5);
+        };
+        if (paper[kColorValid] != 0) ink(kColourInk, kColourCartridges, paper[kColorBand], paper[kColorLevel]);
+        if (paper[kBlackValid] != 0) ink(kBlackInk, kBlackCartridges, paper[kBlackBand], paper[kBlackLevel]);
     }
     return changes;
 }
@@ -282,8 +288,12 @@ Changes levelTexts(std::uint32_t family, const std::int32_t* paper)
         if (paper[kTonerValid] != 0) level(1324, paper[kTonerBand], 4, paper[kTonerLevel]);
         if (paper[kPhotoValid] != 0) level(1327, paper[kPhotoBand], 4, paper[kPhotoLevel]);
     } else if (family == 2) {
-        if (paper[kColorValid] != 0) level(1501, paper[kColorBand], 5, std::nullopt);
-        if (paper[kBlackValid] != 0) level(1502, paper[kBlackBand], 5, std::nullopt);
+        auto ink = [&](int control, int band, int levelWord) {
+            if (levelWord == kUnknownLevel) changes.push_back(text(control, text(kLevelNotKnownText).value_or("")));
+            else level(control, band, 5, std::nullopt);
+        };
+        if (paper[kColorValid] != 0) ink(1501, paper[kColorBand], paper[kColorLevel]);
+        if (paper[kBlackValid] != 0) ink(1502, paper[kBlackBand], paper[kBlackLevel]);
     }
     return changes;
 }
@@ -339,6 +349,7 @@ void presetEquipment(std::uint32_t model, std::int32_t* paper, std::int32_t* inf
     case 17:
         paper[kColorCount] = paper[kColorValid] = 1;
         paper[kBlackCount] = paper[kBlackValid] = 1;
+        paper[kColorLevel] = paper[kBlackLevel] = kUnknownLevel;  // until the printer tells
         break;
     default: break;
     }

@@ -213,11 +213,19 @@ TEST(PaperRows, ImpactPrinterTractorBinsAndWidth)
 TEST(PaperRows, LevelsPickTheirPictureAndIgnoreBandsOutOfRange)
 {
     Printer ink(2, 3);
+    // Until the printer tells its ink, neither cartridge passes for empty, in picture or in words.
+    Changes changes = levelPictures(2, ink.paper);
+    EXPECT_EQ(pictureOf(changes, 1501), 216);
+    EXPECT_EQ(pictureOf(changes, 1502), 226);
+    EXPECT_EQ(textOf(levelTexts(2, ink.paper), 1502), "残量 不明");
+    ink.paper[kColorLevel] = 0;
+    ink.paper[kBlackLevel] = 100;
     ink.paper[kColorBand] = 0;
     ink.paper[kBlackBand] = 5;
-    Changes changes = levelPictures(2, ink.paper);
+    changes = levelPictures(2, ink.paper);
     EXPECT_EQ(pictureOf(changes, 1501), 210);
     EXPECT_EQ(pictureOf(changes, 1502), 225);
+    EXPECT_EQ(textOf(levelTexts(2, ink.paper), 1501), "残量 0/5");
     ink.paper[kColorBand] = 6;
     ink.paper[kBlackValid] = 0;
     changes = levelPictures(2, ink.paper);

@@ -21,7 +21,7 @@ struct Range {
 const std::vector<Range> kPrinterSets = {{400, 406}, {410, 416}, {420, 428}, {430, 438}, {440, 448},
                                          {450, 458}, {460, 465}, {470, 475}, {480, 486}, {490, 498},
                                          {500, 506}, {510, 518}, {520, 528}, {530, 538}, {540, 548}};
-const std::vector<Range> kOtherRanges = {{200, 204}, {210, 215}, {220, 225}, {900, 903},
+const std::vector<Range> kOtherRanges = {{200, 204}, {210, 216}, {220, 226}, {900, 903},
                                          {910, 913}, {914, 917}, {918, 922}};
 const std::vector<int> kIcons = {100, 128, 130, 131, 137, 138, 139, 140, 141, 142, 143, 144, 145, 146,
                                  147, 700, 701, 702, 703, 710, 711, 720, 721, 722, 723, 724, 725, 57667};
@@ -84,8 +84,8 @@ TEST(Pictures, EveryNumberDrawsAtItsNominalSizeForEachScale)
 
 TEST(Pictures, UnknownNumbersDrawNothing)
 {
-    for (int number : {399, 407, 417, 429, 466, 476, 487, 507, 549, 199, 205, 216,
-                       226, 899, 904, 923, 0,   -1,  704, 726, 101, 129, 148}) {
+    for (int number : {399, 407, 417, 429, 466, 476, 487, 507, 549, 199, 205, 217,
+                       227, 899, 904, 923, 0,   -1,  704, 726, 101, 129, 148}) {
         EXPECT_FALSE(kestrel::pictureSize(number).isValid()) << number;
         EXPECT_TRUE(kestrel::picture(number).isNull()) << number;
         EXPECT_TRUE(kestrel::picture(number, 2.0).isNull()) << number;
@@ -162,6 +162,11 @@ TEST(Pictures, LevelsFillStrictlyMore)
             EXPECT_GT(filled, previous) << n;
             previous = filled;
         }
+    }
+    // A cartridge's level not known, its seventh picture, fills nothing and still never looks empty.
+    for (int empty : {210, 220}) {
+        EXPECT_EQ(colouredPixels(imageOf(empty + 6)), colouredPixels(imageOf(empty))) << empty + 6;
+        EXPECT_NE(imageOf(empty + 6), imageOf(empty)) << empty + 6;
     }
 }
 
