@@ -134,16 +134,16 @@ PanelThread::PanelThread(int slot, PanelDisplay& display, QObject* displayObject
                          NotificationsMaker notifications)
     : m_display(display),
       m_displayObject(displayObject),
-      m_spoolWorker("watchpanel-spool"),
+      m_spoolWorker("panel-spooler"),
       m_driverConfig(m_spoolWorker),
       m_view(std::make_unique<QueuedView>(*this)),
-      m_historyWorker("watchpanel-history"),
+      m_historyWorker("panel-history"),
       m_history(historyFile.empty() ? nullptr
                                     : std::make_unique<HistoryRecorder>(m_historyWorker, std::move(historyFile))),
       m_panel(slot, *m_view, m_driverConfig, m_history.get()),
-      m_worker("watchpanel-panel"),
+      m_worker("panel-status"),
       m_makeNotifications(std::move(notifications)),
-      m_notifyWorker("watchpanel-notify")
+      m_notifyWorker("panel-notify")
 {
 }
 

@@ -122,7 +122,7 @@ void ToolsWidget::moveHead()
     if (!m_host.readEntry(entry)) return;
     const std::optional<std::string> port = headMovePort(entry);
     if (!port) return;
-    if (!m_worker) m_worker = std::make_unique<plat::gui::Worker>("watchpanel-head");
+    if (!m_worker) m_worker = std::make_unique<plat::gui::Worker>("panel-head");
     m_moving = true;
     applyEnabling();
     m_worker->post([this, port = *port] {

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "plat/base/message_box.h"
+#include "plat/base/thread_name.h"
 #include "plat/base/trace.h"
 #include "plat/registry/registry.h"
 #include "plat/text/text.h"
@@ -90,14 +91,15 @@ void Engine::wakeWaiters()
     m_wake.notify_all();
 }
 
-void Engine::startThread(std::function<void()> body)
+void Engine::startThread(const char* name, std::function<void()> body)
 {
     joinFinishedThreads();
     std::lock_guard lock(m_threadsMutex);
     auto worker = m_workers.emplace(m_workers.end());
     try {
         // The worker's entry is marked under the same lock this start holds, so it exists by then.
-        worker->thread = std::thread([this, worker, body = std::move(body)]() mutable {
+        worker->thread = std::thread([this, worker, name, body = std::move(body)]() mutable {
+            plat::nameThisThread(name);
             {
                 auto run = std::move(body);  // whatever the body holds is gone before it counts as ended
                 run();
@@ -128,7 +130,8 @@ void Engine::joinFinishedThreads()
     for (auto& worker : finished) worker.thread.join();
 }
 
-void Engine::startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(), std::uint64_t generation)
+void Engine::startLongRunning(const char* name, std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(),
+                              std::uint64_t generation)
 {
     // Started only when not running already; the flag is set before the thread exists. Under the
     // lock, so a stop either clears the flag after this or refuses the start.
@@ -138,7 +141,7 @@ void Engine::startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine:
         std::uint32_t idle = 0;
         if (!runFlag.compare_exchange_strong(idle, 1)) return;
     }
-    startThread([this, body] { (this->*body)(); });
+    startThread(name, [this, body] { (this->*body)(); });
 }
 
 bool Engine::waitForThreads(milliseconds bound)
@@ -353,7 +356,7 @@ void Engine::createVigilmonInitialize(StartBlock start)
     m_lockReady = true;
     m_portStop.clear();  // left raised by a stop whose threads did not all end in time
     const std::uint64_t generation = m_generation;
-    startThread([this, s = std::move(s), generation] { startUpThread(s, generation); });
+    startThread("vigil-start", [this, s = std::move(s), generation] { startUpThread(s, generation); });
 }
 
 void Engine::startUpThread(const Session& s, std::uint64_t generation)
@@ -464,13 +467,14 @@ bool Engine::startUpPass(const Session& s, std::uint64_t generation)
 void Engine::becomeMonitoring(bool despoolerMode, std::uint64_t generation)
 {
     if (despoolerMode) {
-        startLongRunning(m_realTimeRun, &Engine::despoolerWatchThread, generation);
+        startLongRunning("vigil-despool", m_realTimeRun, &Engine::despoolerWatchThread, generation);
     } else {
-        startLongRunning(m_realTimeRun, &Engine::realTimeThread, generation);
-        if (session().start.connection == kLocal) startLongRunning(m_commandRun, &Engine::commandThread, generation);
+        startLongRunning("vigil-status", m_realTimeRun, &Engine::realTimeThread, generation);
+        if (session().start.connection == kLocal)
+            startLongRunning("vigil-mailbox", m_commandRun, &Engine::commandThread, generation);
     }
-    startLongRunning(m_portWatchRun, &Engine::portWatchThread, generation);
-    startLongRunning(m_retryRun, &Engine::retryThread, generation);
+    startLongRunning("vigil-portwatch", m_portWatchRun, &Engine::portWatchThread, generation);
+    startLongRunning("vigil-retry", m_retryRun, &Engine::retryThread, generation);
     writeStatus(kMonitoring);
     m_firstErrorLatch = 0;
     {

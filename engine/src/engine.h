@@ -156,10 +156,12 @@ private:
 
     // Threads and waits. pause() waits `duration` unless `stopWhen` turns true (checked whenever a
     // stop or a cleared run flag wakes the waiters); it returns false when it was cut short.
-    void startThread(std::function<void()> body);
+    // `name` (15 bytes at most) is what the thread is listed as.
+    void startThread(const char* name, std::function<void()> body);
     // Joins the threads whose bodies have ended.
     void joinFinishedThreads();
-    void startLongRunning(std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(), std::uint64_t generation);
+    void startLongRunning(const char* name, std::atomic<std::uint32_t>& runFlag, void (Engine::*body)(),
+                          std::uint64_t generation);
     bool pause(milliseconds duration, const std::function<bool()>& stopWhen);
     // For a loop that looks at something every `beats` beats of the process's heartbeat (500 ms each):
     // sleeps until `isDue` (asked on the heartbeat's thread) says yes, true then; false when `stopWhen`

@@ -204,7 +204,7 @@ void Engine::switchToDespoolerMode()
         generation = m_generation;
     }
     wakeWaiters();
-    startThread([this, generation] {
+    startThread("vigil-switch", [this, generation] {
         auto stopped = [&] { return stopRequested(generation); };
         if (!pause(scaled(1000ms), stopped)) return;
         busyClearAll();
@@ -219,7 +219,7 @@ void Engine::switchToDespoolerMode()
             if (exists.value_or(0) != 0 || runs.value_or(0) == 0) break;
             if (!pause(scaled(50ms), stopped)) return;
         }
-        startLongRunning(m_realTimeRun, &Engine::despoolerWatchThread, generation);
+        startLongRunning("vigil-despool", m_realTimeRun, &Engine::despoolerWatchThread, generation);
         busyClearAll();
         writeReadFlag(0);
     });
@@ -235,12 +235,12 @@ void Engine::switchToDirectMode()
         generation = m_generation;
     }
     wakeWaiters();
-    startThread([this, generation] {
+    startThread("vigil-switch", [this, generation] {
         busyClearAll();
         writeReadFlag(0);
         if (!pause(scaled(1000ms), [&] { return stopRequested(generation); })) return;
-        startLongRunning(m_realTimeRun, &Engine::realTimeThread, generation);
-        startLongRunning(m_commandRun, &Engine::commandThread, generation);
+        startLongRunning("vigil-status", m_realTimeRun, &Engine::realTimeThread, generation);
+        startLongRunning("vigil-mailbox", m_commandRun, &Engine::commandThread, generation);
     });
 }
 

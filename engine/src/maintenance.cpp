@@ -180,7 +180,7 @@ std::int32_t Engine::execGap(std::string_view port)
     const std::uint64_t generation = m_generation;
     // Running from the moment it is asked for, so a caller polling at once does not see the last result.
     m_gapReturn = kDone;
-    startThread([this, port = std::string(port), generation] { gapThread(port, generation); });
+    startThread("vigil-gap", [this, port = std::string(port), generation] { gapThread(port, generation); });
     return kDone;
 }
 

@@ -5,6 +5,7 @@
 
 #include "facts/store_names.h"
 #include "plat/base/local_time.h"
+#include "plat/base/thread_name.h"
 #include "plat/base/trace.h"
 #include "plat/registry/registry.h"
 
@@ -40,7 +41,10 @@ BridgeRunner::BridgeRunner(plat::spool::CupsSpooler& cups, plat::registry::Store
       m_timing(timing),
       m_bridge([this](const DespoolerBridge::Value& value) { write(value); })
 {
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        plat::nameThisThread("list-bridge");
+        run();
+    });
 }
 
 BridgeRunner::~BridgeRunner()

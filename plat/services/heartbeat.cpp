@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "plat/base/thread_name.h"
+
 namespace plat {
 
 Heartbeat::Heartbeat(const Clock& clock) : m_clock(clock) {}
@@ -26,7 +28,11 @@ std::uint64_t Heartbeat::every(int beats, Check check)
         beats = std::max(beats, 1);
         id = m_nextId++;
         m_entries.push_back(Entry{id, beats, m_beat + static_cast<std::uint64_t>(beats), std::move(check)});
-        if (!m_thread.joinable()) m_thread = std::thread([this] { run(); });
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] {
+                nameThisThread("heartbeat");
+                run();
+            });
         ownThreadBeats = !m_driven;
     }
     if (ownThreadBeats) m_changed.notify_all();  // it may sleep without a timer

@@ -53,6 +53,7 @@
 
 #include "bus_signals.h"
 #include "facts/store_names.h"
+#include "plat/base/thread_name.h"
 #include "plat/base/trace.h"
 #include "plat/base/utf8.h"
 #include "plat/port/device_id.h"
@@ -746,6 +747,7 @@ private:
             bus.reset();
         }
         m_watcher = std::thread([this, lost, http = std::move(own), bus = std::move(bus)]() mutable {
+            plat::nameThisThread("cups-watch");
             watch(std::move(http), std::move(bus), lost);
         });
         m_watching.store(true, std::memory_order_release);

@@ -47,7 +47,8 @@ PRINTER      the spooler's printer name; its driver must be one of the models
              standard input closes when it is not a terminal
 --measure    measure watchpanel.exe from the moment the printer is monitored to the end, and print
              cpu_percent=... (of one core) wakeups_per_s=... (voluntary context switches) pss_mb=... (at the end);
-             a line before it gives RSS, the private and the anonymous memory for comparison
+             lines before it give RSS, the private and the anonymous memory for comparison, and each
+             thread that ran: its id, name, CPU microseconds and wake-ups a second
 
 Makes slot 0 of the system root ($KESTREL_ROOT) for the printer, prepares its store and starts
 watchpanel.exe 0 from this program's folder. Prints a line per change it sees in the slot's record:
@@ -168,10 +169,15 @@ std::optional<Found> findPrinter(const std::string& wanted, int& exitCode, std::
 
 // ---- Measuring the detail program through /proc ---------------------------------------------------
 
+struct Thread {
+    std::string name;
+    unsigned long long cpuNs = 0;  // time on a CPU as the scheduler counts it
+    long switches = 0;             // voluntary context switches: its wake-ups
+};
+
 struct Sample {
     Clock::time_point when;
-    double cpuSeconds = 0;                 // utime + stime of the whole process
-    std::map<std::string, long> switches;  // per thread: voluntary context switches (its wake-ups)
+    std::map<std::string, Thread> threads;  // by thread id
 };
 
 std::optional<std::string> readFile(const std::filesystem::path& path)
@@ -201,31 +207,21 @@ std::optional<Sample> sample(pid_t pid)
     Sample s;
     s.when = Clock::now();
     const std::filesystem::path dir = "/proc/" + std::to_string(pid);
-    // utime and stime are fields 14 and 15; the name in field 2 may hold blanks and parentheses, so
-    // count from the last ')'.
-    auto stat = readFile(dir / "stat");
-    if (!stat) return std::nullopt;
-    const std::size_t close = stat->rfind(')');
-    if (close == std::string::npos) return std::nullopt;
-    std::istringstream fields(stat->substr(close + 1));
-    std::string token;
-    unsigned long long utime = 0, stime = 0;
-    for (int n = 3; n <= 15 && fields >> token; ++n) {
-        if (n == 14) utime = std::stoull(token);
-        if (n == 15) stime = std::stoull(token);
-    }
-    if (!fields) return std::nullopt;
-    s.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-
     std::error_code error;
     for (const auto& task : std::filesystem::directory_iterator(dir / "task", error)) {
+        // The clock ticks of stat miss an idle program's short runs; schedstat counts nanoseconds.
         auto status = readFile(task.path() / "status");
-        if (!status) continue;  // the thread ended meanwhile
+        auto schedstat = readFile(task.path() / "schedstat");
+        auto comm = readFile(task.path() / "comm");
+        if (!status || !schedstat || !comm) continue;  // the thread ended meanwhile
         // A wake-up is a sleep that ended; involuntary switches are preemptions by the machine's other work.
-        if (const auto voluntary = field(*status, "voluntary_ctxt_switches"))
-            s.switches[task.path().filename().string()] = *voluntary;
+        const auto voluntary = field(*status, "voluntary_ctxt_switches");
+        if (!voluntary) continue;
+        if (!comm->empty() && comm->back() == '\n') comm->pop_back();
+        s.threads[task.path().filename().string()] = {*comm, std::strtoull(schedstat->c_str(), nullptr, 10),
+                                                      *voluntary};
     }
-    if (error || s.switches.empty()) return std::nullopt;
+    if (error || s.threads.empty()) return std::nullopt;
     return s;
 }
 
@@ -250,17 +246,26 @@ std::optional<Memory> memoryOf(pid_t pid)
 void printMeasurement(const Sample& before, const Sample& after, const Memory& memory)
 {
     const double wall = std::chrono::duration<double>(after.when - before.when).count();
-    // A thread that started meanwhile counts whole; one that ended meanwhile is lost with its status.
-    long switches = 0;
-    for (const auto& [tid, count] : after.switches) {
-        const auto earlier = before.switches.find(tid);
-        switches += count - (earlier != before.switches.end() ? earlier->second : 0);
+    // A thread that started meanwhile counts whole; one that ended meanwhile is lost with its figures.
+    double cpuNs = 0, switches = 0;
+    std::string perThread;
+    for (const auto& [tid, now] : after.threads) {
+        const auto earlier = before.threads.find(tid);
+        const Thread then = earlier != before.threads.end() ? earlier->second : Thread{};
+        const double ns = static_cast<double>(now.cpuNs - then.cpuNs),
+                     woke = static_cast<double>(now.switches - then.switches);
+        cpuNs += ns;
+        switches += woke;
+        char line[160];
+        std::snprintf(line, sizeof line, "kestrel-panel:   thread %s %s: cpu_us_per_s=%.1f wakeups_per_s=%.2f\n",
+                      tid.c_str(), now.name.c_str(), ns / 1000.0 / wall, woke / wall);
+        perThread += line;
     }
     auto mb = [](long kb) { return static_cast<double>(kb) / 1024.0; };
     std::printf("kestrel-panel: measured %.1f s, %zu threads; rss_mb=%.1f private_mb=%.1f anonymous_mb=%.1f\n", wall,
-                after.switches.size(), mb(memory.rss), mb(memory.privateKb), mb(memory.anonymous));
-    std::printf("cpu_percent=%.3f wakeups_per_s=%.2f pss_mb=%.1f\n",
-                100.0 * (after.cpuSeconds - before.cpuSeconds) / wall, static_cast<double>(switches) / wall,
+                after.threads.size(), mb(memory.rss), mb(memory.privateKb), mb(memory.anonymous));
+    std::fputs(perThread.c_str(), stdout);
+    std::printf("cpu_percent=%.3f wakeups_per_s=%.2f pss_mb=%.1f\n", 100.0 * cpuNs / 1e9 / wall, switches / wall,
                 mb(memory.pss));
 }
 

@@ -157,6 +157,11 @@ TEST_F(KestrelPanel, MeasuresTheDetailProgramAndEndsItOnSigterm)
         std::regex(R"(\ncpu_percent=([0-9]+\.[0-9]+) wakeups_per_s=([0-9]+\.[0-9]+) pss_mb=([0-9.]+)\n)")))
         << out;
     EXPECT_GT(std::stod(figures[3]), 1.0) << "a Qt program takes more than a megabyte";
+    // Each thread's share too, by a name that says what it does: where a program at rest spends its time.
+    EXPECT_NE(out.find(" vigil-status: cpu_us_per_s="), std::string::npos) << out;
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex(R"(\nkestrel-panel: +thread [0-9]+ [^:\n]+: cpu_us_per_s=[0-9.]+ wakeups_per_s=)")))
+        << out;
     EXPECT_LT(out.find("cpu_percent="), out.find("kestrel-panel: closing")) << "measured while it still ran";
 }
 
