@@ -375,6 +375,9 @@ void Engine::startUpThread(const Session& s, std::uint64_t generation)
     }
     for (bool firstPass = true; !stopRequested(generation); firstPass = false) {
         if (!firstPass && !pause(scaled(10000ms), [&] { return stopRequested(generation); })) return;
+        // The port watch starts only once the printer answers: one tried again may have been moved to
+        // another port meanwhile, and would be tried on the old one for good.
+        if (!firstPass && endedByPortChange(s)) return;
         if (startUpPass(s, generation)) return;
     }
 }

@@ -169,6 +169,9 @@ private:
     // What the port watch finds in the printer's entry against the session's.
     enum class PortWatch { Unchanged, PrinterGone, PrinterGoneWithStatus, PortChanged, DriverChanged };
     PortWatch lookAtPort(const Session& s) const;
+    // Ends monitoring as the port watch does when the printer was moved, deleted or given another
+    // driver; false when it is as the session started it.
+    bool endedByPortChange(const Session& s);
     bool awaitBeat(int beats, const std::function<bool()>& isDue, const std::function<bool()>& stopWhen);
     void wakeWaiters();
     milliseconds scaled(milliseconds fixed) const;

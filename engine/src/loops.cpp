@@ -357,6 +357,19 @@ Engine::PortWatch Engine::lookAtPort(const Session& s) const
     return PortWatch::Unchanged;
 }
 
+bool Engine::endedByPortChange(const Session& s)
+{
+    switch (lookAtPort(s)) {
+    case PortWatch::Unchanged: return false;
+    case PortWatch::PrinterGone: break;
+    case PortWatch::PrinterGoneWithStatus: writeStatus(kPrinterGone); break;
+    case PortWatch::PortChanged: writeStatus(kPortChanged); break;
+    case PortWatch::DriverChanged: break;
+    }
+    stopAll();
+    return true;
+}
+
 void Engine::portWatchThread()
 {
     const Session s = session();
@@ -364,13 +377,7 @@ void Engine::portWatchThread()
     // The printer's entry is looked at every beat of the heartbeat; this thread wakes for a change only.
     auto changed = [&] { return lookAtPort(s) != PortWatch::Unchanged; };
     while (m_portWatchRun) {
-        switch (lookAtPort(s)) {
-        case PortWatch::Unchanged: break;
-        case PortWatch::PrinterGone: return stopAll();
-        case PortWatch::PrinterGoneWithStatus: writeStatus(kPrinterGone); return stopAll();
-        case PortWatch::PortChanged: writeStatus(kPortChanged); return stopAll();
-        case PortWatch::DriverChanged: return stopAll();
-        }
+        if (endedByPortChange(s)) return;
         if (!awaitBeat(1, changed, stopped)) return;
     }
 }

@@ -152,6 +152,18 @@ TEST_F(EngineTest, APrinterSilentAtTheStartIsTriedAgainUntilItAnswers)
     EXPECT_EQ(store("PrinterStFlag"), 0u);
 }
 
+TEST_F(EngineTest, APrinterTriedAgainThatWasMovedMeanwhileEndsWithStatusSix)
+{
+    sim.must("LPT1:", "silent");
+    preparePrinter("Office", "LPT1:", "VELTA PG-03", "PG-03");
+    start(m_printer, "LPT1:", "VELTA PG-03", 1);
+    ASSERT_TRUE(storeBecomes("PrinterStFlag", 1));
+    // The old port stays silent; the list rebuilds on 6 and monitors the printer where it now is.
+    setString(printerKey(), "Port", "LPT2:");
+    ASSERT_TRUE(storeBecomes("PrinterStFlag", 6));
+    EXPECT_TRUE(threadsEnd());
+}
+
 TEST_F(EngineTest, IJ03BusyAtTheStartIsAskedForItsInkOnceReady)
 {
     preparePrinter("Old inkjet", "LPT4:", "VELTA IJ-03", "IJ-03");
