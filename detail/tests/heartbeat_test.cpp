@@ -39,6 +39,7 @@
 #include "plat/registry/registry.h"
 #include "plat/services/services.h"
 #include "prepared_printer.h"
+#include "testsupport/machine_wait.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
@@ -61,17 +62,9 @@ constexpr qint64 kLongestPauseMs = 100;
 // How often the engine reads the printer in these tests: the status interval.
 constexpr std::uint32_t kStatusIntervalMs = 1000;
 
-// How long the calling thread has waited for a CPU so far (Linux schedstat), in ms; 0 when unknown.
-qint64 runQueueWaitMs()
-{
-    std::ifstream in("/proc/thread-self/schedstat");
-    long long running = 0, waiting = 0;
-    return in >> running >> waiting ? waiting / 1'000'000 : 0;
-}
-
 // Beats every 10 ms on the GUI thread and keeps the longest pause between two beats: the time the event
-// loop stood still. Time the thread only waited for a CPU that the machine gave to other work (a busy
-// build) is not counted: that pause is the machine's, not the window's.
+// loop stood still. Time the machine kept the thread from running (a busy build, the host of a virtual
+// machine) is not counted: that pause is the machine's, not the window's.
 class Heartbeat {
 public:
     Heartbeat()
@@ -84,7 +77,7 @@ public:
     {
         m_clock.start();
         m_last = 0;
-        m_lastWait = runQueueWaitMs();
+        m_lastWait = machineWaitMs();
         m_longest = m_longestWall = 0;
         m_timer.start();
     }
@@ -94,7 +87,7 @@ public:
         m_timer.stop();
     }
     qint64 longest() const { return m_longest; }
-    // The longest pause as the clock on the wall saw it, CPU waits included.
+    // The longest pause as the clock on the wall saw it, the machine's pauses included.
     qint64 longestWall() const { return m_longestWall; }
     // When, counted from start(), the longest pause ended.
     qint64 longestEndedAt() const { return m_longestAt; }
@@ -102,7 +95,7 @@ public:
 private:
     void beat()
     {
-        const qint64 now = m_clock.elapsed(), wait = runQueueWaitMs();
+        const qint64 now = m_clock.elapsed(), wait = machineWaitMs();
         const qint64 pause = (now - m_last) - (wait - m_lastWait);
         if (pause > m_longest) {
             m_longest = pause;
@@ -113,6 +106,9 @@ private:
         m_lastWait = wait;
     }
 
+    qint64 machineWaitMs() { return m_machineWait.nanoseconds() / 1'000'000; }
+
+    testsupport::MachineWait m_machineWait;
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0, m_lastWait = 0, m_longest = 0, m_longestWall = 0, m_longestAt = 0;

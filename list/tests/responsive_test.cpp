@@ -2,7 +2,6 @@
 // thread, while the spooler's scheduler is stopped, while another process holds the store's write
 // lock, and while the printer answers late; the user still hides, shows and closes the window.
 
-#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,7 +15,6 @@
 #include <QTimer>
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +26,7 @@
 #include "list_program.h"
 #include "list_window.h"
 #include "plat/services/services.h"
+#include "testsupport/machine_wait.h"
 #include "testsupport/run_program.h"
 #include "testsupport/simulator.h"
 #include "testsupport/temp_root.h"
@@ -62,13 +61,13 @@ void runFor(std::chrono::milliseconds duration)
 }
 
 // A timer every 10 ms on the GUI thread. Between two beats the thread waits for events in poll()
-// (counted through the event loop's poll function), waits for a CPU (on a busy machine it may wait
-// longer than it runs; the kernel counts that time in schedstat), or is held up handling events: the
+// (counted through the event loop's poll function), is kept from running by the machine (a busy
+// machine, the host of a virtual one: testsupport::MachineWait), or is held up handling events: the
 // longest time held up between two beats is what counts, and `phase` says what the test was doing.
 // One at a time.
 class Heartbeat {
 public:
-    Heartbeat() : m_schedstat(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC))
+    Heartbeat()
     {
         s_beating = this;
         s_poll = g_main_context_get_poll_func(nullptr);
@@ -76,7 +75,7 @@ public:
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { beat(); });
-        m_cpuWaitMark = cpuWait();
+        m_machineWaitMark = machineWait();
         m_clock.start();
         m_timer.start();
     }
@@ -84,7 +83,6 @@ public:
     {
         g_main_context_set_poll_func(nullptr, s_poll);
         s_beating = nullptr;
-        if (m_schedstat >= 0) ::close(m_schedstat);
     }
     void phase(std::string name)
     {
@@ -103,30 +101,23 @@ private:
     {
         Heartbeat* self = s_beating;
         if (self == nullptr) return s_poll(fds, count, timeout);
-        self->countCpuWait();
+        self->countMachineWait();
         const qint64 start = self->m_clock.nsecsElapsed();
         const gint result = s_poll(fds, count, timeout);
         self->m_waited += self->m_clock.nsecsElapsed() - start;
-        self->m_cpuWaitMark = self->cpuWait();  // the wait for a CPU after the poll is part of the poll's
+        self->m_machineWaitMark = self->machineWait();  // the machine's pause after the poll is part of the poll's
         return result;
     }
-    // Nanoseconds this thread has waited for a CPU so far (0 where the kernel does not say).
-    qint64 cpuWait() const
+    qint64 machineWait() { return m_machineWait.nanoseconds(); }
+    void countMachineWait()
     {
-        char text[96] = {};
-        if (m_schedstat < 0 || ::pread(m_schedstat, text, sizeof text - 1, 0) <= 0) return 0;
-        unsigned long long ran = 0, waited = 0;
-        return std::sscanf(text, "%llu %llu", &ran, &waited) == 2 ? static_cast<qint64>(waited) : 0;
-    }
-    void countCpuWait()
-    {
-        const qint64 now = cpuWait();
-        m_waited += now - m_cpuWaitMark;
-        m_cpuWaitMark = now;
+        const qint64 now = machineWait();
+        m_waited += now - m_machineWaitMark;
+        m_machineWaitMark = now;
     }
     void beat()
     {
-        countCpuWait();
+        countMachineWait();
         const qint64 now = m_clock.nsecsElapsed();
         const qint64 held = now - m_lastBeat - m_waited;
         m_lastBeat = now;
@@ -138,10 +129,10 @@ private:
 
     static inline Heartbeat* s_beating = nullptr;
     static inline GPollFunc s_poll = nullptr;
-    const int m_schedstat;
+    testsupport::MachineWait m_machineWait;
     QTimer m_timer;
     QElapsedTimer m_clock;
-    qint64 m_lastBeat = 0, m_waited = 0, m_cpuWaitMark = 0, m_longest = 0;
+    qint64 m_lastBeat = 0, m_waited = 0, m_machineWaitMark = 0, m_longest = 0;
     std::string m_phase = "start", m_longestIn;
 };
 
